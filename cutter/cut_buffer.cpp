@@ -1,0 +1,3 @@
+#include "cutter/cut_buffer.h"
+
+unsigned char CutBuffer[kCutBufferSize];
