@@ -1,0 +1,77 @@
+// Drives every operation of the D88 reader over an arbitrary image: each disk,
+// each track, sector IDs taken from the track's own headers and some out of
+// range. Destination buffers are exactly as large as what is asked, so that a
+// write one byte too far is caught.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "d88/d88_image.h"
+#include "fuzz/fuzz_support.h"
+
+namespace {
+
+// Reads that bring `length` bytes into a buffer of exactly that size.
+void ReadExactly(D88Image& image, int track, int c, int h, int r, int n, int length) {
+  const std::size_t size = length > 0 ? static_cast<std::size_t>(length) : 0;
+  const std::unique_ptr<unsigned char[]> dest(new unsigned char[size + (size == 0 ? 1 : 0)]);
+  const int got = image.ReadSector(track, c, h, r, n, dest.get(), length);
+  Require(got >= 0 && got <= std::max(length, 0));
+  const int run = image.ReadSectors(track, c, h, r, n, dest.get(), length);
+  Require(run >= 0 && run <= std::max(length, 0));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string& path = ScratchFile("reader.d88");
+  if (!WriteScratchFile(path, data, size)) {
+    return 0;
+  }
+  D88Image image;
+  if (!image.Open(path.c_str())) {
+    return 0;
+  }
+  const int disks = image.DiskCount();
+  Require(disks >= 0 && disks <= D88Image::kMaxDisks);
+  // The range that ReadSectors steps through comes from the input too.
+  const int first = size > 0 ? data[0] % 20 : 1;
+  const int last = size > 1 ? data[1] % 20 : 8;
+  for (int disk = -1; disk <= disks; ++disk) {
+    const bool selected = image.SelectDisk(disk);
+    Require(selected == (disk >= 0 && disk < disks));
+    Require(std::strlen(image.DiskName()) <= static_cast<std::size_t>(D88Image::kNameLength));
+    Require(image.MediaType() >= -1 && image.MediaType() <= 255);
+    image.SetSectorRange(first, last);
+    for (int track = -1; track <= D88Image::kMaxTracks; ++track) {
+      // Room for a few IDs only: a bigger listing would only repeat itself.
+      constexpr int kIds = 12;
+      const std::unique_ptr<unsigned char[]> ids(new unsigned char[kIds * 4 + 3]);
+      const int idBytes = image.ReadSectorIds(track, ids.get(), kIds * 4 + 3);
+      Require(idBytes >= 0 && idBytes % 4 == 0 && idBytes <= kIds * 4);
+      for (int i = 0; i < idBytes; i += 4) {
+        const int c = ids[i];
+        const int h = ids[i + 1];
+        const int r = ids[i + 2];
+        const int n = ids[i + 3];
+        ReadExactly(image, track, c, h, r, n, 128 << (n & 7));
+        ReadExactly(image, track, c, h, r, n, 3000);
+        ReadExactly(image, track, c, h, r, n, 1);
+      }
+      ReadExactly(image, track, 0, 0, 1, 3, 1024);
+      ReadExactly(image, track, 0, 0, 256, 3, 1024);
+      ReadExactly(image, track, -1, 0, 1, 3, 1024);
+      ReadExactly(image, track, 0, 0, 1, 9, 1024);
+      ReadExactly(image, track, 0, 0, 1, -1, 1024);
+      ReadExactly(image, track, 0, 0, 1, 3, 0);
+      ReadExactly(image, track, 0, 0, 1, 3, -5);
+      Require(image.ReadSectorIds(track, ids.get(), -4) == 0);
+    }
+  }
+  image.Open(nullptr);
+  return 0;
+}

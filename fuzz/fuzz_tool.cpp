@@ -1,0 +1,309 @@
+// Runs the whole tool over an arbitrary image in a scratch folder, then checks
+// what it printed and wrote against a second, independent reading of the
+// image held in memory: the same disks, recognised the same way, and every
+// output file holding exactly the bytes that its run of sectors gives (the
+// last disk that writes a name wins). No file may be longer than its cut.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cutter/main.h"
+#include "fuzz/fuzz_support.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct ModelCut {
+  std::string name;
+  int track;
+  int r;
+  int offset;
+  int length;
+};
+
+// The files of each disk, written out in full rather than decoded from the
+// tool's packed piece lists.
+std::vector<ModelCut> CutsOf(int kind) {
+  static const int kFm[][4] = {
+      {15, 5, 384, 640},  {15, 6, 0, 2176},   {15, 8, 128, 1536}, {16, 1, 640, 1152},
+      {12, 1, 0, 640},    {12, 1, 640, 1920}, {12, 3, 512, 768},  {12, 4, 256, 1024},
+      {12, 5, 256, 1024}, {12, 6, 256, 1280}, {12, 7, 512, 1024}, {12, 8, 512, 768},
+      {13, 1, 256, 1664}, {13, 2, 896, 768},  {13, 3, 640, 512},  {13, 4, 128, 1024},
+      {13, 5, 128, 896},  {13, 6, 0, 512},    {13, 6, 512, 896},  {13, 7, 384, 1280},
+      {13, 8, 640, 1280}, {14, 1, 896, 1280}, {14, 3, 128, 1280}, {14, 4, 384, 1280},
+      {14, 5, 640, 1408}, {14, 7, 0, 1152},   {14, 8, 128, 1408}, {15, 1, 512, 1408},
+      {15, 2, 896, 1152}, {15, 4, 0, 1408},   {16, 2, 768, 2688}, {16, 5, 384, 640},
+      {16, 6, 0, 1920},   {16, 7, 896, 1408},
+  };
+  static const int kBeep[][4] = {
+      {17, 1, 256, 11264}, {18, 4, 256, 8704}, {19, 4, 768, 13312}, {21, 1, 768, 8448}};
+  std::vector<ModelCut> cuts;
+  switch (kind) {
+    case 0: {
+      cuts = {{"FMDRV", 4, 7, 0, 8192}, {"BEEPDRV", 5, 7, 0, 3840}};
+      int i = 0;
+      for (const auto& piece : kFm) {
+        char name[8];
+        std::snprintf(name, sizeof name, "FM%02d", i++ % 100);
+        cuts.push_back({name, piece[0], piece[1], piece[2], piece[3]});
+      }
+      i = 0;
+      for (const auto& piece : kBeep) {
+        char name[8];
+        std::snprintf(name, sizeof name, "BP%02d", i++ % 100);
+        cuts.push_back({name, piece[0], piece[1], piece[2], piece[3]});
+      }
+      break;
+    }
+    case 2:
+    case 5:
+      cuts = {{"PROG", 0, 2, 0, 31744}};
+      break;
+    case 3:
+    case 4:
+      cuts = {{"FMBGM", 5, 3, 0, 41279},
+              {"FMSE", 12, 5, 497, 3124},
+              {"BEEPBGM", 10, 3, 319, 18610},
+              {"BEEPSE", 12, 8, 549, 1196}};
+      break;
+    case 6:
+    case 7:
+      cuts = {{"FMBGM", 7, 8, 0, 22410},
+              {"FMSE", 15, 2, 592, 3143},
+              {"BEEPBGM", 12, 2, 599, 24569},
+              {"BEEPSE", 15, 5, 663, 1207}};
+      break;
+    default:
+      break;
+  }
+  return cuts;
+}
+
+const char* const kRecognised[] = {
+    "ZEFA LOMRI \x82\xCC Disk A \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n",
+    "ZEFA LOMRI \x82\xCC Disk B \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n",
+    "ZEFA LOMRI 2 \x82\xCC Disk A \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n",
+    "ZEFA LOMRI 2 \x82\xCC Disk B \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n",
+    "ZEFA LOMRI 2 \x82\xCC User Disk \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n",
+    "ZEFA LOMRI 3 \x82\xCC Disk A \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n",
+    "ZEFA LOMRI 3 \x82\xCC Disk B \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n",
+    "ZEFA LOMRI 3 \x82\xCC User Disk \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n",
+};
+
+// The image read straight from memory, by the rules of the format as the tool
+// applies them to damaged images.
+class MemoryImage {
+ public:
+  explicit MemoryImage(const Bytes& bytes) : bytes_(bytes) {
+    std::int64_t offset = 0;
+    while (disks_.size() < 64 && offset + 0x2B0 <= Size()) {
+      const std::int64_t next = offset + Signed32(offset + 0x1C);
+      if (next < 0 || next > 0x7FFFFFFF) {
+        break;
+      }
+      disks_.push_back(offset);
+      offset = next;
+    }
+  }
+
+  int DiskCount() const { return static_cast<int>(disks_.size()); }
+
+  void Select(int disk) {
+    disk_ = disks_[static_cast<std::size_t>(disk)];
+    diskSize_ = Signed32(disk_ + 0x1C);
+  }
+
+  // The bytes the sector delivers, at most maxLength.
+  Bytes Sector(int track, int c, int h, int r, int n, int maxLength) const {
+    if (track < 0 || track > 163) {
+      return {};
+    }
+    const std::int64_t entry = Signed32(disk_ + 0x20 + 4 * static_cast<std::int64_t>(track));
+    if (entry <= 0 || entry > diskSize_) {
+      return {};
+    }
+    std::int64_t at = disk_ + entry;
+    for (std::int64_t i = 0;; ++i) {
+      if (at + 16 > Size()) {
+        return {};
+      }
+      const std::int64_t count = Byte(at + 4) | Byte(at + 5) << 8;
+      const std::int64_t size = Byte(at + 14) | Byte(at + 15) << 8;
+      if (count == 0) {
+        return {};
+      }
+      if (Byte(at) == c && Byte(at + 1) == h && Byte(at + 2) == r && Byte(at + 3) == n) {
+        const std::int64_t end = std::min({at + 16 + size, at + 16 + maxLength, Size()});
+        return Bytes(bytes_.begin() + at + 16, bytes_.begin() + std::max(end, at + 16));
+      }
+      at += 16 + size;
+      if (i >= count - 1) {
+        return {};
+      }
+    }
+  }
+
+  // A run of sectors stepping through sectors 1..8, then head, then cylinder.
+  Bytes Run(int track, int c, int h, int r, int length) const {
+    Bytes run;
+    while (static_cast<int>(run.size()) < length) {
+      const int chunk = std::min(1024, length - static_cast<int>(run.size()));
+      const Bytes got = Sector(track, c, h, r, 3, chunk);
+      if (static_cast<int>(got.size()) < chunk) {
+        break;
+      }
+      run.insert(run.end(), got.begin(), got.end());
+      if (r == 8) {
+        ++track;
+        if (h == 0) {
+          h = 1;
+        } else {
+          h = 0;
+          ++c;
+        }
+        r = 1;
+      } else {
+        ++r;
+      }
+    }
+    return run;
+  }
+
+ private:
+  std::int64_t Size() const { return static_cast<std::int64_t>(bytes_.size()); }
+  std::int64_t Byte(std::int64_t at) const { return bytes_[static_cast<std::size_t>(at)]; }
+  std::int64_t Signed32(std::int64_t at) const {
+    const std::int64_t value =
+        Byte(at) | Byte(at + 1) << 8 | Byte(at + 2) << 16 | Byte(at + 3) << 24;
+    return value >= 0x80000000LL ? value - 0x100000000LL : value;
+  }
+
+  const Bytes& bytes_;
+  std::vector<std::int64_t> disks_;
+  std::int64_t disk_ = 0;
+  std::int64_t diskSize_ = 0;
+};
+
+int KindOf(const MemoryImage& image) {
+  static const char* const kLabels[] = {
+      "ZefaLomri2      DISK-A", "ZefaLomri2      DISK-B", "ZefaLomri2      User-disk",
+      "ZefaLomri3      DISK-A", "ZefaLomri3      DISK-B", "ZefaLomri3      User-disk"};
+  const Bytes id = image.Run(1, 0, 1, 5, 1024);
+  if (id.size() == 1024) {
+    for (int kind = 0; kind < 2; ++kind) {
+      if (std::memcmp(id.data(), kind == 0 ? "ZEFA-LOMRI 1" : "ZEFA-LOMRI 2", 12) == 0) {
+        return kind;
+      }
+    }
+  }
+  const Bytes boot = image.Run(0, 0, 0, 1, 1024);
+  if (boot.size() == 1024) {
+    for (int label = 0; label < 6; ++label) {
+      if (std::memcmp(boot.data() + 2, kLabels[label], std::strlen(kLabels[label])) == 0) {
+        return label + 2;
+      }
+    }
+  }
+  return -1;
+}
+
+Bytes ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace
+
+namespace {
+
+// The tool writes into the working folder: the run goes into the scratch
+// folder, and back out again so that the fuzzer's relative paths still hold.
+class InScratchDirectory {
+ public:
+  InScratchDirectory() : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(ScratchDirectory());
+  }
+  ~InScratchDirectory() { std::filesystem::current_path(previous_); }
+  InScratchDirectory(const InScratchDirectory&) = delete;
+  InScratchDirectory& operator=(const InScratchDirectory&) = delete;
+
+ private:
+  std::filesystem::path previous_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string& directory = ScratchDirectory();
+  const InScratchDirectory inScratch;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+    std::filesystem::remove(entry.path(), error);
+  }
+  const Bytes input(data, data + size);
+  if (!WriteScratchFile(ScratchFile("image.d88"), data, size)) {
+    return 0;
+  }
+
+  // What the tool must print and write, from the memory reading.
+  MemoryImage image(input);
+  std::string expectedOutput;
+  std::map<std::string, Bytes> expectedFiles;
+  for (int disk = 0; disk < image.DiskCount(); ++disk) {
+    image.Select(disk);
+    const int kind = KindOf(image);
+    if (kind < 0) {
+      continue;
+    }
+    expectedOutput += kRecognised[kind];
+    for (const ModelCut& cut : CutsOf(kind)) {
+      const Bytes run = image.Run(cut.track, cut.track >> 1, cut.track & 1, cut.r,
+                                  cut.offset + cut.length);
+      if (run.empty()) {
+        continue;
+      }
+      expectedOutput += "cutting ... " + cut.name + "\n";
+      const std::size_t from = std::min(run.size(), static_cast<std::size_t>(cut.offset));
+      expectedFiles[cut.name] = Bytes(run.begin() + static_cast<long>(from), run.end());
+      Require(expectedFiles[cut.name].size() <= static_cast<std::size_t>(cut.length));
+    }
+  }
+
+  // The tool's standard output goes to a file for the comparison.
+  const std::string& outputPath = ScratchFile("stdout.txt");
+  std::fflush(stdout);
+  if (std::freopen(outputPath.c_str(), "w", stdout) == nullptr) {
+    return 0;
+  }
+  char program[] = "zefacut";
+  char imageName[] = "image.d88";
+  char* argv[] = {program, imageName, nullptr};
+  const int status = ZefacutMain(2, argv);
+  std::fflush(stdout);
+  const Bytes output = ReadWholeFile(outputPath);
+  Require(status == 0);
+  Require(std::string(output.begin(), output.end()) == expectedOutput);
+
+  std::size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name == "image.d88" || name == "stdout.txt") {
+      continue;
+    }
+    ++files;
+    const auto expected = expectedFiles.find(name);
+    Require(expected != expectedFiles.end());
+    Require(ReadWholeFile(entry.path().string()) == expected->second);
+  }
+  Require(files == expectedFiles.size());
+  return 0;
+}

@@ -1,0 +1,102 @@
+// Writes the fuzz seed corpus with the image builder: each known disk with
+// only the tracks its reads need, a disk of no known kind, and damaged
+// variants. Run it again after changing what it makes:
+//   make_fuzz_seeds fuzz/corpus
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tests/support/image_builder.h"
+
+namespace {
+
+// Keeps only the listed tracks of a disk.
+DiskSpec OnlyTracks(DiskSpec disk, const std::vector<int>& keep) {
+  std::map<int, TrackSpec> kept;
+  for (int track : keep) {
+    kept[track] = disk.tracks.at(track);
+  }
+  disk.tracks = kept;
+  return disk;
+}
+
+std::vector<int> Range(int from, int to, std::vector<int> more = {}) {
+  for (int track = from; track <= to; ++track) {
+    more.push_back(track);
+  }
+  return more;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "Usage: %s FOLDER\n", argc > 0 ? argv[0] : "make_fuzz_seeds");
+    return 1;
+  }
+  const std::string folder = argv[1];
+  std::vector<std::pair<std::string, Bytes>> seeds;
+  const std::vector<std::vector<int>> needed = {
+      Range(12, 22, {1, 4, 5, 6}),  // Title1DiskA
+      {1},                          // Title1DiskB
+      Range(0, 3),                  // Title2DiskA
+      Range(5, 13, {0}),            // Title2DiskB
+      Range(5, 13, {0}),            // Title2UserDisk
+      Range(0, 3),                  // Title3DiskA
+      Range(7, 15, {0}),            // Title3DiskB
+      Range(7, 15, {0}),            // Title3UserDisk
+  };
+  for (int kind = 0; kind < 8; ++kind) {
+    const DiskSpec disk = OnlyTracks(KnownDisk(kind, 10U + kind, 23), needed[kind]);
+    seeds.emplace_back(kKnownSignatures[kind].kind, BuildImage({disk}));
+  }
+  seeds.emplace_back("unsupported", BuildImage({OnlyTracks(PlainDisk(2, 7), {0, 1})}));
+
+  // Damaged variants.
+  const DiskSpec title1 = OnlyTracks(KnownDisk(0, 20, 23), needed[0]);
+  Bytes truncated = BuildImage({title1});
+  truncated.resize(truncated.size() - 40000);
+  seeds.emplace_back("truncated-title1", truncated);
+
+  DiskSpec noTrack16 = title1;
+  noTrack16.tracks.erase(16);
+  seeds.emplace_back("title1-no-track-16", BuildImage({noTrack16}));
+
+  DiskSpec badCounts = OnlyTracks(KnownDisk(2, 21, 4), Range(0, 3));
+  for (auto& sector : badCounts.tracks[1].sectors) {
+    sector.count = 3;
+  }
+  badCounts.tracks[0].sectors[0].count = 0;
+  seeds.emplace_back("title2a-bad-counts", BuildImage({badCounts}));
+
+  DiskSpec shortSectors = OnlyTracks(KnownDisk(3, 22, 14), Range(5, 13, {0}));
+  shortSectors.tracks[6].sectors[2].data.resize(100);
+  shortSectors.tracks[7].sectors[0].dataSize = 0;
+  shortSectors.trackTableOverrides[11] = 0xFFFFFFF0U;
+  seeds.emplace_back("title2b-short-sectors", BuildImage({shortSectors}));
+
+  // A known disk, then a disk whose identification sector is cut short.
+  DiskSpec stale = OnlyTracks(PlainDisk(2, 23), {0, 1});
+  stale.tracks[1].sectors[4].data.resize(12);
+  seeds.emplace_back("stale-signature",
+                     BuildImage({OnlyTracks(KnownDisk(1, 24, 2), {1}), stale}));
+
+  DiskSpec sizeZero = OnlyTracks(KnownDisk(1, 25, 2), {1});
+  sizeZero.sizeField = 0;
+  seeds.emplace_back("size-zero", BuildImage({sizeZero}));
+
+  DiskSpec huge = OnlyTracks(KnownDisk(1, 26, 2), {1});
+  huge.sizeField = 0x80000000U;
+  seeds.emplace_back("size-2g", BuildImage({OnlyTracks(PlainDisk(1, 27), {0}), huge}));
+
+  seeds.emplace_back("empty", Bytes{});
+  seeds.emplace_back("header-only", BuildImage({DiskSpec{}}));
+
+  for (const auto& [name, bytes] : seeds) {
+    if (!WriteFileBytes(folder + "/" + name + ".d88", bytes)) {
+      std::fprintf(stderr, "cannot write %s/%s.d88\n", folder.c_str(), name.c_str());
+      return 1;
+    }
+  }
+  return 0;
+}
