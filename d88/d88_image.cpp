@@ -17,6 +17,10 @@ constexpr int kDataSizeOffset = 14;
 
 constexpr std::int64_t kMaxOffset = std::numeric_limits<std::int32_t>::max();
 
+// No read reaches further into a file than a disk offset plus a track offset
+// (each below 2^31) plus a scan of 65535 sectors of at most 65535 bytes.
+constexpr std::int64_t kMaxReach = std::int64_t{1} << 33;
+
 constexpr std::uint32_t LoadLe16(const unsigned char* p) {
   return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8U;
 }
@@ -43,6 +47,10 @@ void D88Image::Close() {
     std::fclose(stream_);
     stream_ = nullptr;
   }
+  file_size_ = 0;
+  blocks_.clear();
+  blocks_.shrink_to_fit();
+  cached_bytes_ = 0;
 }
 
 bool D88Image::Open(const char* path) {
@@ -56,19 +64,21 @@ bool D88Image::Open(const char* path) {
   if (stream_ == nullptr) {
     return false;
   }
-  // Every sector read rescans its track from the start; a buffer that holds
-  // several whole tracks keeps those rescans out of the operating system.
-  // Should setvbuf refuse, the stream keeps its default buffer.
-  static_cast<void>(std::setvbuf(stream_, stream_buffer_, _IOFBF, sizeof stream_buffer_));
+  // The blocks are the buffer: each is read straight into place.
+  static_cast<void>(std::setvbuf(stream_, nullptr, _IONBF, 0));
+  const long size = std::fseek(stream_, 0, SEEK_END) == 0 ? std::ftell(stream_) : -1L;
+  if (size < 0) {
+    Close();
+    return false;
+  }
+  file_size_ = std::min<std::int64_t>(size, kMaxReach);
+  blocks_.resize(static_cast<std::size_t>((file_size_ + kBlockSize - 1) / kBlockSize));
 
   std::int64_t offset = 0;
   while (disk_count_ < kMaxDisks) {
     directory_[disk_count_] = static_cast<std::int32_t>(offset);
     unsigned char header[kHeaderSize];
-    if (!SeekTo(offset)) {
-      break;
-    }
-    if (std::fread(header, 1, sizeof header, stream_) != sizeof header) {
+    if (ReadAt(offset, header, sizeof header) != sizeof header) {
       break;
     }
     const std::int64_t next = offset + ToSigned32(LoadLe32(header + kDiskSizeOffset));
@@ -101,8 +111,7 @@ bool D88Image::SelectDisk(int index) {
     return false;
   }
   unsigned char header[kHeaderSize];
-  if (!SeekTo(directory_[index]) ||
-      std::fread(header, 1, sizeof header, stream_) != sizeof header) {
+  if (ReadAt(directory_[index], header, sizeof header) != sizeof header) {
     return false;
   }
   for (int i = 0; i < kMaxTracks; ++i) {
@@ -122,29 +131,76 @@ void D88Image::SetSectorRange(int first, int last) {
   last_sector_ = last;
 }
 
-bool D88Image::SeekTo(std::int64_t offset) {
-  if (offset < 0 || offset > std::numeric_limits<long>::max()) {
-    return false;
+const D88Image::Block* D88Image::LoadBlock(std::int64_t index) {
+  Block& block = blocks_[static_cast<std::size_t>(index)];
+  if (block.length > 0) {
+    return &block;
   }
-  return std::fseek(stream_, static_cast<long>(offset), SEEK_SET) == 0;
+  if (cached_bytes_ + kBlockSize > kMaxCachedBytes) {
+    // Past the limit, start afresh rather than keep track of use.
+    for (Block& cached : blocks_) {
+      cached.bytes.reset();
+      cached.length = 0;
+    }
+    cached_bytes_ = 0;
+  }
+  if (!block.bytes) {
+    block.bytes.reset(new (std::nothrow) unsigned char[kBlockSize]);
+    if (!block.bytes) {
+      return nullptr;
+    }
+    cached_bytes_ += kBlockSize;
+  }
+  if (std::fseek(stream_, static_cast<long>(index * kBlockSize), SEEK_SET) != 0) {
+    return nullptr;
+  }
+  block.length = std::fread(block.bytes.get(), 1, static_cast<std::size_t>(kBlockSize), stream_);
+  return block.length > 0 ? &block : nullptr;
 }
 
-// Positions the stream at the first sector header of a track that the
-// selected disk's table gives; false for an absent or out-of-range track.
-bool D88Image::SeekToTrack(int track) {
+// Copies what the file holds of [offset, offset + length) to dest; returns
+// the bytes copied, fewer where the file ends.
+std::size_t D88Image::ReadAt(std::int64_t offset, unsigned char* dest, std::size_t length) {
+  std::size_t copied = 0;
+  while (copied < length && offset >= 0 && offset < file_size_) {
+    const Block* block = LoadBlock(offset / kBlockSize);
+    const auto within = static_cast<std::size_t>(offset % kBlockSize);
+    if (block == nullptr || within >= block->length) {
+      break;
+    }
+    const std::size_t count = std::min(length - copied, block->length - within);
+    std::memcpy(dest + copied, block->bytes.get() + within, count);
+    copied += count;
+    offset += static_cast<std::int64_t>(count);
+  }
+  return copied;
+}
+
+// Where the first sector header of a track lies in the file; -1 for an
+// absent or out-of-range track, or when no disk is selected.
+std::int64_t D88Image::TrackStart(int track) const {
   if (stream_ == nullptr || disk_offset_ < 0 || track < 0 || track >= kMaxTracks) {
-    return false;
+    return -1;
   }
   const std::int32_t entry = tracks_[track];
   if (entry <= 0 || entry > disk_size_) {
-    return false;
+    return -1;
   }
-  return SeekTo(static_cast<std::int64_t>(disk_offset_) + entry);
+  return static_cast<std::int64_t>(disk_offset_) + entry;
 }
 
-bool D88Image::ReadSectorHeader(SectorHeader& header) {
-  unsigned char bytes[kSectorHeaderSize];
-  if (std::fread(bytes, 1, sizeof bytes, stream_) != sizeof bytes) {
+bool D88Image::ReadSectorHeader(std::int64_t offset, SectorHeader& header) {
+  // A scan may pass tens of thousands of headers: take them in place where
+  // a header lies whole in a block that is already read.
+  unsigned char copy[kSectorHeaderSize];
+  const unsigned char* bytes = copy;
+  const Block* block =
+      offset >= 0 && offset < file_size_ ? &blocks_[static_cast<std::size_t>(offset / kBlockSize)]
+                                         : nullptr;
+  const auto within = static_cast<std::size_t>(offset % kBlockSize);
+  if (block != nullptr && block->length >= within + kSectorHeaderSize) {
+    bytes = block->bytes.get() + within;
+  } else if (ReadAt(offset, copy, sizeof copy) != sizeof copy) {
     return false;
   }
   header.c = bytes[kIdOffset];
@@ -156,31 +212,27 @@ bool D88Image::ReadSectorHeader(SectorHeader& header) {
   return true;
 }
 
-bool D88Image::SkipData(int size) {
-  return size == 0 || std::fseek(stream_, size, SEEK_CUR) == 0;
-}
-
 int D88Image::ReadSector(int track, int c, int h, int r, int n, unsigned char* dest,
                          int maxLength) {
-  if (dest == nullptr || maxLength < 0 || !SeekToTrack(track)) {
+  std::int64_t offset = TrackStart(track);
+  if (dest == nullptr || maxLength < 0 || offset < 0) {
     return 0;
   }
   for (int i = 0;; ++i) {
     SectorHeader header{};
-    if (!ReadSectorHeader(header) || header.count == 0) {
+    if (!ReadSectorHeader(offset, header) || header.count == 0) {
       return 0;
     }
+    offset += kSectorHeaderSize;
     if (header.c == c && header.h == h && header.r == r && header.n == n) {
-      const int length = std::min(header.size, maxLength);
-      if (length == 0) {
-        return 0;
-      }
       // A sector cut short by the end of the file counts only what it holds.
-      return static_cast<int>(std::fread(dest, 1, static_cast<std::size_t>(length), stream_));
+      const int length = std::min(header.size, maxLength);
+      return static_cast<int>(ReadAt(offset, dest, static_cast<std::size_t>(length)));
     }
+    offset += header.size;
     // Headers that disagree on the count must not carry the scan past the
     // position the current one names as the last.
-    if (!SkipData(header.size) || i >= header.count - 1) {
+    if (i >= header.count - 1) {
       return 0;
     }
   }
@@ -218,13 +270,14 @@ int D88Image::ReadSectors(int track, int c, int h, int r, int n, unsigned char* 
 }
 
 int D88Image::ReadSectorIds(int track, unsigned char* dest, int destLength) {
-  if (dest == nullptr || destLength < 0 || !SeekToTrack(track)) {
+  std::int64_t offset = TrackStart(track);
+  if (dest == nullptr || destLength < 0 || offset < 0) {
     return 0;
   }
   int written = 0;
   for (int i = 0; destLength - written >= 4; ++i) {
     SectorHeader header{};
-    if (!ReadSectorHeader(header)) {
+    if (!ReadSectorHeader(offset, header)) {
       break;
     }
     dest[written] = static_cast<unsigned char>(header.c);
@@ -232,8 +285,9 @@ int D88Image::ReadSectorIds(int track, unsigned char* dest, int destLength) {
     dest[written + 2] = static_cast<unsigned char>(header.r);
     dest[written + 3] = static_cast<unsigned char>(header.n);
     written += 4;
+    offset += kSectorHeaderSize + header.size;
     // A count of 0 does not end this listing; the room in dest does.
-    if (!SkipData(header.size) || (header.count > 0 && i >= header.count - 1)) {
+    if (header.count > 0 && i >= header.count - 1) {
       break;
     }
   }

@@ -18,8 +18,11 @@
 #ifndef ZEFACUT_D88_D88_IMAGE_H
 #define ZEFACUT_D88_D88_IMAGE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
+#include <vector>
 
 class D88Image {
  public:
@@ -29,7 +32,11 @@ class D88Image {
   static constexpr int kSectorHeaderSize = 16;
   static constexpr int kNameLength = 16;
   static constexpr int kMaxSizeCode = 8;  // 32 KiB, the largest a 16-bit data size holds
-  static constexpr int kStreamBufferSize = 64 * 1024;
+  // Every sector read scans its track from the start. The bytes the reader
+  // has read stay in blocks of this size, up to kMaxCachedBytes, so that
+  // scanning a track again does not go back to the operating system.
+  static constexpr std::int64_t kBlockSize = 64 * 1024;
+  static constexpr std::int64_t kMaxCachedBytes = 128 * 1024 * 1024;
 
   D88Image() = default;
   ~D88Image();
@@ -61,6 +68,14 @@ class D88Image {
 
   const char* DiskName() const { return name_; }
   int MediaType() const { return media_type_; }
+  // Where the selected disk starts in the file, its size field, and the
+  // offset its track table gives for `track` (0 for a track out of range).
+  // For listings; meaningful once SelectDisk has succeeded.
+  int DiskOffset() const { return disk_offset_; }
+  int DiskSize() const { return disk_size_; }
+  int TrackOffset(int track) const {
+    return disk_offset_ >= 0 && track >= 0 && track < kMaxTracks ? tracks_[track] : 0;
+  }
 
  private:
   struct SectorHeader {
@@ -72,13 +87,21 @@ class D88Image {
     int size;
   };
 
+  struct Block {
+    std::unique_ptr<unsigned char[]> bytes;
+    std::size_t length = 0;  // 0 = not read yet
+  };
+
   void Close();
-  bool SeekTo(std::int64_t offset);
-  bool SeekToTrack(int track);
-  bool ReadSectorHeader(SectorHeader& header);
-  bool SkipData(int size);
+  const Block* LoadBlock(std::int64_t index);
+  std::size_t ReadAt(std::int64_t offset, unsigned char* dest, std::size_t length);
+  std::int64_t TrackStart(int track) const;
+  bool ReadSectorHeader(std::int64_t offset, SectorHeader& header);
 
   std::FILE* stream_ = nullptr;
+  std::int64_t file_size_ = 0;
+  std::vector<Block> blocks_;
+  std::int64_t cached_bytes_ = 0;
   std::int32_t disk_count_ = 0;
   std::int32_t first_sector_ = 1;
   std::int32_t last_sector_ = 16;
@@ -88,7 +111,6 @@ class D88Image {
   std::int32_t tracks_[kMaxTracks] = {};
   std::int32_t media_type_ = -1;
   char name_[kNameLength + 1] = {};
-  char stream_buffer_[kStreamBufferSize] = {};
 };
 
 #endif  // ZEFACUT_D88_D88_IMAGE_H
