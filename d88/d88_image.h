@@ -35,7 +35,7 @@ class D88Image {
   // Every sector read scans its track from the start. The bytes the reader
   // has read stay in blocks of this size, up to kMaxCachedBytes, so that
   // scanning a track again does not go back to the operating system.
-  static constexpr std::int64_t kBlockSize = 64 * 1024;
+  static constexpr std::int64_t kBlockSize = 16 * 1024;
   static constexpr std::int64_t kMaxCachedBytes = 128 * 1024 * 1024;
 
   D88Image() = default;
