@@ -8,6 +8,7 @@
 
 #include "cutter/cut_buffer.h"
 #include "cutter/main.h"
+#include "platform/portable.h"
 
 namespace {
 
@@ -17,9 +18,6 @@ void ReportWriteError(const char* name, int error) {
   std::fflush(stdout);
   std::fprintf(stderr, "error: cannot write %s: %s\n", name, std::strerror(error));
 }
-
-// Replaces `to` by `from`, as rename does on POSIX systems.
-int ReplaceFile(const char* from, const char* to) { return std::rename(from, to); }
 
 // The bytes go to a temporary file first, which takes the name only once it
 // is complete: a failed write never leaves a file that looks whole, and an
@@ -31,6 +29,8 @@ bool WriteWholeFile(const char* name, const unsigned char* data, std::size_t siz
     ReportWriteError(name, errno);
     return false;
   }
+  // The bytes go out in one write; a stream buffer would only copy them.
+  static_cast<void>(std::setvbuf(file, nullptr, _IONBF, 0));
   int error = 0;
   if (size > 0 && std::fwrite(data, 1, size, file) != size) {
     error = errno;
@@ -38,7 +38,7 @@ bool WriteWholeFile(const char* name, const unsigned char* data, std::size_t siz
   if (std::fclose(file) != 0 && error == 0) {
     error = errno;
   }
-  if (error == 0 && ReplaceFile(temporary.c_str(), name) != 0) {
+  if (error == 0 && RenameReplacing(temporary.c_str(), name) != 0) {
     error = errno;
   }
   if (error != 0) {

@@ -64,6 +64,11 @@ bool D88Image::Open(const char* path) {
   if (stream_ == nullptr) {
     return false;
   }
+  // A disk selected in an earlier image means nothing in this one.
+  disk_offset_ = -1;
+  disk_size_ = 0;
+  media_type_ = -1;
+  std::memset(name_, 0, sizeof name_);
   // The blocks are the buffer: each is read straight into place.
   static_cast<void>(std::setvbuf(stream_, nullptr, _IONBF, 0));
   const long size = std::fseek(stream_, 0, SEEK_END) == 0 ? std::ftell(stream_) : -1L;
@@ -114,8 +119,10 @@ bool D88Image::SelectDisk(int index) {
   if (ReadAt(directory_[index], header, sizeof header) != sizeof header) {
     return false;
   }
-  for (int i = 0; i < kMaxTracks; ++i) {
-    tracks_[i] = ToSigned32(LoadLe32(header + kTrackTableOffset + 4 * i));
+  const unsigned char* entry = header + kTrackTableOffset;
+  for (std::int32_t& track : tracks_) {
+    track = ToSigned32(LoadLe32(entry));
+    entry += 4;
   }
   media_type_ = header[kMediaTypeOffset];
   disk_size_ = ToSigned32(LoadLe32(header + kDiskSizeOffset));
@@ -193,15 +200,19 @@ bool D88Image::ReadSectorHeader(std::int64_t offset, SectorHeader& header) {
   // A scan may pass tens of thousands of headers: take them in place where
   // a header lies whole in a block that is already read.
   unsigned char copy[kSectorHeaderSize];
-  const unsigned char* bytes = copy;
-  const Block* block =
-      offset >= 0 && offset < file_size_ ? &blocks_[static_cast<std::size_t>(offset / kBlockSize)]
-                                         : nullptr;
-  const auto within = static_cast<std::size_t>(offset % kBlockSize);
-  if (block != nullptr && block->length >= within + kSectorHeaderSize) {
-    bytes = block->bytes.get() + within;
-  } else if (ReadAt(offset, copy, sizeof copy) != sizeof copy) {
-    return false;
+  const unsigned char* bytes = nullptr;
+  if (offset >= 0 && offset < file_size_) {
+    const Block& block = blocks_[static_cast<std::size_t>(offset / kBlockSize)];
+    const auto within = static_cast<std::size_t>(offset % kBlockSize);
+    if (block.length >= within + kSectorHeaderSize) {
+      bytes = block.bytes.get() + within;
+    }
+  }
+  if (bytes == nullptr) {
+    if (ReadAt(offset, copy, sizeof copy) != sizeof copy) {
+      return false;
+    }
+    bytes = copy;
   }
   header.c = bytes[kIdOffset];
   header.h = bytes[kIdOffset + 1];

@@ -35,8 +35,8 @@ class D88Image {
   // Every sector read scans its track from the start. The bytes the reader
   // has read stay in blocks of this size, up to kMaxCachedBytes, so that
   // scanning a track again does not go back to the operating system.
-  static constexpr std::int64_t kBlockSize = 16 * 1024;
-  static constexpr std::int64_t kMaxCachedBytes = 128 * 1024 * 1024;
+  static constexpr std::int64_t kBlockSize = std::int64_t{16} << 10;
+  static constexpr std::int64_t kMaxCachedBytes = std::int64_t{128} << 20;
 
   D88Image() = default;
   ~D88Image();

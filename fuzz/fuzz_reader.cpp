@@ -11,6 +11,7 @@
 #include <string>
 
 #include "d88/d88_image.h"
+#include "d88info/listing.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
@@ -72,6 +73,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Require(image.ReadSectorIds(track, ids.get(), -4) == 0);
     }
   }
+  // d88info's listing of the same image, over every disk and track.
+  std::size_t lines = 0;
+  ListImage(image, [&lines](const std::string& line) {
+    Require(line.find('\n') == std::string::npos);
+    ++lines;
+  });
+  Require(lines >= static_cast<std::size_t>(disks));
   image.Open(nullptr);
   return 0;
 }

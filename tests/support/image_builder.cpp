@@ -61,6 +61,17 @@ Bytes& SectorData(DiskSpec& disk, int track, int r) {
   throw std::out_of_range("no such sector");
 }
 
+void RemoveSector(DiskSpec& disk, int track, int r) {
+  std::vector<SectorSpec>& sectors = disk.tracks.at(track).sectors;
+  for (auto it = sectors.begin(); it != sectors.end(); ++it) {
+    if (it->r == r) {
+      sectors.erase(it);
+      return;
+    }
+  }
+  throw std::out_of_range("no such sector");
+}
+
 void PutBytes(DiskSpec& disk, int track, int r, int offset, const std::string& bytes) {
   Bytes& data = SectorData(disk, track, r);
   if (offset < 0 || static_cast<std::size_t>(offset) + bytes.size() > data.size()) {
@@ -146,6 +157,25 @@ Bytes BuildDisk(const DiskSpec& disk) {
     std::copy(bytes.begin(), bytes.end(), out.begin() + at);
   }
   return out;
+}
+
+std::size_t SectorHeaderOffset(const DiskSpec& disk, int track, std::size_t position) {
+  std::size_t at = kHeaderSize;
+  for (const auto& [index, spec] : disk.tracks) {
+    if (index == track) {
+      if (position > spec.sectors.size()) {
+        throw std::out_of_range("no such sector position");
+      }
+      for (std::size_t i = 0; i < position; ++i) {
+        at += 16 + spec.sectors[i].data.size();
+      }
+      return at;
+    }
+    for (const SectorSpec& sector : spec.sectors) {
+      at += 16 + sector.data.size();
+    }
+  }
+  throw std::out_of_range("no such track");
 }
 
 Bytes BuildImage(const std::vector<DiskSpec>& disks) {

@@ -4,6 +4,7 @@
 #ifndef ZEFACUT_TESTS_SUPPORT_IMAGE_BUILDER_H
 #define ZEFACUT_TESTS_SUPPORT_IMAGE_BUILDER_H
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -51,6 +52,9 @@ DiskSpec PlainDisk(int tracks, std::uint32_t seed);
 // The data of sector R of a track of the disk; the sector must exist.
 Bytes& SectorData(DiskSpec& disk, int track, int r);
 
+// Takes sector R out of a track of the disk; the sector must exist.
+void RemoveSector(DiskSpec& disk, int track, int r);
+
 // Copies bytes into a disk's sector data at an offset; the sector must exist
 // and hold them.
 void PutBytes(DiskSpec& disk, int track, int r, int offset, const std::string& bytes);
@@ -77,6 +81,11 @@ constexpr int kKnownDiskTracks = 24;
 DiskSpec KnownDisk(int index, std::uint32_t seed, int tracks = kKnownDiskTracks);
 
 Bytes BuildDisk(const DiskSpec& disk);
+// Where BuildDisk puts the 16-byte header of the sector at `position` (0 for
+// the first) of a track, from the disk's start; a position one past the
+// track's last sector gives where that sector's data ends. For cutting
+// images short at a chosen place.
+std::size_t SectorHeaderOffset(const DiskSpec& disk, int track, std::size_t position);
 Bytes BuildImage(const std::vector<DiskSpec>& disks);
 
 // Writes bytes to a file; false on failure.

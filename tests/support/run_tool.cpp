@@ -1,1 +1,210 @@
-// placeholder
+#include "tests/support/run_tool.h"
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string FromEnvironment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+// Reports a failure between fork and exec, where only async-signal-safe calls
+// may be made, on the captured standard error, and ends the child.
+[[noreturn]] void ChildFail(const char* what) {
+  const int error = errno;
+  static_cast<void>(!write(STDERR_FILENO, what, std::strlen(what)));
+  const char* reason = std::strerror(error);
+  static_cast<void>(!write(STDERR_FILENO, ": ", 2));
+  static_cast<void>(!write(STDERR_FILENO, reason, std::strlen(reason)));
+  static_cast<void>(!write(STDERR_FILENO, "\n", 1));
+  _exit(127);
+}
+
+std::string ReadText(const std::string& path) {
+  const std::optional<Bytes> bytes = ReadFileBytes(path);
+  if (!bytes) {
+    throw std::runtime_error("cannot read " + path);
+  }
+  return std::string(bytes->begin(), bytes->end());
+}
+
+}  // namespace
+
+ScratchDir::ScratchDir() {
+  const std::string parent = FromEnvironment("TMPDIR").empty() ? "/tmp" : FromEnvironment("TMPDIR");
+  std::string pattern = parent + "/zefacut_test.XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error("cannot create a scratch directory in " + parent);
+  }
+  base_ = pattern;
+  work_ = base_ + "/work";
+  fs::create_directory(work_);
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ignored;
+  fs::remove_all(base_, ignored);
+}
+
+const std::string& ToolPath() {
+  static const std::string path = [] {
+    const std::string chosen = FromEnvironment("ZEFACUT_TEST_TOOL");
+    // The tool runs in its scratch directory: a relative path must not
+    // depend on where it starts.
+    return fs::absolute(chosen.empty() ? std::string(ZEFACUT_PATH) : chosen).string();
+  }();
+  return path;
+}
+
+const std::string& Launcher() {
+  static const std::string launcher = FromEnvironment("ZEFACUT_TEST_LAUNCHER");
+  return launcher;
+}
+
+ToolResult RunTool(const ScratchDir& dir, const std::vector<std::string>& args,
+                   const RunOptions& options) {
+  if (UnderLauncher() && (options.argv || options.fileSizeLimit)) {
+    throw std::logic_error("a launcher passes on neither argument 0 nor a file-size limit");
+  }
+  std::vector<std::string> argv;
+  std::string program;
+  if (options.argv) {
+    argv = *options.argv;
+    program = ToolPath();
+  } else if (UnderLauncher()) {
+    argv = {Launcher(), ToolPath()};
+    program = Launcher();
+  } else {
+    argv = {ToolPath()};
+    program = ToolPath();
+  }
+  if (!options.argv) {
+    argv.insert(argv.end(), args.begin(), args.end());
+  }
+  // Everything the child needs is made before the fork.
+  std::vector<char*> argPointers;
+  for (std::string& arg : argv) {
+    argPointers.push_back(arg.data());
+  }
+  argPointers.push_back(nullptr);
+  const std::string outPath = dir.StdoutFile();
+  const std::string errPath = dir.StderrFile();
+
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid < 0) {
+    throw std::runtime_error("fork failed");
+  }
+  if (pid == 0) {
+    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+    const int err = open(errPath.c_str(), flags, 0644);
+    if (err < 0 || dup2(err, STDERR_FILENO) < 0) {
+      _exit(127);
+    }
+    const int out = open(outPath.c_str(), flags, 0644);
+    if (out < 0 || dup2(out, STDOUT_FILENO) < 0) {
+      ChildFail("cannot capture standard output");
+    }
+    const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (in < 0 || dup2(in, STDIN_FILENO) < 0) {
+      ChildFail("cannot open /dev/null");
+    }
+    if (chdir(dir.Path().c_str()) != 0) {
+      ChildFail("cannot enter the scratch directory");
+    }
+    if (options.fileSizeLimit) {
+      // A write past the limit then fails with EFBIG instead of killing the
+      // tool, as a full disk makes a write fail.
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+        ChildFail("cannot set the file-size limit");
+      }
+    }
+    execvp(program.c_str(), argPointers.data());
+    ChildFail("cannot run the tool");
+  }
+
+  int waitStatus = 0;
+  while (waitpid(pid, &waitStatus, 0) < 0) {
+    if (errno != EINTR) {
+      throw std::runtime_error("waitpid failed");
+    }
+  }
+  ToolResult result;
+  result.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
+  result.out = ReadText(outPath);
+  result.err = ReadText(errPath);
+  return result;
+}
+
+std::optional<Bytes> ReadFileBytes(const std::string& path) {
+  std::error_code error;
+  if (!fs::is_regular_file(path, error)) {
+    return std::nullopt;
+  }
+  std::ifstream stream(path, std::ios::binary);
+  if (!stream) {
+    return std::nullopt;
+  }
+  Bytes bytes{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+  if (stream.bad()) {
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+std::set<std::string> EntriesIn(const std::string& dir) {
+  std::set<std::string> names;
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
+::testing::AssertionResult FileHolds(const std::string& path, const Bytes& expected) {
+  const std::optional<Bytes> actual = ReadFileBytes(path);
+  if (!actual) {
+    return ::testing::AssertionFailure() << path << " is not a readable file";
+  }
+  std::size_t at = 0;
+  while (at < actual->size() && at < expected.size() && (*actual)[at] == expected[at]) {
+    ++at;
+  }
+  if (at == actual->size() && at == expected.size()) {
+    return ::testing::AssertionSuccess();
+  }
+  auto failure = ::testing::AssertionFailure();
+  failure << path << " holds " << actual->size() << " bytes, " << expected.size()
+          << " expected; ";
+  if (at < actual->size() && at < expected.size()) {
+    failure << "they first differ at byte " << at;
+  } else {
+    failure << "the shorter is a prefix of the longer";
+  }
+  return failure;
+}
+
+Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t length) {
+  if (from > bytes.size() || length > bytes.size() - from) {
+    throw std::out_of_range("slice outside the bytes");
+  }
+  const auto begin = bytes.begin() + static_cast<std::ptrdiff_t>(from);
+  return Bytes(begin, begin + static_cast<std::ptrdiff_t>(length));
+}

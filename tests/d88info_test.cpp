@@ -1,0 +1,405 @@
+// Runs the built d88info as a separate process and compares its whole
+// output. The program run is D88INFO_PATH, or the one named by the
+// environment variable D88INFO_TEST_TOOL; when ZEFACUT_TEST_LAUNCHER names a
+// program (a Windows build run under wine), d88info is started through it.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tests/support/image_builder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string FromEnvironment(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+const std::string& ToolPath() {
+  static const std::string path = FromEnvironment("D88INFO_TEST_TOOL", D88INFO_PATH);
+  return path;
+}
+
+const std::string& Launcher() {
+  static const std::string launcher = FromEnvironment("ZEFACUT_TEST_LAUNCHER", "");
+  return launcher;
+}
+
+std::string Quoted(const std::string& text) {
+  std::string out = "'";
+  for (const char c : text) {
+    out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  }
+  return out + "'";
+}
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// A fresh directory for one test; d88info runs in work/, its streams are
+// captured beside it.
+class Scratch {
+ public:
+  Scratch() {
+    std::string pattern = (fs::path(::testing::TempDir()) / "d88info-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+      ADD_FAILURE() << "cannot make a scratch directory";
+    }
+    base_ = pattern;
+    fs::create_directory(base_ / "work");
+  }
+  ~Scratch() {
+    std::error_code ignored;
+    fs::remove_all(base_, ignored);
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+
+  fs::path Work() const { return base_ / "work"; }
+
+  // Writes an image into work/ under `name`.
+  void Put(const std::string& name, const Bytes& bytes) const {
+    ASSERT_TRUE(WriteFileBytes((Work() / name).string(), bytes));
+  }
+
+  Result Run(const std::vector<std::string>& args) const {
+    std::string command = "cd " + Quoted(Work().string()) + " && ";
+    if (!Launcher().empty()) {
+      command += Quoted(Launcher()) + " ";
+    }
+    command += Quoted(ToolPath());
+    for (const std::string& arg : args) {
+      command += " " + Quoted(arg);
+    }
+    command += " </dev/null >" + Quoted((base_ / "out").string()) + " 2>" +
+               Quoted((base_ / "err").string());
+    Result result;
+    // The shell only sets the directory and the redirections; every word
+    // of the command is quoted.
+    const int status = std::system(command.c_str());  // NOLINT(cert-env33-c)
+    result.status = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = ReadText(base_ / "out");
+    result.err = ReadText(base_ / "err");
+    return result;
+  }
+
+ private:
+  fs::path base_;
+};
+
+// Listing lines of tracks 0..tracks-1 laid out plainly: C = track / 2,
+// H = track % 2, sectors 1..sectors of size code n.
+std::string PlainTracks(int tracks, int sectors, int n) {
+  std::string out;
+  for (int track = 0; track < tracks; ++track) {
+    out += "  track " + std::to_string(track) + ": " + std::to_string(sectors) + " sectors: C" +
+           std::to_string(track / 2) + " H" + std::to_string(track % 2) + " R1-" +
+           std::to_string(sectors) + " N" + std::to_string(n) + "\n";
+  }
+  return out;
+}
+
+constexpr char kBothSignatureSectorsMissing[] =
+    "  zefacut: unsupported\n"
+    "  identification sector, track 1 C0 H1 R5 N3: not found\n"
+    "  boot sector, track 0 C0 H0 R1 N3: not found\n";
+
+TEST(D88InfoTest, ListsTheSampleImage) {
+  // The sample image: the eight known disks, then one other.
+  std::vector<DiskSpec> disks;
+  disks.reserve(9);
+  for (int i = 0; i < 8; ++i) {
+    disks.push_back(KnownDisk(i, static_cast<std::uint32_t>(i + 1)));
+  }
+  DiskSpec other = PlainDisk(kKnownDiskTracks, 99);
+  other.name = "OTHER GAME";
+  disks.push_back(other);
+  Scratch scratch;
+  scratch.Put("sample.d88", BuildImage(disks));
+
+  struct Expected {
+    const char* header;
+    const char* verdict;
+  };
+  const Expected expected[] = {
+      {"offset: 0 (0x0)", "zefacut: recognises ZEFA LOMRI Disk A"},
+      {"offset: 200368 (0x30EB0)", "zefacut: recognises ZEFA LOMRI Disk B"},
+      {"offset: 400736 (0x61D60)", "zefacut: recognises ZEFA LOMRI 2 Disk A"},
+      {"offset: 601104 (0x92C10)", "zefacut: recognises ZEFA LOMRI 2 Disk B"},
+      {"offset: 801472 (0xC3AC0)", "zefacut: recognises ZEFA LOMRI 2 User Disk"},
+      {"offset: 1001840 (0xF4970)", "zefacut: recognises ZEFA LOMRI 3 Disk A"},
+      {"offset: 1202208 (0x125820)", "zefacut: recognises ZEFA LOMRI 3 Disk B"},
+      {"offset: 1402576 (0x1566D0)", "zefacut: recognises ZEFA LOMRI 3 User Disk"},
+  };
+  std::string want = "disks: 9\n";
+  for (int i = 0; i < 8; ++i) {
+    want += "\ndisk " + std::to_string(i) + "\n  " + expected[i].header +
+            "\n  size: 200368 (0x30EB0)\n  name: \"" + kKnownSignatures[i].kind +
+            "\"\n  media: 0x00 (2D)\n" + PlainTracks(kKnownDiskTracks, 8, 3) + "  " +
+            expected[i].verdict + "\n";
+  }
+  // The other disk's signature bytes are its made-up sector contents.
+  want +=
+      "\ndisk 8\n  offset: 1602944 (0x187580)\n  size: 200368 (0x30EB0)\n"
+      "  name: \"OTHER GAME\"\n  media: 0x00 (2D)\n" +
+      PlainTracks(kKnownDiskTracks, 8, 3) +
+      "  zefacut: unsupported\n"
+      "  identification sector, track 1 C0 H1 R5 N3, bytes 0-11:\n"
+      "    text |@.nG....nZ-]|\n"
+      "    hex  40 CB 6E 47 82 DC 10 C0 6E 5A 2D 5D\n"
+      "  boot sector, track 0 C0 H0 R1 N3, bytes 2-26:\n"
+      "    text |5...]..v.X).^...z.].i\\q}{|\n"
+      "    hex  35 96 13 1F 5D 80 C1 76 A6 58 29 91 5E C4 A2 DA 7A F7 5D BB 69 5C 71 7D 7B\n";
+
+  const Result result = scratch.Run({"sample.d88"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, want);
+}
+
+TEST(D88InfoTest, ListsARealDisk) {
+  // A blank Hu-BASIC 2D disk: 80 tracks of 16 sectors of 256 bytes, and a
+  // name field that fills all 16 bytes with no terminator.
+  Scratch scratch;
+  fs::copy_file(fs::path(ZEFACUT_TEST_DATA) / "hubasic-2d-blank.d88",
+                scratch.Work() / "hubasic.d88");
+  const std::string want = std::string(
+                               "disks: 1\n"
+                               "\n"
+                               "disk 0\n"
+                               "  offset: 0 (0x0)\n"
+                               "  size: 348848 (0x552B0)\n"
+                               "  name: \"by_github_ORYZAP\"\n"
+                               "  media: 0x00 (2D)\n") +
+                           PlainTracks(80, 16, 1) + kBothSignatureSectorsMissing;
+
+  const Result result = scratch.Run({"hubasic.d88"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, want);
+}
+
+SectorSpec Sector(int c, int h, int r, int n, std::size_t size = 1024) {
+  SectorSpec sector;
+  sector.c = static_cast<std::uint8_t>(c);
+  sector.h = static_cast<std::uint8_t>(h);
+  sector.r = static_cast<std::uint8_t>(r);
+  sector.n = static_cast<std::uint8_t>(n);
+  sector.data.assign(size, 0xE5);
+  return sector;
+}
+
+struct DiskCase {
+  const char* name;
+  const char* what;
+  DiskSpec (*disk)();
+  // The listing of the disk after its offset and size lines.
+  const char* listing;
+};
+
+// Two plain tracks, so that the listings stay short.
+DiskSpec TwoTracks() {
+  DiskSpec disk = PlainDisk(2, 7);
+  disk.name = "TWO";
+  return disk;
+}
+
+constexpr DiskCase kDiskCases[] = {
+    {"NameWithEscapes", "a name with bytes that are not printable ASCII",
+     [] {
+       DiskSpec disk = TwoTracks();
+       disk.name = std::string("A\"B\\C\x01\xFF z", 9);
+       PutBytes(disk, 1, 5, 0, "ZEFA-LOMRI 1");
+       return disk;
+     },
+     "  name: \"A\\\"B\\\\C\\x01\\xFF z\"\n"
+     "  media: 0x00 (2D)\n"
+     "  track 0: 8 sectors: C0 H0 R1-8 N3\n"
+     "  track 1: 8 sectors: C0 H1 R1-8 N3\n"
+     "  zefacut: recognises ZEFA LOMRI Disk A\n"},
+    {"TracksNotAPlainRun", "tracks that are not a plain run, one sector, no sector",
+     [] {
+       DiskSpec disk;
+       disk.name = "ODD";
+       disk.mediaType = 0x10;
+       disk.tracks[0].sectors = {Sector(0, 0, 1, 3), Sector(0, 0, 3, 3), Sector(0, 0, 2, 3)};
+       disk.tracks[1].sectors = {Sector(0, 1, 1, 3), Sector(0, 1, 2, 2, 512)};
+       disk.tracks[2].sectors = {Sector(1, 0, 1, 3), Sector(1, 1, 2, 3)};
+       disk.tracks[5].sectors = {Sector(9, 9, 9, 1, 256)};
+       // Listed last, the empty track starts where the disk ends.
+       disk.tracks[163].sectors = {};
+       return disk;
+     },
+     "  name: \"ODD\"\n"
+     "  media: 0x10 (2DD)\n"
+     "  track 0: 3 sectors: C0 H0 R1 N3, C0 H0 R3 N3, C0 H0 R2 N3\n"
+     "  track 1: 2 sectors: C0 H1 R1 N3, C0 H1 R2 N2\n"
+     "  track 2: 2 sectors: C1 H0 R1 N3, C1 H1 R2 N3\n"
+     "  track 5: 1 sector: C9 H9 R9 N1\n"
+     "  track 163: 0 sectors\n"
+     "  zefacut: unsupported\n"
+     "  identification sector, track 1 C0 H1 R5 N3: not found\n"
+     "  boot sector, track 0 C0 H0 R1 N3, bytes 2-26:\n"
+     "    text |.........................|\n"
+     "    hex  E5 E5 E5 E5 E5 E5 E5 E5 E5 E5 E5 E5 E5 E5 E5 E5 E5 E5 E5 E5 E5 E5 E5 E5 E5\n"},
+    {"TrackOffsetsOutsideTheDisk", "track table entries past the disk's end, a 2HD disk",
+     [] {
+       DiskSpec disk = TwoTracks();
+       disk.mediaType = 0x20;
+       disk.trackTableOverrides[7] = 0x7FFFFF;
+       disk.trackTableOverrides[9] = 0xFFFFFFF0;
+       PutBytes(disk, 0, 1, 2, "ZefaLomri3      DISK-B");
+       return disk;
+     },
+     "  name: \"TWO\"\n"
+     "  media: 0x20 (2HD)\n"
+     "  track 0: 8 sectors: C0 H0 R1-8 N3\n"
+     "  track 1: 8 sectors: C0 H1 R1-8 N3\n"
+     "  track 7: offset 8388607 (0x7FFFFF) lies outside the disk\n"
+     "  track 9: offset 4294967280 (0xFFFFFFF0) lies outside the disk\n"
+     "  zefacut: recognises ZEFA LOMRI 3 Disk B\n"},
+    {"NearMissLabel", "a near-miss label: five blanks",
+     [] {
+       DiskSpec disk = TwoTracks();
+       disk.mediaType = 0x30;
+       PutBytes(disk, 1, 5, 0, "ZEFA-LOMRI 3");
+       PutBytes(disk, 0, 1, 2, std::string("ZefaLomri2     DISK-A\0#\0\0", 25));
+       return disk;
+     },
+     "  name: \"TWO\"\n"
+     "  media: 0x30 (1D)\n"
+     "  track 0: 8 sectors: C0 H0 R1-8 N3\n"
+     "  track 1: 8 sectors: C0 H1 R1-8 N3\n"
+     "  zefacut: unsupported\n"
+     "  identification sector, track 1 C0 H1 R5 N3, bytes 0-11:\n"
+     "    text |ZEFA-LOMRI 3|\n"
+     "    hex  5A 45 46 41 2D 4C 4F 4D 52 49 20 33\n"
+     "  boot sector, track 0 C0 H0 R1 N3, bytes 2-26:\n"
+     "    text |ZefaLomri2     DISK-A.#..|\n"
+     "    hex  5A 65 66 61 4C 6F 6D 72 69 32 20 20 20 20 20 44 49 53 4B 2D 41 00 23 00 00\n"},
+    {"ShortSignatureSectors", "signature sectors shorter than 1024 bytes",
+     [] {
+       DiskSpec disk;
+       disk.name = "SHORT";
+       disk.mediaType = 0x40;
+       disk.tracks[0].sectors = {Sector(0, 0, 1, 3, 6)};
+       disk.tracks[1].sectors = {Sector(0, 1, 5, 3, 300)};
+       PutBytes(disk, 1, 5, 0, "ZEFA-LOMRI 1");
+       PutBytes(disk, 0, 1, 2, "Zefa");
+       return disk;
+     },
+     "  name: \"SHORT\"\n"
+     "  media: 0x40 (1DD)\n"
+     "  track 0: 1 sector: C0 H0 R1 N3\n"
+     "  track 1: 1 sector: C0 H1 R5 N3\n"
+     "  zefacut: unsupported\n"
+     "  identification sector, track 1 C0 H1 R5 N3: only 300 of 1024 bytes, bytes 0-11:\n"
+     "    text |ZEFA-LOMRI 1|\n"
+     "    hex  5A 45 46 41 2D 4C 4F 4D 52 49 20 31\n"
+     "  boot sector, track 0 C0 H0 R1 N3: only 6 of 1024 bytes, bytes 2-26:\n"
+     "    text |Zefa|\n"
+     "    hex  5A 65 66 61\n"},
+    {"UnknownMediaAndAShortBootSector",
+     "an unknown media type, a boot sector too short to hold a label",
+     [] {
+       DiskSpec disk;
+       disk.mediaType = 0x05;
+       disk.tracks[0].sectors = {Sector(0, 0, 1, 3, 2)};
+       return disk;
+     },
+     "  name: \"\"\n"
+     "  media: 0x05 (unknown)\n"
+     "  track 0: 1 sector: C0 H0 R1 N3\n"
+     "  zefacut: unsupported\n"
+     "  identification sector, track 1 C0 H1 R5 N3: not found\n"
+     "  boot sector, track 0 C0 H0 R1 N3: only 2 of 1024 bytes\n"},
+};
+
+void PrintTo(const DiskCase& c, std::ostream* os) { *os << c.what; }
+
+class D88InfoDiskTest : public ::testing::TestWithParam<DiskCase> {};
+
+TEST_P(D88InfoDiskTest, ListsTheDisk) {
+  const DiskCase& c = GetParam();
+  const DiskSpec disk = c.disk();
+  // The disk comes second, after a plain one, and last in the file.
+  const std::size_t offset = BuildDisk(TwoTracks()).size();
+  const Bytes image = BuildImage({TwoTracks(), disk});
+  const std::size_t size = image.size() - offset;
+  Scratch scratch;
+  scratch.Put("image.d88", image);
+
+  const Result result = scratch.Run({"image.d88"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  const std::size_t start = result.out.find("\ndisk 1\n");
+  ASSERT_NE(start, std::string::npos) << result.out;
+  char header[128];
+  std::snprintf(header, sizeof header, "\ndisk 1\n  offset: %zu (0x%zX)\n  size: %zu (0x%zX)\n",
+                offset, offset, size, size);
+  EXPECT_EQ(result.out.substr(start), std::string(header) + c.listing) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, D88InfoDiskTest, ::testing::ValuesIn(kDiskCases),
+                         [](const ::testing::TestParamInfo<DiskCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST(D88InfoTest, WithoutOneArgumentPrintsUsage) {
+  Scratch scratch;
+  scratch.Put("image.d88", BuildImage({TwoTracks()}));
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{}, std::vector<std::string>{"image.d88", "more"}}) {
+    const Result result = scratch.Run(args);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    if (Launcher().empty()) {
+      EXPECT_EQ(result.err, "Usage: " + ToolPath() + " IMAGE.d88\n");
+    } else {
+      // Argument 0 is whatever the launcher makes of the path.
+      EXPECT_EQ(result.err.rfind("Usage: ", 0), 0U) << result.err;
+      ASSERT_GE(result.err.size(), 11U) << result.err;
+      EXPECT_EQ(result.err.substr(result.err.size() - 11), " IMAGE.d88\n") << result.err;
+    }
+  }
+}
+
+TEST(D88InfoTest, ReportsAnImageItCannotOpen) {
+  Scratch scratch;
+  fs::create_directory(scratch.Work() / "folder.d88");
+  for (const char* path : {"missing.d88", "folder.d88"}) {
+    const Result result = scratch.Run({path});
+    EXPECT_EQ(result.status, 1) << path;
+    EXPECT_EQ(result.out, "") << path;
+    EXPECT_EQ(result.err, std::string("error: cannot open ") + path + "\n");
+  }
+}
+
+TEST(D88InfoTest, ListsAnEmptyImage) {
+  Scratch scratch;
+  scratch.Put("empty.d88", Bytes());
+  const Result result = scratch.Run({"empty.d88"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, "disks: 0\n");
+}
+
+}  // namespace
