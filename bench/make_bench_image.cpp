@@ -53,6 +53,7 @@ int main(int argc, char** argv) {
   Bytes image;
   if (mode == "title1a") {
     std::vector<DiskSpec> disks;
+    disks.reserve(64);
     for (int i = 0; i < 64; ++i) {
       disks.push_back(KnownDisk(kTitle1DiskA, static_cast<std::uint32_t>(i), 154));
     }
@@ -63,8 +64,8 @@ int main(int argc, char** argv) {
   } else if (mode == "far") {
     constexpr int kDecoySize = 65535;
     constexpr long kLimit = 100L * 1024 * 1024;
-    const int decoys = static_cast<int>((kLimit - 2 * 0x2B0 - kCutTracks * 8 * 1040) /
-                                        (16 + kDecoySize));
+    const int decoys =
+        static_cast<int>((kLimit - 2L * 0x2B0 - kCutTracks * 8L * 1040) / (16 + kDecoySize));
     image = BuildDisk(OneTrackDisk(decoys, kDecoySize, 1));
     // The second disk's size field takes the directory back to the start.
     DiskSpec back;

@@ -249,8 +249,7 @@ int D88Image::ReadSector(int track, int c, int h, int r, int n, unsigned char* d
   }
 }
 
-int D88Image::ReadSectors(int track, int c, int h, int r, int n, unsigned char* dest,
-                          int length) {
+int D88Image::ReadSectors(int track, int c, int h, int r, int n, unsigned char* dest, int length) {
   if (dest == nullptr || length <= 0 || n < 0 || n > kMaxSizeCode) {
     return 0;
   }

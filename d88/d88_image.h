@@ -55,13 +55,11 @@ class D88Image {
   // Copies at most maxLength data bytes of the sector with ID (c, h, r, n) in
   // track `track` of the selected disk to dest; returns the bytes copied,
   // 0 when the sector is not there.
-  int ReadSector(int track, int c, int h, int r, int n, unsigned char* dest,
-                 int maxLength);
+  int ReadSector(int track, int c, int h, int r, int n, unsigned char* dest, int maxLength);
   // Reads `length` bytes from consecutive sectors starting at (c, h, r, n),
   // stepping r through the sector range, then head, then cylinder (track =
   // 2 * cylinder + head). Returns the bytes of the chunks read whole.
-  int ReadSectors(int track, int c, int h, int r, int n, unsigned char* dest,
-                  int length);
+  int ReadSectors(int track, int c, int h, int r, int n, unsigned char* dest, int length);
   // Writes each sector's 4-byte ID (C, H, R, N) in track order; returns the
   // bytes written.
   int ReadSectorIds(int track, unsigned char* dest, int destLength);

@@ -194,9 +194,9 @@ class MemoryImage {
 };
 
 int KindOf(const MemoryImage& image) {
-  static const char* const kLabels[] = {
-      "ZefaLomri2      DISK-A", "ZefaLomri2      DISK-B", "ZefaLomri2      User-disk",
-      "ZefaLomri3      DISK-A", "ZefaLomri3      DISK-B", "ZefaLomri3      User-disk"};
+  static const char* const kLabels[] = {"ZefaLomri2      DISK-A",    "ZefaLomri2      DISK-B",
+                                        "ZefaLomri2      User-disk", "ZefaLomri3      DISK-A",
+                                        "ZefaLomri3      DISK-B",    "ZefaLomri3      User-disk"};
   const Bytes id = image.Run(1, 0, 1, 5, 1024);
   if (id.size() == 1024) {
     for (int kind = 0; kind < 2; ++kind) {
@@ -266,8 +266,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     expectedOutput += kRecognised[kind];
     for (const ModelCut& cut : CutsOf(kind)) {
-      const Bytes run = image.Run(cut.track, cut.track >> 1, cut.track & 1, cut.r,
-                                  cut.offset + cut.length);
+      const Bytes run =
+          image.Run(cut.track, cut.track >> 1, cut.track & 1, cut.r, cut.offset + cut.length);
       if (run.empty()) {
         continue;
       }

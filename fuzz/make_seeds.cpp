@@ -78,8 +78,7 @@ int main(int argc, char** argv) {
   // A known disk, then a disk whose identification sector is cut short.
   DiskSpec stale = OnlyTracks(PlainDisk(2, 23), {0, 1});
   stale.tracks[1].sectors[4].data.resize(12);
-  seeds.emplace_back("stale-signature",
-                     BuildImage({OnlyTracks(KnownDisk(1, 24, 2), {1}), stale}));
+  seeds.emplace_back("stale-signature", BuildImage({OnlyTracks(KnownDisk(1, 24, 2), {1}), stale}));
 
   DiskSpec sizeZero = OnlyTracks(KnownDisk(1, 25, 2), {1});
   sizeZero.sizeField = 0;
@@ -93,7 +92,11 @@ int main(int argc, char** argv) {
   seeds.emplace_back("header-only", BuildImage({DiskSpec{}}));
 
   for (const auto& [name, bytes] : seeds) {
-    if (!WriteFileBytes(folder + "/" + name + ".d88", bytes)) {
+    std::string path = folder;
+    path += '/';
+    path += name;
+    path += ".d88";
+    if (!WriteFileBytes(path, bytes)) {
       std::fprintf(stderr, "cannot write %s/%s.d88\n", folder.c_str(), name.c_str());
       return 1;
     }

@@ -4,9 +4,11 @@
 // at T * 8192 + (R - 1) * 1024 + offset.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -32,19 +34,19 @@ std::size_t LinearAddress(const Cut& cut) {
 
 // What each disk yields, in the order the files are written.
 const std::vector<Cut> kTitle1DiskA = {
-    {"FMDRV", 4, 7, 0, 8192},     {"BEEPDRV", 5, 7, 0, 3840},   {"FM00", 15, 5, 384, 640},
-    {"FM01", 15, 6, 0, 2176},     {"FM02", 15, 8, 128, 1536},   {"FM03", 16, 1, 640, 1152},
-    {"FM04", 12, 1, 0, 640},      {"FM05", 12, 1, 640, 1920},   {"FM06", 12, 3, 512, 768},
-    {"FM07", 12, 4, 256, 1024},   {"FM08", 12, 5, 256, 1024},   {"FM09", 12, 6, 256, 1280},
-    {"FM10", 12, 7, 512, 1024},   {"FM11", 12, 8, 512, 768},    {"FM12", 13, 1, 256, 1664},
-    {"FM13", 13, 2, 896, 768},    {"FM14", 13, 3, 640, 512},    {"FM15", 13, 4, 128, 1024},
-    {"FM16", 13, 5, 128, 896},    {"FM17", 13, 6, 0, 512},      {"FM18", 13, 6, 512, 896},
-    {"FM19", 13, 7, 384, 1280},   {"FM20", 13, 8, 640, 1280},   {"FM21", 14, 1, 896, 1280},
-    {"FM22", 14, 3, 128, 1280},   {"FM23", 14, 4, 384, 1280},   {"FM24", 14, 5, 640, 1408},
-    {"FM25", 14, 7, 0, 1152},     {"FM26", 14, 8, 128, 1408},   {"FM27", 15, 1, 512, 1408},
-    {"FM28", 15, 2, 896, 1152},   {"FM29", 15, 4, 0, 1408},     {"FM30", 16, 2, 768, 2688},
-    {"FM31", 16, 5, 384, 640},    {"FM32", 16, 6, 0, 1920},     {"FM33", 16, 7, 896, 1408},
-    {"BP00", 17, 1, 256, 11264},  {"BP01", 18, 4, 256, 8704},   {"BP02", 19, 4, 768, 13312},
+    {"FMDRV", 4, 7, 0, 8192},    {"BEEPDRV", 5, 7, 0, 3840}, {"FM00", 15, 5, 384, 640},
+    {"FM01", 15, 6, 0, 2176},    {"FM02", 15, 8, 128, 1536}, {"FM03", 16, 1, 640, 1152},
+    {"FM04", 12, 1, 0, 640},     {"FM05", 12, 1, 640, 1920}, {"FM06", 12, 3, 512, 768},
+    {"FM07", 12, 4, 256, 1024},  {"FM08", 12, 5, 256, 1024}, {"FM09", 12, 6, 256, 1280},
+    {"FM10", 12, 7, 512, 1024},  {"FM11", 12, 8, 512, 768},  {"FM12", 13, 1, 256, 1664},
+    {"FM13", 13, 2, 896, 768},   {"FM14", 13, 3, 640, 512},  {"FM15", 13, 4, 128, 1024},
+    {"FM16", 13, 5, 128, 896},   {"FM17", 13, 6, 0, 512},    {"FM18", 13, 6, 512, 896},
+    {"FM19", 13, 7, 384, 1280},  {"FM20", 13, 8, 640, 1280}, {"FM21", 14, 1, 896, 1280},
+    {"FM22", 14, 3, 128, 1280},  {"FM23", 14, 4, 384, 1280}, {"FM24", 14, 5, 640, 1408},
+    {"FM25", 14, 7, 0, 1152},    {"FM26", 14, 8, 128, 1408}, {"FM27", 15, 1, 512, 1408},
+    {"FM28", 15, 2, 896, 1152},  {"FM29", 15, 4, 0, 1408},   {"FM30", 16, 2, 768, 2688},
+    {"FM31", 16, 5, 384, 640},   {"FM32", 16, 6, 0, 1920},   {"FM33", 16, 7, 896, 1408},
+    {"BP00", 17, 1, 256, 11264}, {"BP01", 18, 4, 256, 8704}, {"BP02", 19, 4, 768, 13312},
     {"BP03", 21, 1, 768, 8448},
 };
 const std::vector<Cut> kDiskA = {{"PROG", 0, 2, 0, 31744}};
@@ -67,18 +69,18 @@ const struct {
   const char* kind;
   const std::vector<Cut>& cuts;
 } kKinds[8] = {
-    {"Title1DiskA", kTitle1DiskA}, {"Title1DiskB", kNoCuts},        {"Title2DiskA", kDiskA},
+    {"Title1DiskA", kTitle1DiskA}, {"Title1DiskB", kNoCuts},         {"Title2DiskA", kDiskA},
     {"Title2DiskB", kTitle2DiskB}, {"Title2UserDisk", kTitle2DiskB}, {"Title3DiskA", kDiskA},
     {"Title3DiskB", kTitle3DiskB}, {"Title3UserDisk", kTitle3DiskB},
 };
 
 const Cut& Find(const std::vector<Cut>& cuts, const std::string& name) {
-  for (const Cut& cut : cuts) {
-    if (name == cut.name) {
-      return cut;
-    }
+  const auto found =
+      std::find_if(cuts.begin(), cuts.end(), [&](const Cut& cut) { return name == cut.name; });
+  if (found == cuts.end()) {
+    throw std::out_of_range("no cut " + name);
   }
-  throw std::out_of_range("no cut " + name);
+  return *found;
 }
 
 // The cuts without those named.
@@ -164,8 +166,7 @@ TEST(CuttingTest, NeighbouringFilesJoinUpOnTheDisk) {
     std::size_t from;
     std::size_t to;
   } stretches[] = {
-      {"title 1 drivers", 0, {"FMDRV", "BEEPDRV"}, 4 * 8192 + 6 * 1024,
-       5 * 8192 + 6 * 1024 + 3840},
+      {"title 1 drivers", 0, {"FMDRV", "BEEPDRV"}, 4 * 8192 + 6 * 1024, 5 * 8192 + 6 * 1024 + 3840},
       {"title 1 pieces",
        0,
        {"FM04", "FM05", "FM06", "FM07", "FM08", "FM09", "FM10", "FM11", "FM12", "FM13",
@@ -174,9 +175,15 @@ TEST(CuttingTest, NeighbouringFilesJoinUpOnTheDisk) {
         "FM30", "FM31", "FM32", "FM33", "BP00", "BP01", "BP02", "BP03"},
        0x18000,
        22 * 8192 + 1024},
-      {"title 2 Disk B", 3, {"FMBGM", "BEEPBGM", "FMSE", "BEEPSE"}, 5 * 8192 + 2 * 1024,
+      {"title 2 Disk B",
+       3,
+       {"FMBGM", "BEEPBGM", "FMSE", "BEEPSE"},
+       5 * 8192 + 2 * 1024,
        12 * 8192 + 7 * 1024 + 549 + 1196},
-      {"title 3 User Disk", 7, {"BEEPBGM", "FMSE", "BEEPSE"}, 12 * 8192 + 1024 + 599,
+      {"title 3 User Disk",
+       7,
+       {"BEEPBGM", "FMSE", "BEEPSE"},
+       12 * 8192 + 1024 + 599,
        15 * 8192 + 4 * 1024 + 663 + 1207},
   };
   for (const auto& stretch : stretches) {
@@ -208,19 +215,24 @@ TEST(CuttingTest, RunStepsAcrossHeadAndCylinderByTheSectorIds) {
   DiskSpec disk = KnownDisk(0, 31);
   std::vector<SectorSpec>& track20 = disk.tracks.at(20).sectors;
   std::vector<SectorSpec> reordered;
-  for (const auto& [c, h] : {std::pair{9, 0}, std::pair{9, 1}, std::pair{10, 1}, std::pair{11, 0}}) {
+  for (const auto& [c, h] :
+       {std::pair{9, 0}, std::pair{9, 1}, std::pair{10, 1}, std::pair{11, 0}}) {
     for (int r = 1; r <= 8; ++r) {
-      reordered.push_back(SectorSpec{static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(h),
-                                     static_cast<std::uint8_t>(r), 3,
-                                     PatternSector(900U + static_cast<std::uint32_t>(c * 2 + h), 20, r),
-                                     {}, {}});
+      reordered.push_back(
+          SectorSpec{static_cast<std::uint8_t>(c),
+                     static_cast<std::uint8_t>(h),
+                     static_cast<std::uint8_t>(r),
+                     3,
+                     PatternSector(900U + static_cast<std::uint32_t>(c * 2 + h), 20, r),
+                     {},
+                     {}});
     }
   }
   reordered.insert(reordered.end(), track20.rbegin(), track20.rend());
   track20 = reordered;
   for (int r = 1; r <= 8; ++r) {
-    disk.tracks.at(19).sectors.push_back(SectorSpec{
-        10, 0, static_cast<std::uint8_t>(r), 3, PatternSector(950, 19, r), {}, {}});
+    disk.tracks.at(19).sectors.push_back(
+        SectorSpec{10, 0, static_cast<std::uint8_t>(r), 3, PatternSector(950, 19, r), {}, {}});
   }
   WriteImage(dir, {disk});
 
@@ -326,9 +338,9 @@ TEST(CuttingTest, LaterDiskOfTheSameFilesReplacesTheEarlier) {
 
     const ToolResult result = RunTool(dir, {kImage});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, kRecognitionMessages[pair.first] + ProgressLines(kKinds[pair.first].cuts) +
-                              kRecognitionMessages[pair.second] +
-                              ProgressLines(kKinds[pair.second].cuts));
+    EXPECT_EQ(result.out,
+              kRecognitionMessages[pair.first] + ProgressLines(kKinds[pair.first].cuts) +
+                  kRecognitionMessages[pair.second] + ProgressLines(kKinds[pair.second].cuts));
     EXPECT_EQ(result.err, "");
     const std::vector<Cut>& cuts = kKinds[pair.second].cuts;
     ExpectEntries(dir, Names(cuts));

@@ -152,7 +152,7 @@ class D88ImageTest : public testing::Test {
     std::string name = std::string(info->test_suite_name()) + "." + info->name();
     std::replace_if(
         name.begin(), name.end(),
-        [](char ch) { return !std::isalnum(static_cast<unsigned char>(ch)); }, '_');
+        [](char ch) { return std::isalnum(static_cast<unsigned char>(ch)) == 0; }, '_');
     dir_ = fs::path(testing::TempDir()) /
            ("d88_image_test_" + name + "_" + std::to_string(std::random_device{}()));
     fs::create_directories(dir_);
@@ -167,7 +167,7 @@ class D88ImageTest : public testing::Test {
 
   // Writes the bytes to a file in the test's folder; returns its path.
   std::string WriteImage(const Bytes& bytes, const std::string& file = "image.d88") {
-    const std::string path = PathFor(file);
+    std::string path = PathFor(file);
     EXPECT_TRUE(WriteFileBytes(path, bytes)) << path;
     return path;
   }
@@ -282,6 +282,7 @@ TEST_F(D88ImageTest, SizeFieldsSteerTheDirectoryWalk) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
     std::vector<DiskSpec> disks;
+    disks.reserve(4);
     for (int i = 0; i < 4; ++i) {
       disks.push_back(NamedDisk("D" + std::to_string(i)));
     }
@@ -869,7 +870,7 @@ TEST_F(D88ImageTest, ReadSectorsStepsWithinTheSectorRange) {
   EXPECT_TRUE(Holds(buffer, linear));
   GuardedBuffer fromLast(3072);
   EXPECT_EQ(reader->ReadSectors(1, 0, 1, 5, 3, fromLast.data(), 3072), 3072);
-  EXPECT_TRUE(Holds(fromLast, Slice(linear, 5 * 1024, 3072)));
+  EXPECT_TRUE(Holds(fromLast, Slice(linear, std::size_t{5} * 1024, 3072)));
 }
 
 TEST_F(D88ImageTest, NewReaderStepsTracksAfterSectorSixteen) {
@@ -886,10 +887,10 @@ TEST_F(D88ImageTest, NewReaderStepsTracksAfterSectorSixteen) {
   auto reader = OpenDisk(disk);
   GuardedBuffer buffer(1024);
   EXPECT_EQ(reader->ReadSectors(0, 0, 0, 16, 1, buffer.data(), 512), 512);
-  EXPECT_TRUE(Holds(buffer, Expected(1024, Slice(linear, 15 * 256, 512))));
+  EXPECT_TRUE(Holds(buffer, Expected(1024, Slice(linear, std::size_t{15} * 256, 512))));
   GuardedBuffer two(512);
   EXPECT_EQ(reader->ReadSectors(1, 0, 1, 16, 1, two.data(), 512), 512);  // on to c 1 h 0
-  EXPECT_TRUE(Holds(two, Slice(linear, 31 * 256, 512)));
+  EXPECT_TRUE(Holds(two, Slice(linear, std::size_t{31} * 256, 512)));
   GuardedBuffer whole(linear.size());
   EXPECT_EQ(reader->ReadSectors(0, 0, 0, 1, 1, whole.data(), whole.size()), whole.size());
   EXPECT_TRUE(Holds(whole, linear));

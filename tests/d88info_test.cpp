@@ -208,6 +208,9 @@ SectorSpec Sector(int c, int h, int r, int n, std::size_t size = 1024) {
 }
 
 struct DiskCase {
+  // Read by the test-name generator of INSTANTIATE_TEST_SUITE_P below, a macro
+  // cppcheck does not expand.
+  // cppcheck-suppress unusedStructMember
   const char* name;
   const char* what;
   DiskSpec (*disk)();

@@ -75,9 +75,11 @@ struct UsageCase {
 // at all, the tool names itself.
 const UsageCase kUsageCases[] = {
     {"no path", {"./zefacut"}, "Usage: ./zefacut [d88file]\n"},
-    {"a path and two more", {"/opt/bin/zefacut", kImage, "x", "y"},
+    {"a path and two more",
+     {"/opt/bin/zefacut", kImage, "x", "y"},
      "Usage: /opt/bin/zefacut [d88file]\n"},
-    {"other program name", {"./bin/zefa cut", kImage, "x", "y", "z"},
+    {"other program name",
+     {"./bin/zefa cut", kImage, "x", "y", "z"},
      "Usage: ./bin/zefa cut [d88file]\n"},
     {"empty argument vector", {}, "Usage: zefacut [d88file]\n"},
     // What Linux makes of an empty vector.
@@ -189,7 +191,8 @@ TEST_F(RecognitionTest, DisksAreReportedInDiskOrder) {
               SignedDisk(0, 5), SignedDisk(7, 6), SignatureSectorsOnly(7)});
   const ToolResult result = Run();
   EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, kRecognitionMessages[7] + kRecognitionMessages[1] + kRecognitionMessages[2] + kRecognitionMessages[0] +
+  EXPECT_EQ(result.out, kRecognitionMessages[7] + kRecognitionMessages[1] +
+                            kRecognitionMessages[2] + kRecognitionMessages[0] +
                             kRecognitionMessages[7]);
   EXPECT_EQ(result.err, kUnsupportedMessage + kUnsupportedMessage);
   ExpectNoFilesWritten();
@@ -208,8 +211,8 @@ struct SignatureCase {
 
 const SignatureCase kSignatureCases[] = {
     // The identification sector is tested first, and decides.
-    {"Disk B signature over a title 2 Disk A label", "ZEFA-LOMRI 2", 0,
-     "ZefaLomri2      DISK-A", 2, 1},
+    {"Disk B signature over a title 2 Disk A label", "ZEFA-LOMRI 2", 0, "ZefaLomri2      DISK-A", 2,
+     1},
     {"Disk A signature over a title 3 User Disk label", "ZEFA-LOMRI 1", 0,
      "ZefaLomri3      User-disk", 2, 0},
     // A label decides once the identification sector holds neither signature.

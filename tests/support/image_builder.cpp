@@ -1,6 +1,8 @@
 #include "tests/support/image_builder.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <numeric>
 #include <stdexcept>
 
 namespace {
@@ -16,6 +18,17 @@ void StoreLe16(Bytes& out, std::size_t at, std::uint32_t value) {
 void StoreLe32(Bytes& out, std::size_t at, std::uint32_t value) {
   StoreLe16(out, at, value & 0xFFFFU);
   StoreLe16(out, at + 2, value >> 16U);
+}
+
+// The first sector of the track whose R is `r`.
+std::vector<SectorSpec>::iterator FindSector(DiskSpec& disk, int track, int r) {
+  std::vector<SectorSpec>& sectors = disk.tracks.at(track).sectors;
+  const auto found = std::find_if(sectors.begin(), sectors.end(),
+                                  [r](const SectorSpec& sector) { return sector.r == r; });
+  if (found == sectors.end()) {
+    throw std::out_of_range("no such sector");
+  }
+  return found;
 }
 
 }  // namespace
@@ -52,24 +65,10 @@ DiskSpec PlainDisk(int tracks, std::uint32_t seed) {
   return disk;
 }
 
-Bytes& SectorData(DiskSpec& disk, int track, int r) {
-  for (SectorSpec& sector : disk.tracks.at(track).sectors) {
-    if (sector.r == r) {
-      return sector.data;
-    }
-  }
-  throw std::out_of_range("no such sector");
-}
+Bytes& SectorData(DiskSpec& disk, int track, int r) { return FindSector(disk, track, r)->data; }
 
 void RemoveSector(DiskSpec& disk, int track, int r) {
-  std::vector<SectorSpec>& sectors = disk.tracks.at(track).sectors;
-  for (auto it = sectors.begin(); it != sectors.end(); ++it) {
-    if (it->r == r) {
-      sectors.erase(it);
-      return;
-    }
-  }
-  throw std::out_of_range("no such sector");
+  disk.tracks.at(track).sectors.erase(FindSector(disk, track, r));
 }
 
 void PutBytes(DiskSpec& disk, int track, int r, int offset, const std::string& bytes) {
@@ -92,7 +91,8 @@ Bytes LinearBytes(const DiskSpec& disk, int tracks) {
       if (sector.r < 1 || sector.r > 8 || sector.c != index / 2 || sector.h != index % 2) {
         continue;
       }
-      const std::size_t at = static_cast<std::size_t>(index) * 8192 + (sector.r - 1U) * 1024U;
+      const std::size_t at =
+          static_cast<std::size_t>(index) * 8192 + static_cast<std::size_t>(sector.r - 1) * 1024;
       for (std::size_t i = 0; i < sector.data.size() && i < 1024; ++i) {
         out[at + i] = sector.data[i];
       }
@@ -134,7 +134,8 @@ Bytes BuildDisk(const DiskSpec& disk) {
     if (index < 0 || index >= kTrackCount) {
       throw std::out_of_range("track index");
     }
-    StoreLe32(out, 0x20 + 4 * static_cast<std::size_t>(index), static_cast<std::uint32_t>(out.size()));
+    StoreLe32(out, 0x20 + 4 * static_cast<std::size_t>(index),
+              static_cast<std::uint32_t>(out.size()));
     const auto count = static_cast<std::uint16_t>(track.sectors.size());
     for (const SectorSpec& sector : track.sectors) {
       const std::size_t at = out.size();
@@ -171,9 +172,9 @@ std::size_t SectorHeaderOffset(const DiskSpec& disk, int track, std::size_t posi
       }
       return at;
     }
-    for (const SectorSpec& sector : spec.sectors) {
-      at += 16 + sector.data.size();
-    }
+    at = std::accumulate(
+        spec.sectors.begin(), spec.sectors.end(), at,
+        [](std::size_t sum, const SectorSpec& sector) { return sum + 16 + sector.data.size(); });
   }
   throw std::out_of_range("no such track");
 }
@@ -192,6 +193,7 @@ bool WriteFileBytes(const std::string& path, const Bytes& bytes) {
   if (file == nullptr) {
     return false;
   }
-  const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  const bool written =
+      bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   return std::fclose(file) == 0 && written;
 }

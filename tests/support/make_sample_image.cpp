@@ -11,6 +11,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::vector<DiskSpec> disks;
+  disks.reserve(9);
   for (int i = 0; i < 8; ++i) {
     disks.push_back(KnownDisk(i, static_cast<std::uint32_t>(i + 1)));
   }

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -25,14 +26,16 @@ std::string FromEnvironment(const char* name) {
 }
 
 // Reports a failure between fork and exec, where only async-signal-safe calls
-// may be made, on the captured standard error, and ends the child.
+// may be made, on the captured standard error, and ends the child. A write
+// that fails there has no one left to tell, so its result is only tested to
+// keep the compiler's unused-result warning quiet.
 [[noreturn]] void ChildFail(const char* what) {
   const int error = errno;
-  static_cast<void>(!write(STDERR_FILENO, what, std::strlen(what)));
+  static_cast<void>(write(STDERR_FILENO, what, std::strlen(what)) < 0);
   const char* reason = std::strerror(error);
-  static_cast<void>(!write(STDERR_FILENO, ": ", 2));
-  static_cast<void>(!write(STDERR_FILENO, reason, std::strlen(reason)));
-  static_cast<void>(!write(STDERR_FILENO, "\n", 1));
+  static_cast<void>(write(STDERR_FILENO, ": ", 2) < 0);
+  static_cast<void>(write(STDERR_FILENO, reason, std::strlen(reason)) < 0);
+  static_cast<void>(write(STDERR_FILENO, "\n", 1) < 0);
   _exit(127);
 }
 
@@ -99,9 +102,9 @@ ToolResult RunTool(const ScratchDir& dir, const std::vector<std::string>& args,
   }
   // Everything the child needs is made before the fork.
   std::vector<char*> argPointers;
-  for (std::string& arg : argv) {
-    argPointers.push_back(arg.data());
-  }
+  argPointers.reserve(argv.size() + 1);
+  std::transform(argv.begin(), argv.end(), std::back_inserter(argPointers),
+                 [](std::string& arg) { return arg.data(); });
   argPointers.push_back(nullptr);
   const std::string outPath = dir.StdoutFile();
   const std::string errPath = dir.StderrFile();
@@ -191,8 +194,7 @@ std::set<std::string> EntriesIn(const std::string& dir) {
     return ::testing::AssertionSuccess();
   }
   auto failure = ::testing::AssertionFailure();
-  failure << path << " holds " << actual->size() << " bytes, " << expected.size()
-          << " expected; ";
+  failure << path << " holds " << actual->size() << " bytes, " << expected.size() << " expected; ";
   if (at < actual->size() && at < expected.size()) {
     failure << "they first differ at byte " << at;
   } else {

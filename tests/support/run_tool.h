@@ -71,11 +71,11 @@ const std::string& ToolPath();
 const std::string& Launcher();
 inline bool UnderLauncher() { return !Launcher().empty(); }
 
-#define SKIP_UNDER_LAUNCHER()                                            \
-  do {                                                                   \
-    if (UnderLauncher()) {                                               \
-      GTEST_SKIP() << "not meaningful through " << Launcher();           \
-    }                                                                    \
+#define SKIP_UNDER_LAUNCHER()                                  \
+  do {                                                         \
+    if (UnderLauncher()) {                                     \
+      GTEST_SKIP() << "not meaningful through " << Launcher(); \
+    }                                                          \
   } while (false)
 
 // The tool's fixed messages as the bytes it must write; the Japanese parts
@@ -87,18 +87,19 @@ inline const std::string kOpenFailedMessage =
 // "未対応の形式です.\n"
 inline const std::string kUnsupportedMessage =
     "\x96\xA2\x91\xCE\x89\x9E\x82\xCC\x8C\x60\x8E\xAE\x82\xC5\x82\xB7\x2E\x0A";
+// " を認識しました.\n", the end of every recognition message.
+inline constexpr char kRecognizedEnding[] =
+    " \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x2E\x0A";
 // "TITLE の DISK を認識しました.\n", by the index of kKnownSignatures.
 inline const std::string kRecognitionMessages[8] = {
-    "ZEFA LOMRI \x82\xCC Disk A \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x2E\x0A",
-    "ZEFA LOMRI \x82\xCC Disk B \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x2E\x0A",
-    "ZEFA LOMRI 2 \x82\xCC Disk A \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x2E\x0A",
-    "ZEFA LOMRI 2 \x82\xCC Disk B \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x2E\x0A",
-    "ZEFA LOMRI 2 \x82\xCC User Disk \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD"
-    "\x2E\x0A",
-    "ZEFA LOMRI 3 \x82\xCC Disk A \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x2E\x0A",
-    "ZEFA LOMRI 3 \x82\xCC Disk B \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x2E\x0A",
-    "ZEFA LOMRI 3 \x82\xCC User Disk \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD"
-    "\x2E\x0A",
+    std::string("ZEFA LOMRI \x82\xCC Disk A") + kRecognizedEnding,
+    std::string("ZEFA LOMRI \x82\xCC Disk B") + kRecognizedEnding,
+    std::string("ZEFA LOMRI 2 \x82\xCC Disk A") + kRecognizedEnding,
+    std::string("ZEFA LOMRI 2 \x82\xCC Disk B") + kRecognizedEnding,
+    std::string("ZEFA LOMRI 2 \x82\xCC User Disk") + kRecognizedEnding,
+    std::string("ZEFA LOMRI 3 \x82\xCC Disk A") + kRecognizedEnding,
+    std::string("ZEFA LOMRI 3 \x82\xCC Disk B") + kRecognizedEnding,
+    std::string("ZEFA LOMRI 3 \x82\xCC User Disk") + kRecognizedEnding,
 };
 
 // A file's whole contents; nullopt when it cannot be read as a file.
