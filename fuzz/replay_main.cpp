@@ -40,7 +40,8 @@ int main(int argc, char** argv) {
     std::vector<std::filesystem::path> inputs;
     if (std::filesystem::is_directory(argument)) {
       for (const auto& entry : std::filesystem::directory_iterator(argument)) {
-        if (entry.is_regular_file()) {
+        // Hidden files such as .gitkeep only keep an empty folder in git.
+        if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') {
           inputs.push_back(entry.path());
         }
       }
