@@ -124,14 +124,7 @@ constexpr char kBothSignatureSectorsMissing[] =
 
 TEST(D88InfoTest, ListsTheSampleImage) {
   // The sample image: the eight known disks, then one other.
-  std::vector<DiskSpec> disks;
-  disks.reserve(9);
-  for (int i = 0; i < 8; ++i) {
-    disks.push_back(KnownDisk(i, static_cast<std::uint32_t>(i + 1)));
-  }
-  DiskSpec other = PlainDisk(kKnownDiskTracks, 99);
-  other.name = "OTHER GAME";
-  disks.push_back(other);
+  const std::vector<DiskSpec> disks = SampleDisks();
   Scratch scratch;
   scratch.Put("sample.d88", BuildImage(disks));
 

@@ -124,6 +124,18 @@ DiskSpec KnownDisk(int index, std::uint32_t seed, int tracks) {
   return disk;
 }
 
+std::vector<DiskSpec> SampleDisks() {
+  std::vector<DiskSpec> disks;
+  disks.reserve(9);
+  for (int i = 0; i < 8; ++i) {
+    disks.push_back(KnownDisk(i, static_cast<std::uint32_t>(i + 1)));
+  }
+  DiskSpec other = PlainDisk(kKnownDiskTracks, 99);
+  other.name = "OTHER GAME";
+  disks.push_back(other);
+  return disks;
+}
+
 Bytes BuildDisk(const DiskSpec& disk) {
   Bytes out(kHeaderSize, 0);
   for (std::size_t i = 0; i < disk.name.size() && i < 16; ++i) {

@@ -80,6 +80,10 @@ constexpr int kKnownDiskTracks = 24;
 // A plain disk with the signature of kKnownSignatures[index] in place.
 DiskSpec KnownDisk(int index, std::uint32_t seed, int tracks = kKnownDiskTracks);
 
+// The disks of the sample image: the eight known disks in order, then one
+// of no known kind.
+std::vector<DiskSpec> SampleDisks();
+
 Bytes BuildDisk(const DiskSpec& disk);
 // Where BuildDisk puts the 16-byte header of the sector at `position` (0 for
 // the first) of a track, from the disk's start; a position one past the
