@@ -1,12 +1,18 @@
 #ifndef ZEFACUT_CUTTER_CUT_H
 #define ZEFACUT_CUTTER_CUT_H
 
-// Reads a run of sectors of the selected disk from (track, c, h, r, n) into
-// the cut buffer and writes run bytes [offset, offset + length) to the file
-// `name` in the current directory. True when a file was written.
-bool CutFile(const char* name, int track, int c, int h, int r, int n, int offset, int length);
+#include "cutter/known_disks.h"
+#include "cutter/run.h"
+#include "disk/model.h"
 
-// How many output files could not be written in this run.
-int CutWriteFailures();
+// Reads the run of `cut` from disk `disk` of the image and writes its bytes
+// [offset, offset + length) to the file of the cut's name in the run's output
+// folder. True when a file was written; a run whose first sector cannot be
+// read writes nothing.
+bool CutFile(Run& run, DiskImage& image, int disk, const Cut& cut);
+
+// Cuts every file that disk `disk`, recognised as `kind`, holds, in the
+// order of the known-disk table.
+void RunCutList(Run& run, DiskImage& image, int disk, DiskKind kind);
 
 #endif  // ZEFACUT_CUTTER_CUT_H

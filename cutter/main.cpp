@@ -1,13 +1,13 @@
 #include "cutter/main.h"
 
 #include <cstdio>
+#include <memory>
 
-#include "cutter/catalogue.h"
 #include "cutter/cut.h"
-#include "cutter/cut_buffer.h"
+#include "cutter/known_disks.h"
+#include "cutter/recognition.h"
+#include "formats/open_image.h"
 #include "platform/portable.h"
-
-D88Image Image;
 
 namespace {
 
@@ -25,43 +25,37 @@ constexpr char kUnsupported[] =
 constexpr char kRecognised[] =
     "%s \x82\xCC %s \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n";
 
-void PrintError(const char* text) {
-  // Keeps the two streams in order when they go to the same place.
-  std::fflush(stdout);
-  std::fputs(text, stderr);
-}
-
 }  // namespace
 
-DiskKind RecogniseDisk() { return RecogniseDisk(Image, CutBuffer); }
-
-int ZefacutMain(int argc, char** argv) {
+int ZefacutMain(int argc, char** argv, Console console) {
+  Run run{console, {}, {}, 0, 0};
   if (argc < 2 || argc > 3) {
     // Linux hands an empty argument vector to the program as one empty
     // argument 0; either way there is no name to print.
     const char* program =
         (argc > 0 && argv[0] != nullptr && argv[0][0] != '\0') ? argv[0] : kProgramName;
-    std::fflush(stdout);
-    std::fprintf(stderr, kUsage, program);
+    std::fflush(console.out);
+    std::fprintf(console.err, kUsage, program);
     return 1;
   }
-  if (!Image.Open(argv[1])) {
-    PrintError(kOpenFailed);
+  const std::unique_ptr<DiskImage> image = OpenImage(argv[1]);
+  if (!image) {
+    PrintError(run, kOpenFailed);
     return 1;
   }
-  const int diskCount = Image.DiskCount();
-  for (int i = 0; i < diskCount; ++i) {
-    Image.SelectDisk(i);
-    Image.SetSectorRange(1, 8);
-    const DiskKind kind = RecogniseDisk();
-    if (kind == DiskKind::Unsupported) {
-      PrintError(kUnsupported);
+  run.image = IdentifyFile(argv[1]);
+  const int diskCount = image->DiskCount();
+  for (int disk = 0; disk < diskCount; ++disk) {
+    const DiskKind kind = RecogniseDisk(*image, disk);
+    const KnownDiskRow* known = FindKnownDisk(kind);
+    if (known == nullptr) {
+      PrintError(run, kUnsupported);
       continue;
     }
-    std::printf(kRecognised, KnownDiskTitle(kind), KnownDiskName(kind));
-    RunCutList(kind);
+    std::fprintf(console.out, kRecognised, known->title, known->disk);
+    RunCutList(run, *image, disk, kind);
   }
-  return CutWriteFailures() == 0 ? 0 : 1;
+  return run.failures == 0 ? 0 : 1;
 }
 
 #ifndef ZEFACUT_NO_MAIN

@@ -1,17 +1,12 @@
 #ifndef ZEFACUT_CUTTER_MAIN_H
 #define ZEFACUT_CUTTER_MAIN_H
 
-#include "cutter/recognition.h"
-#include "d88/d88_image.h"
+#include <cstdio>
 
-// The one image of the run; cuts read the disk selected in it.
-extern D88Image Image;
+#include "cutter/run.h"
 
-// Tells which disk the selected one is, from its two signature sectors read
-// into the CutBuffer.
-DiskKind RecogniseDisk();
-
-// The whole tool: arguments, the walk over the disks, the exit status.
-int ZefacutMain(int argc, char** argv);
+// The whole tool: arguments, the walk over the disks, the exit status. Each
+// call is a run of its own.
+int ZefacutMain(int argc, char** argv, Console console = {stdout, stderr});
 
 #endif  // ZEFACUT_CUTTER_MAIN_H

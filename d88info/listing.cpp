@@ -2,15 +2,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
+#include "cutter/known_disks.h"
 #include "cutter/recognition.h"
 
 namespace {
-
-// A track's sector count is a 16-bit field, so no listing that follows the
-// count is longer; ReadSectorIds stops at the room given otherwise.
-constexpr int kMaxSectorIds = 65535;
 
 // printf-style formatting into a string.
 template <typename... Args>
@@ -76,21 +74,34 @@ std::string TrackIds(const unsigned char* ids, std::size_t count) {
   return out;
 }
 
-void ListTracks(D88Image& image, const std::function<void(const std::string&)>& emit) {
-  std::vector<unsigned char> ids(static_cast<std::size_t>(kMaxSectorIds) * 4);
-  for (int track = 0; track < D88Image::kMaxTracks; ++track) {
-    const std::int32_t offset = image.TrackOffset(track);
-    if (offset == 0) {
+void ListTracks(DiskImage& image, int disk, const DiskInfo& info,
+                const std::function<void(const std::string&)>& emit) {
+  std::vector<unsigned char> ids;
+  for (int track = 0; track < DiskImage::kMaxTracks; ++track) {
+    // Formats that record where each track lies say so for every index.
+    const bool recorded = static_cast<std::size_t>(track) < info.trackLocations.size();
+    const std::int64_t location =
+        recorded ? info.trackLocations[static_cast<std::size_t>(track)] : 0;
+    if (recorded && location == 0) {
       continue;
     }
-    if (offset < 0 || offset > image.DiskSize()) {
-      emit(Format("  track %d: offset %s lies outside the disk", track, Number(offset).c_str()));
+    const std::shared_ptr<const Track> sectors = image.ReadTrack(disk, track);
+    if (!sectors) {
+      if (recorded) {
+        emit(Format("  track %d: offset %s lies outside the disk", track,
+                    Number(static_cast<std::int32_t>(location)).c_str()));
+      }
       continue;
     }
-    const int count = image.ReadSectorIds(track, ids.data(), static_cast<int>(ids.size())) / 4;
-    std::string line = Format("  track %d: %d sector%s", track, count, count == 1 ? "" : "s");
+    ids.clear();
+    for (const Sector& sector : sectors->Sectors()) {
+      ids.insert(ids.end(), {sector.id.c, sector.id.h, sector.id.r, sector.id.n});
+    }
+    const std::size_t count = sectors->Sectors().size();
+    std::string line =
+        Format("  track %d: %d sector%s", track, static_cast<int>(count), count == 1 ? "" : "s");
     if (count > 0) {
-      line += ": " + TrackIds(ids.data(), static_cast<std::size_t>(count));
+      line += ": " + TrackIds(ids.data(), count);
     }
     emit(line);
   }
@@ -111,17 +122,21 @@ void ShowBytes(const unsigned char* sector, int size, int from, int length,
 }
 
 // A signature sector as zefacut reads it, and the bytes it compares.
-void ShowSignatureSector(D88Image& image, const char* what, const SectorAddress& at, int from,
-                         int length, const std::function<void(const std::string&)>& emit) {
+void ShowSignatureSector(DiskImage& image, int disk, const char* what, const Signature& signature,
+                         const std::function<void(const std::string&)>& emit) {
+  const SectorAddress& at = signature.sector;
+  const std::shared_ptr<const Track> track = image.ReadTrack(disk, at.track);
+  const Sector* found = track ? track->Find(at.id) : nullptr;
   std::vector<unsigned char> sector(kSignatureSectorSize);
   const int got =
-      image.ReadSector(at.track, at.c, at.h, at.r, at.n, sector.data(), kSignatureSectorSize);
-  std::string line =
-      Format("  %s, track %d C%d H%d R%d N%d", what, at.track, at.c, at.h, at.r, at.n);
+      found == nullptr ? 0 : static_cast<int>(image.ReadData(*found, sector.data(), sector.size()));
+  std::string line = Format("  %s, track %d C%u H%u R%u N%u", what, at.track, at.id.c, at.id.h,
+                            at.id.r, at.id.n);
   if (got == 0) {
     emit(line + ": not found");
     return;
   }
+  const int from = signature.offset;
   if (got < kSignatureSectorSize) {
     line += Format(": only %d of %d bytes", got, kSignatureSectorSize);
     if (got <= from) {
@@ -129,21 +144,29 @@ void ShowSignatureSector(D88Image& image, const char* what, const SectorAddress&
       return;
     }
   }
-  emit(line + Format(", bytes %d-%d:", from, from + length - 1));
-  ShowBytes(sector.data(), got, from, length, emit);
+  emit(line + Format(", bytes %d-%d:", from, from + signature.length - 1));
+  ShowBytes(sector.data(), got, from, signature.length, emit);
 }
 
-void ListVerdict(D88Image& image, const std::function<void(const std::string&)>& emit) {
-  std::vector<unsigned char> buffer(kSignatureSectorSize);
-  const DiskKind kind = RecogniseDisk(image, buffer.data());
-  if (kind != DiskKind::Unsupported) {
-    emit(Format("  zefacut: recognises %s %s", KnownDiskTitle(kind), KnownDiskName(kind)));
+void ListVerdict(DiskImage& image, int disk, const std::function<void(const std::string&)>& emit) {
+  const DiskKind kind = RecogniseDisk(image, disk);
+  if (const KnownDiskRow* known = FindKnownDisk(kind)) {
+    emit(Format("  zefacut: recognises %s %s", known->title, known->disk));
     return;
   }
   emit("  zefacut: unsupported");
-  ShowSignatureSector(image, "identification sector", kIdentificationSector,
-                      kIdentificationSignatureOffset, kIdentificationSignatureLength, emit);
-  ShowSignatureSector(image, "boot sector", kBootSector, kBootLabelOffset, kBootLabelLength, emit);
+  // Each signature sector once, with the longest text compared in it.
+  const Signature* identification = nullptr;
+  const Signature* boot = nullptr;
+  for (const KnownDiskRow& known : kKnownDisks) {
+    const Signature*& longest =
+        known.signature.sector.track == kBootSector.track ? boot : identification;
+    if (longest == nullptr || known.signature.length > longest->length) {
+      longest = &known.signature;
+    }
+  }
+  ShowSignatureSector(image, disk, "identification sector", *identification, emit);
+  ShowSignatureSector(image, disk, "boot sector", *boot, emit);
 }
 
 }  // namespace
@@ -165,23 +188,23 @@ const char* MediaTypeName(int mediaType) {
   }
 }
 
-void ListImage(D88Image& image, const std::function<void(const std::string&)>& emit) {
+void ListImage(DiskImage& image, const std::function<void(const std::string&)>& emit) {
   const int disks = image.DiskCount();
   emit(Format("disks: %d", disks));
   for (int disk = 0; disk < disks; ++disk) {
     emit("");
     emit(Format("disk %d", disk));
-    if (!image.SelectDisk(disk)) {
-      emit("  header cannot be read");
-      continue;
+    const DiskInfo info = image.Describe(disk);
+    emit("  offset: " + Number(static_cast<std::int32_t>(info.offset)));
+    if (info.sizeField) {
+      emit("  size: " + Number(static_cast<std::int32_t>(*info.sizeField)));
     }
-    image.SetSectorRange(1, 8);
-    emit("  offset: " + Number(image.DiskOffset()));
-    emit("  size: " + Number(image.DiskSize()));
-    emit("  name: " + QuotedName(image.DiskName()));
-    emit(Format("  media: 0x%02X (%s)", static_cast<unsigned>(image.MediaType()),
-                MediaTypeName(image.MediaType())));
-    ListTracks(image, emit);
-    ListVerdict(image, emit);
+    emit("  name: " + QuotedName(info.name.c_str()));
+    if (info.mediaType) {
+      emit(Format("  media: 0x%02X (%s)", static_cast<unsigned>(*info.mediaType),
+                  MediaTypeName(*info.mediaType)));
+    }
+    ListTracks(image, disk, info, emit);
+    ListVerdict(image, disk, emit);
   }
 }

@@ -6,12 +6,11 @@
 #include <functional>
 #include <string>
 
-#include "d88/d88_image.h"
+#include "disk/model.h"
 
-// Hands the listing of the image open in `image`, one line at a time without
-// its line feed, to `emit`. Selects each disk in turn and sets the sector
-// range to 1..8, as zefacut does.
-void ListImage(D88Image& image, const std::function<void(const std::string&)>& emit);
+// Hands the listing of `image`, one line at a time without its line feed, to
+// `emit`.
+void ListImage(DiskImage& image, const std::function<void(const std::string&)>& emit);
 
 // The media byte's usual meaning: "2D", "2DD", "2HD", "1D", "1DD" or
 // "unknown".

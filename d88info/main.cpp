@@ -1,10 +1,11 @@
 // d88info IMAGE.d88: lists the disks of a D88 image, the sector IDs of their
 // tracks, and what zefacut makes of each disk.
 #include <cstdio>
+#include <memory>
 #include <string>
 
-#include "d88/d88_image.h"
 #include "d88info/listing.h"
+#include "formats/open_image.h"
 #include "platform/portable.h"
 
 int main(int argc, char** argv) {
@@ -14,12 +15,12 @@ int main(int argc, char** argv) {
                  argc > 0 && argv[0] != nullptr ? argv[0] : "d88info");
     return 1;
   }
-  D88Image image;
-  if (!image.Open(argv[1])) {
+  const std::unique_ptr<DiskImage> image = OpenImage(argv[1]);
+  if (!image) {
     std::fprintf(stderr, "error: cannot open %s\n", argv[1]);
     return 1;
   }
-  ListImage(image, [](const std::string& line) {
+  ListImage(*image, [](const std::string& line) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
   });

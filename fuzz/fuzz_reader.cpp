@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "d88/d88_image.h"
+#include "formats/d88_image.h"
 #include "d88info/listing.h"
 #include "fuzz/fuzz_support.h"
 

@@ -106,11 +106,11 @@ class MemoryImage {
   explicit MemoryImage(const Bytes& bytes) : bytes_(bytes) {
     std::int64_t offset = 0;
     while (disks_.size() < 64 && offset + 0x2B0 <= Size()) {
+      disks_.push_back(offset);
       const std::int64_t next = offset + Signed32(offset + 0x1C);
       if (next < 0 || next > 0x7FFFFFFF) {
         break;
       }
-      disks_.push_back(offset);
       offset = next;
     }
   }
@@ -119,7 +119,7 @@ class MemoryImage {
 
   void Select(int disk) {
     disk_ = disks_[static_cast<std::size_t>(disk)];
-    diskSize_ = Signed32(disk_ + 0x1C);
+    diskSize_ = Unsigned32(disk_ + 0x1C);
   }
 
   // The bytes the sector delivers, at most maxLength.
@@ -181,9 +181,11 @@ class MemoryImage {
  private:
   std::int64_t Size() const { return static_cast<std::int64_t>(bytes_.size()); }
   std::int64_t Byte(std::int64_t at) const { return bytes_[static_cast<std::size_t>(at)]; }
+  std::int64_t Unsigned32(std::int64_t at) const {
+    return Byte(at) | Byte(at + 1) << 8 | Byte(at + 2) << 16 | Byte(at + 3) << 24;
+  }
   std::int64_t Signed32(std::int64_t at) const {
-    const std::int64_t value =
-        Byte(at) | Byte(at + 1) << 8 | Byte(at + 2) << 16 | Byte(at + 3) << 24;
+    const std::int64_t value = Unsigned32(at);
     return value >= 0x80000000LL ? value - 0x100000000LL : value;
   }
 
@@ -278,17 +280,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  // The tool's standard output goes to a file for the comparison.
+  // The tool's two streams go to files of the run's own.
   const std::string& outputPath = ScratchFile("stdout.txt");
-  std::fflush(stdout);
-  if (std::freopen(outputPath.c_str(), "w", stdout) == nullptr) {
-    return 0;
+  const std::string& errorPath = ScratchFile("stderr.txt");
+  std::FILE* out = std::fopen(outputPath.c_str(), "wb");
+  std::FILE* err = std::fopen(errorPath.c_str(), "wb");
+  if (out == nullptr || err == nullptr) {
+    Require(false);
   }
   char program[] = "zefacut";
   char imageName[] = "image.d88";
   char* argv[] = {program, imageName, nullptr};
-  const int status = ZefacutMain(2, argv);
-  std::fflush(stdout);
+  const int status = ZefacutMain(2, argv, Console{out, err});
+  std::fclose(out);
+  std::fclose(err);
   const Bytes output = ReadWholeFile(outputPath);
   Require(status == 0);
   Require(std::string(output.begin(), output.end()) == expectedOutput);
@@ -296,7 +301,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
     const std::string name = entry.path().filename().string();
-    if (name == "image.d88" || name == "stdout.txt") {
+    if (name == "image.d88" || name == "stdout.txt" || name == "stderr.txt") {
       continue;
     }
     ++files;

@@ -1,13 +1,54 @@
 #include "platform/portable.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
+#include <random>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 #ifdef _WIN32
-#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
+
+namespace {
+
+// How many names CreateTemporaryBeside tries before it gives up.
+constexpr int kTemporaryAttempts = 100;
+
+// Where the folder part of a path ends: after its last separator.
+std::string::size_type FolderEnd(const std::string& path) {
+#ifdef _WIN32
+  const auto at = path.find_last_of("/\\:");
+#else
+  const auto at = path.find_last_of('/');
+#endif
+  return at == std::string::npos ? 0 : at + 1;
+}
+
+// A random part for a temporary name. random_device may be deterministic on
+// some systems; the clock and a counter keep names apart there, and the
+// exclusive create keeps a clash harmless.
+std::string RandomPart() {
+  static unsigned counter = 0;
+  std::random_device device;
+  const auto now =
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  std::uint64_t value = (static_cast<std::uint64_t>(device()) << 32U) ^ now ^ (++counter * 0x9E3779B97F4A7C15ULL);
+  static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  std::string part;
+  for (int i = 0; i < 8; ++i) {
+    part += kDigits[value % 36];
+    value /= 36;
+  }
+  return part;
+}
+
+}  // namespace
 
 #ifdef _WIN32
 
@@ -53,11 +94,90 @@ int RenameReplacing(const char* from, const char* to) {
   return -1;
 }
 
+std::optional<FileIdentity> IdentifyFile(const char* path) {
+  // Opening for no access at all still gives the file's index, even for a
+  // file that another program has open.
+  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    return std::nullopt;
+  }
+  BY_HANDLE_FILE_INFORMATION information;
+  const bool known = GetFileInformationByHandle(handle, &information) != 0;
+  CloseHandle(handle);
+  if (!known) {
+    return std::nullopt;
+  }
+  FileIdentity identity;
+  identity.device = information.dwVolumeSerialNumber;
+  identity.file = static_cast<std::uint64_t>(information.nFileIndexHigh) << 32U |
+                  information.nFileIndexLow;
+  return identity;
+}
+
+std::FILE* CreateTemporaryBeside(const std::string& target, std::string& name) {
+  const std::string folder = target.substr(0, FolderEnd(target));
+  const std::string base = target.substr(FolderEnd(target));
+  for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+    name = folder + base + "." + RandomPart() + ".zefacut-tmp";
+    const int fd = _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                         _S_IREAD | _S_IWRITE);
+    if (fd >= 0) {
+      std::FILE* file = _fdopen(fd, "wb");
+      if (file == nullptr) {
+        _close(fd);
+        std::remove(name.c_str());
+      }
+      return file;
+    }
+    if (errno != EEXIST) {
+      return nullptr;
+    }
+  }
+  errno = EEXIST;
+  return nullptr;
+}
+
 #else
 
 void UseBinaryStandardStreams() {}
 
 // POSIX rename() replaces the target in one step.
 int RenameReplacing(const char* from, const char* to) { return std::rename(from, to); }
+
+std::optional<FileIdentity> IdentifyFile(const char* path) {
+  struct stat status {};
+  if (stat(path, &status) != 0) {
+    return std::nullopt;
+  }
+  FileIdentity identity;
+  identity.device = static_cast<std::uint64_t>(status.st_dev);
+  identity.file = static_cast<std::uint64_t>(status.st_ino);
+  return identity;
+}
+
+std::FILE* CreateTemporaryBeside(const std::string& target, std::string& name) {
+  const std::string folder = target.substr(0, FolderEnd(target));
+  const std::string base = target.substr(FolderEnd(target));
+  for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+    name = folder + "." + base + "." + RandomPart() + ".zefacut-tmp";
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      std::FILE* file = fdopen(fd, "wb");
+      if (file == nullptr) {
+        const int error = errno;
+        close(fd);
+        std::remove(name.c_str());
+        errno = error;
+      }
+      return file;
+    }
+    if (errno != EEXIST) {
+      return nullptr;
+    }
+  }
+  errno = EEXIST;
+  return nullptr;
+}
 
 #endif

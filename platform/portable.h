@@ -1,6 +1,12 @@
-// The few calls whose standard-library form behaves differently on Windows.
+// The few calls whose standard-library form behaves differently on Windows,
+// or that the standard library does not have.
 #ifndef ZEFACUT_PLATFORM_PORTABLE_H
 #define ZEFACUT_PLATFORM_PORTABLE_H
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
 
 // Puts standard output and standard error in binary mode, so that the
 // programs' messages leave as the exact bytes written ("\n" stays a single
@@ -11,5 +17,25 @@ void UseBinaryStandardStreams();
 // is one, in one step where the system allows it. 0 on success; otherwise -1
 // with errno set.
 int RenameReplacing(const char* from, const char* to);
+
+// What makes a file the same file under any of its names: links, hard links
+// and other spellings of its path all give one identity.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t file = 0;
+};
+constexpr bool operator==(const FileIdentity& a, const FileIdentity& b) {
+  return a.device == b.device && a.file == b.file;
+}
+
+// The identity of the file a path names (following links); nullopt when
+// there is no such file or it cannot be examined.
+std::optional<FileIdentity> IdentifyFile(const char* path);
+
+// Creates a new file for binary writing beside `target` (in the same folder,
+// so that a rename can give it the target's name), under a name of its own
+// with a random part, never taking over an existing file. Returns the open
+// file and sets `name`; null with errno set on failure.
+std::FILE* CreateTemporaryBeside(const std::string& target, std::string& name);
 
 #endif  // ZEFACUT_PLATFORM_PORTABLE_H

@@ -3,7 +3,7 @@
 //
 // Every read lands in a buffer with guard bytes on either side and a known
 // fill inside, so each test sees exactly which bytes a read wrote.
-#include "d88/d88_image.h"
+#include "formats/d88_image.h"
 
 #include <gtest/gtest.h>
 
@@ -252,7 +252,8 @@ TEST_F(D88ImageTest, DirectoryHoldsAtMostSixtyFourDisks) {
 }
 
 // A disk's size field moves the walk on; which disk each directory entry holds
-// shows in the name of the disk it selects.
+// shows in the name of the disk it selects. A whole header is a disk even when
+// its size field carries the walk below 0 or past 2^31 - 1; the walk ends there.
 TEST_F(D88ImageTest, SizeFieldsSteerTheDirectoryWalk) {
   const struct {
     const char* what;
@@ -264,17 +265,17 @@ TEST_F(D88ImageTest, SizeFieldsSteerTheDirectoryWalk) {
       {"sizes as laid out", -1, 0, 4, [](int i) { return i; }},
       {"size 0 in the first disk", 0, 0, 64, [](int) { return 0; }},
       {"size 0 in the third disk", 2, 0, 64, [](int i) { return std::min(i, 2); }},
-      {"2^31 in the first disk", 0, 0x80000000U, 0, [](int i) { return i; }},
-      {"2^32 - 1 in the first disk", 0, 0xFFFFFFFFU, 0, [](int i) { return i; }},
+      {"2^31 in the first disk: counted, then the walk ends", 0, 0x80000000U, 1, [](int i) { return i; }},
+      {"2^32 - 1 in the first disk: counted, then the walk ends", 0, 0xFFFFFFFFU, 1, [](int i) { return i; }},
       {"2^31 - 1 in the first disk: next offset in range, nothing there", 0, 0x7FFFFFFFU, 1,
        [](int i) { return i; }},
-      {"2^31 - 1 in the second disk", 1, 0x7FFFFFFFU, 1, [](int i) { return i; }},
-      {"second disk's size reaching 2^31 exactly", 1, 0x80000000U - 688, 1,
+      {"2^31 - 1 in the second disk", 1, 0x7FFFFFFFU, 2, [](int i) { return i; }},
+      {"second disk's size reaching 2^31 exactly", 1, 0x80000000U - 688, 2,
        [](int i) { return i; }},
       {"second disk's size reaching 2^31 - 1 exactly", 1, 0x80000000U - 689, 2,
        [](int i) { return i; }},
-      {"2^31 in the second disk", 1, 0x80000000U, 1, [](int i) { return i; }},
-      {"third disk's size reaching -1", 2, 0x100000000ULL - 1377, 2, [](int i) { return i; }},
+      {"2^31 in the second disk", 1, 0x80000000U, 2, [](int i) { return i; }},
+      {"third disk's size reaching -1", 2, 0x100000000ULL - 1377, 3, [](int i) { return i; }},
       {"third disk's size reaching 0: the walk goes round to the first disk", 2,
        0x100000000ULL - 1376, 64, [](int i) { return i % 3; }},
   };

@@ -113,14 +113,12 @@ const KnownSignature kKnownSignatures[8] = {
 };
 
 DiskSpec KnownDisk(int index, std::uint32_t seed, int tracks) {
-  const KnownSignature& signature = kKnownSignatures[index];
+  const KnownDiskRow& known = kKnownDisks[index];
   DiskSpec disk = PlainDisk(tracks, seed);
-  disk.name = signature.kind;
-  if (signature.inBootSector) {
-    PutBytes(disk, 0, 1, 2, signature.text);
-  } else {
-    PutBytes(disk, 1, 5, 0, signature.text);
-  }
+  disk.name = kKnownSignatures[index].kind;
+  const Signature& signature = known.signature;
+  PutBytes(disk, signature.sector.track, signature.sector.id.r, signature.offset,
+           std::string(signature.text, static_cast<std::size_t>(signature.length)));
   return disk;
 }
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "cutter/known_disks.h"
+
 using Bytes = std::vector<std::uint8_t>;
 
 struct SectorSpec {
@@ -64,7 +66,8 @@ void PutBytes(DiskSpec& disk, int track, int r, int offset, const std::string& b
 Bytes LinearBytes(const DiskSpec& disk, int tracks);
 
 // The eight disks the tool knows, in the order it tests them, by the
-// signature that identifies each: the identification sector (track 1, C 0,
+// signature that identifies each, written out apart from the tool's table
+// for the tests to hold it to: the identification sector (track 1, C 0,
 // H 1, R 5) starts with it, or the boot sector (track 0, R 1) holds it from
 // byte 2.
 struct KnownSignature {
@@ -77,7 +80,8 @@ extern const KnownSignature kKnownSignatures[8];
 // Tracks enough for every cut of every known disk.
 constexpr int kKnownDiskTracks = 24;
 
-// A plain disk with the signature of kKnownSignatures[index] in place.
+// A plain disk with the signature of row `index` of the tool's known-disk
+// table in place, named after kKnownSignatures[index].kind.
 DiskSpec KnownDisk(int index, std::uint32_t seed, int tracks = kKnownDiskTracks);
 
 // The disks of the sample image: the eight known disks in order, then one

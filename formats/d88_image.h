@@ -1,4 +1,4 @@
-// Reader for D88 floppy-disk image files.
+// Reader for D88 floppy-disk image files (also spelt .d77, .d68, .d98, .88d).
 //
 // A D88 file holds disk images back to back. Disk k + 1 starts where disk k
 // starts plus disk k's size field. All fields are little-endian.
@@ -12,46 +12,63 @@
 //
 //   Sector header, 16 bytes, followed at once by the sector's data:
 //     0  C  cylinder        4  2  number of sectors in the track
-//     1  H  head            6  8  (density, deleted mark, status, reserved)
-//     2  R  sector number  14  2  size of the data that follows
-//     3  N  size code (nominal data size 128 << N)
-#ifndef ZEFACUT_D88_D88_IMAGE_H
-#define ZEFACUT_D88_D88_IMAGE_H
+//     1  H  head            6  1  density: 0x00 MFM, 0x40 FM
+//     2  R  sector number   7  1  deleted mark: 0x10 deleted data
+//     3  N  size code       8  1  status: 0x10 deleted, 0xA0 ID CRC error,
+//                                 0xB0 data CRC error, 0xE0 no address mark,
+//                                 0xF0 no data mark
+//                           9  5  (reserved)
+//                          14  2  size of the data that follows
+//
+// D88Image gives the image as the neutral model (DiskImage) and keeps the
+// reader's own interface of one selected disk beside it.
+#ifndef ZEFACUT_FORMATS_D88_IMAGE_H
+#define ZEFACUT_FORMATS_D88_IMAGE_H
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <vector>
 
-class D88Image {
+#include "disk/model.h"
+
+class D88Image : public DiskImage {
  public:
   static constexpr int kHeaderSize = 0x2B0;
-  static constexpr int kMaxTracks = 164;
+  static constexpr int kMaxTracks = DiskImage::kMaxTracks;
   static constexpr int kMaxDisks = 64;
   static constexpr int kSectorHeaderSize = 16;
   static constexpr int kNameLength = 16;
   static constexpr int kMaxSizeCode = 8;  // 32 KiB, the largest a 16-bit data size holds
-  // Every sector read scans its track from the start. The bytes the reader
-  // has read stay in blocks of this size, up to kMaxCachedBytes, so that
-  // scanning a track again does not go back to the operating system.
+  // The bytes the reader has read stay in blocks of this size, up to
+  // kMaxCachedBytes, so that reading a track again, or the data of a sector
+  // of a parsed track, does not go back to the operating system.
   static constexpr std::int64_t kBlockSize = std::int64_t{16} << 10;
   static constexpr std::int64_t kMaxCachedBytes = std::int64_t{128} << 20;
+  // Parsed tracks are kept up to this many sectors in all.
+  static constexpr std::size_t kMaxCachedSectors = std::size_t{4} << 20;
 
   D88Image() = default;
-  ~D88Image();
-  D88Image(const D88Image&) = delete;
-  D88Image& operator=(const D88Image&) = delete;
+  ~D88Image() override;
 
   // Opens the image and finds its disks; a null path closes the image.
   // False when the file cannot be opened or cannot be read as a file.
   bool Open(const char* path);
-  int DiskCount() const { return disk_count_; }
+
+  // The neutral model.
+  int DiskCount() const override { return static_cast<int>(disks_.size()); }
+  DiskInfo Describe(int disk) const override;
+  std::shared_ptr<const Track> ReadTrack(int disk, int track) override;
+  std::size_t ReadData(const Sector& sector, unsigned char* dest, std::size_t length) override;
+
+  // The reader's interface of one selected disk.
+  //
   // Loads disk `index`'s header. Any failure leaves no disk selected.
   bool SelectDisk(int index);
   // Sector numbers a track starts and ends with, for ReadSectors' stepping.
   void SetSectorRange(int first, int last);
-
   // Copies at most maxLength data bytes of the sector with ID (c, h, r, n) in
   // track `track` of the selected disk to dest; returns the bytes copied,
   // 0 when the sector is not there.
@@ -61,7 +78,8 @@ class D88Image {
   // 2 * cylinder + head). Returns the bytes of the chunks read whole.
   int ReadSectors(int track, int c, int h, int r, int n, unsigned char* dest, int length);
   // Writes each sector's 4-byte ID (C, H, R, N) in track order; returns the
-  // bytes written.
+  // bytes written. Unlike a read by ID, a count field of 0 does not end this
+  // listing: the room in dest does.
   int ReadSectorIds(int track, unsigned char* dest, int destLength);
 
   const char* DiskName() const { return name_; }
@@ -77,12 +95,10 @@ class D88Image {
 
  private:
   struct SectorHeader {
-    int c;
-    int h;
-    int r;
-    int n;
+    SectorId id;
     int count;
     int size;
+    SectorFlags flags;
   };
 
   struct Block {
@@ -90,20 +106,36 @@ class D88Image {
     std::size_t length = 0;  // 0 = not read yet
   };
 
+  // A disk header as Open read it.
+  struct Header {
+    std::int32_t offset = 0;
+    std::int32_t size = 0;
+    int mediaType = 0;
+    char name[kNameLength + 1] = {};
+    std::int32_t tracks[kMaxTracks] = {};
+  };
+
   void Close();
   const Block* LoadBlock(std::int64_t index);
   std::size_t ReadAt(std::int64_t offset, unsigned char* dest, std::size_t length);
-  std::int64_t TrackStart(int track) const;
   bool ReadSectorHeader(std::int64_t offset, SectorHeader& header);
+  std::int64_t TrackStart(int disk, int track) const;
+  std::shared_ptr<const Track> ParseTrack(std::int64_t start);
 
   std::FILE* stream_ = nullptr;
   std::int64_t file_size_ = 0;
   std::vector<Block> blocks_;
   std::int64_t cached_bytes_ = 0;
-  std::int32_t disk_count_ = 0;
+  std::vector<Header> disks_;
+  // Parsed tracks by where they start in the file: track entries that point
+  // at the same place share one parse.
+  std::map<std::int64_t, std::shared_ptr<const Track>> parsed_;
+  std::size_t parsed_sectors_ = 0;
+
+  // The selected disk.
   std::int32_t first_sector_ = 1;
   std::int32_t last_sector_ = 16;
-  std::int32_t directory_[kMaxDisks] = {};
+  int selected_ = -1;
   std::int32_t disk_size_ = 0;
   std::int32_t disk_offset_ = 0;
   std::int32_t tracks_[kMaxTracks] = {};
@@ -111,4 +143,4 @@ class D88Image {
   char name_[kNameLength + 1] = {};
 };
 
-#endif  // ZEFACUT_D88_D88_IMAGE_H
+#endif  // ZEFACUT_FORMATS_D88_IMAGE_H

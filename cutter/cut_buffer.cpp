@@ -1,3 +1,0 @@
-#include "cutter/cut_buffer.h"
-
-unsigned char CutBuffer[kCutBufferSize];

@@ -1,0 +1,53 @@
+#include "cutter/sector_run.h"
+
+#include <algorithm>
+
+#include "cutter/known_disks.h"
+
+bool NextInRun(SectorAddress& at) {
+  if (at.id.r != kLastSector) {
+    if (at.id.r == 255) {
+      return false;
+    }
+    ++at.id.r;
+    return true;
+  }
+  if (at.id.h != 0 && at.id.c == 255) {
+    return false;
+  }
+  ++at.track;
+  if (at.id.h == 0) {
+    at.id.h = 1;
+  } else {
+    at.id.h = 0;
+    ++at.id.c;
+  }
+  at.id.r = kFirstSector;
+  return true;
+}
+
+SectorRun ReadRun(DiskImage& image, int disk, SectorAddress start, std::size_t length) {
+  SectorRun run;
+  if (start.id.n > 8) {
+    return run;  // no 16-bit data size holds such a sector whole
+  }
+  const std::size_t unit = std::size_t{128} << start.id.n;
+  run.bytes.resize(length);
+  std::size_t total = 0;
+  SectorAddress at = start;
+  while (total < length) {
+    const std::size_t chunk = std::min(unit, length - total);
+    const std::shared_ptr<const Track> track = image.ReadTrack(disk, at.track);
+    const Sector* sector = track ? track->Find(at.id) : nullptr;
+    if (sector == nullptr || image.ReadData(*sector, run.bytes.data() + total, chunk) < chunk) {
+      break;
+    }
+    run.sectors.push_back(at);
+    total += chunk;
+    if (!NextInRun(at)) {
+      break;
+    }
+  }
+  run.bytes.resize(total);
+  return run;
+}

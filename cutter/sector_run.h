@@ -1,0 +1,28 @@
+// Runs of sectors, the way the known disks' files lie: from a first sector,
+// R steps through 1..8, then the head, then the cylinder (track = 2 x
+// cylinder + head), all with one size code.
+#ifndef ZEFACUT_CUTTER_SECTOR_RUN_H
+#define ZEFACUT_CUTTER_SECTOR_RUN_H
+
+#include <cstddef>
+#include <vector>
+
+#include "disk/model.h"
+
+struct SectorRun {
+  // The bytes of the chunks read whole: a run stops at the first sector that
+  // is missing or holds less than its chunk.
+  std::vector<unsigned char> bytes;
+  // The sectors the chunks came from, in run order.
+  std::vector<SectorAddress> sectors;
+};
+
+// Reads up to `length` bytes of disk `disk` from the run that starts at
+// `start`, in chunks of one sector's nominal size (128 << N).
+SectorRun ReadRun(DiskImage& image, int disk, SectorAddress start, std::size_t length);
+
+// The sector after `at` in a run; false when there is none (an ID would
+// leave the range of a byte).
+bool NextInRun(SectorAddress& at);
+
+#endif  // ZEFACUT_CUTTER_SECTOR_RUN_H

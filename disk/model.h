@@ -1,0 +1,111 @@
+// The neutral model of a disk image, the one view of a disk that recognition,
+// cutting and d88info read through, whatever format the image file is in.
+//
+// An image holds one or more disks. A disk holds up to kMaxTracks tracks by
+// track index (2 x cylinder + head on the disks the tool knows). A track holds
+// its sectors in the order the image records them, each with its ID
+// (C, H, R, N), its data, and what the image says about it (flags).
+//
+// A format reader implements DiskImage. Tracks are parsed when first asked
+// for and kept, so that reading many sectors of one track costs one parse.
+#ifndef ZEFACUT_DISK_MODEL_H
+#define ZEFACUT_DISK_MODEL_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct SectorId {
+  std::uint8_t c = 0;  // cylinder as recorded
+  std::uint8_t h = 0;  // head as recorded
+  std::uint8_t r = 0;  // sector number
+  std::uint8_t n = 0;  // size code: nominal data size 128 << n
+};
+
+constexpr bool operator==(SectorId a, SectorId b) {
+  return a.c == b.c && a.h == b.h && a.r == b.r && a.n == b.n;
+}
+constexpr bool operator!=(SectorId a, SectorId b) { return !(a == b); }
+
+// A sector named by the track it lies in and the ID it must carry. The track
+// index is given apart from C and H: a reader never derives one from the other.
+struct SectorAddress {
+  int track = 0;
+  SectorId id;
+};
+
+// What an image says about a sector besides its ID and data. Formats that
+// record nothing leave the flags empty.
+enum SectorFlag : std::uint8_t {
+  kDeletedData = 1U << 0U,
+  kIdCrcError = 1U << 1U,
+  kDataCrcError = 1U << 2U,
+  kNoAddressMark = 1U << 3U,
+  kNoDataMark = 1U << 4U,
+};
+using SectorFlags = std::uint8_t;
+
+struct Sector {
+  SectorId id;
+  SectorFlags flags = 0;
+  // The data size the image records, and how many of those bytes it holds:
+  // fewer when the file ends inside the data.
+  std::uint32_t recordedSize = 0;
+  std::uint32_t size = 0;
+  // Where the format reader finds the data; meaningful to that reader only.
+  std::int64_t location = 0;
+};
+
+// The sectors of one track in recorded order. Finding a sector by its ID
+// gives the first in that order, as a drive reading by ID finds it.
+class Track {
+ public:
+  Track() = default;
+  explicit Track(std::vector<Sector> sectors);
+
+  const std::vector<Sector>& Sectors() const { return sectors_; }
+  const Sector* Find(SectorId id) const;
+
+ private:
+  std::vector<Sector> sectors_;
+  // Open addressing over the IDs of long tracks: position + 1 of the first
+  // sector with each ID, 0 for an empty slot. Empty for short tracks, which
+  // are searched in order.
+  std::vector<std::uint32_t> index_;
+};
+
+// What the image records about a disk as a whole, for listings. Fields a
+// format does not have stay empty.
+struct DiskInfo {
+  std::string name;                       // as recorded, without padding
+  std::optional<int> mediaType;           // the media byte
+  std::int64_t offset = 0;                // where the disk starts in the file
+  std::optional<std::uint32_t> sizeField; // the size the header gives
+  // The location the image records for each track index; 0 = no track.
+  std::vector<std::int64_t> trackLocations;
+};
+
+class DiskImage {
+ public:
+  static constexpr int kMaxTracks = 164;
+
+  DiskImage() = default;
+  virtual ~DiskImage() = default;
+  DiskImage(const DiskImage&) = delete;
+  DiskImage& operator=(const DiskImage&) = delete;
+
+  virtual int DiskCount() const = 0;
+  // The recorded facts of disk `disk`, 0 <= disk < DiskCount().
+  virtual DiskInfo Describe(int disk) const = 0;
+  // The sectors of a track of a disk; null when the disk has no such track
+  // (out of range, absent, or recorded outside the disk).
+  virtual std::shared_ptr<const Track> ReadTrack(int disk, int track) = 0;
+  // Copies up to `length` bytes of a sector's data, from its start, to dest;
+  // returns the bytes copied: at most the sector's size.
+  virtual std::size_t ReadData(const Sector& sector, unsigned char* dest, std::size_t length) = 0;
+};
+
+#endif  // ZEFACUT_DISK_MODEL_H

@@ -1,0 +1,389 @@
+#include "formats/d88_image.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+#include "disk/le_fields.h"
+
+namespace {
+
+constexpr int kNameOffset = 0x00;
+constexpr int kMediaTypeOffset = 0x1B;
+constexpr int kDiskSizeOffset = 0x1C;
+constexpr int kTrackTableOffset = 0x20;
+
+constexpr int kIdOffset = 0;  // C, H, R, N
+constexpr int kSectorCountOffset = 4;
+constexpr int kDeletedMarkOffset = 7;
+constexpr int kStatusOffset = 8;
+constexpr int kDataSizeOffset = 14;
+
+constexpr unsigned kDeletedMark = 0x10;
+constexpr unsigned kStatusDeleted = 0x10;
+constexpr unsigned kStatusIdCrcError = 0xA0;
+constexpr unsigned kStatusDataCrcError = 0xB0;
+constexpr unsigned kStatusNoAddressMark = 0xE0;
+constexpr unsigned kStatusNoDataMark = 0xF0;
+
+constexpr std::int64_t kMaxOffset = std::numeric_limits<std::int32_t>::max();
+
+// No read reaches further into a file than a disk offset plus a track offset
+// (each below 2^31) plus a scan of 65535 sectors of at most 65535 bytes.
+constexpr std::int64_t kMaxReach = std::int64_t{1} << 33;
+
+constexpr SectorFlags FlagsOf(unsigned deletedMark, unsigned status) {
+  SectorFlags flags = deletedMark == kDeletedMark ? kDeletedData : 0;
+  switch (status) {
+    case kStatusDeleted:
+      return flags | kDeletedData;
+    case kStatusIdCrcError:
+      return flags | kIdCrcError;
+    case kStatusDataCrcError:
+      return flags | kDataCrcError;
+    case kStatusNoAddressMark:
+      return flags | kNoAddressMark;
+    case kStatusNoDataMark:
+      return flags | kNoDataMark;
+    default:
+      return flags;
+  }
+}
+
+bool IsByte(int value) { return value >= 0 && value <= 255; }
+
+}  // namespace
+
+D88Image::~D88Image() { Close(); }
+
+void D88Image::Close() {
+  if (stream_ != nullptr) {
+    std::fclose(stream_);
+    stream_ = nullptr;
+  }
+  file_size_ = 0;
+  blocks_.clear();
+  blocks_.shrink_to_fit();
+  cached_bytes_ = 0;
+  disks_.clear();
+  parsed_.clear();
+  parsed_sectors_ = 0;
+}
+
+bool D88Image::Open(const char* path) {
+  Close();
+  if (path == nullptr) {
+    media_type_ = -1;
+    return true;
+  }
+  stream_ = std::fopen(path, "rb");
+  if (stream_ == nullptr) {
+    return false;
+  }
+  // A disk selected in an earlier image means nothing in this one.
+  selected_ = -1;
+  disk_offset_ = -1;
+  disk_size_ = 0;
+  media_type_ = -1;
+  std::memset(name_, 0, sizeof name_);
+  // The blocks are the buffer: each is read straight into place.
+  static_cast<void>(std::setvbuf(stream_, nullptr, _IONBF, 0));
+  const long size = std::fseek(stream_, 0, SEEK_END) == 0 ? std::ftell(stream_) : -1L;
+  if (size < 0) {
+    Close();
+    return false;
+  }
+  file_size_ = std::min<std::int64_t>(size, kMaxReach);
+  blocks_.resize(static_cast<std::size_t>((file_size_ + kBlockSize - 1) / kBlockSize));
+
+  std::int64_t offset = 0;
+  while (disks_.size() < kMaxDisks) {
+    unsigned char bytes[kHeaderSize];
+    if (ReadAt(offset, bytes, sizeof bytes) != sizeof bytes) {
+      break;
+    }
+    Header header;
+    header.offset = static_cast<std::int32_t>(offset);
+    header.size = ToSigned32(LoadLe32(bytes + kDiskSizeOffset));
+    header.mediaType = bytes[kMediaTypeOffset];
+    for (int i = 0; i < kNameLength && bytes[kNameOffset + i] != 0; ++i) {
+      header.name[i] = static_cast<char>(bytes[kNameOffset + i]);
+    }
+    for (int track = 0; track < kMaxTracks; ++track) {
+      header.tracks[track] = ToSigned32(LoadLe32(bytes + kTrackTableOffset + 4 * track));
+    }
+    disks_.push_back(header);
+    // A whole header is a disk, whatever its size field says; a size that
+    // carries the walk outside the file's 2 GiB of offsets ends it.
+    const std::int64_t next = offset + header.size;
+    if (next < 0 || next > kMaxOffset) {
+      break;
+    }
+    offset = next;
+  }
+  // A short read at the end of the file ends the directory; anything else
+  // (a directory given as the path, a failing device) means the file cannot
+  // be read at all.
+  if (std::ferror(stream_) != 0) {
+    Close();
+    return false;
+  }
+  return true;
+}
+
+DiskInfo D88Image::Describe(int disk) const {
+  DiskInfo info;
+  if (disk < 0 || disk >= DiskCount()) {
+    return info;
+  }
+  const Header& header = disks_[static_cast<std::size_t>(disk)];
+  info.name = header.name;
+  info.mediaType = header.mediaType;
+  info.offset = header.offset;
+  info.sizeField = static_cast<std::uint32_t>(header.size);
+  info.trackLocations.assign(std::begin(header.tracks), std::end(header.tracks));
+  return info;
+}
+
+// Where the first sector header of a track lies in the file; -1 for a track
+// out of range, absent, or recorded outside its disk.
+std::int64_t D88Image::TrackStart(int disk, int track) const {
+  if (stream_ == nullptr || disk < 0 || disk >= DiskCount() || track < 0 ||
+      track >= kMaxTracks) {
+    return -1;
+  }
+  const Header& header = disks_[static_cast<std::size_t>(disk)];
+  const std::int32_t entry = header.tracks[track];
+  // The size field bounds the track offsets as the unsigned count it is: a
+  // disk whose size reads as 2 GiB or more still has its tracks.
+  if (entry <= 0 ||
+      static_cast<std::uint32_t>(entry) > static_cast<std::uint32_t>(header.size)) {
+    return -1;
+  }
+  return static_cast<std::int64_t>(header.offset) + entry;
+}
+
+std::shared_ptr<const Track> D88Image::ReadTrack(int disk, int track) {
+  const std::int64_t start = TrackStart(disk, track);
+  return start < 0 ? nullptr : ParseTrack(start);
+}
+
+// A track as a read by ID sees it: the sectors from its first header on,
+// up to a header that cannot be read whole or whose count is 0 (neither is a
+// sector), or up to the position count - 1 of the header just read. Headers
+// that disagree on the count cannot carry the scan past that position.
+std::shared_ptr<const Track> D88Image::ParseTrack(std::int64_t start) {
+  const auto cached = parsed_.find(start);
+  if (cached != parsed_.end()) {
+    return cached->second;
+  }
+  std::vector<Sector> sectors;
+  std::int64_t offset = start;
+  for (int i = 0;; ++i) {
+    SectorHeader header{};
+    if (!ReadSectorHeader(offset, header) || header.count == 0) {
+      break;
+    }
+    offset += kSectorHeaderSize;
+    Sector sector;
+    sector.id = header.id;
+    sector.flags = header.flags;
+    sector.recordedSize = static_cast<std::uint32_t>(header.size);
+    // A sector cut short by the end of the file holds only what is there.
+    sector.size = static_cast<std::uint32_t>(
+        std::clamp<std::int64_t>(file_size_ - offset, 0, header.size));
+    sector.location = offset;
+    sectors.push_back(sector);
+    offset += header.size;
+    if (i >= header.count - 1) {
+      break;
+    }
+  }
+  if (parsed_sectors_ + sectors.size() > kMaxCachedSectors) {
+    // Past the limit, start afresh rather than keep track of use.
+    parsed_.clear();
+    parsed_sectors_ = 0;
+  }
+  parsed_sectors_ += sectors.size();
+  auto track = std::make_shared<const Track>(std::move(sectors));
+  parsed_.emplace(start, track);
+  return track;
+}
+
+std::size_t D88Image::ReadData(const Sector& sector, unsigned char* dest, std::size_t length) {
+  if (dest == nullptr || stream_ == nullptr) {
+    return 0;
+  }
+  return ReadAt(sector.location, dest, std::min<std::size_t>(length, sector.size));
+}
+
+bool D88Image::SelectDisk(int index) {
+  if (stream_ == nullptr) {
+    return false;
+  }
+  selected_ = -1;
+  disk_offset_ = -1;
+  media_type_ = -1;
+  disk_size_ = 0;
+  std::memset(name_, 0, sizeof name_);
+  if (index < 0 || index >= DiskCount()) {
+    return false;
+  }
+  const Header& header = disks_[static_cast<std::size_t>(index)];
+  std::copy(std::begin(header.tracks), std::end(header.tracks), std::begin(tracks_));
+  media_type_ = header.mediaType;
+  disk_size_ = header.size;
+  std::memcpy(name_, header.name, sizeof name_);
+  disk_offset_ = header.offset;
+  selected_ = index;
+  return true;
+}
+
+void D88Image::SetSectorRange(int first, int last) {
+  first_sector_ = first;
+  last_sector_ = last;
+}
+
+const D88Image::Block* D88Image::LoadBlock(std::int64_t index) {
+  Block& block = blocks_[static_cast<std::size_t>(index)];
+  if (block.length > 0) {
+    return &block;
+  }
+  if (cached_bytes_ + kBlockSize > kMaxCachedBytes) {
+    // Past the limit, start afresh rather than keep track of use.
+    for (Block& cached : blocks_) {
+      cached.bytes.reset();
+      cached.length = 0;
+    }
+    cached_bytes_ = 0;
+  }
+  if (!block.bytes) {
+    block.bytes.reset(new (std::nothrow) unsigned char[kBlockSize]);
+    if (!block.bytes) {
+      return nullptr;
+    }
+    cached_bytes_ += kBlockSize;
+  }
+  if (std::fseek(stream_, static_cast<long>(index * kBlockSize), SEEK_SET) != 0) {
+    return nullptr;
+  }
+  block.length = std::fread(block.bytes.get(), 1, static_cast<std::size_t>(kBlockSize), stream_);
+  return block.length > 0 ? &block : nullptr;
+}
+
+// Copies what the file holds of [offset, offset + length) to dest; returns
+// the bytes copied, fewer where the file ends.
+std::size_t D88Image::ReadAt(std::int64_t offset, unsigned char* dest, std::size_t length) {
+  std::size_t copied = 0;
+  while (copied < length && offset >= 0 && offset < file_size_) {
+    const Block* block = LoadBlock(offset / kBlockSize);
+    const auto within = static_cast<std::size_t>(offset % kBlockSize);
+    if (block == nullptr || within >= block->length) {
+      break;
+    }
+    const std::size_t count = std::min(length - copied, block->length - within);
+    std::memcpy(dest + copied, block->bytes.get() + within, count);
+    copied += count;
+    offset += static_cast<std::int64_t>(count);
+  }
+  return copied;
+}
+
+bool D88Image::ReadSectorHeader(std::int64_t offset, SectorHeader& header) {
+  // A scan may pass tens of thousands of headers: take them in place where
+  // a header lies whole in a block that is already read.
+  unsigned char copy[kSectorHeaderSize];
+  const unsigned char* bytes = nullptr;
+  if (offset >= 0 && offset < file_size_) {
+    const Block& block = blocks_[static_cast<std::size_t>(offset / kBlockSize)];
+    const auto within = static_cast<std::size_t>(offset % kBlockSize);
+    if (block.length >= within + kSectorHeaderSize) {
+      bytes = block.bytes.get() + within;
+    }
+  }
+  if (bytes == nullptr) {
+    if (ReadAt(offset, copy, sizeof copy) != sizeof copy) {
+      return false;
+    }
+    bytes = copy;
+  }
+  header.id = {bytes[kIdOffset], bytes[kIdOffset + 1], bytes[kIdOffset + 2], bytes[kIdOffset + 3]};
+  header.count = static_cast<int>(LoadLe16(bytes + kSectorCountOffset));
+  header.size = static_cast<int>(LoadLe16(bytes + kDataSizeOffset));
+  header.flags = FlagsOf(bytes[kDeletedMarkOffset], bytes[kStatusOffset]);
+  return true;
+}
+
+int D88Image::ReadSector(int track, int c, int h, int r, int n, unsigned char* dest,
+                         int maxLength) {
+  if (dest == nullptr || maxLength < 0 || selected_ < 0 || !IsByte(c) || !IsByte(h) ||
+      !IsByte(r) || !IsByte(n)) {
+    return 0;
+  }
+  const std::shared_ptr<const Track> parsed = ReadTrack(selected_, track);
+  if (!parsed) {
+    return 0;
+  }
+  const SectorId id = {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(h),
+                       static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(n)};
+  const Sector* sector = parsed->Find(id);
+  if (sector == nullptr) {
+    return 0;
+  }
+  return static_cast<int>(ReadData(*sector, dest, static_cast<std::size_t>(maxLength)));
+}
+
+int D88Image::ReadSectors(int track, int c, int h, int r, int n, unsigned char* dest, int length) {
+  if (dest == nullptr || length <= 0 || n < 0 || n > kMaxSizeCode) {
+    return 0;
+  }
+  const int unit = 128 << n;
+  int total = 0;
+  while (total < length) {
+    const int chunk = std::min(unit, length - total);
+    if (ReadSector(track, c, h, r, n, dest + total, chunk) < chunk) {
+      return total;
+    }
+    total += chunk;
+    // Every value below matched a sector just now, so each is at most 255
+    // and the steps cannot overflow.
+    if (r == last_sector_) {
+      ++track;
+      if (h == 0) {
+        h = 1;
+      } else {
+        h = 0;
+        ++c;
+      }
+      r = first_sector_;
+    } else {
+      ++r;
+    }
+  }
+  return total;
+}
+
+int D88Image::ReadSectorIds(int track, unsigned char* dest, int destLength) {
+  std::int64_t offset = TrackStart(selected_, track);
+  if (dest == nullptr || destLength < 0 || offset < 0) {
+    return 0;
+  }
+  int written = 0;
+  for (int i = 0; destLength - written >= 4; ++i) {
+    SectorHeader header{};
+    if (!ReadSectorHeader(offset, header)) {
+      break;
+    }
+    dest[written] = header.id.c;
+    dest[written + 1] = header.id.h;
+    dest[written + 2] = header.id.r;
+    dest[written + 3] = header.id.n;
+    written += 4;
+    offset += kSectorHeaderSize + header.size;
+    // A count of 0 does not end this listing; the room in dest does.
+    if (header.count > 0 && i >= header.count - 1) {
+      break;
+    }
+  }
+  return written;
+}

@@ -1,0 +1,2 @@
+// The seams of the core, called in-process: placeholder, filled below.
+#include <gtest/gtest.h>
