@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/expected_cuts.h"
 #include "tests/support/image_builder.h"
 #include "tests/support/run_tool.h"
 
@@ -19,64 +20,9 @@ namespace {
 
 constexpr char kImage[] = "image.d88";
 
-struct Cut {
-  const char* name;
-  int track;
-  int r;
-  int offset;
-  int length;
-};
-
-std::size_t LinearAddress(const Cut& cut) {
-  return static_cast<std::size_t>(cut.track) * 8192 + static_cast<std::size_t>(cut.r - 1) * 1024 +
-         static_cast<std::size_t>(cut.offset);
-}
-
-// What each disk yields, in the order the files are written.
-const std::vector<Cut> kTitle1DiskA = {
-    {"FMDRV", 4, 7, 0, 8192},    {"BEEPDRV", 5, 7, 0, 3840}, {"FM00", 15, 5, 384, 640},
-    {"FM01", 15, 6, 0, 2176},    {"FM02", 15, 8, 128, 1536}, {"FM03", 16, 1, 640, 1152},
-    {"FM04", 12, 1, 0, 640},     {"FM05", 12, 1, 640, 1920}, {"FM06", 12, 3, 512, 768},
-    {"FM07", 12, 4, 256, 1024},  {"FM08", 12, 5, 256, 1024}, {"FM09", 12, 6, 256, 1280},
-    {"FM10", 12, 7, 512, 1024},  {"FM11", 12, 8, 512, 768},  {"FM12", 13, 1, 256, 1664},
-    {"FM13", 13, 2, 896, 768},   {"FM14", 13, 3, 640, 512},  {"FM15", 13, 4, 128, 1024},
-    {"FM16", 13, 5, 128, 896},   {"FM17", 13, 6, 0, 512},    {"FM18", 13, 6, 512, 896},
-    {"FM19", 13, 7, 384, 1280},  {"FM20", 13, 8, 640, 1280}, {"FM21", 14, 1, 896, 1280},
-    {"FM22", 14, 3, 128, 1280},  {"FM23", 14, 4, 384, 1280}, {"FM24", 14, 5, 640, 1408},
-    {"FM25", 14, 7, 0, 1152},    {"FM26", 14, 8, 128, 1408}, {"FM27", 15, 1, 512, 1408},
-    {"FM28", 15, 2, 896, 1152},  {"FM29", 15, 4, 0, 1408},   {"FM30", 16, 2, 768, 2688},
-    {"FM31", 16, 5, 384, 640},   {"FM32", 16, 6, 0, 1920},   {"FM33", 16, 7, 896, 1408},
-    {"BP00", 17, 1, 256, 11264}, {"BP01", 18, 4, 256, 8704}, {"BP02", 19, 4, 768, 13312},
-    {"BP03", 21, 1, 768, 8448},
-};
-const std::vector<Cut> kDiskA = {{"PROG", 0, 2, 0, 31744}};
-const std::vector<Cut> kTitle2DiskB = {
-    {"FMBGM", 5, 3, 0, 41279},
-    {"FMSE", 12, 5, 497, 3124},
-    {"BEEPBGM", 10, 3, 319, 18610},
-    {"BEEPSE", 12, 8, 549, 1196},
-};
-const std::vector<Cut> kTitle3DiskB = {
-    {"FMBGM", 7, 8, 0, 22410},
-    {"FMSE", 15, 2, 592, 3143},
-    {"BEEPBGM", 12, 2, 599, 24569},
-    {"BEEPSE", 15, 5, 663, 1207},
-};
-const std::vector<Cut> kNoCuts;
-
-// By the index of kKnownSignatures.
-const struct {
-  const char* kind;
-  const std::vector<Cut>& cuts;
-} kKinds[8] = {
-    {"Title1DiskA", kTitle1DiskA}, {"Title1DiskB", kNoCuts},         {"Title2DiskA", kDiskA},
-    {"Title2DiskB", kTitle2DiskB}, {"Title2UserDisk", kTitle2DiskB}, {"Title3DiskA", kDiskA},
-    {"Title3DiskB", kTitle3DiskB}, {"Title3UserDisk", kTitle3DiskB},
-};
-
-const Cut& Find(const std::vector<Cut>& cuts, const std::string& name) {
+const ExpectedCut& Find(const std::vector<ExpectedCut>& cuts, const std::string& name) {
   const auto found =
-      std::find_if(cuts.begin(), cuts.end(), [&](const Cut& cut) { return name == cut.name; });
+      std::find_if(cuts.begin(), cuts.end(), [&](const ExpectedCut& cut) { return name == cut.name; });
   if (found == cuts.end()) {
     throw std::out_of_range("no cut " + name);
   }
@@ -84,9 +30,9 @@ const Cut& Find(const std::vector<Cut>& cuts, const std::string& name) {
 }
 
 // The cuts without those named.
-std::vector<Cut> Without(const std::vector<Cut>& cuts, const std::set<std::string>& names) {
-  std::vector<Cut> kept;
-  for (const Cut& cut : cuts) {
+std::vector<ExpectedCut> Without(const std::vector<ExpectedCut>& cuts, const std::set<std::string>& names) {
+  std::vector<ExpectedCut> kept;
+  for (const ExpectedCut& cut : cuts) {
     if (names.count(cut.name) == 0) {
       kept.push_back(cut);
     }
@@ -94,9 +40,9 @@ std::vector<Cut> Without(const std::vector<Cut>& cuts, const std::set<std::strin
   return kept;
 }
 
-std::string ProgressLines(const std::vector<Cut>& cuts) {
+std::string ProgressLines(const std::vector<ExpectedCut>& cuts) {
   std::string lines;
-  for (const Cut& cut : cuts) {
+  for (const ExpectedCut& cut : cuts) {
     lines += std::string("cutting ... ") + cut.name + "\n";
   }
   return lines;
@@ -112,9 +58,9 @@ void WriteImage(const ScratchDir& dir, const std::vector<DiskSpec>& disks) {
 }
 
 // The directory holds the image and exactly the files of these names.
-std::set<std::string> Names(const std::vector<Cut>& cuts) {
+std::set<std::string> Names(const std::vector<ExpectedCut>& cuts) {
   std::set<std::string> names;
-  for (const Cut& cut : cuts) {
+  for (const ExpectedCut& cut : cuts) {
     names.insert(cut.name);
   }
   return names;
@@ -125,13 +71,13 @@ void ExpectEntries(const ScratchDir& dir, std::set<std::string> names) {
 }
 
 // Each cut's file holds its bytes of the disk laid out linearly.
-void ExpectCutFrom(const ScratchDir& dir, const Cut& cut, const Bytes& linear) {
+void ExpectCutFrom(const ScratchDir& dir, const ExpectedCut& cut, const Bytes& linear) {
   SCOPED_TRACE(cut.name);
   EXPECT_TRUE(FileHolds(dir.File(cut.name),
                         Slice(linear, LinearAddress(cut), static_cast<std::size_t>(cut.length))));
 }
-void ExpectCutsFrom(const ScratchDir& dir, const std::vector<Cut>& cuts, const Bytes& linear) {
-  for (const Cut& cut : cuts) {
+void ExpectCutsFrom(const ScratchDir& dir, const std::vector<ExpectedCut>& cuts, const Bytes& linear) {
+  for (const ExpectedCut& cut : cuts) {
     ExpectCutFrom(dir, cut, linear);
   }
 }
@@ -142,7 +88,7 @@ TEST(CuttingTest, EveryKnownDiskYieldsItsFilesInOrder) {
   for (int index = 0; index < 8; ++index) {
     SCOPED_TRACE(kKinds[index].kind);
     ASSERT_STREQ(kKnownSignatures[index].kind, kKinds[index].kind);
-    const std::vector<Cut>& cuts = kKinds[index].cuts;
+    const std::vector<ExpectedCut>& cuts = kKinds[index].cuts;
     ScratchDir dir;
     const DiskSpec disk = KnownDisk(index, 100U + static_cast<std::uint32_t>(index));
     WriteImage(dir, {disk});
@@ -257,7 +203,7 @@ TEST(CuttingTest, AbsentTrackSkipsTheFilesStartingThereAndShortensTheOneRunningI
   ASSERT_TRUE(WriteFileBytes(dir.File("FM03"), olderFm03));
   ASSERT_TRUE(WriteFileBytes(dir.File("FM31"), olderFm31));
 
-  const std::vector<Cut> written = Without(kTitle1DiskA, {"FM03", "FM30", "FM31", "FM32", "FM33"});
+  const std::vector<ExpectedCut> written = Without(kTitle1DiskA, {"FM03", "FM30", "FM31", "FM32", "FM33"});
   const ToolResult result = RunTool(dir, {kImage});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, kRecognitionMessages[0] + ProgressLines(written));
@@ -265,7 +211,7 @@ TEST(CuttingTest, AbsentTrackSkipsTheFilesStartingThereAndShortensTheOneRunningI
   EXPECT_EQ(result.err, Warning("FM02", 1024 - 128, 1536));
 
   const Bytes linear = LinearBytes(disk, kKnownDiskTracks);
-  Cut fm02 = Find(kTitle1DiskA, "FM02");
+  ExpectedCut fm02 = Find(kTitle1DiskA, "FM02");
   fm02.length = 1024 - 128;
   ExpectCutFrom(dir, fm02, linear);
   ExpectCutsFrom(dir, Without(written, {"FM02"}), linear);
@@ -300,7 +246,7 @@ TEST(CuttingTest, RunStoppedByAMissingSectorWritesOnlyWhatItRead) {
     EXPECT_EQ(result.out, kRecognitionMessages[3] + ProgressLines(kTitle2DiskB));
     EXPECT_EQ(result.err, Warning("FMSE", 2048 - 497, 3124));
     const Bytes linear = LinearBytes(disk, kKnownDiskTracks);
-    Cut fmse = Find(kTitle2DiskB, "FMSE");
+    ExpectedCut fmse = Find(kTitle2DiskB, "FMSE");
     fmse.length = 2048 - 497;
     ExpectCutFrom(dir, fmse, linear);
     ExpectCutsFrom(dir, Without(kTitle2DiskB, {"FMSE"}), linear);
@@ -342,7 +288,7 @@ TEST(CuttingTest, LaterDiskOfTheSameFilesReplacesTheEarlier) {
               kRecognitionMessages[pair.first] + ProgressLines(kKinds[pair.first].cuts) +
                   kRecognitionMessages[pair.second] + ProgressLines(kKinds[pair.second].cuts));
     EXPECT_EQ(result.err, "");
-    const std::vector<Cut>& cuts = kKinds[pair.second].cuts;
+    const std::vector<ExpectedCut>& cuts = kKinds[pair.second].cuts;
     ExpectEntries(dir, Names(cuts));
     ExpectCutsFrom(dir, cuts, LinearBytes(second, kKnownDiskTracks));
   }
@@ -403,14 +349,14 @@ TEST(CuttingTest, WriteThatRunsOutOfSpaceLeavesTheOlderFile) {
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, kRecognitionMessages[4] + ProgressLines(kTitle2DiskB));
     std::string errors;
-    for (const Cut& cut : kTitle2DiskB) {
+    for (const ExpectedCut& cut : kTitle2DiskB) {
       if (c.failing.count(cut.name) != 0) {
         errors += std::string("error: cannot write ") + cut.name + ": File too large\n";
       }
     }
     EXPECT_EQ(result.err, errors);
-    std::vector<Cut> written;
-    for (const Cut& cut : kTitle2DiskB) {
+    std::vector<ExpectedCut> written;
+    for (const ExpectedCut& cut : kTitle2DiskB) {
       if (c.failing.count(cut.name) == 0) {
         written.push_back(cut);
       }
@@ -423,6 +369,82 @@ TEST(CuttingTest, WriteThatRunsOutOfSpaceLeavesTheOlderFile) {
     }
     ExpectEntries(dir, names);
   }
+}
+
+// --- The image itself ---------------------------------------------------------
+
+// The tool never writes over the image it reads, under whatever name the
+// image goes: the file of that name is refused, the image stays as it was, the
+// run goes on and ends with status 1.
+TEST(CuttingTest, OutputThatIsTheImageItselfIsRefused) {
+  const struct {
+    const char* what;
+    const char* argument;  // the image as the tool is given it
+    // How the image also comes to be named PROG: "same" (it is PROG), "hard"
+    // (a hard link) or "symbolic" (a symbolic link to it).
+    const char* how;
+  } kCases[] = {
+      {"the image named PROG", "PROG", "same"},
+      {"another spelling of its path", "./PROG", "same"},
+      {"a hard link named PROG", kImage, "hard"},
+      {"a symbolic link named PROG", kImage, "symbolic"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    const std::string how = c.how;
+    if (how == "symbolic" && UnderLauncher()) {
+      continue;  // links made here mean nothing to the system the launcher emulates
+    }
+    ScratchDir dir;
+    const DiskSpec disk = KnownDisk(2, 101);
+    const Bytes image = BuildImage({disk, KnownDisk(6, 102)});
+    std::set<std::string> entries = Names(kTitle3DiskB);
+    entries.insert("PROG");
+    if (how == "same") {
+      ASSERT_TRUE(WriteFileBytes(dir.File("PROG"), image));
+    } else {
+      ASSERT_TRUE(WriteFileBytes(dir.File(kImage), image));
+      entries.insert(kImage);
+      if (how == "hard") {
+        std::filesystem::create_hard_link(dir.File(kImage), dir.File("PROG"));
+      } else {
+        std::filesystem::create_symlink(kImage, dir.File("PROG"));
+      }
+    }
+
+    const ToolResult result = RunTool(dir, {c.argument});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, kRecognitionMessages[2] + ProgressLines(kDiskA) +
+                              kRecognitionMessages[6] + ProgressLines(kTitle3DiskB));
+    EXPECT_EQ(result.err, "error: cannot write PROG: it is the image being read\n");
+    EXPECT_TRUE(FileHolds(dir.File("PROG"), image));
+    ExpectCutsFrom(dir, kTitle3DiskB, LinearBytes(KnownDisk(6, 102), kKnownDiskTracks));
+    EXPECT_EQ(EntriesIn(dir.Path()), entries);
+  }
+}
+
+// Files are first written under names of their own, which never take over a
+// file the user keeps, and none is left behind.
+TEST(CuttingTest, TemporaryFilesLeaveTheUsersFilesAlone) {
+  ScratchDir dir;
+  const DiskSpec disk = KnownDisk(3, 111);
+  WriteImage(dir, {disk});
+  const Bytes mine(100, 0x11);
+  const std::set<std::string> kept = {"FMSE.tmp", ".FMSE.tmp", "FMBGM.tmp"};
+  for (const std::string& name : kept) {
+    ASSERT_TRUE(WriteFileBytes(dir.File(name), mine));
+  }
+
+  const ToolResult result = RunTool(dir, {kImage});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  ExpectCutsFrom(dir, kTitle2DiskB, LinearBytes(disk, kKnownDiskTracks));
+  for (const std::string& name : kept) {
+    EXPECT_TRUE(FileHolds(dir.File(name), mine)) << name;
+  }
+  std::set<std::string> names = Names(kTitle2DiskB);
+  names.insert(kept.begin(), kept.end());
+  ExpectEntries(dir, names);
 }
 
 }  // namespace

@@ -1195,3 +1195,175 @@ TEST_F(RealImageTest, OneRunReadsTheWholeDisk) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// The image as the neutral model
+
+class D88ModelTest : public D88ImageTest {};
+
+SectorSpec ModelSector(int r, std::uint8_t deletedMark, std::uint8_t status) {
+  SectorSpec sector;
+  sector.r = static_cast<std::uint8_t>(r);
+  sector.data = PatternSector(5, 0, r, 256);
+  sector.deletedMark = deletedMark;
+  sector.status = status;
+  return sector;
+}
+
+TEST_F(D88ModelTest, SectorsComeInRecordedOrderWithWhatHeaderBytesSevenAndEightSay) {
+  const struct {
+    std::uint8_t deletedMark;
+    std::uint8_t status;
+    SectorFlags flags;
+  } kCases[] = {
+      {0x00, 0x00, 0},
+      {0x10, 0x00, kDeletedData},
+      {0x00, 0x10, kDeletedData},
+      {0x00, 0xA0, kIdCrcError},
+      {0x00, 0xB0, kDataCrcError},
+      {0x00, 0xE0, kNoAddressMark},
+      {0x00, 0xF0, kNoDataMark},
+      {0x10, 0xB0, kDeletedData | kDataCrcError},
+      {0x01, 0x40, 0},  // neither a deleted mark nor a status the format names
+  };
+  DiskSpec disk;
+  int r = 9;  // recorded order differs from R order
+  for (const auto& c : kCases) {
+    disk.tracks[3].sectors.push_back(ModelSector(r--, c.deletedMark, c.status));
+  }
+  disk.tracks[3].sectors.back().density = 0x40;
+  auto reader = OpenImage(BuildDisk(disk));
+  ASSERT_EQ(reader->DiskCount(), 1);
+  const std::shared_ptr<const Track> track = reader->ReadTrack(0, 3);
+  ASSERT_TRUE(track);
+  ASSERT_EQ(track->Sectors().size(), std::size(kCases));
+  for (std::size_t i = 0; i < std::size(kCases); ++i) {
+    SCOPED_TRACE(i);
+    const ::Sector& sector = track->Sectors()[i];
+    const SectorSpec& spec = disk.tracks[3].sectors[i];
+    EXPECT_EQ(sector.id, (SectorId{spec.c, spec.h, spec.r, spec.n}));
+    EXPECT_EQ(sector.flags, kCases[i].flags);
+    EXPECT_EQ(sector.recordedSize, 256U);
+    EXPECT_EQ(sector.size, 256U);
+    Bytes data(300, 0xEE);
+    EXPECT_EQ(reader->ReadData(sector, data.data(), data.size()), 256U);
+    EXPECT_EQ(Slice(data, 0, 256), spec.data);
+    EXPECT_EQ(data[256], 0xEE);
+  }
+  EXPECT_FALSE(reader->ReadTrack(0, 2));
+  EXPECT_FALSE(reader->ReadTrack(0, 164));
+  EXPECT_FALSE(reader->ReadTrack(1, 3));
+}
+
+// A track holds what a read by ID finds there: the count field ends it, a
+// count of 0 in its first header leaves it empty, the first of two sectors
+// with one ID is the one found, and data cut short by the end of the file
+// holds only what is there.
+TEST_F(D88ModelTest, TrackHoldsWhatAReadByIdFinds) {
+  DiskSpec disk = PlainDisk(4, 3);
+  disk.tracks[0].sectors[0].count = 0;
+  for (auto& sector : disk.tracks[1].sectors) {
+    sector.count = 3;
+  }
+  disk.tracks[2].sectors[5] = disk.tracks[2].sectors[1];
+  disk.tracks[2].sectors[5].data = PatternSector(9, 9, 9);
+  Bytes image = BuildDisk(disk);
+  image.resize(image.size() - 1000);  // 24 bytes of track 3's last sector stay
+  auto reader = OpenImage(image);
+
+  EXPECT_TRUE(reader->ReadTrack(0, 0)->Sectors().empty());
+  ASSERT_TRUE(reader->SelectDisk(0));
+  unsigned char ids[64];
+  EXPECT_EQ(reader->ReadSectorIds(0, ids, sizeof ids), 32);  // the listing goes past it
+
+  EXPECT_EQ(reader->ReadTrack(0, 1)->Sectors().size(), 3U);
+
+  const std::shared_ptr<const Track> duplicates = reader->ReadTrack(0, 2);
+  ASSERT_EQ(duplicates->Sectors().size(), 8U);
+  EXPECT_EQ(duplicates->Find({1, 0, 2, 3}), &duplicates->Sectors()[1]);
+  EXPECT_EQ(duplicates->Find({1, 0, 6, 3}), nullptr);
+
+  const ::Sector& last = reader->ReadTrack(0, 3)->Sectors().back();
+  EXPECT_EQ(last.recordedSize, 1024U);
+  EXPECT_EQ(last.size, 24U);
+  Bytes data(1024, 0);
+  EXPECT_EQ(reader->ReadData(last, data.data(), data.size()), 24U);
+  EXPECT_EQ(Slice(data, 0, 24), Slice(disk.tracks[3].sectors[7].data, 0, 24));
+}
+
+// Track entries that point at one place share one parse, and a long track is
+// searched through its index with the same result as in recorded order.
+TEST_F(D88ModelTest, LongTracksAndSharedEntriesFindTheFirstSectorOfEachId) {
+  DiskSpec disk;
+  for (int i = 0; i < 300; ++i) {
+    SectorSpec sector;
+    sector.c = static_cast<std::uint8_t>(i % 7);
+    sector.h = static_cast<std::uint8_t>(i % 2);
+    sector.r = static_cast<std::uint8_t>(i % 11);
+    sector.n = static_cast<std::uint8_t>(i % 3);
+    sector.data = Bytes(4, static_cast<std::uint8_t>(i));
+    disk.tracks[0].sectors.push_back(sector);
+  }
+  disk.trackTableOverrides[5] = 0x2B0;
+  auto reader = OpenImage(BuildDisk(disk));
+  const std::shared_ptr<const Track> track = reader->ReadTrack(0, 0);
+  EXPECT_EQ(reader->ReadTrack(0, 5), track);
+  const std::vector<::Sector>& sectors = track->Sectors();
+  ASSERT_EQ(sectors.size(), 300U);
+  for (int c = 0; c < 8; ++c) {
+    for (int r = 0; r < 12; ++r) {
+      for (int h = 0; h < 2; ++h) {
+        for (int n = 0; n < 4; ++n) {
+          const SectorId id = {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(h),
+                               static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(n)};
+          const auto first = std::find_if(sectors.begin(), sectors.end(),
+                                          [id](const ::Sector& sector) { return sector.id == id; });
+          EXPECT_EQ(track->Find(id), first == sectors.end() ? nullptr : &*first);
+        }
+      }
+    }
+  }
+}
+
+TEST_F(D88ModelTest, DescribeGivesTheHeaderAsRecorded) {
+  DiskSpec first = PlainDisk(2, 1);
+  first.name = "FIRST";
+  first.mediaType = 0x20;
+  DiskSpec second = PlainDisk(1, 2);
+  second.name = "SECOND";
+  second.trackTableOverrides[7] = 0x12345678;
+  const Bytes firstBytes = BuildDisk(first);
+  auto reader = OpenImage(BuildImage({first, second}));
+  ASSERT_EQ(reader->DiskCount(), 2);
+  const DiskInfo info = reader->Describe(1);
+  EXPECT_EQ(info.name, "SECOND");
+  EXPECT_EQ(info.mediaType, 0);
+  EXPECT_EQ(info.offset, static_cast<std::int64_t>(firstBytes.size()));
+  EXPECT_EQ(info.sizeField, static_cast<std::uint32_t>(BuildDisk(second).size()));
+  ASSERT_EQ(info.trackLocations.size(), 164U);
+  EXPECT_EQ(info.trackLocations[0], 0x2B0);
+  EXPECT_EQ(info.trackLocations[1], 0);
+  EXPECT_EQ(info.trackLocations[7], 0x12345678);
+  EXPECT_EQ(reader->Describe(0).mediaType, 0x20);
+}
+
+// A size field of 2^31 or more ends the directory walk after its disk, but
+// the disk is read: its size bounds its track offsets as the unsigned count
+// it is.
+TEST_F(D88ModelTest, DiskWhoseSizeFieldReadsAsTwoGiBOrMoreKeepsItsTracks) {
+  for (const std::uint32_t size : {0x80000000U, 0xFFFFFFFFU}) {
+    SCOPED_TRACE(size);
+    DiskSpec disk = PlainDisk(2, 4);
+    disk.sizeField = size;
+    disk.trackTableOverrides[2] = 0x70000000U;  // inside the size, outside the file
+    auto reader = OpenImage(BuildImage({disk, PlainDisk(1, 5)}), "size" + std::to_string(size));
+    ASSERT_EQ(reader->DiskCount(), 1);
+    ASSERT_TRUE(reader->ReadTrack(0, 1));
+    EXPECT_EQ(reader->ReadTrack(0, 1)->Sectors().size(), 8U);
+    EXPECT_TRUE(reader->ReadTrack(0, 2)->Sectors().empty());
+    ASSERT_TRUE(reader->SelectDisk(0));
+    Bytes data(1024, 0);
+    EXPECT_EQ(reader->ReadSector(1, 0, 1, 5, 3, data.data(), 1024), 1024);
+    EXPECT_EQ(data, disk.tracks[1].sectors[4].data);
+  }
+}

@@ -177,6 +177,40 @@ TEST_F(RecognitionTest, EachKnownDiskGetsItsMessage) {
   ExpectNoFilesWritten();
 }
 
+// A disk whose header is whole is looked at even when its size field carries
+// the walk to the next disk below 0 or past 2^31 - 1; the walk ends after it.
+TEST_F(RecognitionTest, DiskWhoseSizeFieldEndsTheWalkIsStillRecognised) {
+  const struct {
+    const char* what;
+    std::vector<int> kinds;  // the disks, by kKnownSignatures index
+    std::uint32_t lastSize;  // the last disk's size field
+  } kCases[] = {
+      {"second disk of size 0x7FFFFFF0", {1, 3}, 0x7FFFFFF0U},
+      {"one disk of size 2^31", {4}, 0x80000000U},
+      {"one disk of size 2^32 - 1", {6}, 0xFFFFFFFFU},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    std::vector<DiskSpec> disks;
+    std::string expected;
+    for (const int kind : c.kinds) {
+      disks.push_back(SignedDisk(kind, 40U + static_cast<std::uint32_t>(kind)));
+      expected += kRecognitionMessages[kind];
+    }
+    disks.back().sizeField = c.lastSize;
+    Bytes image = BuildImage(disks);
+    // A disk after it is never reached.
+    const Bytes after = BuildDisk(SignedDisk(0, 50));
+    image.insert(image.end(), after.begin(), after.end());
+    WriteImage(image);
+    const ToolResult result = Run();
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, expected);
+    EXPECT_EQ(result.err, "");
+  }
+  ExpectNoFilesWritten();
+}
+
 TEST_F(RecognitionTest, UnrecognisedDisksEachGetTheUnsupportedMessage) {
   WriteImage({PlainDisk(24, 1), PlainDisk(2, 2), SignatureSectorsOnly(3)});
   const ToolResult result = Run();

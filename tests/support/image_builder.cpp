@@ -5,6 +5,8 @@
 #include <numeric>
 #include <stdexcept>
 
+#include "cutter/known_disks.h"
+
 namespace {
 
 constexpr int kHeaderSize = 0x2B0;
@@ -155,6 +157,9 @@ Bytes BuildDisk(const DiskSpec& disk) {
       out[at + 2] = sector.r;
       out[at + 3] = sector.n;
       StoreLe16(out, at + 4, sector.count.value_or(count));
+      out[at + 6] = sector.density;
+      out[at + 7] = sector.deletedMark;
+      out[at + 8] = sector.status;
       StoreLe16(out, at + 14,
                 sector.dataSize.value_or(static_cast<std::uint16_t>(sector.data.size())));
       std::copy(sector.data.begin(), sector.data.end(), out.begin() + static_cast<long>(at) + 16);

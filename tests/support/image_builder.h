@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "cutter/known_disks.h"
-
 using Bytes = std::vector<std::uint8_t>;
 
 struct SectorSpec {
@@ -25,6 +23,11 @@ struct SectorSpec {
   // size of `data`.
   std::optional<std::uint16_t> count;
   std::optional<std::uint16_t> dataSize;
+  // Header bytes 6, 7 and 8: density (0x40 FM), deleted mark (0x10) and the
+  // status the drive gave when the disk was dumped (0xB0 data CRC error...).
+  std::uint8_t density = 0;
+  std::uint8_t deletedMark = 0;
+  std::uint8_t status = 0;
 };
 
 struct TrackSpec {
