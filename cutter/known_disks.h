@@ -173,16 +173,16 @@ inline constexpr KnownDiskRow kKnownDisks[] = {
      "Disk A", known_disks_detail::kTitle1DiskA.data(), known_disks_detail::kTitle1DiskA.size()},
     {DiskKind::Title1DiskB, known_disks_detail::Identification("ZEFA-LOMRI 2"), "ZEFA LOMRI",
      "Disk B", nullptr, 0},
-    {DiskKind::Title2DiskA, known_disks_detail::Label("ZefaLomri2      DISK-A", 22),
-     "ZEFA LOMRI 2", "Disk A", known_disks_detail::kDiskA, 1},
-    {DiskKind::Title2DiskB, known_disks_detail::Label("ZefaLomri2      DISK-B", 22),
-     "ZEFA LOMRI 2", "Disk B", known_disks_detail::kTitle2DiskB, 4},
+    {DiskKind::Title2DiskA, known_disks_detail::Label("ZefaLomri2      DISK-A", 22), "ZEFA LOMRI 2",
+     "Disk A", known_disks_detail::kDiskA, 1},
+    {DiskKind::Title2DiskB, known_disks_detail::Label("ZefaLomri2      DISK-B", 22), "ZEFA LOMRI 2",
+     "Disk B", known_disks_detail::kTitle2DiskB, 4},
     {DiskKind::Title2UserDisk, known_disks_detail::Label("ZefaLomri2      User-disk", 25),
      "ZEFA LOMRI 2", "User Disk", known_disks_detail::kTitle2DiskB, 4},
-    {DiskKind::Title3DiskA, known_disks_detail::Label("ZefaLomri3      DISK-A", 22),
-     "ZEFA LOMRI 3", "Disk A", known_disks_detail::kDiskA, 1},
-    {DiskKind::Title3DiskB, known_disks_detail::Label("ZefaLomri3      DISK-B", 22),
-     "ZEFA LOMRI 3", "Disk B", known_disks_detail::kTitle3DiskB, 4},
+    {DiskKind::Title3DiskA, known_disks_detail::Label("ZefaLomri3      DISK-A", 22), "ZEFA LOMRI 3",
+     "Disk A", known_disks_detail::kDiskA, 1},
+    {DiskKind::Title3DiskB, known_disks_detail::Label("ZefaLomri3      DISK-B", 22), "ZEFA LOMRI 3",
+     "Disk B", known_disks_detail::kTitle3DiskB, 4},
     {DiskKind::Title3UserDisk, known_disks_detail::Label("ZefaLomri3      User-disk", 25),
      "ZEFA LOMRI 3", "User Disk", known_disks_detail::kTitle3DiskB, 4},
 };
@@ -218,9 +218,10 @@ constexpr bool Fits(const Cut& cut) {
       cut.r > kLastSector) {
     return false;
   }
-  const long long start =
-      static_cast<long long>(cut.track) * kTrackBytes + (cut.r - kFirstSector) * kSectorSize;
-  return start + cut.offset + cut.length <= static_cast<long long>(DiskImage::kMaxTracks) * kTrackBytes;
+  const long long start = static_cast<long long>(cut.track) * kTrackBytes +
+                          static_cast<long long>(cut.r - kFirstSector) * kSectorSize;
+  return start + cut.offset + cut.length <=
+         static_cast<long long>(DiskImage::kMaxTracks) * kTrackBytes;
 }
 
 constexpr bool EveryRowHolds() {
@@ -243,8 +244,9 @@ constexpr bool EveryRowHolds() {
 
 }  // namespace known_disks_detail
 
-static_assert(known_disks_detail::EveryRowHolds(),
-              "every signature lies in its sector and every cut's run fits its buffer and the disk");
+static_assert(
+    known_disks_detail::EveryRowHolds(),
+    "every signature lies in its sector and every cut's run fits its buffer and the disk");
 static_assert(std::size(kKnownDisks) == static_cast<std::size_t>(DiskKind::Unsupported),
               "one row for every known kind");
 

@@ -130,8 +130,8 @@ void ShowSignatureSector(DiskImage& image, int disk, const char* what, const Sig
   std::vector<unsigned char> sector(kSignatureSectorSize);
   const int got =
       found == nullptr ? 0 : static_cast<int>(image.ReadData(*found, sector.data(), sector.size()));
-  std::string line = Format("  %s, track %d C%u H%u R%u N%u", what, at.track, at.id.c, at.id.h,
-                            at.id.r, at.id.n);
+  std::string line =
+      Format("  %s, track %d C%u H%u R%u N%u", what, at.track, at.id.c, at.id.h, at.id.r, at.id.n);
   if (got == 0) {
     emit(line + ": not found");
     return;

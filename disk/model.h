@@ -80,10 +80,10 @@ class Track {
 // What the image records about a disk as a whole, for listings. Fields a
 // format does not have stay empty.
 struct DiskInfo {
-  std::string name;                       // as recorded, without padding
-  std::optional<int> mediaType;           // the media byte
-  std::int64_t offset = 0;                // where the disk starts in the file
-  std::optional<std::uint32_t> sizeField; // the size the header gives
+  std::string name;                        // as recorded, without padding
+  std::optional<int> mediaType;            // the media byte
+  std::int64_t offset = 0;                 // where the disk starts in the file
+  std::optional<std::uint32_t> sizeField;  // the size the header gives
   // The location the image records for each track index; 0 = no track.
   std::vector<std::int64_t> trackLocations;
 };

@@ -109,8 +109,10 @@ bool D88Image::Open(const char* path) {
     for (int i = 0; i < kNameLength && bytes[kNameOffset + i] != 0; ++i) {
       header.name[i] = static_cast<char>(bytes[kNameOffset + i]);
     }
-    for (int track = 0; track < kMaxTracks; ++track) {
-      header.tracks[track] = ToSigned32(LoadLe32(bytes + kTrackTableOffset + 4 * track));
+    const unsigned char* entry = bytes + kTrackTableOffset;
+    for (std::int32_t& track : header.tracks) {
+      track = ToSigned32(LoadLe32(entry));
+      entry += 4;
     }
     disks_.push_back(header);
     // A whole header is a disk, whatever its size field says; a size that
@@ -148,16 +150,14 @@ DiskInfo D88Image::Describe(int disk) const {
 // Where the first sector header of a track lies in the file; -1 for a track
 // out of range, absent, or recorded outside its disk.
 std::int64_t D88Image::TrackStart(int disk, int track) const {
-  if (stream_ == nullptr || disk < 0 || disk >= DiskCount() || track < 0 ||
-      track >= kMaxTracks) {
+  if (stream_ == nullptr || disk < 0 || disk >= DiskCount() || track < 0 || track >= kMaxTracks) {
     return -1;
   }
   const Header& header = disks_[static_cast<std::size_t>(disk)];
   const std::int32_t entry = header.tracks[track];
   // The size field bounds the track offsets as the unsigned count it is: a
   // disk whose size reads as 2 GiB or more still has its tracks.
-  if (entry <= 0 ||
-      static_cast<std::uint32_t>(entry) > static_cast<std::uint32_t>(header.size)) {
+  if (entry <= 0 || static_cast<std::uint32_t>(entry) > static_cast<std::uint32_t>(header.size)) {
     return -1;
   }
   return static_cast<std::int64_t>(header.offset) + entry;
@@ -190,8 +190,8 @@ std::shared_ptr<const Track> D88Image::ParseTrack(std::int64_t start) {
     sector.flags = header.flags;
     sector.recordedSize = static_cast<std::uint32_t>(header.size);
     // A sector cut short by the end of the file holds only what is there.
-    sector.size = static_cast<std::uint32_t>(
-        std::clamp<std::int64_t>(file_size_ - offset, 0, header.size));
+    sector.size =
+        static_cast<std::uint32_t>(std::clamp<std::int64_t>(file_size_ - offset, 0, header.size));
     sector.location = offset;
     sectors.push_back(sector);
     offset += header.size;
@@ -316,8 +316,8 @@ bool D88Image::ReadSectorHeader(std::int64_t offset, SectorHeader& header) {
 
 int D88Image::ReadSector(int track, int c, int h, int r, int n, unsigned char* dest,
                          int maxLength) {
-  if (dest == nullptr || maxLength < 0 || selected_ < 0 || !IsByte(c) || !IsByte(h) ||
-      !IsByte(r) || !IsByte(n)) {
+  if (dest == nullptr || maxLength < 0 || selected_ < 0 || !IsByte(c) || !IsByte(h) || !IsByte(r) ||
+      !IsByte(n)) {
     return 0;
   }
   const std::shared_ptr<const Track> parsed = ReadTrack(selected_, track);

@@ -37,7 +37,6 @@
 class D88Image : public DiskImage {
  public:
   static constexpr int kHeaderSize = 0x2B0;
-  static constexpr int kMaxTracks = DiskImage::kMaxTracks;
   static constexpr int kMaxDisks = 64;
   static constexpr int kSectorHeaderSize = 16;
   static constexpr int kNameLength = 16;

@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "formats/d88_image.h"
 #include "d88info/listing.h"
+#include "formats/d88_image.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -38,7 +38,8 @@ std::string RandomPart() {
   std::random_device device;
   const auto now =
       static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-  std::uint64_t value = (static_cast<std::uint64_t>(device()) << 32U) ^ now ^ (++counter * 0x9E3779B97F4A7C15ULL);
+  std::uint64_t value =
+      (static_cast<std::uint64_t>(device()) << 32U) ^ now ^ (++counter * 0x9E3779B97F4A7C15ULL);
   static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
   std::string part;
   for (int i = 0; i < 8; ++i) {
@@ -110,8 +111,8 @@ std::optional<FileIdentity> IdentifyFile(const char* path) {
   }
   FileIdentity identity;
   identity.device = information.dwVolumeSerialNumber;
-  identity.file = static_cast<std::uint64_t>(information.nFileIndexHigh) << 32U |
-                  information.nFileIndexLow;
+  identity.file =
+      static_cast<std::uint64_t>(information.nFileIndexHigh) << 32U | information.nFileIndexLow;
   return identity;
 }
 
@@ -119,9 +120,13 @@ std::FILE* CreateTemporaryBeside(const std::string& target, std::string& name) {
   const std::string folder = target.substr(0, FolderEnd(target));
   const std::string base = target.substr(FolderEnd(target));
   for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-    name = folder + base + "." + RandomPart() + ".zefacut-tmp";
-    const int fd = _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                         _S_IREAD | _S_IWRITE);
+    name = folder;
+    name += base;
+    name += '.';
+    name += RandomPart();
+    name += ".zefacut-tmp";
+    const int fd =
+        _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (fd >= 0) {
       std::FILE* file = _fdopen(fd, "wb");
       if (file == nullptr) {
@@ -160,7 +165,12 @@ std::FILE* CreateTemporaryBeside(const std::string& target, std::string& name) {
   const std::string folder = target.substr(0, FolderEnd(target));
   const std::string base = target.substr(FolderEnd(target));
   for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-    name = folder + "." + base + "." + RandomPart() + ".zefacut-tmp";
+    name = folder;
+    name += '.';
+    name += base;
+    name += '.';
+    name += RandomPart();
+    name += ".zefacut-tmp";
     const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       std::FILE* file = fdopen(fd, "wb");

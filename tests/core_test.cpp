@@ -62,8 +62,8 @@ TEST(KnownDiskTableTest, SignaturesAreTheOnesTheDisksCarry) {
     SCOPED_TRACE(expected.kind);
     EXPECT_EQ(std::string(signature.text, static_cast<std::size_t>(signature.length)),
               expected.text);
-    const SectorAddress where = expected.inBootSector ? SectorAddress{0, {0, 0, 1, 3}}
-                                                      : SectorAddress{1, {0, 1, 5, 3}};
+    const SectorAddress where =
+        expected.inBootSector ? SectorAddress{0, {0, 0, 1, 3}} : SectorAddress{1, {0, 1, 5, 3}};
     EXPECT_EQ(signature.sector.track, where.track);
     EXPECT_EQ(signature.sector.id, where.id);
     EXPECT_EQ(signature.offset, expected.inBootSector ? 2 : 0);
@@ -91,7 +91,7 @@ TEST_F(SectorRunTest, StepsThroughSectorsHeadsAndCylindersByTheIds) {
   // From track 1 (C0 H1) sector 7: sectors 7, 8, then track 2 (C1 H0).
   const SectorRun run = ReadRun(image, 0, {1, {0, 1, 7, 3}}, 2 * 1024 + 100);
   const Bytes linear = LinearBytes(disk, 4);
-  const auto from = linear.begin() + 8192 + 6 * 1024;
+  const auto from = linear.begin() + (8192 + 6144);
   EXPECT_EQ(Bytes(run.bytes.begin(), run.bytes.end()), Bytes(from, from + 2148));
   ASSERT_EQ(run.sectors.size(), 3U);
   EXPECT_EQ(run.sectors[2].track, 2);
@@ -138,8 +138,7 @@ struct InProcessResult {
   std::vector<std::pair<std::string, std::string>> files;
 
   bool operator==(const InProcessResult& other) const {
-    return status == other.status && out == other.out && err == other.err &&
-           files == other.files;
+    return status == other.status && out == other.out && err == other.err && files == other.files;
   }
 };
 

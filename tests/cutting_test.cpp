@@ -21,8 +21,8 @@ namespace {
 constexpr char kImage[] = "image.d88";
 
 const ExpectedCut& Find(const std::vector<ExpectedCut>& cuts, const std::string& name) {
-  const auto found =
-      std::find_if(cuts.begin(), cuts.end(), [&](const ExpectedCut& cut) { return name == cut.name; });
+  const auto found = std::find_if(cuts.begin(), cuts.end(),
+                                  [&](const ExpectedCut& cut) { return name == cut.name; });
   if (found == cuts.end()) {
     throw std::out_of_range("no cut " + name);
   }
@@ -30,7 +30,8 @@ const ExpectedCut& Find(const std::vector<ExpectedCut>& cuts, const std::string&
 }
 
 // The cuts without those named.
-std::vector<ExpectedCut> Without(const std::vector<ExpectedCut>& cuts, const std::set<std::string>& names) {
+std::vector<ExpectedCut> Without(const std::vector<ExpectedCut>& cuts,
+                                 const std::set<std::string>& names) {
   std::vector<ExpectedCut> kept;
   for (const ExpectedCut& cut : cuts) {
     if (names.count(cut.name) == 0) {
@@ -76,7 +77,8 @@ void ExpectCutFrom(const ScratchDir& dir, const ExpectedCut& cut, const Bytes& l
   EXPECT_TRUE(FileHolds(dir.File(cut.name),
                         Slice(linear, LinearAddress(cut), static_cast<std::size_t>(cut.length))));
 }
-void ExpectCutsFrom(const ScratchDir& dir, const std::vector<ExpectedCut>& cuts, const Bytes& linear) {
+void ExpectCutsFrom(const ScratchDir& dir, const std::vector<ExpectedCut>& cuts,
+                    const Bytes& linear) {
   for (const ExpectedCut& cut : cuts) {
     ExpectCutFrom(dir, cut, linear);
   }
@@ -203,7 +205,8 @@ TEST(CuttingTest, AbsentTrackSkipsTheFilesStartingThereAndShortensTheOneRunningI
   ASSERT_TRUE(WriteFileBytes(dir.File("FM03"), olderFm03));
   ASSERT_TRUE(WriteFileBytes(dir.File("FM31"), olderFm31));
 
-  const std::vector<ExpectedCut> written = Without(kTitle1DiskA, {"FM03", "FM30", "FM31", "FM32", "FM33"});
+  const std::vector<ExpectedCut> written =
+      Without(kTitle1DiskA, {"FM03", "FM30", "FM31", "FM32", "FM33"});
   const ToolResult result = RunTool(dir, {kImage});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out, kRecognitionMessages[0] + ProgressLines(written));
