@@ -6,19 +6,23 @@ include(ExternalProject)
 
 set(ZEFACUT_WINE /usr/lib/wine/wine64 CACHE FILEPATH
   "wine loader that runs the Windows programs in the tests")
+get_filename_component(zefacut_wine_dir "${ZEFACUT_WINE}" DIRECTORY)
+set(ZEFACUT_WINESERVER ${zefacut_wine_dir}/wineserver CACHE FILEPATH
+  "wineserver of that wine, kept running for the whole test run")
 set(ZEFACUT_MINGW_CXX x86_64-w64-mingw32-g++-posix)
 
 find_program(ZEFACUT_MINGW_CXX_PATH ${ZEFACUT_MINGW_CXX})
-if(NOT ZEFACUT_MINGW_CXX_PATH OR NOT EXISTS "${ZEFACUT_WINE}")
+if(NOT ZEFACUT_MINGW_CXX_PATH OR NOT EXISTS "${ZEFACUT_WINE}" OR NOT EXISTS "${ZEFACUT_WINESERVER}")
   message(FATAL_ERROR
-    "ZEFACUT_WINDOWS needs ${ZEFACUT_MINGW_CXX} and ${ZEFACUT_WINE}; "
+    "ZEFACUT_WINDOWS needs ${ZEFACUT_MINGW_CXX}, ${ZEFACUT_WINE} and ${ZEFACUT_WINESERVER}; "
     "install them with .ci/install-windows-deps")
 endif()
 
 set(ZEFACUT_WINDOWS_BUILD_DIR ${PROJECT_BINARY_DIR}/windows-build)
 set(ZEFACUT_WINDOWS_ZEFACUT ${ZEFACUT_WINDOWS_BUILD_DIR}/zefacut.exe)
 set(ZEFACUT_WINDOWS_D88INFO ${ZEFACUT_WINDOWS_BUILD_DIR}/d88info.exe)
-# The wine prefix the tests run in, made afresh by the test wine_prefix.
+# The wine prefix the tests run in, made (when missing) and booted by the test
+# wine_prefix, which also starts the wineserver they all share.
 set(ZEFACUT_WINEPREFIX ${PROJECT_BINARY_DIR}/wineprefix)
 
 ExternalProject_Add(zefacut_windows

@@ -190,6 +190,8 @@ inline constexpr KnownDiskRow kKnownDisks[] = {
 // The row of a kind; null for Unsupported.
 constexpr const KnownDiskRow* FindKnownDisk(DiskKind kind) {
   for (const KnownDiskRow& known : kKnownDisks) {
+    // std::find_if is not constexpr before C++20.
+    // cppcheck-suppress useStlAlgorithm
     if (known.kind == kind) {
       return &known;
     }
