@@ -73,6 +73,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Require(image.ReadSectorIds(track, ids.get(), -4) == 0);
     }
   }
+  // The model: every track of every disk, each sector's data read into a
+  // buffer of exactly its size, and found again by its ID.
+  for (int disk = -1; disk <= disks; ++disk) {
+    for (int track = -1; track <= DiskImage::kMaxTracks; ++track) {
+      const std::shared_ptr<const Track> parsed = image.ReadTrack(disk, track);
+      Require(!parsed || (disk >= 0 && disk < disks && track >= 0 && track < 164));
+      if (!parsed) {
+        continue;
+      }
+      Require(parsed->Sectors().size() <= 65535);
+      std::size_t checked = 0;
+      for (const Sector& sector : parsed->Sectors()) {
+        if (++checked > 64) {
+          break;
+        }
+        Require(sector.size <= sector.recordedSize);
+        const Sector* found = parsed->Find(sector.id);
+        Require(found != nullptr && found <= &sector && found->id == sector.id);
+        const std::unique_ptr<unsigned char[]> data(new unsigned char[sector.size + 1]);
+        Require(image.ReadData(sector, data.get(), sector.size) == sector.size);
+      }
+    }
+  }
   // d88info's listing of the same image, over every disk and track.
   std::size_t lines = 0;
   ListImage(image, [&lines](const std::string& line) {
