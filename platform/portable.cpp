@@ -31,15 +31,14 @@ std::string::size_type FolderEnd(const std::string& path) {
 }
 
 // A random part for a temporary name. random_device may be deterministic on
-// some systems; the clock and a counter keep names apart there, and the
-// exclusive create keeps a clash harmless.
+// some systems; the clock keeps names apart there, and the exclusive create
+// and its retries keep a clash harmless.
 std::string RandomPart() {
-  static unsigned counter = 0;
   std::random_device device;
   const auto now =
       static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   std::uint64_t value =
-      (static_cast<std::uint64_t>(device()) << 32U) ^ now ^ (++counter * 0x9E3779B97F4A7C15ULL);
+      (static_cast<std::uint64_t>(device()) << 32U) ^ device() ^ (now * 0x9E3779B97F4A7C15ULL);
   static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
   std::string part;
   for (int i = 0; i < 8; ++i) {
