@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "cutter/cut.h"
 #include "cutter/known_disks.h"
@@ -44,18 +45,41 @@ int ZefacutMain(int argc, char** argv, Console console) {
     return 1;
   }
   run.image = IdentifyFile(argv[1]);
+  const std::string imageName = argv[1];
+  const auto warn = [&run, &imageName](const std::string& text) {
+    PrintError(run, ("warning: " + imageName + ": " + text + "\n").c_str());
+    ++run.warnings;
+  };
   const int diskCount = image->DiskCount();
   for (int disk = 0; disk < diskCount; ++disk) {
-    const DiskKind kind = RecogniseDisk(*image, disk);
-    const KnownDiskRow* known = FindKnownDisk(kind);
+    const Recognition recognition = RecogniseDisk(*image, disk);
+    const KnownDiskRow* known = FindKnownDisk(recognition.kind);
     if (known == nullptr) {
       PrintError(run, kUnsupported);
       continue;
     }
     std::fprintf(console.out, kRecognised, known->title, known->disk);
-    RunCutList(run, *image, disk, kind);
+    if (recognition.flags != 0) {
+      warn(MarkedSectorNote(recognition.sector, recognition.flags));
+    }
+    RunCutList(run, *image, disk, recognition.kind);
   }
-  return run.failures == 0 ? 0 : 1;
+  const ImageInfo info = image->DescribeImage();
+  if (info.zeroSizeDisk) {
+    warn("disk " + std::to_string(*info.zeroSizeDisk) +
+         " has a size of 0; no disk after it can be found");
+  }
+  if (info.diskLimit) {
+    warn("only the first " + std::to_string(*info.diskLimit) + " disks were read");
+  }
+  if (diskCount == 0) {
+    warn("no disk found");
+  }
+  // A failure to write outweighs a doubt about what was written.
+  if (run.failures > 0) {
+    return 1;
+  }
+  return run.warnings > 0 ? 2 : 0;
 }
 
 #ifndef ZEFACUT_NO_MAIN

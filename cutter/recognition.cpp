@@ -4,7 +4,7 @@
 
 #include "cutter/sector_run.h"
 
-DiskKind RecogniseDisk(DiskImage& image, int disk) {
+Recognition RecogniseDisk(DiskImage& image, int disk) {
   for (const KnownDiskRow& known : kKnownDisks) {
     const Signature& signature = known.signature;
     // Only a whole sector is compared: a sector cut short recognises nothing.
@@ -12,8 +12,8 @@ DiskKind RecogniseDisk(DiskImage& image, int disk) {
     if (sector.bytes.size() == static_cast<std::size_t>(kSignatureSectorSize) &&
         std::memcmp(sector.bytes.data() + signature.offset, signature.text,
                     static_cast<std::size_t>(signature.length)) == 0) {
-      return known.kind;
+      return {known.kind, signature.sector, sector.sectors.front().flags};
     }
   }
-  return DiskKind::Unsupported;
+  return {};
 }

@@ -6,7 +6,15 @@
 #include "cutter/known_disks.h"
 #include "disk/model.h"
 
+struct Recognition {
+  DiskKind kind = DiskKind::Unsupported;
+  // For a known disk, the sector whose signature matched, and what the image
+  // says of that sector.
+  SectorAddress sector;
+  SectorFlags flags = 0;
+};
+
 // Which known disk disk `disk` of the image is; Unsupported for any other.
-DiskKind RecogniseDisk(DiskImage& image, int disk);
+Recognition RecogniseDisk(DiskImage& image, int disk);
 
 #endif  // ZEFACUT_CUTTER_RECOGNITION_H

@@ -26,6 +26,29 @@ bool NextInRun(SectorAddress& at) {
   return true;
 }
 
+namespace {
+
+// Whether a later sector of the track with the ID of `first` holds other data.
+bool HasOtherData(DiskImage& image, const Track& track, const Sector& first) {
+  const std::vector<const Sector*> later = track.LaterWithSameId(first);
+  if (later.empty()) {
+    return false;
+  }
+  std::vector<unsigned char> data(first.size);
+  image.ReadData(first, data.data(), data.size());
+  std::vector<unsigned char> other;
+  for (const Sector* sector : later) {
+    other.assign(sector->size, 0);
+    image.ReadData(*sector, other.data(), other.size());
+    if (other != data) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 SectorRun ReadRun(DiskImage& image, int disk, SectorAddress start, std::size_t length) {
   SectorRun run;
   if (start.id.n > 8) {
@@ -40,9 +63,13 @@ SectorRun ReadRun(DiskImage& image, int disk, SectorAddress start, std::size_t l
     const std::shared_ptr<const Track> track = image.ReadTrack(disk, at.track);
     const Sector* sector = track ? track->Find(at.id) : nullptr;
     if (sector == nullptr || image.ReadData(*sector, run.bytes.data() + total, chunk) < chunk) {
+      run.stop = at;
+      if (sector != nullptr) {
+        run.stopHolds = sector->size;
+      }
       break;
     }
-    run.sectors.push_back(at);
+    run.sectors.push_back({at, sector->flags, HasOtherData(image, *track, *sector)});
     total += chunk;
     if (!NextInRun(at)) {
       break;

@@ -5,16 +5,31 @@
 #define ZEFACUT_CUTTER_SECTOR_RUN_H
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "disk/model.h"
+
+// A sector a run took a chunk from, with what the image says of it.
+struct RunSector {
+  SectorAddress at;
+  SectorFlags flags = 0;
+  // Its track holds another sector of the same ID with other data; this one,
+  // the first, is the one read.
+  bool duplicated = false;
+};
 
 struct SectorRun {
   // The bytes of the chunks read whole: a run stops at the first sector that
   // is missing or holds less than its chunk.
   std::vector<unsigned char> bytes;
   // The sectors the chunks came from, in run order.
-  std::vector<SectorAddress> sectors;
+  std::vector<RunSector> sectors;
+  // Where a run stopped short of its length, and the data bytes that sector
+  // holds: none when it is not on the disk.
+  std::optional<SectorAddress> stop;
+  std::optional<std::uint32_t> stopHolds;
 };
 
 // Reads up to `length` bytes of disk `disk` from the run that starts at

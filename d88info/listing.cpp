@@ -1,10 +1,14 @@
 #include "d88info/listing.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <cstdio>
 #include <memory>
 #include <vector>
 
+#include "cutter/cut.h"
 #include "cutter/known_disks.h"
 #include "cutter/recognition.h"
 
@@ -94,14 +98,29 @@ void ListTracks(DiskImage& image, int disk, const DiskInfo& info,
       continue;
     }
     ids.clear();
+    std::string marks;
+    bool cutShort = false;
     for (const Sector& sector : sectors->Sectors()) {
       ids.insert(ids.end(), {sector.id.c, sector.id.h, sector.id.r, sector.id.n});
+      if (sector.flags != 0) {
+        const unsigned char id[] = {sector.id.c, sector.id.h, sector.id.r, sector.id.n};
+        marks += "; " + SectorId(id) + " marked as " + FlagWords(sector.flags);
+      }
+      cutShort = cutShort || sector.size < sector.recordedSize;
     }
     const std::size_t count = sectors->Sectors().size();
     std::string line =
         Format("  track %d: %d sector%s", track, static_cast<int>(count), count == 1 ? "" : "s");
     if (count > 0) {
       line += ": " + TrackIds(ids.data(), count);
+    }
+    line += marks;
+    if (cutShort) {
+      line += "; runs past the end of the file";
+    }
+    const std::optional<TrackExtent>& extent = sectors->Extent();
+    if (extent && info.sizeField && extent->end > info.offset + *info.sizeField) {
+      line += "; runs past the disk's size";
     }
     emit(line);
   }
@@ -149,9 +168,19 @@ void ShowSignatureSector(DiskImage& image, int disk, const char* what, const Sig
 }
 
 void ListVerdict(DiskImage& image, int disk, const std::function<void(const std::string&)>& emit) {
-  const DiskKind kind = RecogniseDisk(image, disk);
-  if (const KnownDiskRow* known = FindKnownDisk(kind)) {
+  const Recognition recognition = RecogniseDisk(image, disk);
+  if (const KnownDiskRow* known = FindKnownDisk(recognition.kind)) {
     emit(Format("  zefacut: recognises %s %s", known->title, known->disk));
+    // What the tool would warn of when it cuts this disk.
+    if (recognition.flags != 0) {
+      emit("    signature: " + MarkedSectorNote(recognition.sector, recognition.flags));
+    }
+    for (std::size_t i = 0; i < known->cutCount; ++i) {
+      const Cut& cut = known->cuts[i];
+      for (const std::string& note : ReadCut(image, disk, cut).notes) {
+        emit(std::string("    ") + cut.name.data() + ": " + note);
+      }
+    }
     return;
   }
   emit("  zefacut: unsupported");
@@ -188,9 +217,56 @@ const char* MediaTypeName(int mediaType) {
   }
 }
 
+// The geometry the tracks show, whatever the media byte says: how many tracks
+// hold sectors, the most common number of sectors in them and the most common
+// sector size, and the kind of disk that makes ("154 x 8 x 1024 (2HD)").
+std::string Geometry(DiskImage& image, int disk) {
+  int tracks = 0;
+  std::map<std::size_t, int> counts;
+  std::map<std::size_t, int> sizes;
+  for (int track = 0; track < DiskImage::kMaxTracks; ++track) {
+    const std::shared_ptr<const Track> sectors = image.ReadTrack(disk, track);
+    if (!sectors || sectors->Sectors().empty()) {
+      continue;
+    }
+    ++tracks;
+    ++counts[sectors->Sectors().size()];
+    for (const Sector& sector : sectors->Sectors()) {
+      ++sizes[sector.id.n <= 8 ? std::size_t{128} << sector.id.n : 0];
+    }
+  }
+  if (tracks == 0) {
+    return "tracks: none";
+  }
+  const auto commonest = [](const std::map<std::size_t, int>& tally) {
+    return std::max_element(tally.begin(), tally.end(), [](const auto& a, const auto& b) {
+             return a.second < b.second;
+           })->first;
+  };
+  const std::size_t count = commonest(counts);
+  const std::size_t size = commonest(sizes);
+  // A 2HD track holds 6.5 KiB or more (26 x 256 on 8-inch disks up to
+  // 18 x 512); double-density disks have 40 or 80 cylinders.
+  constexpr std::size_t kHighDensityTrack = 6656;
+  const char* kind = count * size >= kHighDensityTrack ? "2HD" : tracks > 100 ? "2DD" : "2D";
+  return Format("tracks: %d x %d x %d (%s)", tracks, static_cast<int>(count),
+                static_cast<int>(size), kind);
+}
+
 void ListImage(DiskImage& image, const std::function<void(const std::string&)>& emit) {
   const int disks = image.DiskCount();
   emit(Format("disks: %d", disks));
+  const ImageInfo about = image.DescribeImage();
+  if (about.zeroSizeDisk) {
+    emit(Format("disk %d has a size of 0: no disk after it can be found", *about.zeroSizeDisk));
+  }
+  if (about.diskLimit) {
+    emit(Format("more disks follow: only the first %d are read", *about.diskLimit));
+  }
+  if (about.bytesAfterLastDisk && *about.bytesAfterLastDisk > 0) {
+    emit(Format("after the last disk: %lld bytes that hold no disk",
+                static_cast<long long>(*about.bytesAfterLastDisk)));
+  }
   for (int disk = 0; disk < disks; ++disk) {
     emit("");
     emit(Format("disk %d", disk));
@@ -201,8 +277,11 @@ void ListImage(DiskImage& image, const std::function<void(const std::string&)>& 
     }
     emit("  name: " + QuotedName(info.name.c_str()));
     if (info.mediaType) {
-      emit(Format("  media: 0x%02X (%s)", static_cast<unsigned>(*info.mediaType),
-                  MediaTypeName(*info.mediaType)));
+      emit(Format("  media: 0x%02X (%s); ", static_cast<unsigned>(*info.mediaType),
+                  MediaTypeName(*info.mediaType)) +
+           Geometry(image, disk));
+    } else {
+      emit("  " + Geometry(image, disk));
     }
     ListTracks(image, disk, info, emit);
     ListVerdict(image, disk, emit);

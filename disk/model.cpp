@@ -1,6 +1,7 @@
 #include "disk/model.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -20,10 +21,21 @@ constexpr std::size_t Slot(std::uint32_t packed, std::size_t mask) {
 
 }  // namespace
 
-Track::Track(std::vector<Sector> sectors) : sectors_(std::move(sectors)) {
+Track::Track(std::vector<Sector> sectors, std::optional<TrackExtent> extent)
+    : sectors_(std::move(sectors)), extent_(extent), next_same_(sectors_.size(), 0) {
   if (sectors_.size() < kIndexFrom) {
+    for (std::size_t i = 0; i < sectors_.size(); ++i) {
+      for (std::size_t later = i + 1; later < sectors_.size(); ++later) {
+        if (sectors_[later].id == sectors_[i].id) {
+          next_same_[i] = static_cast<std::uint32_t>(later + 1);
+          break;
+        }
+      }
+    }
     return;
   }
+  // The last sector met so far of each first sector's ID, to chain the next.
+  std::vector<std::uint32_t> last(sectors_.size());
   std::size_t slots = 64;
   while (slots < 2 * sectors_.size()) {
     slots *= 2;
@@ -37,8 +49,13 @@ Track::Track(std::vector<Sector> sectors) : sectors_(std::move(sectors)) {
         index_[slot] = static_cast<std::uint32_t>(i + 1);
         break;
       }
-      if (sectors_[index_[slot] - 1].id == sectors_[i].id) {
-        break;  // an earlier sector holds this ID
+      const std::uint32_t first = index_[slot] - 1;
+      if (sectors_[first].id == sectors_[i].id) {
+        // An earlier sector holds this ID: chain this one after the last.
+        const std::uint32_t previous = next_same_[first] == 0 ? first : last[first];
+        next_same_[previous] = static_cast<std::uint32_t>(i + 1);
+        last[first] = static_cast<std::uint32_t>(i);
+        break;
       }
     }
   }
@@ -58,4 +75,18 @@ const Sector* Track::Find(SectorId id) const {
     }
   }
   return nullptr;
+}
+
+std::vector<const Sector*> Track::LaterWithSameId(const Sector& sector) const {
+  std::vector<const Sector*> later;
+  const std::less<const Sector*> before;
+  if (sectors_.empty() || before(&sector, sectors_.data()) ||
+      !before(&sector, sectors_.data() + sectors_.size())) {
+    return later;
+  }
+  for (auto next = next_same_[static_cast<std::size_t>(&sector - sectors_.data())]; next != 0;
+       next = next_same_[next - 1]) {
+    later.push_back(&sectors_[next - 1]);
+  }
+  return later;
 }

@@ -59,18 +59,32 @@ struct Sector {
   std::int64_t location = 0;
 };
 
+// Where a track's bytes lie in the image file, for formats that lay tracks
+// out there: from its first byte to just past the end its sectors record.
+struct TrackExtent {
+  std::int64_t start = 0;
+  std::int64_t end = 0;
+};
+
 // The sectors of one track in recorded order. Finding a sector by its ID
 // gives the first in that order, as a drive reading by ID finds it.
 class Track {
  public:
   Track() = default;
-  explicit Track(std::vector<Sector> sectors);
+  explicit Track(std::vector<Sector> sectors, std::optional<TrackExtent> extent = std::nullopt);
 
   const std::vector<Sector>& Sectors() const { return sectors_; }
+  const std::optional<TrackExtent>& Extent() const { return extent_; }
   const Sector* Find(SectorId id) const;
+  // The sectors after `sector` (one of this track's) that carry its ID, in
+  // recorded order.
+  std::vector<const Sector*> LaterWithSameId(const Sector& sector) const;
 
  private:
   std::vector<Sector> sectors_;
+  std::optional<TrackExtent> extent_;
+  // Position + 1 of the next sector with the same ID; 0 for none.
+  std::vector<std::uint32_t> next_same_;
   // Open addressing over the IDs of long tracks: position + 1 of the first
   // sector with each ID, 0 for an empty slot. Empty for short tracks, which
   // are searched in order.
@@ -88,6 +102,20 @@ struct DiskInfo {
   std::vector<std::int64_t> trackLocations;
 };
 
+// What the image file says as a whole.
+struct ImageInfo {
+  const char* format = "";
+  std::int64_t fileSize = 0;
+  // Bytes of the file after the end of the last disk, where the format
+  // places disks one after another and the walk over them reached the end.
+  std::optional<std::int64_t> bytesAfterLastDisk;
+  // The disk whose size field of 0 ended the walk over the disks: no disk
+  // after it can be found.
+  std::optional<int> zeroSizeDisk;
+  // More disks follow than a reader takes (kMaxDisks of the format).
+  std::optional<int> diskLimit;
+};
+
 class DiskImage {
  public:
   static constexpr int kMaxTracks = 164;
@@ -97,6 +125,7 @@ class DiskImage {
   DiskImage(const DiskImage&) = delete;
   DiskImage& operator=(const DiskImage&) = delete;
 
+  virtual ImageInfo DescribeImage() const = 0;
   virtual int DiskCount() const = 0;
   // The recorded facts of disk `disk`, 0 <= disk < DiskCount().
   virtual DiskInfo Describe(int disk) const = 0;

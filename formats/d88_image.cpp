@@ -66,6 +66,9 @@ void D88Image::Close() {
   blocks_.shrink_to_fit();
   cached_bytes_ = 0;
   disks_.clear();
+  bytes_after_.reset();
+  zero_size_disk_.reset();
+  more_disks_ = false;
   parsed_.clear();
   parsed_sectors_ = 0;
 }
@@ -97,9 +100,15 @@ bool D88Image::Open(const char* path) {
   blocks_.resize(static_cast<std::size_t>((file_size_ + kBlockSize - 1) / kBlockSize));
 
   std::int64_t offset = 0;
-  while (disks_.size() < kMaxDisks) {
+  for (;;) {
     unsigned char bytes[kHeaderSize];
     if (ReadAt(offset, bytes, sizeof bytes) != sizeof bytes) {
+      // The normal end of an image: whatever is left is not a disk.
+      bytes_after_ = std::max<std::int64_t>(file_size_ - offset, 0);
+      break;
+    }
+    if (disks_.size() == kMaxDisks) {
+      more_disks_ = true;
       break;
     }
     Header header;
@@ -115,8 +124,13 @@ bool D88Image::Open(const char* path) {
       entry += 4;
     }
     disks_.push_back(header);
-    // A whole header is a disk, whatever its size field says; a size that
-    // carries the walk outside the file's 2 GiB of offsets ends it.
+    // A whole header is a disk, whatever its size field says. A size of 0
+    // gives no way to the next disk; a size that carries the walk outside the
+    // file's 2 GiB of offsets ends it too.
+    if (header.size == 0) {
+      zero_size_disk_ = static_cast<int>(disks_.size()) - 1;
+      break;
+    }
     const std::int64_t next = offset + header.size;
     if (next < 0 || next > kMaxOffset) {
       break;
@@ -131,6 +145,18 @@ bool D88Image::Open(const char* path) {
     return false;
   }
   return true;
+}
+
+ImageInfo D88Image::DescribeImage() const {
+  ImageInfo info;
+  info.format = "D88";
+  info.fileSize = file_size_;
+  info.bytesAfterLastDisk = bytes_after_;
+  info.zeroSizeDisk = zero_size_disk_;
+  if (more_disks_) {
+    info.diskLimit = kMaxDisks;
+  }
+  return info;
 }
 
 DiskInfo D88Image::Describe(int disk) const {
@@ -205,7 +231,7 @@ std::shared_ptr<const Track> D88Image::ParseTrack(std::int64_t start) {
     parsed_sectors_ = 0;
   }
   parsed_sectors_ += sectors.size();
-  auto track = std::make_shared<const Track>(std::move(sectors));
+  auto track = std::make_shared<const Track>(std::move(sectors), TrackExtent{start, offset});
   parsed_.emplace(start, track);
   return track;
 }

@@ -30,6 +30,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "disk/model.h"
@@ -57,6 +58,7 @@ class D88Image : public DiskImage {
   bool Open(const char* path);
 
   // The neutral model.
+  ImageInfo DescribeImage() const override;
   int DiskCount() const override { return static_cast<int>(disks_.size()); }
   DiskInfo Describe(int disk) const override;
   std::shared_ptr<const Track> ReadTrack(int disk, int track) override;
@@ -126,6 +128,10 @@ class D88Image : public DiskImage {
   std::vector<Block> blocks_;
   std::int64_t cached_bytes_ = 0;
   std::vector<Header> disks_;
+  // How the walk over the disks ended.
+  std::optional<std::int64_t> bytes_after_;
+  std::optional<int> zero_size_disk_;
+  bool more_disks_ = false;
   // Parsed tracks by where they start in the file: track entries that point
   // at the same place share one parse.
   std::map<std::int64_t, std::shared_ptr<const Track>> parsed_;

@@ -94,8 +94,8 @@ TEST_F(SectorRunTest, StepsThroughSectorsHeadsAndCylindersByTheIds) {
   const auto from = linear.begin() + (8192 + 6144);
   EXPECT_EQ(Bytes(run.bytes.begin(), run.bytes.end()), Bytes(from, from + 2148));
   ASSERT_EQ(run.sectors.size(), 3U);
-  EXPECT_EQ(run.sectors[2].track, 2);
-  EXPECT_EQ(run.sectors[2].id, (SectorId{1, 0, 1, 3}));
+  EXPECT_EQ(run.sectors[2].at.track, 2);
+  EXPECT_EQ(run.sectors[2].at.id, (SectorId{1, 0, 1, 3}));
 }
 
 TEST_F(SectorRunTest, StopsWhereNoSectorCanFollow) {

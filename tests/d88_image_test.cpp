@@ -263,8 +263,9 @@ TEST_F(D88ImageTest, SizeFieldsSteerTheDirectoryWalk) {
     int (*entry)(int);  // which disk directory entry i holds
   } kCases[] = {
       {"sizes as laid out", -1, 0, 4, [](int i) { return i; }},
-      {"size 0 in the first disk", 0, 0, 64, [](int) { return 0; }},
-      {"size 0 in the third disk", 2, 0, 64, [](int i) { return std::min(i, 2); }},
+      // A size of 0 leads nowhere: its disk is the last one found.
+      {"size 0 in the first disk", 0, 0, 1, [](int i) { return i; }},
+      {"size 0 in the third disk", 2, 0, 3, [](int i) { return i; }},
       {"2^31 in the first disk: counted, then the walk ends", 0, 0x80000000U, 1,
        [](int i) { return i; }},
       {"2^32 - 1 in the first disk: counted, then the walk ends", 0, 0xFFFFFFFFU, 1,

@@ -146,13 +146,14 @@ TEST(D88InfoTest, ListsTheSampleImage) {
   for (int i = 0; i < 8; ++i) {
     want += "\ndisk " + std::to_string(i) + "\n  " + expected[i].header +
             "\n  size: 200368 (0x30EB0)\n  name: \"" + kKnownSignatures[i].kind +
-            "\"\n  media: 0x00 (2D)\n" + PlainTracks(kKnownDiskTracks, 8, 3) + "  " +
+            "\"\n  media: 0x00 (2D); tracks: 24 x 8 x 1024 (2HD)\n" +
+            PlainTracks(kKnownDiskTracks, 8, 3) + "  " +
             expected[i].verdict + "\n";
   }
   // The other disk's signature bytes are its made-up sector contents.
   want +=
       "\ndisk 8\n  offset: 1602944 (0x187580)\n  size: 200368 (0x30EB0)\n"
-      "  name: \"OTHER GAME\"\n  media: 0x00 (2D)\n" +
+      "  name: \"OTHER GAME\"\n  media: 0x00 (2D); tracks: 24 x 8 x 1024 (2HD)\n" +
       PlainTracks(kKnownDiskTracks, 8, 3) +
       "  zefacut: unsupported\n"
       "  identification sector, track 1 C0 H1 R5 N3, bytes 0-11:\n"
@@ -181,7 +182,7 @@ TEST(D88InfoTest, ListsARealDisk) {
                                "  offset: 0 (0x0)\n"
                                "  size: 348848 (0x552B0)\n"
                                "  name: \"by_github_ORYZAP\"\n"
-                               "  media: 0x00 (2D)\n") +
+                               "  media: 0x00 (2D); tracks: 80 x 16 x 256 (2D)\n") +
                            PlainTracks(80, 16, 1) + kBothSignatureSectorsMissing;
 
   const Result result = scratch.Run({"hubasic.d88"});
@@ -223,14 +224,14 @@ constexpr DiskCase kDiskCases[] = {
      [] {
        DiskSpec disk = TwoTracks();
        disk.name = std::string("A\"B\\C\x01\xFF z", 9);
-       PutBytes(disk, 1, 5, 0, "ZEFA-LOMRI 1");
+       PutBytes(disk, 1, 5, 0, "ZEFA-LOMRI 2");
        return disk;
      },
      "  name: \"A\\\"B\\\\C\\x01\\xFF z\"\n"
-     "  media: 0x00 (2D)\n"
+     "  media: 0x00 (2D); tracks: 2 x 8 x 1024 (2HD)\n"
      "  track 0: 8 sectors: C0 H0 R1-8 N3\n"
      "  track 1: 8 sectors: C0 H1 R1-8 N3\n"
-     "  zefacut: recognises ZEFA LOMRI Disk A\n"},
+     "  zefacut: recognises ZEFA LOMRI Disk B\n"},
     {"TracksNotAPlainRun", "tracks that are not a plain run, one sector, no sector",
      [] {
        DiskSpec disk;
@@ -245,7 +246,7 @@ constexpr DiskCase kDiskCases[] = {
        return disk;
      },
      "  name: \"ODD\"\n"
-     "  media: 0x10 (2DD)\n"
+     "  media: 0x10 (2DD); tracks: 4 x 2 x 1024 (2D)\n"
      "  track 0: 3 sectors: C0 H0 R1 N3, C0 H0 R3 N3, C0 H0 R2 N3\n"
      "  track 1: 2 sectors: C0 H1 R1 N3, C0 H1 R2 N2\n"
      "  track 2: 2 sectors: C1 H0 R1 N3, C1 H1 R2 N3\n"
@@ -266,12 +267,16 @@ constexpr DiskCase kDiskCases[] = {
        return disk;
      },
      "  name: \"TWO\"\n"
-     "  media: 0x20 (2HD)\n"
+     "  media: 0x20 (2HD); tracks: 2 x 8 x 1024 (2HD)\n"
      "  track 0: 8 sectors: C0 H0 R1-8 N3\n"
      "  track 1: 8 sectors: C0 H1 R1-8 N3\n"
      "  track 7: offset 8388607 (0x7FFFFF) lies outside the disk\n"
      "  track 9: offset 4294967280 (0xFFFFFFF0) lies outside the disk\n"
-     "  zefacut: recognises ZEFA LOMRI 3 Disk B\n"},
+     "  zefacut: recognises ZEFA LOMRI 3 Disk B\n"
+     "    FMBGM: not written: sector 3 1 8 3 of track 7 is not on the disk\n"
+     "    FMSE: not written: sector 7 1 2 3 of track 15 is not on the disk\n"
+     "    BEEPBGM: not written: sector 6 0 2 3 of track 12 is not on the disk\n"
+     "    BEEPSE: not written: sector 7 1 5 3 of track 15 is not on the disk\n"},
     {"NearMissLabel", "a near-miss label: five blanks",
      [] {
        DiskSpec disk = TwoTracks();
@@ -281,7 +286,7 @@ constexpr DiskCase kDiskCases[] = {
        return disk;
      },
      "  name: \"TWO\"\n"
-     "  media: 0x30 (1D)\n"
+     "  media: 0x30 (1D); tracks: 2 x 8 x 1024 (2HD)\n"
      "  track 0: 8 sectors: C0 H0 R1-8 N3\n"
      "  track 1: 8 sectors: C0 H1 R1-8 N3\n"
      "  zefacut: unsupported\n"
@@ -303,7 +308,7 @@ constexpr DiskCase kDiskCases[] = {
        return disk;
      },
      "  name: \"SHORT\"\n"
-     "  media: 0x40 (1DD)\n"
+     "  media: 0x40 (1DD); tracks: 2 x 1 x 1024 (2D)\n"
      "  track 0: 1 sector: C0 H0 R1 N3\n"
      "  track 1: 1 sector: C0 H1 R5 N3\n"
      "  zefacut: unsupported\n"
@@ -322,7 +327,7 @@ constexpr DiskCase kDiskCases[] = {
        return disk;
      },
      "  name: \"\"\n"
-     "  media: 0x05 (unknown)\n"
+     "  media: 0x05 (unknown); tracks: 1 x 1 x 1024 (2D)\n"
      "  track 0: 1 sector: C0 H0 R1 N3\n"
      "  zefacut: unsupported\n"
      "  identification sector, track 1 C0 H1 R5 N3: not found\n"

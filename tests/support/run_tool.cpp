@@ -210,3 +210,18 @@ Bytes Slice(const Bytes& bytes, std::size_t from, std::size_t length) {
   const auto begin = bytes.begin() + static_cast<std::ptrdiff_t>(from);
   return Bytes(begin, begin + static_cast<std::ptrdiff_t>(length));
 }
+
+std::string NotOnDiskWarning(const ExpectedCut& cut) {
+  return std::string("warning: ") + cut.name + ": not written: sector " +
+         std::to_string(cut.track / 2) + " " + std::to_string(cut.track % 2) + " " +
+         std::to_string(cut.r) + " 3 of track " + std::to_string(cut.track) +
+         " is not on the disk\n";
+}
+
+std::string NotOnDiskWarnings(int index) {
+  std::string warnings;
+  for (const ExpectedCut& cut : kKinds[index].cuts) {
+    warnings += NotOnDiskWarning(cut);
+  }
+  return warnings;
+}

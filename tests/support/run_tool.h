@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/expected_cuts.h"
 #include "tests/support/image_builder.h"
 
 // A fresh empty directory for one test, removed with its contents when the
@@ -101,6 +102,13 @@ inline const std::string kRecognitionMessages[8] = {
     std::string("ZEFA LOMRI 3 \x82\xCC Disk B") + kRecognizedEnding,
     std::string("ZEFA LOMRI 3 \x82\xCC User Disk") + kRecognizedEnding,
 };
+
+// "warning: NAME: not written: sector C H R N of track T is not on the disk\n"
+// for a cut whose first sector the disk lacks.
+std::string NotOnDiskWarning(const ExpectedCut& cut);
+// The same for every file of known disk `index` (by kKnownSignatures): what a
+// disk that holds nothing but its signature gives.
+std::string NotOnDiskWarnings(int index);
 
 // A file's whole contents; nullopt when it cannot be read as a file.
 std::optional<Bytes> ReadFileBytes(const std::string& path);
