@@ -77,8 +77,8 @@ std::string FlagWords(SectorFlags flags) {
     SectorFlag flag;
     const char* words;
   } kReasons[] = {
-      {kDeletedData, "deleted data"},       {kIdCrcError, "an ID CRC error"},
-      {kDataCrcError, "a data CRC error"},  {kNoAddressMark, "no address mark"},
+      {kDeletedData, "deleted data"},      {kIdCrcError, "an ID CRC error"},
+      {kDataCrcError, "a data CRC error"}, {kNoAddressMark, "no address mark"},
       {kNoDataMark, "no data mark"},
   };
   std::string reasons;
@@ -122,8 +122,8 @@ CutReading ReadCut(DiskImage& image, int disk, const Cut& cut) {
       reading.notes.push_back(MarkedSectorNote(sector.at, sector.flags));
     }
     if (sector.duplicated) {
-      reading.notes.push_back("track " + std::to_string(sector.at.track) +
-                              " holds more than one " + SectorName(sector.at, false) +
+      reading.notes.push_back("track " + std::to_string(sector.at.track) + " holds more than one " +
+                              SectorName(sector.at, false) +
                               " with different data; the first was used");
     }
   }

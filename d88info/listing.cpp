@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <map>
-#include <optional>
 #include <cstdio>
+#include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "cutter/cut.h"
@@ -119,7 +119,8 @@ void ListTracks(DiskImage& image, int disk, const DiskInfo& info,
       line += "; runs past the end of the file";
     }
     const std::optional<TrackExtent>& extent = sectors->Extent();
-    if (extent && info.sizeField && extent->end > info.offset + *info.sizeField) {
+    if (extent && info.sizeField && *info.sizeField != 0 &&
+        extent->end > info.offset + *info.sizeField) {
       line += "; runs past the disk's size";
     }
     emit(line);
@@ -239,9 +240,9 @@ std::string Geometry(DiskImage& image, int disk) {
     return "tracks: none";
   }
   const auto commonest = [](const std::map<std::size_t, int>& tally) {
-    return std::max_element(tally.begin(), tally.end(), [](const auto& a, const auto& b) {
-             return a.second < b.second;
-           })->first;
+    return std::max_element(tally.begin(), tally.end(),
+                            [](const auto& a, const auto& b) { return a.second < b.second; })
+        ->first;
   };
   const std::size_t count = commonest(counts);
   const std::size_t size = commonest(sizes);

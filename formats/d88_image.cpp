@@ -182,8 +182,10 @@ std::int64_t D88Image::TrackStart(int disk, int track) const {
   const Header& header = disks_[static_cast<std::size_t>(disk)];
   const std::int32_t entry = header.tracks[track];
   // The size field bounds the track offsets as the unsigned count it is: a
-  // disk whose size reads as 2 GiB or more still has its tracks.
-  if (entry <= 0 || static_cast<std::uint32_t>(entry) > static_cast<std::uint32_t>(header.size)) {
+  // disk whose size reads as 2 GiB or more still has its tracks. A size of 0
+  // gives no bound: such a disk ends the walk, and reaches to the file's end.
+  if (entry <= 0 || (header.size != 0 &&
+                     static_cast<std::uint32_t>(entry) > static_cast<std::uint32_t>(header.size))) {
     return -1;
   }
   return static_cast<std::int64_t>(header.offset) + entry;

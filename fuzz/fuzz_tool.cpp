@@ -128,7 +128,7 @@ class MemoryImage {
       return {};
     }
     const std::int64_t entry = Signed32(disk_ + 0x20 + 4 * static_cast<std::int64_t>(track));
-    if (entry <= 0 || entry > diskSize_) {
+    if (entry <= 0 || (diskSize_ != 0 && entry > diskSize_)) {
       return {};
     }
     std::int64_t at = disk_ + entry;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/damaged_dumps.h"
 #include "tests/support/image_builder.h"
 
 namespace {
@@ -147,8 +148,7 @@ TEST(D88InfoTest, ListsTheSampleImage) {
     want += "\ndisk " + std::to_string(i) + "\n  " + expected[i].header +
             "\n  size: 200368 (0x30EB0)\n  name: \"" + kKnownSignatures[i].kind +
             "\"\n  media: 0x00 (2D); tracks: 24 x 8 x 1024 (2HD)\n" +
-            PlainTracks(kKnownDiskTracks, 8, 3) + "  " +
-            expected[i].verdict + "\n";
+            PlainTracks(kKnownDiskTracks, 8, 3) + "  " + expected[i].verdict + "\n";
   }
   // The other disk's signature bytes are its made-up sector contents.
   want +=
@@ -404,3 +404,29 @@ TEST(D88InfoTest, ListsAnEmptyImage) {
 }
 
 }  // namespace
+
+// --- Damaged dumps -------------------------------------------------------------
+
+// d88info shows, before any cut, what the tool will warn of: each damaged
+// dump's listing holds the lines that name its damage.
+class D88InfoDamagedDumpTest : public ::testing::TestWithParam<DamagedDump> {};
+
+TEST_P(D88InfoDamagedDumpTest, ShowsTheDamage) {
+  const DamagedDump& dump = GetParam();
+  Scratch scratch;
+  scratch.Put("image.d88", dump.image());
+  const Result result = scratch.Run({"image.d88"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  const std::string listing = "\n" + result.out;
+  for (const std::string& line : dump.listing) {
+    EXPECT_NE(listing.find("\n" + line + "\n"), std::string::npos)
+        << "missing line: " << line << "\nin:\n"
+        << result.out;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, D88InfoDamagedDumpTest, ::testing::ValuesIn(DamagedDumps()),
+                         [](const ::testing::TestParamInfo<DamagedDump>& info) {
+                           return std::string(info.param.name);
+                         });

@@ -1,0 +1,146 @@
+#include "tests/support/damaged_dumps.h"
+
+#include <string>
+
+namespace {
+
+std::string FmseMarked(const std::string& reason) {
+  return "sector 6 0 6 3 of track 12 is marked as " + reason + " in the image";
+}
+
+// FMSE's third sector marked with the flags of header bytes 7 and 8.
+DamagedDump Marked(const char* name, Bytes (*image)(), const std::string& reason) {
+  return {name,
+          image,
+          "warning: FMSE: " + FmseMarked(reason) + "\n",
+          2,
+          {"  track 12: 8 sectors: C6 H0 R1-8 N3; C6 H0 R6 N3 marked as " + reason,
+           "    FMSE: " + FmseMarked(reason)}};
+}
+
+Bytes WithoutSector(int track, int r) {
+  DiskSpec disk = DamagedBase();
+  RemoveSector(disk, track, r);
+  return BuildDisk(disk);
+}
+
+// Track 12 with a second sector 6 after its others, holding the same data
+// as the first or other data.
+Bytes DuplicateOfSectorSix(bool sameData) {
+  DiskSpec disk = DamagedBase();
+  SectorSpec copy = disk.tracks[12].sectors[5];
+  if (!sameData) {
+    copy.data = PatternSector(1, 1, 1);
+  }
+  disk.tracks[12].sectors.push_back(copy);
+  return BuildDisk(disk);
+}
+
+}  // namespace
+
+std::vector<DamagedDump> DamagedDumps() {
+  const std::string bothWords = "deleted data and a data CRC error";
+  return {
+      Marked(
+          "DataCrcError", [] { return MarkedSector(12, 6, 0x00, 0xB0); }, "a data CRC error"),
+      Marked(
+          "IdCrcError", [] { return MarkedSector(12, 6, 0x00, 0xA0); }, "an ID CRC error"),
+      Marked(
+          "DeletedMark", [] { return MarkedSector(12, 6, 0x10, 0x00); }, "deleted data"),
+      Marked(
+          "DeletedStatus", [] { return MarkedSector(12, 6, 0x00, 0x10); }, "deleted data"),
+      Marked(
+          "NoAddressMark", [] { return MarkedSector(12, 6, 0x00, 0xE0); }, "no address mark"),
+      Marked(
+          "NoDataMark", [] { return MarkedSector(12, 6, 0x00, 0xF0); }, "no data mark"),
+      Marked(
+          "DeletedWithDataCrcError", [] { return MarkedSector(12, 6, 0x10, 0xB0); }, bothWords),
+      {"MarkedBootSector",
+       [] { return MarkedSector(0, 1, 0x00, 0xB0); },
+       "warning: image.d88: sector 0 0 1 3 of track 0 is marked as a data CRC error in the "
+       "image\n",
+       2,
+       {"  track 0: 8 sectors: C0 H0 R1-8 N3; C0 H0 R1 N3 marked as a data CRC error",
+        "    signature: sector 0 0 1 3 of track 0 is marked as a data CRC error in the image"}},
+      {"MissingFirstSector",
+       [] { return WithoutSector(12, 5); },
+       "warning: FMSE: not written: sector 6 0 5 3 of track 12 is not on the disk\n"
+       "warning: BEEPBGM: only 18113 of 18610 bytes could be read\n",
+       2,
+       {"    FMSE: not written: sector 6 0 5 3 of track 12 is not on the disk",
+        "    BEEPBGM: only 18113 of 18610 bytes could be read"}},
+      {"MissingMiddleSector",
+       [] { return WithoutSector(12, 7); },
+       "warning: FMSE: only 1551 of 3124 bytes could be read\n",
+       2,
+       {"    FMSE: only 1551 of 3124 bytes could be read"}},
+      {"DuplicateIdWithOtherData",
+       [] { return DuplicateOfSectorSix(false); },
+       "warning: FMSE: track 12 holds more than one sector 6 0 6 3 with different data; the first "
+       "was used\n",
+       2,
+       {"    FMSE: track 12 holds more than one sector 6 0 6 3 with different data; the first was "
+        "used"}},
+      {"DuplicateIdWithTheSameData",
+       [] { return DuplicateOfSectorSix(true); },
+       "",
+       0,
+       {"  zefacut: recognises ZEFA LOMRI 2 Disk B"}},
+      {"SizeZeroFirst",
+       [] { return SizeZeroIn(0); },
+       "warning: image.d88: disk 0 has a size of 0; no disk after it can be found\n",
+       2,
+       {"disks: 1", "disk 0 has a size of 0: no disk after it can be found"}},
+      {"SizeZeroMiddle",
+       [] { return SizeZeroIn(1); },
+       "warning: image.d88: disk 1 has a size of 0; no disk after it can be found\n",
+       2,
+       {"disks: 2", "disk 1 has a size of 0: no disk after it can be found"}},
+      {"SizeZeroLast",
+       [] { return SizeZeroIn(2); },
+       "warning: image.d88: disk 2 has a size of 0; no disk after it can be found\n",
+       2,
+       {"disks: 3", "disk 2 has a size of 0: no disk after it can be found"}},
+      {"SixtyFiveDisks",
+       [] {
+         std::vector<DiskSpec> disks;
+         for (std::uint32_t i = 0; i < 65; ++i) {
+           disks.push_back(KnownDisk(1, i, 2));
+         }
+         return BuildImage(disks);
+       },
+       "warning: image.d88: only the first 64 disks were read\n",
+       2,
+       {"disks: 64", "more disks follow: only the first 64 are read"}},
+      {"EmptyFile", [] { return Bytes{}; }, "warning: image.d88: no disk found\n", 2, {"disks: 0"}},
+      // Damage no cut reads is shown by d88info alone.
+      {"CutShortInTheLastTrack",
+       [] {
+         Bytes image = BuildDisk(DamagedBase());
+         image.resize(image.size() - 2000);
+         return image;
+       },
+       "",
+       0,
+       {"  track 23: 7 sectors: C11 H1 R1-7 N3; runs past the end of the file"}},
+      {"BytesAfterTheLastDisk",
+       [] {
+         Bytes image = BuildDisk(DamagedBase());
+         image.resize(image.size() + 100, 0xE5);
+         return image;
+       },
+       "",
+       0,
+       {"after the last disk: 100 bytes that hold no disk"}},
+      {"SizeFieldShortOfTheTracks",
+       [] {
+         DiskSpec disk = DamagedBase();
+         disk.sizeField = static_cast<std::uint32_t>(BuildDisk(disk).size() - 500);
+         return BuildDisk(disk);
+       },
+       "",
+       0,
+       {"  track 23: 8 sectors: C11 H1 R1-8 N3; runs past the disk's size",
+        "after the last disk: 500 bytes that hold no disk"}},
+  };
+}
