@@ -91,8 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(sector.size <= sector.recordedSize);
         const Sector* found = parsed->Find(sector.id);
         Require(found != nullptr && found <= &sector && found->id == sector.id);
-        const std::unique_ptr<unsigned char[]> data(new unsigned char[sector.size + 1]);
-        Require(image.ReadData(sector, data.get(), sector.size) == sector.size);
+        const std::unique_ptr<unsigned char[]> bytes(new unsigned char[sector.size + 1]);
+        Require(image.ReadData(sector, bytes.get(), sector.size) == sector.size);
       }
     }
   }
