@@ -4,8 +4,8 @@ file(REMOVE_RECURSE "${DEMO_DIR}")
 file(MAKE_DIRECTORY "${DEMO_DIR}/out")
 execute_process(COMMAND "${MAKE_SAMPLE}" "${DEMO_DIR}/sample.d88" COMMAND_ERROR_IS_FATAL ANY)
 message(STATUS "Sample image: ${DEMO_DIR}/sample.d88 (eight known disks and one other)")
-message(STATUS "Running zefacut ../sample.d88 in ${DEMO_DIR}/out")
-execute_process(COMMAND "${ZEFACUT}" ../sample.d88
+message(STATUS "Running zefacut --per-disk ../sample.d88 in ${DEMO_DIR}/out")
+execute_process(COMMAND "${ZEFACUT}" --per-disk ../sample.d88
   WORKING_DIRECTORY "${DEMO_DIR}/out"
   OUTPUT_FILE "${DEMO_DIR}/stdout.txt"
   ERROR_FILE "${DEMO_DIR}/stderr.txt"
@@ -25,7 +25,7 @@ foreach(stream stdout stderr)
 endforeach()
 
 message(STATUS "zefacut exited with status ${status}")
-file(GLOB written RELATIVE "${DEMO_DIR}/out" "${DEMO_DIR}/out/*")
+file(GLOB_RECURSE written RELATIVE "${DEMO_DIR}/out" "${DEMO_DIR}/out/*")
 list(LENGTH written count)
 message(STATUS "${count} files written in ${DEMO_DIR}/out:")
 foreach(name IN LISTS written)

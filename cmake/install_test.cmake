@@ -32,22 +32,25 @@ if(NOT status EQUAL 1 OR NOT out STREQUAL "" OR NOT err MATCHES "^Usage: [^\n]+ 
   message(FATAL_ERROR "zefacut without arguments: status ${status}, stdout '${out}', stderr '${err}'")
 endif()
 
-# On the sample image: eight disks recognised, one not, 45 files written.
+# On the sample image, each disk's files in a folder of their own: eight
+# disks recognised, one not, 58 files written in 7 folders.
 execute_process(COMMAND "${MAKE_SAMPLE}" "${WORK_DIR}/sample.d88" COMMAND_ERROR_IS_FATAL ANY)
-execute_process(COMMAND ${LAUNCHER} "${zefacut}" ../sample.d88
+execute_process(COMMAND ${LAUNCHER} "${zefacut}" -d ../sample.d88
   WORKING_DIRECTORY "${WORK_DIR}/run"
   RESULT_VARIABLE status OUTPUT_FILE "${WORK_DIR}/out" ERROR_FILE "${WORK_DIR}/err")
 file(STRINGS "${WORK_DIR}/out" progress REGEX "^cutting \\.\\.\\. ")
 list(LENGTH progress progressLines)
 file(READ "${WORK_DIR}/err" err HEX)
-file(GLOB written RELATIVE "${WORK_DIR}/run" "${WORK_DIR}/run/*")
+file(GLOB_RECURSE written RELATIVE "${WORK_DIR}/run" "${WORK_DIR}/run/*")
 list(LENGTH written files)
+file(GLOB folders LIST_DIRECTORIES true RELATIVE "${WORK_DIR}/run" "${WORK_DIR}/run/*")
+list(LENGTH folders folderCount)
 # "未対応の形式です.\n" in Shift-JIS
 set(unsupported "96a291ce899e82cc8c608eae82c582b72e0a")
 if(NOT status EQUAL 0 OR NOT progressLines EQUAL 58 OR NOT err STREQUAL unsupported
-   OR NOT files EQUAL 45)
+   OR NOT files EQUAL 58 OR NOT folderCount EQUAL 7)
   message(FATAL_ERROR "zefacut on the sample image: status ${status}, ${progressLines} "
-    "progress lines, ${files} files, stderr ${err}")
+    "progress lines, ${files} files in ${folderCount} folders, stderr ${err}")
 endif()
 
 # d88info lists the same image.

@@ -12,8 +12,7 @@
 namespace {
 
 void ReportWriteError(Run& run, const char* name, const char* reason) {
-  const std::string line = std::string("error: cannot write ") + name + ": " + reason + "\n";
-  PrintError(run, line.c_str());
+  PrintError(run, std::string("error: cannot write ") + name + ": " + reason + "\n");
   ++run.failures;
 }
 
@@ -95,9 +94,24 @@ std::string MarkedSectorNote(const SectorAddress& at, SectorFlags flags) {
   return SectorName(at) + " is marked as " + FlagWords(flags) + " in the image";
 }
 
-void PrintError(Run& run, const char* text) {
+void WriteText(std::FILE* stream, TextForm form, const std::string& shiftJis,
+               const std::string& utf8) {
+  if (form == TextForm::Console && WriteToConsole(stream, utf8)) {
+    return;
+  }
+  const std::string& text = form == TextForm::ShiftJis ? shiftJis : utf8;
+  std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+void PrintError(Run& run, const std::string& text) {
+  // ASCII text: the same bytes in every form.
   std::fflush(run.console.out);
-  std::fputs(text, run.console.err);
+  WriteText(run.console.err, run.console.errForm, text, text);
+}
+
+void Warn(Run& run, const std::string& subject, const std::string& text) {
+  PrintError(run, "warning: " + subject + ": " + text + "\n");
+  ++run.warnings;
 }
 
 CutReading ReadCut(DiskImage& image, int disk, const Cut& cut) {
@@ -140,15 +154,36 @@ CutReading ReadCut(DiskImage& image, int disk, const Cut& cut) {
 bool CutFile(Run& run, DiskImage& image, int disk, const Cut& cut) {
   const char* name = cut.name.data();
   const CutReading reading = ReadCut(image, disk, cut);
+  const std::string path = run.outputFolder + name;
   if (reading.written) {
-    std::fprintf(run.console.out, "cutting ... %s\n", name);
+    if (run.dryRun) {
+      const SectorAddress& first = reading.run.sectors.front().at;
+      const std::string line = "would write " + path + ": " + std::to_string(reading.size) +
+                               " bytes from " + SectorName(first) + "\n";
+      std::fputs(line.c_str(), run.console.out);
+    } else if (!run.quiet) {
+      std::fprintf(run.console.out, "cutting ... %s\n", name);
+    }
   }
   for (const std::string& note : reading.notes) {
-    PrintError(run, (std::string("warning: ") + name + ": " + note + "\n").c_str());
-    ++run.warnings;
+    Warn(run, name, note);
   }
-  return reading.written &&
-         WriteWholeFile(run, name, reading.run.bytes.data() + reading.from, reading.size);
+  if (!reading.written) {
+    return false;
+  }
+  const auto earlier = run.written.find(path);
+  if (earlier != run.written.end()) {
+    Warn(run, name,
+         "replaces the file cut from " + earlier->second +
+             " earlier in this run; use -d to keep each disk's files apart");
+  }
+  run.written[path] = run.source;
+  if (run.dryRun ||
+      !WriteWholeFile(run, name, reading.run.bytes.data() + reading.from, reading.size)) {
+    return false;
+  }
+  ++run.filesWritten;
+  return true;
 }
 
 void RunCutList(Run& run, DiskImage& image, int disk, DiskKind kind) {

@@ -1,81 +1,291 @@
 #include "cutter/main.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
+#include "cutter/command_line.h"
 #include "cutter/cut.h"
 #include "cutter/known_disks.h"
 #include "cutter/recognition.h"
 #include "formats/open_image.h"
 #include "platform/portable.h"
 
+#ifndef ZEFACUT_VERSION
+#define ZEFACUT_VERSION "0.0.0"
+#endif
+
 namespace {
 
-// Console texts. The Japanese ones are Shift-JIS bytes.
-constexpr char kUsage[] = "Usage: %s [d88file]\n";
 constexpr char kProgramName[] = "zefacut";
+// The usage line of a command line that names no image.
+constexpr char kUsage[] = "Usage: %s [d88file]\n";
+
+// The Japanese texts, as Shift-JIS bytes and as UTF-8.
 // "ファイルをオープンできません.\n"
 constexpr char kOpenFailed[] =
     "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76\x83\x93"
     "\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1.\n";
+constexpr char kOpenFailedUtf8[] =
+    "\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAB\xE3\x82\x92\xE3\x82\xAA\xE3\x83\xBC"
+    "\xE3\x83\x97\xE3\x83\xB3\xE3\x81\xA7\xE3\x81\x8D\xE3\x81\xBE\xE3\x81\x9B\xE3\x82\x93.\n";
 // "未対応の形式です.\n"
 constexpr char kUnsupported[] =
     "\x96\xA2\x91\xCE\x89\x9E\x82\xCC\x8C\x60\x8E\xAE\x82\xC5\x82\xB7.\n";
+constexpr char kUnsupportedUtf8[] =
+    "\xE6\x9C\xAA\xE5\xAF\xBE\xE5\xBF\x9C\xE3\x81\xAE\xE5\xBD\xA2\xE5\xBC\x8F\xE3\x81\xA7"
+    "\xE3\x81\x99.\n";
 // A recognition line: the title, " の ", the disk, " を認識しました.\n".
-constexpr char kRecognised[] =
-    "%s \x82\xCC %s \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n";
+constexpr char kOf[] = " \x82\xCC ";
+constexpr char kOfUtf8[] = " \xE3\x81\xAE ";
+constexpr char kRecognised[] = " \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n";
+constexpr char kRecognisedUtf8[] =
+    " \xE3\x82\x92\xE8\xAA\x8D\xE8\xAD\x98\xE3\x81\x97\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F.\n";
 
-}  // namespace
+constexpr char kHelp[] =
+    "zefacut cuts the sound drivers and music data out of disk images of the\n"
+    "ZEFA LOMRI games (titles 1, 2 and 3): it recognises each disk of each image\n"
+    "and writes the files that disk holds, byte for byte.\n"
+    "\n"
+    "Usage: zefacut [options] IMAGE...\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output DIR     write the files into DIR (made if missing) instead of\n"
+    "                       the current folder\n"
+    "  -d, --per-disk       put every disk's files in a folder of their own in it,\n"
+    "                       named after the image and the disk\n"
+    "  -n, --dry-run        list what would be written; write nothing\n"
+    "  -q, --quiet          no progress lines; warnings and errors still shown\n"
+    "      --encoding=auto|sjis|utf-8\n"
+    "                       how the Japanese lines are written (auto: Shift-JIS\n"
+    "                       to files and pipes, UTF-8 to a UTF-8 terminal)\n"
+    "  -h, --help           show this help\n"
+    "  -V, --version        show the version\n"
+    "  --                   end of options\n"
+    "\n"
+    "Exit status: 0 when every file was written whole from sound sectors, 2 after\n"
+    "a warning, 1 on an error.\n";
 
-int ZefacutMain(int argc, char** argv, Console console) {
-  Run run{console, {}, {}, 0, 0};
-  if (argc < 2 || argc > 3) {
-    // Linux hands an empty argument vector to the program as one empty
-    // argument 0; either way there is no name to print.
-    const char* program =
-        (argc > 0 && argv[0] != nullptr && argv[0][0] != '\0') ? argv[0] : kProgramName;
-    std::fflush(console.out);
-    std::fprintf(console.err, kUsage, program);
-    return 1;
+TextForm FormFor(std::FILE* stream, Encoding encoding) {
+  switch (encoding) {
+    case Encoding::ShiftJis:
+      return TextForm::ShiftJis;
+    case Encoding::Utf8:
+      return TextForm::Utf8;
+    case Encoding::Auto:
+      break;
   }
-  const std::unique_ptr<DiskImage> image = OpenImage(argv[1]);
+  switch (KindOfStream(stream)) {
+    case StreamKind::Utf8Terminal:
+      return TextForm::Utf8;
+    case StreamKind::WindowsConsole:
+      return TextForm::Console;
+    case StreamKind::File:
+    case StreamKind::OtherTerminal:
+      break;
+  }
+  return TextForm::ShiftJis;
+}
+
+// The last part of a path: the image's file name.
+std::string FileName(const std::string& path) {
+  const std::string::size_type slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A folder name valid on Windows too: no characters it forbids, no trailing
+// dot or blank.
+std::string SafeFolderName(const std::string& name) {
+  std::string safe;
+  for (const char ch : name) {
+    const auto byte = static_cast<unsigned char>(ch);
+    safe += byte < 0x20 || std::strchr("<>:\"/\\|?*", ch) != nullptr ? '_' : ch;
+  }
+  while (!safe.empty() && (safe.back() == '.' || safe.back() == ' ')) {
+    safe.pop_back();
+  }
+  return safe.empty() ? "_" : safe;
+}
+
+// Makes a folder for files, with its parents; false after telling why not.
+bool MakeFolder(Run& run, const std::string& folder) {
+  if (run.dryRun) {
+    return true;
+  }
+  const int error = CreateFolders(folder);
+  if (error != 0) {
+    PrintError(run, "error: cannot create '" + folder + "': " + std::strerror(error) + "\n");
+    ++run.failures;
+    return false;
+  }
+  return true;
+}
+
+// The folder of one disk's files, unique in the run, ending in a separator.
+std::string DiskFolder(const std::string& base, const std::string& image, const KnownDiskRow& known,
+                       std::set<std::string>& used) {
+  const std::string name = SafeFolderName(FileName(image) + " - " + known.title + " " + known.disk);
+  std::string folder = base + name;
+  for (int copy = 2; used.count(folder) != 0; ++copy) {
+    folder = base + name + " (" + std::to_string(copy) + ")";
+  }
+  used.insert(folder);
+  return folder + "/";
+}
+
+// Cuts every disk of one image. False when the image cannot be opened.
+bool CutImage(Run& run, const std::string& path, const std::string& base, bool perDisk,
+              std::set<std::string>& folders) {
+  errno = 0;
+  const std::unique_ptr<DiskImage> image = OpenImage(path.c_str());
   if (!image) {
-    PrintError(run, kOpenFailed);
-    return 1;
+    const int error = errno != 0 ? errno : ENOENT;
+    std::fflush(run.console.out);
+    WriteText(run.console.err, run.console.errForm, kOpenFailed, kOpenFailedUtf8);
+    PrintError(run, "error: cannot open '" + path + "': " + std::strerror(error) + "\n");
+    ++run.failures;
+    return false;
   }
-  run.image = IdentifyFile(argv[1]);
-  const std::string imageName = argv[1];
-  const auto warn = [&run, &imageName](const std::string& text) {
-    PrintError(run, ("warning: " + imageName + ": " + text + "\n").c_str());
-    ++run.warnings;
-  };
+  run.image = IdentifyFile(path.c_str());
   const int diskCount = image->DiskCount();
   for (int disk = 0; disk < diskCount; ++disk) {
     const Recognition recognition = RecogniseDisk(*image, disk);
     const KnownDiskRow* known = FindKnownDisk(recognition.kind);
     if (known == nullptr) {
-      PrintError(run, kUnsupported);
+      std::fflush(run.console.out);
+      WriteText(run.console.err, run.console.errForm, kUnsupported, kUnsupportedUtf8);
       continue;
     }
-    std::fprintf(console.out, kRecognised, known->title, known->disk);
+    WriteText(run.console.out, run.console.outForm,
+              std::string(known->title) + kOf + known->disk + kRecognised,
+              std::string(known->title) + kOfUtf8 + known->disk + kRecognisedUtf8);
     if (recognition.flags != 0) {
-      warn(MarkedSectorNote(recognition.sector, recognition.flags));
+      Warn(run, path, MarkedSectorNote(recognition.sector, recognition.flags));
+    }
+    run.source = std::string(known->title) + " " + known->disk + " (disk " + std::to_string(disk) +
+                 " of " + path + ")";
+    run.outputFolder = base;
+    if (perDisk && known->cutCount > 0) {
+      run.outputFolder = DiskFolder(base, path, *known, folders);
+      if (!MakeFolder(run, run.outputFolder)) {
+        continue;
+      }
     }
     RunCutList(run, *image, disk, recognition.kind);
   }
   const ImageInfo info = image->DescribeImage();
   if (info.zeroSizeDisk) {
-    warn("disk " + std::to_string(*info.zeroSizeDisk) +
-         " has a size of 0; no disk after it can be found");
+    Warn(run, path,
+         "disk " + std::to_string(*info.zeroSizeDisk) +
+             " has a size of 0; no disk after it can be found");
   }
   if (info.diskLimit) {
-    warn("only the first " + std::to_string(*info.diskLimit) + " disks were read");
+    Warn(run, path, "only the first " + std::to_string(*info.diskLimit) + " disks were read");
   }
   if (diskCount == 0) {
-    warn("no disk found");
+    Warn(run, path, "no disk found");
   }
-  // A failure to write outweighs a doubt about what was written.
+  return true;
+}
+
+bool IsExistingFile(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    return false;
+  }
+  // A folder opens on some systems; it is no image.
+  const bool readable = std::fgetc(file) != EOF || std::ferror(file) == 0;
+  std::fclose(file);
+  return readable;
+}
+
+}  // namespace
+
+int ZefacutMain(int argc, char** argv, Console console) {
+  const char* program =
+      (argc > 0 && argv[0] != nullptr && argv[0][0] != '\0') ? argv[0] : kProgramName;
+  const CommandLine line = ParseCommandLine(argc, argv);
+  switch (line.action) {
+    case CommandLine::Action::Help:
+      std::fputs(kHelp, console.out);
+      return std::fflush(console.out) == 0 ? 0 : 1;
+    case CommandLine::Action::Version:
+      std::fputs("zefacut " ZEFACUT_VERSION "\n", console.out);
+      return std::fflush(console.out) == 0 ? 0 : 1;
+    case CommandLine::Action::Error:
+      std::fflush(console.out);
+      std::fprintf(console.err, "error: %s\n", line.error.c_str());
+      std::fprintf(console.err, kUsage, program);
+      return 1;
+    case CommandLine::Action::Usage:
+      std::fflush(console.out);
+      std::fprintf(console.err, kUsage, program);
+      return 1;
+    case CommandLine::Action::Cut:
+      break;
+  }
+  const Options& options = line.options;
+  console.outForm = FormFor(console.out, options.encoding);
+  console.errForm = FormFor(console.err, options.encoding);
+  Run run{console, {}, options.dryRun, options.quiet, {}, {}, {}, 0, 0, 0};
+
+  // Several paths are several images when each names a file, as a drop of
+  // several images on the program gives; otherwise the first is the image,
+  // and a second is taken for an output folder given the old way.
+  std::vector<std::string> images = line.paths;
+  std::string ignored;
+  if (images.size() >= 2) {
+    bool allFiles = true;
+    for (const std::string& path : images) {
+      allFiles = allFiles && IsExistingFile(path);
+    }
+    if (!allFiles) {
+      if (images.size() > 2) {
+        std::fflush(console.out);
+        std::fprintf(console.err, kUsage, program);
+        return 1;
+      }
+      ignored = images[1];
+      images.resize(1);
+    }
+  }
+  if (!ignored.empty()) {
+    PrintError(run, "warning: argument '" + ignored +
+                        "' ignored; to choose the output folder use -o DIR\n");
+    ++run.warnings;
+  }
+
+  std::string base;
+  if (!options.outputFolder.empty()) {
+    base = options.outputFolder;
+    if (base.back() != '/' && base.back() != '\\') {
+      base += '/';
+    }
+    if (!MakeFolder(run, base)) {
+      return 1;
+    }
+  }
+  std::set<std::string> folders;
+  for (const std::string& path : images) {
+    CutImage(run, path, base, options.perDisk, folders);
+  }
+
+  // Where the files went, for a person watching.
+  if (!options.quiet && run.filesWritten > 0 && KindOfStream(console.err) != StreamKind::File) {
+    const std::string where = base.empty() ? "." : base.substr(0, base.size() - 1);
+    PrintError(run, std::to_string(run.filesWritten) +
+                        (run.filesWritten == 1 ? " file" : " files") + " written " +
+                        (options.perDisk ? "in folders under '" : "into '") + where + "'; " +
+                        (run.warnings == 0 ? std::string("no warnings")
+                                           : std::to_string(run.warnings) +
+                                                 (run.warnings == 1 ? " warning" : " warnings")) +
+                        "\n");
+  }
+  // A failure outweighs a doubt about what was written.
   if (run.failures > 0) {
     return 1;
   }

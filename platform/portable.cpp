@@ -3,7 +3,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <random>
+#include <system_error>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -50,6 +54,15 @@ std::string RandomPart() {
 
 }  // namespace
 
+int CreateFolders(const std::string& path) {
+  std::error_code error;
+  std::filesystem::create_directories(std::filesystem::u8path(path), error);
+  if (error) {
+    return error.value() != 0 ? error.value() : EIO;
+  }
+  return std::filesystem::is_directory(std::filesystem::u8path(path), error) ? 0 : ENOTDIR;
+}
+
 #ifdef _WIN32
 
 void UseBinaryStandardStreams() {
@@ -92,6 +105,31 @@ int RenameReplacing(const char* from, const char* to) {
   }
   errno = ErrnoFromWindowsError(GetLastError());
   return -1;
+}
+
+StreamKind KindOfStream(std::FILE* stream) {
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode = 0;
+  if (handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0) {
+    return StreamKind::WindowsConsole;
+  }
+  return StreamKind::File;
+}
+
+bool WriteToConsole(std::FILE* stream, const std::string& utf8) {
+  HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode = 0;
+  if (handle == INVALID_HANDLE_VALUE || GetConsoleMode(handle, &mode) == 0) {
+    return false;
+  }
+  const int size = static_cast<int>(utf8.size());
+  const int wide = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+  std::wstring text(static_cast<std::size_t>(wide), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, text.data(), wide);
+  std::fflush(stream);
+  DWORD written = 0;
+  return WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) !=
+         0;
 }
 
 std::optional<FileIdentity> IdentifyFile(const char* path) {
@@ -145,6 +183,34 @@ std::FILE* CreateTemporaryBeside(const std::string& target, std::string& name) {
 #else
 
 void UseBinaryStandardStreams() {}
+
+StreamKind KindOfStream(std::FILE* stream) {
+  if (isatty(fileno(stream)) == 0) {
+    return StreamKind::File;
+  }
+  // The locale's character set as the environment names it, the first of
+  // LC_ALL, LC_CTYPE and LANG that is set.
+  const char* locale = nullptr;
+  for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(name);  // NOLINT(concurrency-mt-unsafe)
+    if (value != nullptr && value[0] != '\0') {
+      locale = value;
+      break;
+    }
+  }
+  if (locale == nullptr) {
+    return StreamKind::OtherTerminal;
+  }
+  std::string lower;
+  for (const char* p = locale; *p != '\0'; ++p) {
+    lower += static_cast<char>(*p >= 'A' && *p <= 'Z' ? *p - 'A' + 'a' : *p);
+  }
+  return lower.find("utf-8") != std::string::npos || lower.find("utf8") != std::string::npos
+             ? StreamKind::Utf8Terminal
+             : StreamKind::OtherTerminal;
+}
+
+bool WriteToConsole(std::FILE* /*stream*/, const std::string& /*utf8*/) { return false; }
 
 // POSIX rename() replaces the target in one step.
 int RenameReplacing(const char* from, const char* to) { return std::rename(from, to); }

@@ -38,4 +38,20 @@ std::optional<FileIdentity> IdentifyFile(const char* path);
 // file and sets `name`; null with errno set on failure.
 std::FILE* CreateTemporaryBeside(const std::string& target, std::string& name);
 
+// Where a standard stream goes, for choosing how to write text to it.
+enum class StreamKind {
+  File,            // a file or a pipe: bytes as they are
+  Utf8Terminal,    // a terminal whose locale's character set is UTF-8
+  OtherTerminal,   // any other terminal
+  WindowsConsole,  // a Windows console, written through its Unicode interface
+};
+StreamKind KindOfStream(std::FILE* stream);
+
+// Writes UTF-8 text to a Windows console through its Unicode interface,
+// whatever its code page. False where the stream is no console.
+bool WriteToConsole(std::FILE* stream, const std::string& utf8);
+
+// Creates a folder and its parents; 0 on success, otherwise an errno value.
+int CreateFolders(const std::string& path);
+
 #endif  // ZEFACUT_PLATFORM_PORTABLE_H

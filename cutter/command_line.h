@@ -1,0 +1,38 @@
+// zefacut's command line: options first, `--` ends them, then the images.
+#ifndef ZEFACUT_CUTTER_COMMAND_LINE_H
+#define ZEFACUT_CUTTER_COMMAND_LINE_H
+
+#include <string>
+#include <vector>
+
+// How the Japanese lines are written: as Shift-JIS bytes, as UTF-8, or
+// (auto) as fits where each stream goes.
+enum class Encoding { Auto, ShiftJis, Utf8 };
+
+struct Options {
+  std::string outputFolder;  // empty: the current folder
+  bool perDisk = false;
+  bool dryRun = false;
+  bool quiet = false;
+  Encoding encoding = Encoding::Auto;
+};
+
+struct CommandLine {
+  enum class Action {
+    Cut,      // cut the images
+    Help,     // print the help text
+    Version,  // print the name and version
+    Usage,    // no image, or too many arguments: the usage line, status 1
+    Error,    // a bad option: `error`, then the usage line, status 1
+  };
+  Action action = Action::Cut;
+  Options options;
+  std::vector<std::string> paths;
+  std::string error;
+};
+
+// Reads the arguments after argument 0. Which paths are images is decided
+// by the caller, which can see which files exist.
+CommandLine ParseCommandLine(int argc, char** argv);
+
+#endif  // ZEFACUT_CUTTER_COMMAND_LINE_H
