@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -108,6 +109,16 @@ ToolResult RunTool(const ScratchDir& dir, const std::vector<std::string>& args,
   argPointers.push_back(nullptr);
   const std::string outPath = dir.StdoutFile();
   const std::string errPath = dir.StderrFile();
+  const bool terminal = options.terminalOut || options.terminalErr;
+  int master = -1;
+  std::string slaveName;
+  if (terminal) {
+    master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0 || ptsname(master) == nullptr) {
+      throw std::runtime_error("cannot open a pseudo-terminal");
+    }
+    slaveName = ptsname(master);
+  }
 
   std::fflush(nullptr);
   const pid_t pid = fork();
@@ -128,6 +139,27 @@ ToolResult RunTool(const ScratchDir& dir, const std::vector<std::string>& args,
     if (in < 0 || dup2(in, STDIN_FILENO) < 0) {
       ChildFail("cannot open /dev/null");
     }
+    if (terminal) {
+      const int slave = open(slaveName.c_str(), O_RDWR | O_NOCTTY);
+      termios raw{};
+      if (slave < 0 || tcgetattr(slave, &raw) != 0) {
+        ChildFail("cannot open the terminal");
+      }
+      cfmakeraw(&raw);
+      if (tcsetattr(slave, TCSANOW, &raw) != 0 ||
+          (options.terminalOut && dup2(slave, STDOUT_FILENO) < 0) ||
+          (options.terminalErr && dup2(slave, STDERR_FILENO) < 0)) {
+        ChildFail("cannot attach the terminal");
+      }
+      close(slave);
+      close(master);
+    }
+    if (options.locale) {
+      if (unsetenv("LC_ALL") != 0 || unsetenv("LC_CTYPE") != 0 ||
+          setenv("LANG", options.locale->c_str(), 1) != 0) {
+        ChildFail("cannot set the locale");
+      }
+    }
     if (chdir(dir.Path().c_str()) != 0) {
       ChildFail("cannot enter the scratch directory");
     }
@@ -144,6 +176,22 @@ ToolResult RunTool(const ScratchDir& dir, const std::vector<std::string>& args,
     ChildFail("cannot run the tool");
   }
 
+  std::string received;
+  if (terminal) {
+    // Read until every holder of the terminal's other end has closed it.
+    char buffer[4096];
+    for (;;) {
+      const ssize_t got = read(master, buffer, sizeof buffer);
+      if (got > 0) {
+        received.append(buffer, static_cast<std::size_t>(got));
+      } else if (got < 0 && errno == EINTR) {
+        continue;
+      } else {
+        break;
+      }
+    }
+    close(master);
+  }
   int waitStatus = 0;
   while (waitpid(pid, &waitStatus, 0) < 0) {
     if (errno != EINTR) {
@@ -154,6 +202,7 @@ ToolResult RunTool(const ScratchDir& dir, const std::vector<std::string>& args,
   result.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
   result.out = ReadText(outPath);
   result.err = ReadText(errPath);
+  result.terminal = received;
   return result;
 }
 

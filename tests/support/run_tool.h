@@ -47,9 +47,10 @@ class ScratchDir {
 };
 
 struct ToolResult {
-  int status = -1;  // exit status, or 128 + the signal that ended the tool
-  std::string out;  // standard output, byte for byte
-  std::string err;  // standard error, byte for byte
+  int status = -1;       // exit status, or 128 + the signal that ended the tool
+  std::string out;       // standard output, byte for byte
+  std::string err;       // standard error, byte for byte
+  std::string terminal;  // what the terminal received, when one was asked for
 };
 
 struct RunOptions {
@@ -59,6 +60,13 @@ struct RunOptions {
   // Largest file size the tool may write (RLIMIT_FSIZE, with SIGXFSZ
   // ignored). The captured streams are files too: leave room for them.
   std::optional<std::uint64_t> fileSizeLimit;
+  // The locale the tool runs in (LANG; LC_ALL and LC_CTYPE unset).
+  std::optional<std::string> locale;
+  // Standard output, standard error or both go to a terminal (a
+  // pseudo-terminal in raw mode, so that "\n" stays a line feed); what it
+  // receives comes back as ToolResult::terminal.
+  bool terminalOut = false;
+  bool terminalErr = false;
 };
 
 // Runs the tool in dir.Path() with `args` after argument 0, standard input

@@ -1,0 +1,320 @@
+// The command line as people use it: options, output folders, several images,
+// files replaced within a run, the encodings of the Japanese lines, and the
+// summary a person at a terminal sees.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/support/expected_cuts.h"
+#include "tests/support/image_builder.h"
+#include "tests/support/run_tool.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kImage[] = "image.d88";
+
+// "ZEFA LOMRI 2 の Disk B を認識しました.\n" in UTF-8, and "未対応の形式です.\n".
+const std::string kTitle2DiskBUtf8 =
+    "ZEFA LOMRI 2 \xE3\x81\xAE Disk B "
+    "\xE3\x82\x92\xE8\xAA\x8D\xE8\xAD\x98\xE3\x81\x97\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F.\n";
+const std::string kUnsupportedUtf8 =
+    "\xE6\x9C\xAA\xE5\xAF\xBE\xE5\xBF\x9C\xE3\x81\xAE\xE5\xBD\xA2\xE5\xBC\x8F\xE3\x81\xA7"
+    "\xE3\x81\x99.\n";
+
+std::string ProgressLines(const std::vector<ExpectedCut>& cuts) {
+  std::string lines;
+  for (const ExpectedCut& cut : cuts) {
+    lines += std::string("cutting ... ") + cut.name + "\n";
+  }
+  return lines;
+}
+
+std::set<std::string> Names(const std::vector<ExpectedCut>& cuts, std::set<std::string> more = {}) {
+  for (const ExpectedCut& cut : cuts) {
+    more.insert(cut.name);
+  }
+  return more;
+}
+
+void ExpectCuts(const std::string& folder, const std::vector<ExpectedCut>& cuts,
+                const DiskSpec& disk) {
+  const Bytes linear = LinearBytes(disk, kKnownDiskTracks);
+  for (const ExpectedCut& cut : cuts) {
+    EXPECT_TRUE(FileHolds(folder + "/" + cut.name,
+                          Slice(linear, LinearAddress(cut), static_cast<std::size_t>(cut.length))))
+        << cut.name;
+  }
+}
+
+// --- Help, version and bad usage ---------------------------------------------
+
+TEST(CommandLineTest, HelpAndVersionGoToStandardOutput) {
+  ScratchDir dir;
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"-h"}, {"--help"}, {"-q", "--help", "x.d88"}}) {
+    const ToolResult result = RunTool(dir, args);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_NE(result.out.find("Usage: zefacut [options] IMAGE...\n"), std::string::npos);
+    for (const char* option : {"--output", "--per-disk", "--dry-run", "--quiet", "--encoding"}) {
+      EXPECT_NE(result.out.find(option), std::string::npos) << option;
+    }
+  }
+  for (const char* option : {"-V", "--version"}) {
+    const ToolResult result = RunTool(dir, {option});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "zefacut " ZEFACUT_EXPECTED_VERSION "\n");
+    EXPECT_EQ(result.err, "");
+  }
+  EXPECT_EQ(EntriesIn(dir.Path()), std::set<std::string>{});
+}
+
+TEST(CommandLineTest, BadOptionsNameWhatIsWrongAndShowTheUsage) {
+  const struct {
+    std::vector<std::string> args;
+    const char* error;
+  } kCases[] = {
+      {{"--frobnicate", kImage}, "error: unknown option '--frobnicate'\n"},
+      {{"-x", kImage}, "error: unknown option '-x'\n"},
+      {{"-dqz", kImage}, "error: unknown option '-z'\n"},
+      {{"--help=yes"}, "error: unknown option '--help=yes'\n"},
+      {{"-o"}, "error: option '-o' needs a folder\n"},
+      {{"--output"}, "error: option '--output' needs a folder\n"},
+      {{"--output=", kImage}, "error: option '--output' needs a folder\n"},
+      {{"--encoding=latin1", kImage},
+       "error: unknown encoding 'latin1'; use auto, sjis or utf-8\n"},
+      {{"--encoding"}, "error: option '--encoding' needs one of auto, sjis, utf-8\n"},
+  };
+  ScratchDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File(kImage), BuildImage({KnownDisk(2, 1)})));
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.args.front());
+    const ToolResult result = RunTool(dir, c.args);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    const std::string error = c.error;
+    EXPECT_EQ(result.err.substr(0, error.size()), error);
+    const std::string usage = result.err.substr(std::min(error.size(), result.err.size()));
+    EXPECT_EQ(usage.rfind("Usage: ", 0), 0U) << usage;
+    EXPECT_EQ(usage.size() > 11 ? usage.substr(usage.size() - 11) : usage, " [d88file]\n");
+  }
+  EXPECT_EQ(EntriesIn(dir.Path()), std::set<std::string>{kImage});
+}
+
+// After "--", and after the first path, everything is a path.
+TEST(CommandLineTest, DoubleDashEndsTheOptions) {
+  ScratchDir dir;
+  const DiskSpec disk = KnownDisk(5, 3);
+  ASSERT_TRUE(WriteFileBytes(dir.File("-q.d88"), BuildImage({disk})));
+  const ToolResult result = RunTool(dir, {"--", "-q.d88"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, kRecognitionMessages[5] + "cutting ... PROG\n");
+  EXPECT_EQ(result.err, "");
+  ExpectCuts(dir.Path(), kDiskA, disk);
+}
+
+// --- Where the files go --------------------------------------------------------
+
+TEST(CommandLineTest, OutputFolderIsMadeWithItsParents) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"-o", "out/a/b", kImage},
+                                             {"-oout/a/b", kImage},
+                                             {"--output", "out/a/b/", kImage},
+                                             {"--output=out/a/b", kImage}}) {
+    SCOPED_TRACE(args[0]);
+    ScratchDir dir;
+    const DiskSpec disk = KnownDisk(3, 4);
+    ASSERT_TRUE(WriteFileBytes(dir.File(kImage), BuildImage({disk})));
+    const ToolResult result = RunTool(dir, args);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, kRecognitionMessages[3] + ProgressLines(kTitle2DiskB));
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(EntriesIn(dir.Path()), (std::set<std::string>{kImage, "out"}));
+    EXPECT_EQ(EntriesIn(dir.File("out/a/b")), Names(kTitle2DiskB));
+    ExpectCuts(dir.File("out/a/b"), kTitle2DiskB, disk);
+  }
+}
+
+TEST(CommandLineTest, OutputFolderThatCannotBeMadeIsAnError) {
+  ScratchDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File(kImage), BuildImage({KnownDisk(3, 4)})));
+  ASSERT_TRUE(WriteFileBytes(dir.File("taken"), Bytes(3, 1)));
+  const ToolResult result = RunTool(dir, {"-o", "taken/out", kImage});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err.rfind("error: cannot create 'taken/out/': ", 0), 0U) << result.err;
+  EXPECT_EQ(EntriesIn(dir.Path()), (std::set<std::string>{kImage, "taken"}));
+}
+
+// Each disk's files in a folder named after the image and the disk; a disk
+// of a kind met before in the run gets a folder of its own too.
+TEST(CommandLineTest, PerDiskFoldersKeepEachDisksFiles) {
+  ScratchDir dir;
+  const std::vector<DiskSpec> disks = {KnownDisk(3, 1), KnownDisk(4, 2), KnownDisk(1, 3),
+                                       KnownDisk(3, 4), PlainDisk(2, 5)};
+  ASSERT_TRUE(WriteFileBytes(dir.File("game: 2.d88"), BuildImage(disks)));
+  const ToolResult result = RunTool(dir, {"-d", "-o", "out", "game: 2.d88"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, kUnsupportedMessage);
+  const std::string diskB = "out/game_ 2.d88 - ZEFA LOMRI 2 Disk B";
+  const std::string userDisk = "out/game_ 2.d88 - ZEFA LOMRI 2 User Disk";
+  EXPECT_EQ(EntriesIn(dir.File("out")),
+            (std::set<std::string>{"game_ 2.d88 - ZEFA LOMRI 2 Disk B",
+                                   "game_ 2.d88 - ZEFA LOMRI 2 Disk B (2)",
+                                   "game_ 2.d88 - ZEFA LOMRI 2 User Disk"}));
+  ExpectCuts(dir.File(diskB), kTitle2DiskB, disks[0]);
+  ExpectCuts(dir.File(userDisk), kTitle2DiskB, disks[1]);
+  ExpectCuts(dir.File(diskB + " (2)"), kTitle2DiskB, disks[3]);
+}
+
+// --- Files replaced within a run -------------------------------------------------
+
+TEST(CommandLineTest, FileReplacedWithinARunIsTold) {
+  ScratchDir dir;
+  const DiskSpec first = KnownDisk(5, 1);
+  const DiskSpec second = KnownDisk(2, 2);
+  ASSERT_TRUE(WriteFileBytes(dir.File("a.d88"), BuildImage({first})));
+  ASSERT_TRUE(WriteFileBytes(dir.File("b.d88"), BuildImage({second})));
+  const ToolResult result = RunTool(dir, {"a.d88", "b.d88"});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out, kRecognitionMessages[5] + "cutting ... PROG\n" + kRecognitionMessages[2] +
+                            "cutting ... PROG\n");
+  EXPECT_EQ(result.err,
+            "warning: PROG: replaces the file cut from ZEFA LOMRI 3 Disk A (disk 0 of a.d88) "
+            "earlier in this run; use -d to keep each disk's files apart\n");
+  ExpectCuts(dir.Path(), kDiskA, second);
+}
+
+// --- Several images ----------------------------------------------------------------
+
+TEST(CommandLineTest, SeveralImagesAreCutInOrder) {
+  ScratchDir dir;
+  const DiskSpec a = KnownDisk(3, 1);
+  const DiskSpec b = KnownDisk(6, 2);
+  ASSERT_TRUE(WriteFileBytes(dir.File("a.d88"), BuildImage({a})));
+  ASSERT_TRUE(WriteFileBytes(dir.File("b.d88"), BuildImage({PlainDisk(2, 3), b})));
+  const ToolResult result = RunTool(dir, {"-d", "a.d88", "b.d88"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, kRecognitionMessages[3] + ProgressLines(kTitle2DiskB) +
+                            kRecognitionMessages[6] + ProgressLines(kTitle3DiskB));
+  EXPECT_EQ(result.err, kUnsupportedMessage);
+  ExpectCuts(dir.File("a.d88 - ZEFA LOMRI 2 Disk B"), kTitle2DiskB, a);
+  ExpectCuts(dir.File("b.d88 - ZEFA LOMRI 3 Disk B"), kTitle3DiskB, b);
+}
+
+// A second path that is no file is the old way of naming an output folder:
+// ignored, with a warning; a third makes the command line wrong.
+TEST(CommandLineTest, ArgumentsThatAreNoImages) {
+  ScratchDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File(kImage), BuildImage({KnownDisk(5, 1)})));
+  ToolResult result = RunTool(dir, {kImage, "outdir"});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out, kRecognitionMessages[5] + "cutting ... PROG\n");
+  EXPECT_EQ(result.err,
+            "warning: argument 'outdir' ignored; to choose the output folder use -o DIR\n");
+  EXPECT_EQ(EntriesIn(dir.Path()), (std::set<std::string>{kImage, "PROG"}));
+
+  result = RunTool(dir, {kImage, kImage, "missing.d88"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err.rfind("Usage: ", 0), 0U);
+}
+
+// --- Dry run and quiet -------------------------------------------------------------------
+
+TEST(CommandLineTest, DryRunListsWhatWouldBeWrittenAndWritesNothing) {
+  ScratchDir dir;
+  DiskSpec disk = KnownDisk(3, 1);
+  RemoveSector(disk, 12, 7);
+  ASSERT_TRUE(WriteFileBytes(dir.File(kImage), BuildImage({disk})));
+  const ToolResult result = RunTool(dir, {"-n", "-d", "-o", "out", kImage});
+  EXPECT_EQ(result.status, 2);
+  const std::string folder = "out/image.d88 - ZEFA LOMRI 2 Disk B/";
+  EXPECT_EQ(result.out, kRecognitionMessages[3] + "would write " + folder +
+                            "FMBGM: 41279 bytes from sector 2 1 3 3 of track 5\n"
+                            "would write " +
+                            folder +
+                            "FMSE: 1551 bytes from sector 6 0 5 3 of track 12\n"
+                            "would write " +
+                            folder +
+                            "BEEPBGM: 18610 bytes from sector 5 0 3 3 of track 10\n"
+                            "would write " +
+                            folder + "BEEPSE: 1196 bytes from sector 6 0 8 3 of track 12\n");
+  EXPECT_EQ(result.err, "warning: FMSE: only 1551 of 3124 bytes could be read\n");
+  EXPECT_EQ(EntriesIn(dir.Path()), std::set<std::string>{kImage});
+}
+
+TEST(CommandLineTest, QuietLeavesOutProgressButNotWarnings) {
+  ScratchDir dir;
+  DiskSpec disk = KnownDisk(3, 1);
+  RemoveSector(disk, 12, 7);
+  ASSERT_TRUE(WriteFileBytes(dir.File(kImage), BuildImage({disk, PlainDisk(2, 2)})));
+  const ToolResult result = RunTool(dir, {"-q", kImage});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out, kRecognitionMessages[3]);
+  EXPECT_EQ(result.err,
+            "warning: FMSE: only 1551 of 3124 bytes could be read\n" + kUnsupportedMessage);
+  EXPECT_EQ(EntriesIn(dir.Path()), Names(kTitle2DiskB, {kImage}));
+}
+
+// --- Encodings and the terminal --------------------------------------------------------
+
+TEST(CommandLineTest, EncodingOptionChoosesTheBytesOfTheJapaneseLines) {
+  ScratchDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File(kImage), BuildImage({KnownDisk(3, 1), PlainDisk(2, 2)})));
+  ToolResult result = RunTool(dir, {"--encoding=utf-8", "-q", kImage});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, kTitle2DiskBUtf8);
+  EXPECT_EQ(result.err, kUnsupportedUtf8);
+  for (const char* encoding : {"--encoding=sjis", "--encoding=auto"}) {
+    result = RunTool(dir, {encoding, "-q", kImage});
+    EXPECT_EQ(result.out, kRecognitionMessages[3]) << encoding;
+    EXPECT_EQ(result.err, kUnsupportedMessage) << encoding;
+  }
+  result = RunTool(dir, {"-q", "missing.d88", "--encoding=utf-8"});
+  EXPECT_EQ(result.status, 1);
+}
+
+// A terminal whose locale is UTF-8 gets UTF-8; any other terminal, and files,
+// Shift-JIS. A person at a terminal also sees where the files went.
+TEST(CommandLineTest, TerminalGetsItsEncodingAndTheSummary) {
+  SKIP_UNDER_LAUNCHER();
+  const struct {
+    const char* locale;
+    bool utf8;
+  } kCases[] = {{"C.UTF-8", true}, {"ja_JP.utf8", true}, {"C", false}, {"ja_JP.SJIS", false}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.locale);
+    ScratchDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir.File(kImage), BuildImage({KnownDisk(3, 1), PlainDisk(2, 2)})));
+    RunOptions options;
+    options.locale = c.locale;
+    options.terminalOut = true;
+    options.terminalErr = true;
+    const ToolResult result = RunTool(dir, {kImage}, options);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.terminal, (c.utf8 ? kTitle2DiskBUtf8 : kRecognitionMessages[3]) +
+                                   ProgressLines(kTitle2DiskB) +
+                                   (c.utf8 ? kUnsupportedUtf8 : kUnsupportedMessage) +
+                                   "4 files written into '.'; no warnings\n");
+  }
+  // Output to a file, errors to a terminal: each stream by where it goes.
+  ScratchDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File(kImage), BuildImage({KnownDisk(3, 1), PlainDisk(2, 2)})));
+  RunOptions options;
+  options.locale = "C.UTF-8";
+  options.terminalErr = true;
+  const ToolResult result = RunTool(dir, {"-o", "out", kImage}, options);
+  EXPECT_EQ(result.out, kRecognitionMessages[3] + ProgressLines(kTitle2DiskB));
+  EXPECT_EQ(result.terminal, kUnsupportedUtf8 + "4 files written into 'out'; no warnings\n");
+  // Quiet: no summary.
+  const ToolResult quiet = RunTool(dir, {"-q", "-o", "out", kImage}, options);
+  EXPECT_EQ(quiet.terminal, kUnsupportedUtf8);
+}
+
+}  // namespace
