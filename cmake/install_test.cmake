@@ -14,6 +14,8 @@ list(SORT installed)
 set(expected
   bin/d88info${EXE_SUFFIX}
   bin/zefacut${EXE_SUFFIX}
+  share/doc/zefacut/LICENSE
+  share/doc/zefacut/README.md
   share/man/man1/d88info.1
   share/man/man1/zefacut.1)
 if(NOT installed STREQUAL expected)
@@ -59,5 +61,11 @@ execute_process(COMMAND ${LAUNCHER} "${d88info}" ../sample.d88
   RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT status EQUAL 0 OR NOT err STREQUAL "" OR NOT out MATCHES "^disks: 9\n")
   message(FATAL_ERROR "d88info on the sample image: status ${status}, stderr '${err}'")
+endif()
+# The version the program gives is the package's.
+execute_process(COMMAND ${LAUNCHER} "${zefacut}" --version
+  RESULT_VARIABLE status OUTPUT_VARIABLE out)
+if(NOT status EQUAL 0 OR NOT out STREQUAL "zefacut ${VERSION}\n")
+  message(FATAL_ERROR "zefacut --version: status ${status}, '${out}', expected ${VERSION}")
 endif()
 message(STATUS "the installed programs run")
