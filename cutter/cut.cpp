@@ -48,7 +48,7 @@ bool WriteWholeFile(Run& run, const char* name, const unsigned char* data, std::
     error = errno;
   }
   if (error != 0) {
-    std::remove(temporary.c_str());
+    RemoveFile(temporary.c_str());
     ReportWriteError(run, name, std::strerror(error));
     return false;
   }

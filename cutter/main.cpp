@@ -192,8 +192,18 @@ bool CutImage(Run& run, const std::string& path, const std::string& base, bool p
   return true;
 }
 
+// The folder beside an image named after it: "games/zefa2.d88" gives
+// "games/zefa2/".
+std::string BesideImage(const std::string& path) {
+  const std::string name = FileName(path);
+  const std::string::size_type dot = name.find_last_of('.');
+  const std::string stem =
+      dot == std::string::npos || dot == 0 ? name + " files" : name.substr(0, dot);
+  return path.substr(0, path.size() - name.size()) + SafeFolderName(stem) + "/";
+}
+
 bool IsExistingFile(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = OpenFile(path.c_str(), "rb");
   if (file == nullptr) {
     return false;
   }
@@ -205,7 +215,7 @@ bool IsExistingFile(const std::string& path) {
 
 }  // namespace
 
-int ZefacutMain(int argc, char** argv, Console console) {
+int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
   const char* program =
       (argc > 0 && argv[0] != nullptr && argv[0][0] != '\0') ? argv[0] : kProgramName;
   const CommandLine line = ParseCommandLine(argc, argv);
@@ -271,7 +281,14 @@ int ZefacutMain(int argc, char** argv, Console console) {
   }
   std::set<std::string> folders;
   for (const std::string& path : images) {
-    CutImage(run, path, base, options.perDisk, folders);
+    std::string folder = base;
+    if (base.empty() && place == RunPlace::BesideEachImage) {
+      folder = BesideImage(path);
+      if (!MakeFolder(run, folder)) {
+        continue;
+      }
+    }
+    CutImage(run, path, folder, options.perDisk, folders);
   }
 
   // Where the files went, for a person watching.
@@ -295,6 +312,22 @@ int ZefacutMain(int argc, char** argv, Console console) {
 #ifndef ZEFACUT_NO_MAIN
 int main(int argc, char** argv) {
   UseBinaryStandardStreams();
-  return ZefacutMain(argc, argv);
+  std::vector<std::string> arguments = ProgramArguments(argc, argv);
+  std::vector<char*> pointers;
+  pointers.reserve(arguments.size() + 1);
+  for (std::string& argument : arguments) {
+    pointers.push_back(argument.data());
+  }
+  pointers.push_back(nullptr);
+  // Images dropped on the program: its window is its own and closes when it
+  // ends, so each image's files go beside it and the window waits.
+  const bool dropped = ConsoleIsOurs();
+  const int status =
+      ZefacutMain(static_cast<int>(arguments.size()), pointers.data(), {stdout, stderr},
+                  dropped ? RunPlace::BesideEachImage : RunPlace::AsAsked);
+  if (dropped) {
+    WaitForEnter(stdout);
+  }
+  return status;
 }
 #endif

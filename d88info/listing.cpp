@@ -221,7 +221,14 @@ const char* MediaTypeName(int mediaType) {
 // The geometry the tracks show, whatever the media byte says: how many tracks
 // hold sectors, the most common number of sectors in them and the most common
 // sector size, and the kind of disk that makes ("154 x 8 x 1024 (2HD)").
-std::string Geometry(DiskImage& image, int disk) {
+struct Geometry {
+  int tracks = 0;
+  int sectors = 0;
+  int size = 0;
+  const char* kind = "";
+};
+
+Geometry GeometryOf(DiskImage& image, int disk) {
   int tracks = 0;
   std::map<std::size_t, int> counts;
   std::map<std::size_t, int> sizes;
@@ -237,7 +244,7 @@ std::string Geometry(DiskImage& image, int disk) {
     }
   }
   if (tracks == 0) {
-    return "tracks: none";
+    return {};
   }
   const auto commonest = [](const std::map<std::size_t, int>& tally) {
     return std::max_element(tally.begin(), tally.end(),
@@ -250,8 +257,57 @@ std::string Geometry(DiskImage& image, int disk) {
   // 18 x 512); double-density disks have 40 or 80 cylinders.
   constexpr std::size_t kHighDensityTrack = 6656;
   const char* kind = count * size >= kHighDensityTrack ? "2HD" : tracks > 100 ? "2DD" : "2D";
-  return Format("tracks: %d x %d x %d (%s)", tracks, static_cast<int>(count),
-                static_cast<int>(size), kind);
+  return {tracks, static_cast<int>(count), static_cast<int>(size), kind};
+}
+
+std::string GeometryText(DiskImage& image, int disk) {
+  const Geometry geometry = GeometryOf(image, disk);
+  if (geometry.tracks == 0) {
+    return "tracks: none";
+  }
+  return Format("tracks: %d x %d x %d (%s)", geometry.tracks, geometry.sectors, geometry.size,
+                geometry.kind);
+}
+
+// A JSON string of raw bytes: ASCII as it is, with JSON's escapes; every
+// other byte as the code point of the same value, so that no byte is lost.
+std::string JsonString(const std::string& bytes) {
+  std::string out = "\"";
+  for (const char ch : bytes) {
+    const auto byte = static_cast<unsigned char>(ch);
+    if (byte == '"' || byte == '\\') {
+      out += '\\';
+      out += ch;
+    } else if (byte < 0x20 || byte >= 0x7F) {
+      out += Format("\\u%04X", byte);
+    } else {
+      out += ch;
+    }
+  }
+  return out + "\"";
+}
+
+std::string JsonFlags(SectorFlags flags) {
+  static constexpr struct {
+    SectorFlag flag;
+    const char* name;
+  } kNames[] = {{kDeletedData, "deleted data"},
+                {kIdCrcError, "ID CRC error"},
+                {kDataCrcError, "data CRC error"},
+                {kNoAddressMark, "no address mark"},
+                {kNoDataMark, "no data mark"}};
+  std::string out = "[";
+  for (const auto& name : kNames) {
+    if ((flags & name.flag) != 0) {
+      out += (out.size() > 1 ? "," : "") + JsonString(name.name);
+    }
+  }
+  return out + "]";
+}
+
+template <typename T>
+std::string JsonOptional(const std::optional<T>& value) {
+  return value ? std::to_string(*value) : "null";
 }
 
 void ListImage(DiskImage& image, const std::function<void(const std::string&)>& emit) {
@@ -280,11 +336,96 @@ void ListImage(DiskImage& image, const std::function<void(const std::string&)>& 
     if (info.mediaType) {
       emit(Format("  media: 0x%02X (%s); ", static_cast<unsigned>(*info.mediaType),
                   MediaTypeName(*info.mediaType)) +
-           Geometry(image, disk));
+           GeometryText(image, disk));
     } else {
-      emit("  " + Geometry(image, disk));
+      emit("  " + GeometryText(image, disk));
     }
     ListTracks(image, disk, info, emit);
     ListVerdict(image, disk, emit);
   }
+}
+
+void ListImageJson(DiskImage& image, const std::function<void(const std::string&)>& emit) {
+  const ImageInfo about = image.DescribeImage();
+  emit("{");
+  emit("  \"format\": " + JsonString(about.format) + ",");
+  emit("  \"fileSize\": " + std::to_string(about.fileSize) + ",");
+  emit("  \"bytesAfterLastDisk\": " + JsonOptional(about.bytesAfterLastDisk) + ",");
+  emit("  \"zeroSizeDisk\": " + JsonOptional(about.zeroSizeDisk) + ",");
+  emit("  \"diskLimit\": " + JsonOptional(about.diskLimit) + ",");
+  emit("  \"disks\": [");
+  const int disks = image.DiskCount();
+  for (int disk = 0; disk < disks; ++disk) {
+    const DiskInfo info = image.Describe(disk);
+    const Geometry geometry = GeometryOf(image, disk);
+    emit("    {");
+    emit("      \"index\": " + std::to_string(disk) + ",");
+    emit("      \"offset\": " + std::to_string(info.offset) + ",");
+    emit("      \"sizeField\": " + JsonOptional(info.sizeField) + ",");
+    emit("      \"name\": " + JsonString(info.name) + ",");
+    emit("      \"media\": " + JsonOptional(info.mediaType) + ",");
+    emit(
+        Format("      \"geometry\": {\"tracks\": %d, \"sectors\": %d, \"size\": %d, "
+               "\"kind\": %s},",
+               geometry.tracks, geometry.sectors, geometry.size,
+               geometry.tracks == 0 ? "null" : JsonString(geometry.kind).c_str()));
+    emit("      \"tracks\": [");
+    std::string pending;
+    for (int track = 0; track < DiskImage::kMaxTracks; ++track) {
+      const std::shared_ptr<const Track> sectors = image.ReadTrack(disk, track);
+      if (!sectors) {
+        continue;
+      }
+      if (!pending.empty()) {
+        emit(pending + ",");
+      }
+      pending = Format("        {\"track\": %d, \"sectors\": [", track);
+      bool first = true;
+      for (const Sector& sector : sectors->Sectors()) {
+        pending +=
+            Format(
+                "%s{\"c\": %u, \"h\": %u, \"r\": %u, \"n\": %u, \"size\": %u, "
+                "\"recordedSize\": %u, \"flags\": ",
+                first ? "" : ", ", sector.id.c, sector.id.h, sector.id.r, sector.id.n,
+                static_cast<unsigned>(sector.size), static_cast<unsigned>(sector.recordedSize)) +
+            JsonFlags(sector.flags) + "}";
+        first = false;
+      }
+      pending += "]}";
+    }
+    if (!pending.empty()) {
+      emit(pending);
+    }
+    emit("      ],");
+    const Recognition recognition = RecogniseDisk(image, disk);
+    const KnownDiskRow* known = FindKnownDisk(recognition.kind);
+    if (known == nullptr) {
+      emit("      \"verdict\": {\"recognised\": false}");
+    } else {
+      emit("      \"verdict\": {\"recognised\": true, \"title\": " + JsonString(known->title) +
+           ", \"disk\": " + JsonString(known->disk) + ", \"notes\": [");
+      std::string notes;
+      if (recognition.flags != 0) {
+        notes = "        {\"file\": null, \"note\": " +
+                JsonString(MarkedSectorNote(recognition.sector, recognition.flags)) + "}";
+      }
+      for (std::size_t i = 0; i < known->cutCount; ++i) {
+        const Cut& cut = known->cuts[i];
+        for (const std::string& note : ReadCut(image, disk, cut).notes) {
+          if (!notes.empty()) {
+            emit(notes + ",");
+          }
+          notes = "        {\"file\": " + JsonString(cut.name.data()) +
+                  ", \"note\": " + JsonString(note) + "}";
+        }
+      }
+      if (!notes.empty()) {
+        emit(notes);
+      }
+      emit("      ]}");
+    }
+    emit(disk + 1 < disks ? "    }," : "    }");
+  }
+  emit("  ]");
+  emit("}");
 }

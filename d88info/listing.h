@@ -12,6 +12,10 @@
 // `emit`.
 void ListImage(DiskImage& image, const std::function<void(const std::string&)>& emit);
 
+// The same as one JSON document, for scripts: the image, its disks with their
+// geometry, tracks and sectors (IDs, sizes, flags), and the verdict.
+void ListImageJson(DiskImage& image, const std::function<void(const std::string&)>& emit);
+
 // The media byte's usual meaning: "2D", "2DD", "2HD", "1D", "1DD" or
 // "unknown".
 const char* MediaTypeName(int mediaType);

@@ -1,8 +1,9 @@
-// d88info IMAGE.d88: lists the disks of a D88 image, the sector IDs of their
-// tracks, and what zefacut makes of each disk.
+// d88info [--json] IMAGE: lists the disks of a disk image, the sector IDs of
+// their tracks, and what zefacut makes of each disk.
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "d88info/listing.h"
 #include "formats/open_image.h"
@@ -10,20 +11,28 @@
 
 int main(int argc, char** argv) {
   UseBinaryStandardStreams();
-  if (argc != 2) {
-    std::fprintf(stderr, "Usage: %s IMAGE.d88\n",
-                 argc > 0 && argv[0] != nullptr ? argv[0] : "d88info");
+  const std::vector<std::string> arguments = ProgramArguments(argc, argv);
+  const bool json = arguments.size() == 3 && arguments[1] == "--json";
+  if (arguments.size() != 2 + (json ? 1U : 0U) || (!json && arguments[1] == "--json")) {
+    std::fprintf(stderr, "Usage: %s [--json] IMAGE.d88\n",
+                 !arguments.empty() && !arguments[0].empty() ? arguments[0].c_str() : "d88info");
     return 1;
   }
-  const std::unique_ptr<DiskImage> image = OpenImage(argv[1]);
+  const std::string& path = arguments.back();
+  const std::unique_ptr<DiskImage> image = OpenImage(path.c_str());
   if (!image) {
-    std::fprintf(stderr, "error: cannot open %s\n", argv[1]);
+    std::fprintf(stderr, "error: cannot open %s\n", path.c_str());
     return 1;
   }
-  ListImage(*image, [](const std::string& line) {
+  const auto print = [](const std::string& line) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);
-  });
+  };
+  if (json) {
+    ListImageJson(*image, print);
+  } else {
+    ListImage(*image, print);
+  }
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
     std::fprintf(stderr, "error: cannot write the listing\n");
     return 1;

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "disk/le_fields.h"
+#include "platform/portable.h"
 
 namespace {
 
@@ -79,7 +80,7 @@ bool D88Image::Open(const char* path) {
     media_type_ = -1;
     return true;
   }
-  stream_ = std::fopen(path, "rb");
+  stream_ = OpenFile(path, "rb");
   if (stream_ == nullptr) {
     return false;
   }

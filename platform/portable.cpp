@@ -14,7 +14,10 @@
 
 #ifdef _WIN32
 #include <io.h>
+// clang-format off
 #include <windows.h>
+#include <shellapi.h>
+// clang-format on
 #else
 #include <unistd.h>
 #endif
@@ -65,6 +68,67 @@ int CreateFolders(const std::string& path) {
 
 #ifdef _WIN32
 
+namespace {
+
+std::wstring Widen(const std::string& utf8) {
+  const int size = static_cast<int>(utf8.size());
+  const int wide = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+  std::wstring text(static_cast<std::size_t>(wide), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, text.data(), wide);
+  return text;
+}
+
+std::string Narrow(const wchar_t* wide) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) {
+    return std::string();
+  }
+  std::string text(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), size, nullptr, nullptr);
+  text.resize(static_cast<std::size_t>(size - 1));
+  return text;
+}
+
+}  // namespace
+
+std::FILE* OpenFile(const char* path, const char* mode) {
+  return _wfopen(Widen(path).c_str(), Widen(mode).c_str());
+}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  std::vector<std::string> arguments;
+  int count = 0;
+  wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide != nullptr && count == argc) {
+    for (int i = 0; i < count; ++i) {
+      arguments.push_back(Narrow(wide[i]));
+    }
+  } else {
+    for (int i = 0; i < argc; ++i) {
+      arguments.emplace_back(argv[i] != nullptr ? argv[i] : "");
+    }
+  }
+  if (wide != nullptr) {
+    LocalFree(wide);
+  }
+  return arguments;
+}
+
+int RemoveFile(const char* path) { return _wremove(Widen(path).c_str()); }
+
+bool ConsoleIsOurs() {
+  DWORD processes[2];
+  return GetConsoleProcessList(processes, 2) == 1;
+}
+
+void WaitForEnter(std::FILE* prompt) {
+  std::fputs("Press Enter to close this window.\n", prompt);
+  std::fflush(prompt);
+  int ch = 0;
+  while ((ch = std::getchar()) != EOF && ch != '\n') {
+  }
+}
+
 void UseBinaryStandardStreams() {
   static_cast<void>(_setmode(_fileno(stdout), _O_BINARY));
   static_cast<void>(_setmode(_fileno(stderr), _O_BINARY));
@@ -97,10 +161,9 @@ int ErrnoFromWindowsError(DWORD error) {
 
 }  // namespace
 
-// rename() on Windows refuses to replace an existing file. MoveFileEx does,
-// and takes names in the same ANSI code page that fopen() does.
+// rename() on Windows refuses to replace an existing file. MoveFileEx does.
 int RenameReplacing(const char* from, const char* to) {
-  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0) {
+  if (MoveFileExW(Widen(from).c_str(), Widen(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0) {
     return 0;
   }
   errno = ErrnoFromWindowsError(GetLastError());
@@ -135,8 +198,9 @@ bool WriteToConsole(std::FILE* stream, const std::string& utf8) {
 std::optional<FileIdentity> IdentifyFile(const char* path) {
   // Opening for no access at all still gives the file's index, even for a
   // file that another program has open.
-  HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE handle =
+      CreateFileW(Widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     return std::nullopt;
   }
@@ -168,7 +232,7 @@ std::FILE* CreateTemporaryBeside(const std::string& target, std::string& name) {
       std::FILE* file = _fdopen(fd, "wb");
       if (file == nullptr) {
         _close(fd);
-        std::remove(name.c_str());
+        _wremove(Widen(name).c_str());
       }
       return file;
     }
@@ -183,6 +247,22 @@ std::FILE* CreateTemporaryBeside(const std::string& target, std::string& name) {
 #else
 
 void UseBinaryStandardStreams() {}
+
+std::FILE* OpenFile(const char* path, const char* mode) { return std::fopen(path, mode); }
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 0; i < argc; ++i) {
+    arguments.emplace_back(argv[i] != nullptr ? argv[i] : "");
+  }
+  return arguments;
+}
+
+int RemoveFile(const char* path) { return std::remove(path); }
+
+bool ConsoleIsOurs() { return false; }
+
+void WaitForEnter(std::FILE* /*prompt*/) {}
 
 StreamKind KindOfStream(std::FILE* stream) {
   if (isatty(fileno(stream)) == 0) {

@@ -7,11 +7,33 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 // Puts standard output and standard error in binary mode, so that the
 // programs' messages leave as the exact bytes written ("\n" stays a single
 // line feed on Windows too). Nothing to do elsewhere.
 void UseBinaryStandardStreams();
+
+// Paths are UTF-8 throughout the programs. On Windows they are opened through
+// the system's Unicode interface, so that any name Explorer shows can be
+// opened whatever the system code page.
+std::FILE* OpenFile(const char* path, const char* mode);
+
+// The program's arguments as UTF-8: on Windows from the Unicode command line
+// (argv holds them in the system code page, where names outside it are
+// lost); elsewhere argv as it is.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// True when the program's console window is its own: it was started from
+// Explorer, for example by dropping files on it, and its window closes when
+// it ends. Never elsewhere.
+bool ConsoleIsOurs();
+
+// Asks the user to press Enter, and waits for it.
+void WaitForEnter(std::FILE* prompt);
+
+// Removes a file; 0 on success.
+int RemoveFile(const char* path);
 
 // Gives the file `from` the name `to`, replacing a file of that name if there
 // is one, in one step where the system allows it. 0 on success; otherwise -1

@@ -318,3 +318,23 @@ TEST(CommandLineTest, TerminalGetsItsEncodingAndTheSummary) {
 }
 
 }  // namespace
+
+namespace {
+
+// Paths are taken whole whatever characters they hold: on Windows through
+// the Unicode interface, so that a Japanese name opens under any code page.
+TEST(CommandLineTest, JapaneseNamesOfImagesAndFolders) {
+  ScratchDir dir;
+  const std::string image = "\xE3\x82\xBC\xE3\x83\x95\xE3\x82\xA1 2.d88";  // "ゼファ 2.d88"
+  const std::string folder = "\xE5\x87\xBA\xE5\x8A\x9B";                   // "出力"
+  const DiskSpec disk = KnownDisk(2, 9);
+  ASSERT_TRUE(WriteFileBytes(dir.File(image), BuildImage({disk})));
+  const ToolResult result = RunTool(dir, {"-o", folder, image});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, kRecognitionMessages[2] + "cutting ... PROG\n");
+  EXPECT_EQ(result.err, "");
+  ExpectCuts(dir.File(folder), kDiskA, disk);
+  EXPECT_EQ(EntriesIn(dir.Path()), (std::set<std::string>{image, folder}));
+}
+
+}  // namespace

@@ -368,12 +368,13 @@ TEST(D88InfoTest, WithoutOneArgumentPrintsUsage) {
   Scratch scratch;
   scratch.Put("image.d88", BuildImage({TwoTracks()}));
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{}, std::vector<std::string>{"image.d88", "more"}}) {
+       {std::vector<std::string>{}, std::vector<std::string>{"image.d88", "more"},
+        std::vector<std::string>{"--json"}, std::vector<std::string>{"image.d88", "--json"}}) {
     const Result result = scratch.Run(args);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
     if (Launcher().empty()) {
-      EXPECT_EQ(result.err, "Usage: " + ToolPath() + " IMAGE.d88\n");
+      EXPECT_EQ(result.err, "Usage: " + ToolPath() + " [--json] IMAGE.d88\n");
     } else {
       // Argument 0 is whatever the launcher makes of the path.
       EXPECT_EQ(result.err.rfind("Usage: ", 0), 0U) << result.err;
@@ -430,3 +431,55 @@ INSTANTIATE_TEST_SUITE_P(Cases, D88InfoDamagedDumpTest, ::testing::ValuesIn(Dama
                          [](const ::testing::TestParamInfo<DamagedDump>& info) {
                            return std::string(info.param.name);
                          });
+
+// --json gives one JSON document: here, checked for the facts a script looks
+// for, and for being one balanced document of well-formed strings.
+TEST(D88InfoTest, JsonListsDisksTracksSectorsAndTheVerdict) {
+  Scratch scratch;
+  DiskSpec disk = KnownDisk(3, 77);
+  disk.name = std::string("Q\"\\\x82\xA0", 5);
+  disk.tracks[12].sectors[5].status = 0xB0;
+  scratch.Put("image.d88", BuildImage({disk, PlainDisk(1, 2)}));
+  const Result result = scratch.Run({"--json", "image.d88"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  const std::string& out = result.out;
+  for (const char* fragment : {
+           "\"format\": \"D88\"",
+           "\"name\": \"Q\\\"\\\\\\u0082\\u00A0\"",
+           "\"geometry\": {\"tracks\": 24, \"sectors\": 8, \"size\": 1024, \"kind\": \"2HD\"}",
+           "{\"c\": 6, \"h\": 0, \"r\": 6, \"n\": 3, \"size\": 1024, \"recordedSize\": 1024, "
+           "\"flags\": [\"data CRC error\"]}",
+           "\"verdict\": {\"recognised\": true, \"title\": \"ZEFA LOMRI 2\", \"disk\": \"Disk B\"",
+           "{\"file\": \"FMSE\", \"note\": \"sector 6 0 6 3 of track 12 is marked as a data CRC "
+           "error "
+           "in the image\"}",
+           "\"verdict\": {\"recognised\": false}",
+       }) {
+    EXPECT_NE(out.find(fragment), std::string::npos) << fragment << "\nin:\n" << out;
+  }
+  // Brackets balance outside strings, and no string holds a raw control byte.
+  int depth = 0;
+  bool inString = false;
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const char ch = out[i];
+    if (inString) {
+      ASSERT_GE(static_cast<unsigned char>(ch), 0x20) << "at " << i;
+      ASSERT_LT(static_cast<unsigned char>(ch), 0x80) << "at " << i;
+      if (ch == '\\') {
+        ++i;
+      } else if (ch == '"') {
+        inString = false;
+      }
+    } else if (ch == '"') {
+      inString = true;
+    } else if (ch == '{' || ch == '[') {
+      ++depth;
+    } else if (ch == '}' || ch == ']') {
+      ASSERT_GT(depth, 0) << "at " << i;
+      --depth;
+    }
+  }
+  EXPECT_EQ(depth, 0);
+  EXPECT_FALSE(inString);
+}
