@@ -1,5 +1,6 @@
 #include "cutter/main.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -313,12 +314,9 @@ int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
 int main(int argc, char** argv) {
   UseBinaryStandardStreams();
   std::vector<std::string> arguments = ProgramArguments(argc, argv);
-  std::vector<char*> pointers;
-  pointers.reserve(arguments.size() + 1);
-  for (std::string& argument : arguments) {
-    pointers.push_back(argument.data());
-  }
-  pointers.push_back(nullptr);
+  std::vector<char*> pointers(arguments.size() + 1, nullptr);
+  std::transform(arguments.begin(), arguments.end(), pointers.begin(),
+                 [](std::string& argument) { return argument.data(); });
   // Images dropped on the program: its window is its own and closes when it
   // ends, so each image's files go beside it and the window waits.
   const bool dropped = ConsoleIsOurs();

@@ -55,16 +55,16 @@ std::string RandomPart() {
   return part;
 }
 
-}  // namespace
-
-int CreateFolders(const std::string& path) {
+int CreateFoldersAt(const std::filesystem::path& path) {
   std::error_code error;
-  std::filesystem::create_directories(std::filesystem::u8path(path), error);
+  std::filesystem::create_directories(path, error);
   if (error) {
     return error.value() != 0 ? error.value() : EIO;
   }
-  return std::filesystem::is_directory(std::filesystem::u8path(path), error) ? 0 : ENOTDIR;
+  return std::filesystem::is_directory(path, error) ? 0 : ENOTDIR;
 }
+
+}  // namespace
 
 #ifdef _WIN32
 
@@ -115,6 +115,12 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 }
 
 int RemoveFile(const char* path) { return _wremove(Widen(path).c_str()); }
+
+int CreateFolders(const std::string& path) {
+  // A path made from the wide string: UTF-8 does not reach the system whole
+  // through std::filesystem's narrow conversions here.
+  return CreateFoldersAt(std::filesystem::path(Widen(path)));
+}
 
 bool ConsoleIsOurs() {
   DWORD processes[2];
@@ -252,6 +258,7 @@ std::FILE* OpenFile(const char* path, const char* mode) { return std::fopen(path
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
   std::vector<std::string> arguments;
+  arguments.reserve(argc > 0 ? static_cast<std::size_t>(argc) : 0);
   for (int i = 0; i < argc; ++i) {
     arguments.emplace_back(argv[i] != nullptr ? argv[i] : "");
   }
@@ -259,6 +266,8 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 }
 
 int RemoveFile(const char* path) { return std::remove(path); }
+
+int CreateFolders(const std::string& path) { return CreateFoldersAt(std::filesystem::path(path)); }
 
 bool ConsoleIsOurs() { return false; }
 

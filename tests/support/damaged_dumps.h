@@ -4,6 +4,7 @@
 #define ZEFACUT_TESTS_SUPPORT_DAMAGED_DUMPS_H
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -45,5 +46,8 @@ inline Bytes SizeZeroIn(int zero) {
 }
 
 std::vector<DamagedDump> DamagedDumps();
+
+// Test names print the case's name rather than its bytes.
+inline void PrintTo(const DamagedDump& dump, std::ostream* os) { *os << dump.name; }
 
 #endif  // ZEFACUT_TESTS_SUPPORT_DAMAGED_DUMPS_H
