@@ -1,6 +1,7 @@
 #include "d88info/listing.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -15,14 +16,26 @@
 namespace {
 
 // printf-style formatting into a string.
-template <typename... Args>
-std::string Format(const char* format, Args... args) {
-  const int length = std::snprintf(nullptr, 0, format, args...);
-  if (length <= 0) {
-    return std::string();
+// The compiler checks every format against its arguments.
+#if defined(__MINGW32__)
+__attribute__((format(gnu_printf, 1, 2)))
+#elif defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+std::string
+Format(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): printf-checked
+  std::va_list args;
+  va_start(args, format);
+  std::va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string text;
+  if (length > 0) {
+    text.assign(static_cast<std::size_t>(length), '\0');
+    std::vsnprintf(text.data(), text.size() + 1, format, again);
   }
-  std::string text(static_cast<std::size_t>(length), '\0');
-  std::snprintf(text.data(), text.size() + 1, format, args...);
+  va_end(again);
   return text;
 }
 
@@ -385,9 +398,10 @@ void ListImageJson(DiskImage& image, const std::function<void(const std::string&
         pending +=
             Format(
                 "%s{\"c\": %u, \"h\": %u, \"r\": %u, \"n\": %u, \"size\": %u, "
-                "\"recordedSize\": %u, \"flags\": ",
+                "\"recordedSize\": %u, \"density\": \"%s\", \"flags\": ",
                 first ? "" : ", ", sector.id.c, sector.id.h, sector.id.r, sector.id.n,
-                static_cast<unsigned>(sector.size), static_cast<unsigned>(sector.recordedSize)) +
+                static_cast<unsigned>(sector.size), static_cast<unsigned>(sector.recordedSize),
+                sector.singleDensity ? "FM" : "MFM") +
             JsonFlags(sector.flags) + "}";
         first = false;
       }

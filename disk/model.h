@@ -51,6 +51,8 @@ using SectorFlags = std::uint8_t;
 struct Sector {
   SectorId id;
   SectorFlags flags = 0;
+  // Recorded in single density (FM) rather than double (MFM).
+  bool singleDensity = false;
   // The data size the image records, and how many of those bytes it holds:
   // fewer when the file ends inside the data.
   std::uint32_t recordedSize = 0;

@@ -16,10 +16,12 @@ constexpr int kTrackTableOffset = 0x20;
 
 constexpr int kIdOffset = 0;  // C, H, R, N
 constexpr int kSectorCountOffset = 4;
+constexpr int kDensityOffset = 6;
 constexpr int kDeletedMarkOffset = 7;
 constexpr int kStatusOffset = 8;
 constexpr int kDataSizeOffset = 14;
 
+constexpr unsigned kSingleDensity = 0x40;
 constexpr unsigned kDeletedMark = 0x10;
 constexpr unsigned kStatusDeleted = 0x10;
 constexpr unsigned kStatusIdCrcError = 0xA0;
@@ -217,6 +219,7 @@ std::shared_ptr<const Track> D88Image::ParseTrack(std::int64_t start) {
     Sector sector;
     sector.id = header.id;
     sector.flags = header.flags;
+    sector.singleDensity = header.singleDensity;
     sector.recordedSize = static_cast<std::uint32_t>(header.size);
     // A sector cut short by the end of the file holds only what is there.
     sector.size =
@@ -340,6 +343,7 @@ bool D88Image::ReadSectorHeader(std::int64_t offset, SectorHeader& header) {
   header.count = static_cast<int>(LoadLe16(bytes + kSectorCountOffset));
   header.size = static_cast<int>(LoadLe16(bytes + kDataSizeOffset));
   header.flags = FlagsOf(bytes[kDeletedMarkOffset], bytes[kStatusOffset]);
+  header.singleDensity = bytes[kDensityOffset] == kSingleDensity;
   return true;
 }
 

@@ -100,6 +100,7 @@ class D88Image : public DiskImage {
     int count;
     int size;
     SectorFlags flags;
+    bool singleDensity;
   };
 
   struct Block {

@@ -232,8 +232,8 @@ std::FILE* CreateTemporaryBeside(const std::string& target, std::string& name) {
     name += '.';
     name += RandomPart();
     name += ".zefacut-tmp";
-    const int fd =
-        _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    const int fd = _wopen(Widen(name).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                          _S_IREAD | _S_IWRITE);
     if (fd >= 0) {
       std::FILE* file = _fdopen(fd, "wb");
       if (file == nullptr) {

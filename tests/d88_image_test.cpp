@@ -1246,6 +1246,7 @@ TEST_F(D88ModelTest, SectorsComeInRecordedOrderWithWhatHeaderBytesSevenAndEightS
     const SectorSpec& spec = disk.tracks[3].sectors[i];
     EXPECT_EQ(sector.id, (SectorId{spec.c, spec.h, spec.r, spec.n}));
     EXPECT_EQ(sector.flags, kCases[i].flags);
+    EXPECT_EQ(sector.singleDensity, i + 1 == std::size(kCases));  // byte 6 of the last is 0x40
     EXPECT_EQ(sector.recordedSize, 256U);
     EXPECT_EQ(sector.size, 256U);
     Bytes data(300, 0xEE);

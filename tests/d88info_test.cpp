@@ -449,7 +449,7 @@ TEST(D88InfoTest, JsonListsDisksTracksSectorsAndTheVerdict) {
            "\"name\": \"Q\\\"\\\\\\u0082\\u00A0\"",
            "\"geometry\": {\"tracks\": 24, \"sectors\": 8, \"size\": 1024, \"kind\": \"2HD\"}",
            "{\"c\": 6, \"h\": 0, \"r\": 6, \"n\": 3, \"size\": 1024, \"recordedSize\": 1024, "
-           "\"flags\": [\"data CRC error\"]}",
+           "\"density\": \"MFM\", \"flags\": [\"data CRC error\"]}",
            "\"verdict\": {\"recognised\": true, \"title\": \"ZEFA LOMRI 2\", \"disk\": \"Disk B\"",
            "{\"file\": \"FMSE\", \"note\": \"sector 6 0 6 3 of track 12 is marked as a data CRC "
            "error "
