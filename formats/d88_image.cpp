@@ -67,7 +67,6 @@ void D88Image::Close() {
   file_size_ = 0;
   blocks_.clear();
   blocks_.shrink_to_fit();
-  cached_bytes_ = 0;
   disks_.clear();
   bytes_after_.reset();
   zero_size_disk_.reset();
@@ -100,7 +99,7 @@ bool D88Image::Open(const char* path) {
     return false;
   }
   file_size_ = std::min<std::int64_t>(size, kMaxReach);
-  blocks_.resize(static_cast<std::size_t>((file_size_ + kBlockSize - 1) / kBlockSize));
+  blocks_.resize(kBlockSlots);
 
   std::int64_t offset = 0;
   for (;;) {
@@ -215,6 +214,10 @@ std::shared_ptr<const Track> D88Image::ParseTrack(std::int64_t start) {
     if (!ReadSectorHeader(offset, header) || header.count == 0) {
       break;
     }
+    if (i == 0) {
+      // The first header's count is what the track most likely holds.
+      sectors.reserve(static_cast<std::size_t>(header.count));
+    }
     offset += kSectorHeaderSize;
     Sector sector;
     sector.id = header.id;
@@ -276,30 +279,29 @@ void D88Image::SetSectorRange(int first, int last) {
   last_sector_ = last;
 }
 
+const D88Image::Block* D88Image::CachedBlock(std::int64_t index) const {
+  const Block& block = blocks_[static_cast<std::size_t>(index) % kBlockSlots];
+  return block.index == index && block.length > 0 ? &block : nullptr;
+}
+
 const D88Image::Block* D88Image::LoadBlock(std::int64_t index) {
-  Block& block = blocks_[static_cast<std::size_t>(index)];
-  if (block.length > 0) {
-    return &block;
+  if (const Block* cached = CachedBlock(index)) {
+    return cached;
   }
-  if (cached_bytes_ + kBlockSize > kMaxCachedBytes) {
-    // Past the limit, start afresh rather than keep track of use.
-    for (Block& cached : blocks_) {
-      cached.bytes.reset();
-      cached.length = 0;
-    }
-    cached_bytes_ = 0;
-  }
+  Block& block = blocks_[static_cast<std::size_t>(index) % kBlockSlots];
+  block.index = -1;
+  block.length = 0;
   if (!block.bytes) {
     block.bytes.reset(new (std::nothrow) unsigned char[kBlockSize]);
     if (!block.bytes) {
       return nullptr;
     }
-    cached_bytes_ += kBlockSize;
   }
   if (std::fseek(stream_, static_cast<long>(index * kBlockSize), SEEK_SET) != 0) {
     return nullptr;
   }
   block.length = std::fread(block.bytes.get(), 1, static_cast<std::size_t>(kBlockSize), stream_);
+  block.index = index;
   return block.length > 0 ? &block : nullptr;
 }
 
@@ -327,10 +329,10 @@ bool D88Image::ReadSectorHeader(std::int64_t offset, SectorHeader& header) {
   unsigned char copy[kSectorHeaderSize];
   const unsigned char* bytes = nullptr;
   if (offset >= 0 && offset < file_size_) {
-    const Block& block = blocks_[static_cast<std::size_t>(offset / kBlockSize)];
+    const Block* block = CachedBlock(offset / kBlockSize);
     const auto within = static_cast<std::size_t>(offset % kBlockSize);
-    if (block.length >= within + kSectorHeaderSize) {
-      bytes = block.bytes.get() + within;
+    if (block != nullptr && block->length >= within + kSectorHeaderSize) {
+      bytes = block->bytes.get() + within;
     }
   }
   if (bytes == nullptr) {

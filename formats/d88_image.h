@@ -42,13 +42,14 @@ class D88Image : public DiskImage {
   static constexpr int kSectorHeaderSize = 16;
   static constexpr int kNameLength = 16;
   static constexpr int kMaxSizeCode = 8;  // 32 KiB, the largest a 16-bit data size holds
-  // The bytes the reader has read stay in blocks of this size, up to
-  // kMaxCachedBytes, so that reading a track again, or the data of a sector
-  // of a parsed track, does not go back to the operating system.
-  static constexpr std::int64_t kBlockSize = std::int64_t{16} << 10;
-  static constexpr std::int64_t kMaxCachedBytes = std::int64_t{128} << 20;
+  // The file is read in blocks of this size, kept in kBlockSlots slots by
+  // block index, so that the sector headers of a track are taken in place
+  // and the data of its sectors read again from memory; the same slots are
+  // used again and again however large the file.
+  static constexpr std::int64_t kBlockSize = std::int64_t{64} << 10;
+  static constexpr std::size_t kBlockSlots = 64;
   // Parsed tracks are kept up to this many sectors in all.
-  static constexpr std::size_t kMaxCachedSectors = std::size_t{4} << 20;
+  static constexpr std::size_t kMaxCachedSectors = std::size_t{1} << 18;
 
   D88Image() = default;
   ~D88Image() override;
@@ -104,6 +105,7 @@ class D88Image : public DiskImage {
   };
 
   struct Block {
+    std::int64_t index = -1;  // which block of the file the slot holds
     std::unique_ptr<unsigned char[]> bytes;
     std::size_t length = 0;  // 0 = not read yet
   };
@@ -119,6 +121,7 @@ class D88Image : public DiskImage {
 
   void Close();
   const Block* LoadBlock(std::int64_t index);
+  const Block* CachedBlock(std::int64_t index) const;
   std::size_t ReadAt(std::int64_t offset, unsigned char* dest, std::size_t length);
   bool ReadSectorHeader(std::int64_t offset, SectorHeader& header);
   std::int64_t TrackStart(int disk, int track) const;
@@ -127,7 +130,6 @@ class D88Image : public DiskImage {
   std::FILE* stream_ = nullptr;
   std::int64_t file_size_ = 0;
   std::vector<Block> blocks_;
-  std::int64_t cached_bytes_ = 0;
   std::vector<Header> disks_;
   // How the walk over the disks ended.
   std::optional<std::int64_t> bytes_after_;
