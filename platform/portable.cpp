@@ -21,6 +21,9 @@
 #else
 #include <unistd.h>
 #endif
+#ifdef __linux__
+#include <sys/random.h>
+#endif
 
 namespace {
 
@@ -41,11 +44,20 @@ std::string::size_type FolderEnd(const std::string& path) {
 // some systems; the clock keeps names apart there, and the exclusive create
 // and its retries keep a clash harmless.
 std::string RandomPart() {
-  std::random_device device;
   const auto now =
       static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-  std::uint64_t value =
-      (static_cast<std::uint64_t>(device()) << 32U) ^ device() ^ (now * 0x9E3779B97F4A7C15ULL);
+  std::uint64_t random = 0;
+#ifdef __linux__
+  // One system call; a std::random_device costs more to set up than the
+  // whole rest of writing a small file.
+  if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+    random = 0;
+  }
+#else
+  std::random_device device;
+  random = static_cast<std::uint64_t>(device()) << 32U ^ device();
+#endif
+  std::uint64_t value = random ^ (now * 0x9E3779B97F4A7C15ULL);
   static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
   std::string part;
   for (int i = 0; i < 8; ++i) {
