@@ -46,8 +46,8 @@ class D88Image : public DiskImage {
   // block index, so that the sector headers of a track are taken in place
   // and the data of its sectors read again from memory; the same slots are
   // used again and again however large the file.
-  static constexpr std::int64_t kBlockSize = std::int64_t{64} << 10;
-  static constexpr std::size_t kBlockSlots = 64;
+  static constexpr std::int64_t kBlockSize = std::int64_t{16} << 10;
+  static constexpr std::size_t kBlockSlots = 256;
   // Parsed tracks are kept up to this many sectors in all.
   static constexpr std::size_t kMaxCachedSectors = std::size_t{1} << 18;
 
