@@ -177,11 +177,14 @@ bool CutFile(Run& run, DiskImage& image, int disk, const Cut& cut) {
          "replaces the file cut from " + earlier->second +
              " earlier in this run; use -d to keep each disk's files apart");
   }
-  run.written[path] = run.source;
-  if (run.dryRun ||
-      !WriteWholeFile(run, name, reading.run.bytes.data() + reading.from, reading.size)) {
+  if (run.dryRun) {
+    run.written[path] = run.source;
     return false;
   }
+  if (!WriteWholeFile(run, name, reading.run.bytes.data() + reading.from, reading.size)) {
+    return false;
+  }
+  run.written[path] = run.source;
   ++run.filesWritten;
   return true;
 }

@@ -294,10 +294,13 @@ int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
 
   // Where the files went, for a person watching.
   if (!options.quiet && run.filesWritten > 0 && KindOfStream(console.err) != StreamKind::File) {
-    const std::string where = base.empty() ? "." : base.substr(0, base.size() - 1);
+    std::string where = "'" + (base.empty() ? "." : base.substr(0, base.size() - 1)) + "'";
+    if (base.empty() && place == RunPlace::BesideEachImage) {
+      where = "folders beside the images";
+    }
     PrintError(run, std::to_string(run.filesWritten) +
                         (run.filesWritten == 1 ? " file" : " files") + " written " +
-                        (options.perDisk ? "in folders under '" : "into '") + where + "'; " +
+                        (options.perDisk ? "in folders under " : "into ") + where + "; " +
                         (run.warnings == 0 ? std::string("no warnings")
                                            : std::to_string(run.warnings) +
                                                  (run.warnings == 1 ? " warning" : " warnings")) +

@@ -235,32 +235,29 @@ std::optional<FileIdentity> IdentifyFile(const char* path) {
   return identity;
 }
 
-std::FILE* CreateTemporaryBeside(const std::string& target, std::string& name) {
-  const std::string folder = target.substr(0, FolderEnd(target));
-  const std::string base = target.substr(FolderEnd(target));
-  for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-    name = folder;
-    name += base;
-    name += '.';
-    name += RandomPart();
-    name += ".zefacut-tmp";
-    const int fd = _wopen(Widen(name).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                          _S_IREAD | _S_IWRITE);
-    if (fd >= 0) {
-      std::FILE* file = _fdopen(fd, "wb");
-      if (file == nullptr) {
-        _close(fd);
-        _wremove(Widen(name).c_str());
-      }
-      return file;
-    }
-    if (errno != EEXIST) {
-      return nullptr;
-    }
+namespace {
+
+// A new file only: an existing one of that name is never taken over.
+std::FILE* CreateNewFile(const std::string& name) {
+  const int fd =
+      _wopen(Widen(name).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+  if (fd < 0) {
+    return nullptr;
   }
-  errno = EEXIST;
-  return nullptr;
+  std::FILE* file = _fdopen(fd, "wb");
+  if (file == nullptr) {
+    const int error = errno;
+    _close(fd);
+    _wremove(Widen(name).c_str());
+    errno = error;
+  }
+  return file;
 }
+
+// Windows has no convention of hidden names.
+constexpr char kTemporaryPrefix[] = "";
+
+}  // namespace
 
 #else
 
@@ -327,33 +324,46 @@ std::optional<FileIdentity> IdentifyFile(const char* path) {
   return identity;
 }
 
+namespace {
+
+// A new file only: an existing one of that name is never taken over.
+std::FILE* CreateNewFile(const std::string& name) {
+  const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    return nullptr;
+  }
+  std::FILE* file = fdopen(fd, "wb");
+  if (file == nullptr) {
+    const int error = errno;
+    close(fd);
+    std::remove(name.c_str());
+    errno = error;
+  }
+  return file;
+}
+
+// A name that directory listings leave out.
+constexpr char kTemporaryPrefix[] = ".";
+
+}  // namespace
+
+#endif
+
 std::FILE* CreateTemporaryBeside(const std::string& target, std::string& name) {
   const std::string folder = target.substr(0, FolderEnd(target));
   const std::string base = target.substr(FolderEnd(target));
   for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
     name = folder;
-    name += '.';
+    name += kTemporaryPrefix;
     name += base;
     name += '.';
     name += RandomPart();
     name += ".zefacut-tmp";
-    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      std::FILE* file = fdopen(fd, "wb");
-      if (file == nullptr) {
-        const int error = errno;
-        close(fd);
-        std::remove(name.c_str());
-        errno = error;
-      }
+    std::FILE* file = CreateNewFile(name);
+    if (file != nullptr || errno != EEXIST) {
       return file;
-    }
-    if (errno != EEXIST) {
-      return nullptr;
     }
   }
   errno = EEXIST;
   return nullptr;
 }
-
-#endif
