@@ -24,18 +24,20 @@ __attribute__((format(printf, 1, 2)))
 #endif
 std::string
 Format(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): printf-checked
-  std::va_list args;
+  va_list args;
   va_start(args, format);
-  std::va_list again;
-  va_copy(again, args);
+  // The analyzer loses track of va_start across calls here.
+  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
   const int length = std::vsnprintf(nullptr, 0, format, args);
   va_end(args);
   std::string text;
   if (length > 0) {
     text.assign(static_cast<std::size_t>(length), '\0');
-    std::vsnprintf(text.data(), text.size() + 1, format, again);
+    va_start(args, format);
+    // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized)
+    std::vsnprintf(text.data(), text.size() + 1, format, args);
+    va_end(args);
   }
-  va_end(again);
   return text;
 }
 
