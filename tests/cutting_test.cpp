@@ -231,8 +231,8 @@ TEST(CuttingTest, AbsentTrackSkipsTheFilesStartingThereAndShortensTheOneRunningI
 }
 
 // FMSE's run (497 + 3124 bytes from track 12 sector 5) stops at sector 7,
-// after FMBGM's longer run has filled the read buffer with other bytes: the
-// file gets only what its own run delivered.
+// after FMBGM's longer run has read other bytes: the file gets only what its
+// own run delivered, never bytes of an earlier read.
 TEST(CuttingTest, RunStoppedByAMissingSectorWritesOnlyWhatItRead) {
   const struct {
     const char* what;

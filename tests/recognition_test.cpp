@@ -314,10 +314,10 @@ DiskSpec WithShortIdSector(DiskSpec disk, const std::string& text) {
   return disk;
 }
 
-// Disk 0 leaves its signature sector in the tool's read buffer (none of its
+// Disk 0's signature sector is read just before disk 1's (none of disk 0's
 // cuts finds anything to read); disk 1's own read of that sector delivers
-// less than a whole sector. Disk 1 must not be taken for disk 0's kind, nor
-// for a kind its short sector names.
+// less than a whole sector. Disk 1 must not be taken for disk 0's kind by
+// bytes left from that earlier read, nor for a kind its short sector names.
 TEST_F(RecognitionTest, ShortSignatureReadRecognisesNothing) {
   struct Case {
     const char* what;
