@@ -22,9 +22,10 @@ void ReportWriteError(Run& run, const char* name, const char* reason) {
 bool WriteWholeFile(Run& run, const char* name, const unsigned char* data, std::size_t size) {
   const std::string path = run.outputFolder + name;
   // Renaming over the image would destroy it, under whatever name it goes.
-  if (run.image) {
+  if (!run.images.empty()) {
     const std::optional<FileIdentity> existing = IdentifyFile(path.c_str());
-    if (existing && *existing == *run.image) {
+    if (existing &&
+        std::find(run.images.begin(), run.images.end(), *existing) != run.images.end()) {
       ReportWriteError(run, name, "it is the image being read");
       return false;
     }

@@ -151,7 +151,6 @@ bool CutImage(Run& run, const std::string& path, const std::string& base, bool p
     ++run.failures;
     return false;
   }
-  run.image = IdentifyFile(path.c_str());
   const int diskCount = image->DiskCount();
   for (int disk = 0; disk < diskCount; ++disk) {
     const Recognition recognition = RecogniseDisk(*image, disk);
@@ -278,6 +277,13 @@ int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
     }
     if (!MakeFolder(run, base)) {
       return 1;
+    }
+  }
+  // Every image of the run is kept from being written over, the ones already
+  // cut as much as the one being read.
+  for (const std::string& path : images) {
+    if (const std::optional<FileIdentity> identity = IdentifyFile(path.c_str())) {
+      run.images.push_back(*identity);
     }
   }
   std::set<std::string> folders;

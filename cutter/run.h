@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/portable.h"
 
@@ -39,8 +40,8 @@ struct Run {
   // lines.
   bool dryRun = false;
   bool quiet = false;
-  // The image being read, which no output file may replace.
-  std::optional<FileIdentity> image;
+  // The images of the run, which no output file may replace.
+  std::vector<FileIdentity> images;
   // The disk being cut, in words: "ZEFA LOMRI 2 Disk B (disk 3 of game.d88)".
   std::string source;
   // Every file written in this run, by path, with the disk it came from.

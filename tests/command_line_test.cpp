@@ -338,3 +338,25 @@ TEST(CommandLineTest, JapaneseNamesOfImagesAndFolders) {
 }
 
 }  // namespace
+
+namespace {
+
+// An image already cut in the run is kept from being written over as much as
+// the one being read.
+TEST(CommandLineTest, NoImageOfTheRunIsWrittenOver) {
+  ScratchDir dir;
+  const Bytes first = BuildImage({KnownDisk(2, 1)});
+  ASSERT_TRUE(WriteFileBytes(dir.File("PROG"), first));
+  ASSERT_TRUE(WriteFileBytes(dir.File("b.d88"), BuildImage({KnownDisk(5, 2)})));
+  const ToolResult result = RunTool(dir, {"PROG", "b.d88"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, kRecognitionMessages[2] + "cutting ... PROG\n" + kRecognitionMessages[5] +
+                            "cutting ... PROG\n");
+  EXPECT_EQ(result.err,
+            "error: cannot write PROG: it is the image being read\n"
+            "error: cannot write PROG: it is the image being read\n");
+  EXPECT_TRUE(FileHolds(dir.File("PROG"), first));
+  EXPECT_EQ(EntriesIn(dir.Path()), (std::set<std::string>{"PROG", "b.d88"}));
+}
+
+}  // namespace
