@@ -138,22 +138,13 @@ std::string DiskFolder(const std::string& base, const std::string& image, const 
   return folder + "/";
 }
 
-// Cuts every disk of one image. False when the image cannot be opened.
-bool CutImage(Run& run, const std::string& path, const std::string& base, bool perDisk,
-              std::set<std::string>& folders) {
-  errno = 0;
-  const std::unique_ptr<DiskImage> image = OpenImage(path.c_str());
-  if (!image) {
-    const int error = errno != 0 ? errno : ENOENT;
-    std::fflush(run.console.out);
-    WriteText(run.console.err, run.console.errForm, kOpenFailed, kOpenFailedUtf8);
-    PrintError(run, "error: cannot open '" + path + "': " + std::strerror(error) + "\n");
-    ++run.failures;
-    return false;
-  }
-  const int diskCount = image->DiskCount();
+// Cuts every disk of an opened image; `name` names the image in messages
+// and folders: its path, or an archive's path and the member's name.
+void CutDisks(Run& run, DiskImage& image, const std::string& name, const std::string& base,
+              bool perDisk, std::set<std::string>& folders) {
+  const int diskCount = image.DiskCount();
   for (int disk = 0; disk < diskCount; ++disk) {
-    const Recognition recognition = RecogniseDisk(*image, disk);
+    const Recognition recognition = RecogniseDisk(image, disk);
     const KnownDiskRow* known = FindKnownDisk(recognition.kind);
     if (known == nullptr) {
       std::fflush(run.console.out);
@@ -164,31 +155,55 @@ bool CutImage(Run& run, const std::string& path, const std::string& base, bool p
               std::string(known->title) + kOf + known->disk + kRecognised,
               std::string(known->title) + kOfUtf8 + known->disk + kRecognisedUtf8);
     if (recognition.flags != 0) {
-      Warn(run, path, MarkedSectorNote(recognition.sector, recognition.flags));
+      Warn(run, name, MarkedSectorNote(recognition.sector, recognition.flags));
     }
     run.source = std::string(known->title) + " " + known->disk + " (disk " + std::to_string(disk) +
-                 " of " + path + ")";
+                 " of " + name + ")";
     run.outputFolder = base;
     if (perDisk && known->cutCount > 0) {
-      run.outputFolder = DiskFolder(base, path, *known, folders);
+      run.outputFolder = DiskFolder(base, name, *known, folders);
       if (!MakeFolder(run, run.outputFolder)) {
         continue;
       }
     }
-    RunCutList(run, *image, disk, recognition.kind);
+    RunCutList(run, image, disk, recognition.kind);
   }
-  const ImageInfo info = image->DescribeImage();
+  const ImageInfo info = image.DescribeImage();
   if (info.zeroSizeDisk) {
-    Warn(run, path,
+    Warn(run, name,
          "disk " + std::to_string(*info.zeroSizeDisk) +
              " has a size of 0; no disk after it can be found");
   }
   if (info.diskLimit) {
-    Warn(run, path, "only the first " + std::to_string(*info.diskLimit) + " disks were read");
+    Warn(run, name, "only the first " + std::to_string(*info.diskLimit) + " disks were read");
   }
   if (diskCount == 0) {
-    Warn(run, path, "no disk found");
+    Warn(run, name, "no disk found");
   }
+}
+
+// Says why an image could not be opened: the system's reason for a file
+// that cannot be read, or what its content is. Counts a failure.
+void OpenFailed(Run& run, const std::string& name, const OpenedImage& opened) {
+  std::fflush(run.console.out);
+  if (opened.error != 0) {
+    WriteText(run.console.err, run.console.errForm, kOpenFailed, kOpenFailedUtf8);
+    PrintError(run, "error: cannot open '" + name + "': " + std::strerror(opened.error) + "\n");
+  } else {
+    PrintError(run, "error: " + name + ": " + opened.message + "\n");
+  }
+  ++run.failures;
+}
+
+// Cuts every disk of one image file. False when the image cannot be opened.
+bool CutImage(Run& run, const std::string& path, const std::string& base, bool perDisk,
+              std::set<std::string>& folders) {
+  const OpenedImage opened = OpenImage(path.c_str());
+  if (!opened.image) {
+    OpenFailed(run, path, opened);
+    return false;
+  }
+  CutDisks(run, *opened.image, path, base, perDisk, folders);
   return true;
 }
 

@@ -1,6 +1,7 @@
 // d88info [--json] IMAGE: lists the disks of a disk image, the sector IDs of
 // their tracks, and what zefacut makes of each disk.
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,11 +20,16 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string& path = arguments.back();
-  const std::unique_ptr<DiskImage> image = OpenImage(path.c_str());
-  if (!image) {
-    std::fprintf(stderr, "error: cannot open %s\n", path.c_str());
+  const OpenedImage opened = OpenImage(path.c_str());
+  if (!opened.image) {
+    if (opened.error != 0) {
+      std::fprintf(stderr, "error: cannot open %s: %s\n", path.c_str(), std::strerror(opened.error));
+    } else {
+      std::fprintf(stderr, "error: %s: %s\n", path.c_str(), opened.message.c_str());
+    }
     return 1;
   }
+  DiskImage* image = opened.image.get();
   const auto print = [](const std::string& line) {
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fputc('\n', stdout);

@@ -93,6 +93,15 @@ class Track {
   std::vector<std::uint32_t> index_;
 };
 
+// The shape of a disk as a format's header claims it. Fields the header does
+// not give stay empty.
+struct ClaimedGeometry {
+  std::optional<int> cylinders;
+  std::optional<int> heads;
+  std::optional<int> sectorsPerTrack;
+  std::optional<int> sectorSize;
+};
+
 // What the image records about a disk as a whole, for listings. Fields a
 // format does not have stay empty.
 struct DiskInfo {
@@ -102,6 +111,7 @@ struct DiskInfo {
   std::optional<std::uint32_t> sizeField;  // the size the header gives
   // The location the image records for each track index; 0 = no track.
   std::vector<std::int64_t> trackLocations;
+  ClaimedGeometry claimed;
 };
 
 // What the image file says as a whole.

@@ -1,11 +1,11 @@
 #include "formats/d88_image.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 
 #include "disk/le_fields.h"
-#include "platform/portable.h"
 
 namespace {
 
@@ -55,15 +55,47 @@ constexpr SectorFlags FlagsOf(unsigned deletedMark, unsigned status) {
 
 bool IsByte(int value) { return value >= 0 && value <= 255; }
 
+constexpr unsigned kMediaTypes[] = {0x00, 0x10, 0x20, 0x30, 0x40};
+
+// A D88 header is plausible when its media byte is one the format names, its
+// size field lies between a bare header and the file's size, and its first
+// track starts after the track table and inside that size. Only a file of a
+// raw image's exact size weighs this against another reading: whatever no
+// format claims is read as D88 anyway.
+Confidence IdentifyD88(const ImageProbe& probe) {
+  if (probe.length < static_cast<std::size_t>(D88Image::kHeaderSize)) {
+    return kNotThisFormat;
+  }
+  const std::uint32_t size = LoadLe32(probe.head + kDiskSizeOffset);
+  const std::uint32_t firstTrack = LoadLe32(probe.head + kTrackTableOffset);
+  const unsigned media = probe.head[kMediaTypeOffset];
+  const bool knownMedia = std::find(std::begin(kMediaTypes), std::end(kMediaTypes), media) !=
+                          std::end(kMediaTypes);
+  const bool plausible = knownMedia && size >= static_cast<std::uint32_t>(D88Image::kHeaderSize) &&
+                         size <= static_cast<std::uint64_t>(probe.size) &&
+                         firstTrack >= kTrackTableOffset && firstTrack < size;
+  return plausible ? kPlausibleHeader : kNotThisFormat;
+}
+
+LoadResult LoadD88(std::unique_ptr<ByteSource> source) {
+  LoadResult result;
+  auto image = std::make_unique<D88Image>();
+  if (!image->Open(std::move(source))) {
+    result.systemError = errno != 0 ? errno : EIO;
+    return result;
+  }
+  result.image = std::move(image);
+  return result;
+}
+
 }  // namespace
+
+const ImageFormat kD88Format = {"D88", IdentifyD88, LoadD88};
 
 D88Image::~D88Image() { Close(); }
 
 void D88Image::Close() {
-  if (stream_ != nullptr) {
-    std::fclose(stream_);
-    stream_ = nullptr;
-  }
+  source_.reset();
   file_size_ = 0;
   blocks_.clear();
   blocks_.shrink_to_fit();
@@ -76,24 +108,27 @@ void D88Image::Close() {
 }
 
 bool D88Image::Open(const char* path) {
-  Close();
   if (path == nullptr) {
+    Close();
     media_type_ = -1;
     return true;
   }
-  stream_ = OpenFile(path, "rb");
-  if (stream_ == nullptr) {
+  return Open(OpenFileSource(path));
+}
+
+bool D88Image::Open(std::unique_ptr<ByteSource> source) {
+  Close();
+  if (!source) {
     return false;
   }
+  source_ = std::move(source);
   // A disk selected in an earlier image means nothing in this one.
   selected_ = -1;
   disk_offset_ = -1;
   disk_size_ = 0;
   media_type_ = -1;
   std::memset(name_, 0, sizeof name_);
-  // The blocks are the buffer: each is read straight into place.
-  static_cast<void>(std::setvbuf(stream_, nullptr, _IONBF, 0));
-  const long size = std::fseek(stream_, 0, SEEK_END) == 0 ? std::ftell(stream_) : -1L;
+  const std::int64_t size = source_->Size();
   if (size < 0) {
     Close();
     return false;
@@ -142,8 +177,9 @@ bool D88Image::Open(const char* path) {
   // A short read at the end of the file ends the directory; anything else
   // (a directory given as the path, a failing device) means the file cannot
   // be read at all.
-  if (std::ferror(stream_) != 0) {
+  if (const int error = source_->Error(); error != 0) {
     Close();
+    errno = error;
     return false;
   }
   return true;
@@ -178,7 +214,7 @@ DiskInfo D88Image::Describe(int disk) const {
 // Where the first sector header of a track lies in the file; -1 for a track
 // out of range, absent, or recorded outside its disk.
 std::int64_t D88Image::TrackStart(int disk, int track) const {
-  if (stream_ == nullptr || disk < 0 || disk >= DiskCount() || track < 0 || track >= kMaxTracks) {
+  if (!source_ || disk < 0 || disk >= DiskCount() || track < 0 || track >= kMaxTracks) {
     return -1;
   }
   const Header& header = disks_[static_cast<std::size_t>(disk)];
@@ -246,14 +282,14 @@ std::shared_ptr<const Track> D88Image::ParseTrack(std::int64_t start) {
 }
 
 std::size_t D88Image::ReadData(const Sector& sector, unsigned char* dest, std::size_t length) {
-  if (dest == nullptr || stream_ == nullptr) {
+  if (dest == nullptr || !source_) {
     return 0;
   }
   return ReadAt(sector.location, dest, std::min<std::size_t>(length, sector.size));
 }
 
 bool D88Image::SelectDisk(int index) {
-  if (stream_ == nullptr) {
+  if (!source_) {
     return false;
   }
   selected_ = -1;
@@ -297,10 +333,8 @@ const D88Image::Block* D88Image::LoadBlock(std::int64_t index) {
       return nullptr;
     }
   }
-  if (std::fseek(stream_, static_cast<long>(index * kBlockSize), SEEK_SET) != 0) {
-    return nullptr;
-  }
-  block.length = std::fread(block.bytes.get(), 1, static_cast<std::size_t>(kBlockSize), stream_);
+  block.length =
+      source_->ReadAt(index * kBlockSize, block.bytes.get(), static_cast<std::size_t>(kBlockSize));
   block.index = index;
   return block.length > 0 ? &block : nullptr;
 }

@@ -27,13 +27,14 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <map>
 #include <memory>
 #include <optional>
 #include <vector>
 
 #include "disk/model.h"
+#include "formats/byte_source.h"
+#include "formats/image_format.h"
 
 class D88Image : public DiskImage {
  public:
@@ -57,6 +58,9 @@ class D88Image : public DiskImage {
   // Opens the image and finds its disks; a null path closes the image.
   // False when the file cannot be opened or cannot be read as a file.
   bool Open(const char* path);
+  // Opens the image held by a source (a file, or an archive member in
+  // memory); false for a null source or one that cannot be read.
+  bool Open(std::unique_ptr<ByteSource> source);
 
   // The neutral model.
   ImageInfo DescribeImage() const override;
@@ -127,7 +131,7 @@ class D88Image : public DiskImage {
   std::int64_t TrackStart(int disk, int track) const;
   std::shared_ptr<const Track> ParseTrack(std::int64_t start);
 
-  std::FILE* stream_ = nullptr;
+  std::unique_ptr<ByteSource> source_;
   std::int64_t file_size_ = 0;
   std::vector<Block> blocks_;
   std::vector<Header> disks_;
@@ -150,5 +154,7 @@ class D88Image : public DiskImage {
   std::int32_t media_type_ = -1;
   char name_[kNameLength + 1] = {};
 };
+
+extern const ImageFormat kD88Format;
 
 #endif  // ZEFACUT_FORMATS_D88_IMAGE_H

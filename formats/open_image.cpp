@@ -1,11 +1,99 @@
 #include "formats/open_image.h"
 
-#include "formats/d88_image.h"
+#include <algorithm>
 
-std::unique_ptr<DiskImage> OpenImage(const char* path) {
-  auto d88 = std::make_unique<D88Image>();
-  if (!d88->Open(path)) {
-    return nullptr;
+#include "formats/d88_image.h"
+#include "formats/dim_image.h"
+#include "formats/fdd_image.h"
+#include "formats/fdi_image.h"
+#include "formats/hfe_image.h"
+#include "formats/imd_image.h"
+#include "formats/nfd_image.h"
+#include "formats/raw_image.h"
+#include "formats/unread_formats.h"
+
+namespace {
+
+// Every format, in the order that settles a tie of confidence.
+const ImageFormat* const kFormats[] = {
+    &kNfdFormat,      &kFddFormat,     &kHfeFormat,      &kImdFormat,    &kDimFormat,
+    &kFdiFormat,      &kScpFormat,     &kKryoFluxFormat, &kTeledisk,     &kIpfFormat,
+    &kMfiFormat,      &kHxcMfmFormat,  &kWozFormat,      &k86fFormat,    &kCpcDskFormat,
+    &kD88Format,      &kRawFormat,
+};
+
+}  // namespace
+
+const ImageFormat* IdentifyImage(const ImageProbe& probe) {
+  const ImageFormat* best = nullptr;
+  Confidence bestConfidence = kNotThisFormat;
+  for (const ImageFormat* format : kFormats) {
+    const Confidence confidence = format->identify(probe);
+    if (confidence > bestConfidence) {
+      best = format;
+      bestConfidence = confidence;
+    }
   }
-  return d88;
+  return best;
+}
+
+OpenedImage OpenImage(const char* path) {
+  errno = 0;
+  std::unique_ptr<ByteSource> source = OpenFileSource(path);
+  if (!source) {
+    OpenedImage opened;
+    opened.error = errno != 0 ? errno : ENOENT;
+    return opened;
+  }
+  return OpenImage(std::move(source));
+}
+
+OpenedImage OpenImage(std::unique_ptr<ByteSource> source) {
+  OpenedImage opened;
+  if (!source) {
+    opened.error = EINVAL;
+    return opened;
+  }
+  unsigned char head[ImageProbe::kHeadSize] = {};
+  ImageProbe probe;
+  probe.head = head;
+  probe.size = source->Size();
+  probe.length = source->ReadAt(0, head, sizeof head);
+  if (source->Error() != 0) {
+    opened.error = source->Error();
+    return opened;
+  }
+  const ImageFormat* format = IdentifyImage(probe);
+  if (format == nullptr) {
+    // What nothing claims is read as D88, as it always was.
+    format = &kD88Format;
+  }
+  if (format->load == nullptr) {
+    opened.message = std::string(format->name) +
+                     " images are not read; convert the disk to D88, a raw image or HFE first";
+    return opened;
+  }
+  LoadResult loaded = format->load(std::move(source));
+  if (!loaded.image) {
+    opened.error = loaded.systemError;
+    if (opened.error == 0) {
+      opened.message = std::string("cannot be read as ") + format->name + ": " + loaded.error;
+    }
+    return opened;
+  }
+  opened.image = std::move(loaded.image);
+  return opened;
+}
+
+bool LoadWhole(ByteSource& source, std::vector<unsigned char>& bytes, LoadResult& failure) {
+  if (source.Size() > kMaxLoadedImageSize) {
+    failure.error = "the file is larger than any image of a floppy disk (" +
+                    std::to_string(source.Size()) + " bytes)";
+    return false;
+  }
+  if (!ReadWhole(source, kMaxLoadedImageSize, bytes)) {
+    failure.systemError = source.Error() != 0 ? source.Error() : EIO;
+    return false;
+  }
+  return true;
 }

@@ -1,14 +1,34 @@
-// Where the format of an image file is chosen: the one place that knows every
-// format reader.
+// Where the format of an image is chosen: the one place that knows every
+// format reader. The choice is made from the content, never from the name.
 #ifndef ZEFACUT_FORMATS_OPEN_IMAGE_H
 #define ZEFACUT_FORMATS_OPEN_IMAGE_H
 
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <string>
 
 #include "disk/model.h"
+#include "formats/byte_source.h"
+#include "formats/image_format.h"
 
-// Opens the image file at `path` as the model of its disks; null when the
-// file cannot be opened or read as a file.
-std::unique_ptr<DiskImage> OpenImage(const char* path);
+struct OpenedImage {
+  std::unique_ptr<DiskImage> image;
+  // When there is no image: the system's error number when the file could
+  // not be opened or read as a file (0 otherwise), and else what to say of
+  // it after "IMAGE: ".
+  int error = 0;
+  std::string message;
+};
+
+// The format a file's content is taken for; null when no format claims it
+// (such a file is read as D88, whatever it holds).
+const ImageFormat* IdentifyImage(const ImageProbe& probe);
+
+// Opens the image file at `path`, or the image a source holds (an archive
+// member), as the model of its disks.
+OpenedImage OpenImage(const char* path);
+OpenedImage OpenImage(std::unique_ptr<ByteSource> source);
 
 #endif  // ZEFACUT_FORMATS_OPEN_IMAGE_H

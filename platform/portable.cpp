@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <random>
 #include <system_error>
 
@@ -105,6 +106,14 @@ std::string Narrow(const wchar_t* wide) {
 
 std::FILE* OpenFile(const char* path, const char* mode) {
   return _wfopen(Widen(path).c_str(), Widen(mode).c_str());
+}
+
+bool SeekFile(std::FILE* stream, std::int64_t offset) {
+  return _fseeki64(stream, offset, SEEK_SET) == 0;
+}
+
+std::int64_t FileLength(std::FILE* stream) {
+  return _fseeki64(stream, 0, SEEK_END) == 0 ? _ftelli64(stream) : -1;
 }
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
@@ -264,6 +273,15 @@ constexpr char kTemporaryPrefix[] = "";
 void UseBinaryStandardStreams() {}
 
 std::FILE* OpenFile(const char* path, const char* mode) { return std::fopen(path, mode); }
+
+bool SeekFile(std::FILE* stream, std::int64_t offset) {
+  return offset <= std::numeric_limits<off_t>::max() &&
+         fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+std::int64_t FileLength(std::FILE* stream) {
+  return fseeko(stream, 0, SEEK_END) == 0 ? static_cast<std::int64_t>(ftello(stream)) : -1;
+}
 
 std::vector<std::string> ProgramArguments(int argc, char** argv) {
   std::vector<std::string> arguments;

@@ -19,6 +19,12 @@ void UseBinaryStandardStreams();
 // opened whatever the system code page.
 std::FILE* OpenFile(const char* path, const char* mode);
 
+// Moves a stream to a byte offset counted in 64 bits, and gives the length of
+// the file a stream reads (-1 when it has none), images of 2 GiB or more
+// included on Windows too.
+bool SeekFile(std::FILE* stream, std::int64_t offset);
+std::int64_t FileLength(std::FILE* stream);
+
 // The program's arguments as UTF-8: on Windows from the Unicode command line
 // (argv holds them in the system code page, where names outside it are
 // lost); elsewhere argv as it is.

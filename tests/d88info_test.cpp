@@ -387,11 +387,15 @@ TEST(D88InfoTest, WithoutOneArgumentPrintsUsage) {
 TEST(D88InfoTest, ReportsAnImageItCannotOpen) {
   Scratch scratch;
   fs::create_directory(scratch.Work() / "folder.d88");
-  for (const char* path : {"missing.d88", "folder.d88"}) {
-    const Result result = scratch.Run({path});
-    EXPECT_EQ(result.status, 1) << path;
-    EXPECT_EQ(result.out, "") << path;
-    EXPECT_EQ(result.err, std::string("error: cannot open ") + path + "\n");
+  const struct {
+    const char* path;
+    const char* reason;
+  } cases[] = {{"missing.d88", "No such file or directory"}, {"folder.d88", "Is a directory"}};
+  for (const auto& c : cases) {
+    const Result result = scratch.Run({c.path});
+    EXPECT_EQ(result.status, 1) << c.path;
+    EXPECT_EQ(result.out, "") << c.path;
+    EXPECT_EQ(result.err, std::string("error: cannot open ") + c.path + ": " + c.reason + "\n");
   }
 }
 

@@ -1,0 +1,105 @@
+#include "formats/byte_source.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/portable.h"
+
+namespace {
+
+class FileSource : public ByteSource {
+ public:
+  FileSource(std::FILE* stream, std::int64_t size) : stream_(stream), size_(size) {}
+  ~FileSource() override { std::fclose(stream_); }
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+
+  std::int64_t Size() const override { return size_; }
+  int Error() const override { return error_; }
+
+  std::size_t ReadAt(std::int64_t offset, unsigned char* dest, std::size_t length) override {
+    if (dest == nullptr || offset < 0 || offset >= size_) {
+      return 0;
+    }
+    length = static_cast<std::size_t>(std::min<std::int64_t>(
+        static_cast<std::int64_t>(std::min<std::size_t>(length, kMaxRead)), size_ - offset));
+    errno = 0;
+    if (!SeekFile(stream_, offset)) {
+      Fail();
+      return 0;
+    }
+    const std::size_t got = std::fread(dest, 1, length, stream_);
+    if (got < length && std::ferror(stream_) != 0) {
+      Fail();
+    }
+    return got;
+  }
+
+ private:
+  // One read takes at most this much; callers ask for blocks far smaller.
+  static constexpr std::size_t kMaxRead = std::size_t{1} << 30;
+
+  void Fail() {
+    if (error_ == 0) {
+      error_ = errno != 0 ? errno : EIO;
+    }
+  }
+
+  std::FILE* stream_;
+  std::int64_t size_;
+  int error_ = 0;
+};
+
+class BytesSource : public ByteSource {
+ public:
+  explicit BytesSource(std::vector<unsigned char> bytes) : bytes_(std::move(bytes)) {}
+
+  std::int64_t Size() const override { return static_cast<std::int64_t>(bytes_.size()); }
+  int Error() const override { return 0; }
+
+  std::size_t ReadAt(std::int64_t offset, unsigned char* dest, std::size_t length) override {
+    if (dest == nullptr || offset < 0 || offset >= Size()) {
+      return 0;
+    }
+    const auto start = static_cast<std::size_t>(offset);
+    const std::size_t count = std::min(length, bytes_.size() - start);
+    std::memcpy(dest, bytes_.data() + start, count);
+    return count;
+  }
+
+ private:
+  std::vector<unsigned char> bytes_;
+};
+
+}  // namespace
+
+std::unique_ptr<ByteSource> OpenFileSource(const char* path) {
+  std::FILE* stream = OpenFile(path, "rb");
+  if (stream == nullptr) {
+    return nullptr;
+  }
+  // Readers keep their own blocks: a second buffer would only copy twice.
+  static_cast<void>(std::setvbuf(stream, nullptr, _IONBF, 0));
+  const std::int64_t size = FileLength(stream);
+  if (size < 0) {
+    const int error = errno != 0 ? errno : EIO;
+    std::fclose(stream);
+    errno = error;
+    return nullptr;
+  }
+  return std::make_unique<FileSource>(stream, size);
+}
+
+std::unique_ptr<ByteSource> MemorySource(std::vector<unsigned char> bytes) {
+  return std::make_unique<BytesSource>(std::move(bytes));
+}
+
+bool ReadWhole(ByteSource& source, std::int64_t limit, std::vector<unsigned char>& bytes) {
+  const std::int64_t size = source.Size();
+  if (size < 0 || size > limit) {
+    return false;
+  }
+  bytes.assign(static_cast<std::size_t>(size), 0);
+  return source.ReadAt(0, bytes.data(), bytes.size()) == bytes.size() || size == 0;
+}

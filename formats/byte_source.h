@@ -1,0 +1,39 @@
+// Where a format reader takes an image's bytes from: a file on disk, or the
+// bytes of an archive member already in memory.
+#ifndef ZEFACUT_FORMATS_BYTE_SOURCE_H
+#define ZEFACUT_FORMATS_BYTE_SOURCE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+class ByteSource {
+ public:
+  ByteSource() = default;
+  virtual ~ByteSource() = default;
+  ByteSource(const ByteSource&) = delete;
+  ByteSource& operator=(const ByteSource&) = delete;
+
+  virtual std::int64_t Size() const = 0;
+  // Copies what the source holds of [offset, offset + length) to dest;
+  // returns the bytes copied, fewer where the source ends or a read fails.
+  virtual std::size_t ReadAt(std::int64_t offset, unsigned char* dest, std::size_t length) = 0;
+  // The system's error number of the first read that failed for another
+  // reason than the end of the bytes; 0 when none did.
+  virtual int Error() const = 0;
+};
+
+// The file at `path`, read unbuffered; null (with errno set) when it cannot
+// be opened or its size cannot be found, as for a folder on some systems.
+std::unique_ptr<ByteSource> OpenFileSource(const char* path);
+
+// Bytes in memory.
+std::unique_ptr<ByteSource> MemorySource(std::vector<unsigned char> bytes);
+
+// The whole of a source in memory, when it holds at most `limit` bytes and
+// reads whole; false otherwise.
+bool ReadWhole(ByteSource& source, std::int64_t limit, std::vector<unsigned char>& bytes);
+
+#endif  // ZEFACUT_FORMATS_BYTE_SOURCE_H

@@ -1,0 +1,11 @@
+#include "formats/imd_image.h"
+
+namespace {
+
+Confidence Identify(const ImageProbe& /*probe*/) { return kNotThisFormat; }
+
+LoadResult Load(std::unique_ptr<ByteSource> /*source*/) { return {nullptr, "not read yet", 0}; }
+
+}  // namespace
+
+const ImageFormat kImdFormat = {"IMD", Identify, Load};

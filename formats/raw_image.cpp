@@ -1,0 +1,11 @@
+#include "formats/raw_image.h"
+
+namespace {
+
+Confidence Identify(const ImageProbe& /*probe*/) { return kNotThisFormat; }
+
+LoadResult Load(std::unique_ptr<ByteSource> /*source*/) { return {nullptr, "not read yet", 0}; }
+
+}  // namespace
+
+const ImageFormat kRawFormat = {"raw", Identify, Load};

@@ -1,0 +1,60 @@
+// The image that the readers of every format but D88 build: disks whose
+// tracks are made once, at load, from the format's own records, over sector
+// data held in memory.
+//
+// A reader loads the file (or the decoded bitstream) into Data(), adds its
+// disks, and sets each track's sectors with Sector::location giving where
+// the sector's data starts in Data() and Sector::size how many bytes of it
+// are there. SetTrack checks that every sector lies inside Data(); a reader
+// need not trust its own arithmetic for that.
+#ifndef ZEFACUT_FORMATS_SECTOR_IMAGE_H
+#define ZEFACUT_FORMATS_SECTOR_IMAGE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "disk/model.h"
+
+class SectorImage : public DiskImage {
+ public:
+  // `format` names the format for messages and listings; it must outlive the
+  // image (a string literal).
+  SectorImage(const char* format, std::int64_t fileSize) : format_(format), file_size_(fileSize) {}
+
+  // The bytes sectors' locations point into.
+  std::vector<unsigned char>& Data() { return data_; }
+  const std::vector<unsigned char>& Data() const { return data_; }
+
+  // Adds a disk with what its header records; returns its index.
+  int AddDisk(DiskInfo info);
+  // Sets the sectors of a track of a disk, in recorded order. A sector
+  // whose data would lie outside Data() keeps only the part inside it (its
+  // size shrinks; recordedSize stays). False for a disk or track out of
+  // range.
+  bool SetTrack(int disk, int track, std::vector<Sector> sectors);
+  // Bytes of the file after what the format's records cover.
+  void SetBytesAfterLastDisk(std::int64_t bytes) { bytes_after_ = bytes; }
+
+  ImageInfo DescribeImage() const override;
+  int DiskCount() const override { return static_cast<int>(disks_.size()); }
+  DiskInfo Describe(int disk) const override;
+  std::shared_ptr<const Track> ReadTrack(int disk, int track) override;
+  std::size_t ReadData(const Sector& sector, unsigned char* dest, std::size_t length) override;
+
+ private:
+  struct Disk {
+    DiskInfo info;
+    std::vector<std::shared_ptr<const Track>> tracks;  // by track index
+  };
+
+  const char* format_;
+  std::int64_t file_size_;
+  std::optional<std::int64_t> bytes_after_;
+  std::vector<unsigned char> data_;
+  std::vector<Disk> disks_;
+};
+
+#endif  // ZEFACUT_FORMATS_SECTOR_IMAGE_H

@@ -1,0 +1,19 @@
+// Formats that are told from their content but not read: flux images and
+// images of formats no reader of the tool handles. A file in one of them gets
+// a clear word instead of being taken for a D88 image.
+#ifndef ZEFACUT_FORMATS_UNREAD_FORMATS_H
+#define ZEFACUT_FORMATS_UNREAD_FORMATS_H
+
+#include "formats/image_format.h"
+
+extern const ImageFormat kScpFormat;
+extern const ImageFormat kKryoFluxFormat;
+extern const ImageFormat kTeledisk;
+extern const ImageFormat kIpfFormat;
+extern const ImageFormat kMfiFormat;
+extern const ImageFormat kHxcMfmFormat;
+extern const ImageFormat kWozFormat;
+extern const ImageFormat k86fFormat;
+extern const ImageFormat kCpcDskFormat;
+
+#endif  // ZEFACUT_FORMATS_UNREAD_FORMATS_H

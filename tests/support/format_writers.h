@@ -1,0 +1,48 @@
+// Writers of every image format the tool reads, each from the same in-memory
+// disk the D88 builder takes (DiskSpec), for tests that hold the readers of
+// all formats to one another, and for the fuzz seeds and the benchmark.
+//
+// A writer lays out what its format can hold of the disk: the flat formats
+// (raw, FDI, DIM) hold the 2HD geometry of the known disks only, 77
+// cylinders x 2 heads x 8 sectors of 1024 bytes, with sector R of track T at
+// its place (a sector the disk lacks is written as zeros); the formats with
+// sector maps (NFD, FDD, IMD) and the bitstream format (HFE) hold each
+// track's sectors in recorded order with their IDs and what they can record
+// of the flags.
+#ifndef ZEFACUT_TESTS_SUPPORT_FORMAT_WRITERS_H
+#define ZEFACUT_TESTS_SUPPORT_FORMAT_WRITERS_H
+
+#include <string>
+#include <vector>
+
+#include "tests/support/image_builder.h"
+
+enum class WrittenFormat { kD88, kRaw, kFdi, kDim, kNfd0, kNfd1, kFdd, kImd, kHfe1, kHfe3 };
+
+// The 2HD geometry of the flat formats.
+constexpr int kFlatCylinders = 77;
+constexpr int kFlatHeads = 2;
+constexpr int kFlatSectors = 8;
+constexpr int kFlatSectorSize = 1024;
+constexpr int kFlatTracks = kFlatCylinders * kFlatHeads;
+
+Bytes BuildRaw(const DiskSpec& disk);
+Bytes BuildFdi(const DiskSpec& disk);
+Bytes BuildDim(const DiskSpec& disk);
+Bytes BuildNfd(const DiskSpec& disk, int revision);
+Bytes BuildFdd(const DiskSpec& disk);
+Bytes BuildImd(const DiskSpec& disk);
+Bytes BuildHfe(const DiskSpec& disk, int revision);
+
+// The disk in a format, by the writer above (D88: BuildImage of the one disk).
+Bytes BuildInFormat(WrittenFormat format, const DiskSpec& disk);
+
+struct WrittenFormatName {
+  WrittenFormat format;
+  const char* name;       // as the tool names the format it read
+  const char* extension;  // a usual file extension, with the dot
+};
+// Every format, D88 first.
+extern const std::vector<WrittenFormatName> kWrittenFormats;
+
+#endif  // ZEFACUT_TESTS_SUPPORT_FORMAT_WRITERS_H
