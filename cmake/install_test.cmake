@@ -59,7 +59,7 @@ endif()
 execute_process(COMMAND ${LAUNCHER} "${d88info}" ../sample.d88
   WORKING_DIRECTORY "${WORK_DIR}/run"
   RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
-if(NOT status EQUAL 0 OR NOT err STREQUAL "" OR NOT out MATCHES "^disks: 9\n")
+if(NOT status EQUAL 0 OR NOT err STREQUAL "" OR NOT out MATCHES "^format: D88, [0-9]+ bytes\ndisks: 9\n")
   message(FATAL_ERROR "d88info on the sample image: status ${status}, stderr '${err}'")
 endif()
 # The version the program gives is the package's.

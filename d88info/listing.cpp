@@ -241,10 +241,16 @@ struct Geometry {
   int sectors = 0;
   int size = 0;
   const char* kind = "";
+  // Cylinders up to the last that holds sectors, and heads: 2 when any odd
+  // track holds sectors.
+  int cylinders = 0;
+  int heads = 0;
 };
 
 Geometry GeometryOf(DiskImage& image, int disk) {
   int tracks = 0;
+  int lastTrack = 0;
+  int heads = 1;
   std::map<std::size_t, int> counts;
   std::map<std::size_t, int> sizes;
   for (int track = 0; track < DiskImage::kMaxTracks; ++track) {
@@ -253,6 +259,8 @@ Geometry GeometryOf(DiskImage& image, int disk) {
       continue;
     }
     ++tracks;
+    lastTrack = track;
+    heads = track % 2 == 1 ? 2 : heads;
     ++counts[sectors->Sectors().size()];
     for (const Sector& sector : sectors->Sectors()) {
       ++sizes[sector.id.n <= 8 ? std::size_t{128} << sector.id.n : 0];
@@ -272,7 +280,45 @@ Geometry GeometryOf(DiskImage& image, int disk) {
   // 18 x 512); double-density disks have 40 or 80 cylinders.
   constexpr std::size_t kHighDensityTrack = 6656;
   const char* kind = count * size >= kHighDensityTrack ? "2HD" : tracks > 100 ? "2DD" : "2D";
-  return {tracks, static_cast<int>(count), static_cast<int>(size), kind};
+  return {tracks, static_cast<int>(count), static_cast<int>(size), kind, lastTrack / 2 + 1, heads};
+}
+
+// "77 cylinders, 2 heads, 8 sectors of 1024 bytes", leaving out what is not
+// known.
+std::string ShapeText(std::optional<int> cylinders, std::optional<int> heads,
+                      std::optional<int> sectors, std::optional<int> size) {
+  std::string text;
+  const auto add = [&text](const std::string& part) { text += (text.empty() ? "" : ", ") + part; };
+  if (cylinders) {
+    add(Format("%d cylinder%s", *cylinders, *cylinders == 1 ? "" : "s"));
+  }
+  if (heads) {
+    add(Format("%d head%s", *heads, *heads == 1 ? "" : "s"));
+  }
+  if (sectors) {
+    add(Format("%d sector%s", *sectors, *sectors == 1 ? "" : "s") +
+        (size ? Format(" of %d bytes", *size) : std::string()));
+  } else if (size) {
+    add(Format("sectors of %d bytes", *size));
+  }
+  return text;
+}
+
+// The geometry the tracks show, beside what the header claims where the
+// format's header claims one.
+std::string GeometryLine(DiskImage& image, int disk, const DiskInfo& info) {
+  const Geometry found = GeometryOf(image, disk);
+  std::string line = "  geometry: ";
+  line += found.tracks == 0
+              ? std::string("no sectors")
+              : ShapeText(found.cylinders, found.heads, found.sectors, found.size);
+  const ClaimedGeometry& claimed = info.claimed;
+  const std::string claims =
+      ShapeText(claimed.cylinders, claimed.heads, claimed.sectorsPerTrack, claimed.sectorSize);
+  if (!claims.empty()) {
+    line += "; the header claims " + claims;
+  }
+  return line;
 }
 
 std::string GeometryText(DiskImage& image, int disk) {
@@ -327,8 +373,9 @@ std::string JsonOptional(const std::optional<T>& value) {
 
 void ListImage(DiskImage& image, const std::function<void(const std::string&)>& emit) {
   const int disks = image.DiskCount();
-  emit(Format("disks: %d", disks));
   const ImageInfo about = image.DescribeImage();
+  emit(Format("format: %s, %lld bytes", about.format, static_cast<long long>(about.fileSize)));
+  emit(Format("disks: %d", disks));
   if (about.zeroSizeDisk) {
     emit(Format("disk %d has a size of 0: no disk after it can be found", *about.zeroSizeDisk));
   }
@@ -355,6 +402,7 @@ void ListImage(DiskImage& image, const std::function<void(const std::string&)>& 
     } else {
       emit("  " + GeometryText(image, disk));
     }
+    emit(GeometryLine(image, disk, info));
     ListTracks(image, disk, info, emit);
     ListVerdict(image, disk, emit);
   }
@@ -381,9 +429,14 @@ void ListImageJson(DiskImage& image, const std::function<void(const std::string&
     emit("      \"media\": " + JsonOptional(info.mediaType) + ",");
     emit(
         Format("      \"geometry\": {\"tracks\": %d, \"sectors\": %d, \"size\": %d, "
-               "\"kind\": %s},",
+               "\"kind\": %s, \"cylinders\": %d, \"heads\": %d},",
                geometry.tracks, geometry.sectors, geometry.size,
-               geometry.tracks == 0 ? "null" : JsonString(geometry.kind).c_str()));
+               geometry.tracks == 0 ? "null" : JsonString(geometry.kind).c_str(),
+               geometry.cylinders, geometry.heads));
+    emit("      \"claimed\": {\"cylinders\": " + JsonOptional(info.claimed.cylinders) +
+         ", \"heads\": " + JsonOptional(info.claimed.heads) +
+         ", \"sectors\": " + JsonOptional(info.claimed.sectorsPerTrack) +
+         ", \"size\": " + JsonOptional(info.claimed.sectorSize) + "},");
     emit("      \"tracks\": [");
     std::string pending;
     for (int track = 0; track < DiskImage::kMaxTracks; ++track) {

@@ -143,17 +143,19 @@ TEST(D88InfoTest, ListsTheSampleImage) {
       {"offset: 1202208 (0x125820)", "zefacut: recognises ZEFA LOMRI 3 Disk B"},
       {"offset: 1402576 (0x1566D0)", "zefacut: recognises ZEFA LOMRI 3 User Disk"},
   };
-  std::string want = "disks: 9\n";
+  std::string want = "format: D88, 1803312 bytes\ndisks: 9\n";
   for (int i = 0; i < 8; ++i) {
     want += "\ndisk " + std::to_string(i) + "\n  " + expected[i].header +
             "\n  size: 200368 (0x30EB0)\n  name: \"" + kKnownSignatures[i].kind +
-            "\"\n  media: 0x00 (2D); tracks: 24 x 8 x 1024 (2HD)\n" +
+            "\"\n  media: 0x00 (2D); tracks: 24 x 8 x 1024 (2HD)\n"
+            "  geometry: 12 cylinders, 2 heads, 8 sectors of 1024 bytes\n" +
             PlainTracks(kKnownDiskTracks, 8, 3) + "  " + expected[i].verdict + "\n";
   }
   // The other disk's signature bytes are its made-up sector contents.
   want +=
       "\ndisk 8\n  offset: 1602944 (0x187580)\n  size: 200368 (0x30EB0)\n"
-      "  name: \"OTHER GAME\"\n  media: 0x00 (2D); tracks: 24 x 8 x 1024 (2HD)\n" +
+      "  name: \"OTHER GAME\"\n  media: 0x00 (2D); tracks: 24 x 8 x 1024 (2HD)\n"
+      "  geometry: 12 cylinders, 2 heads, 8 sectors of 1024 bytes\n" +
       PlainTracks(kKnownDiskTracks, 8, 3) +
       "  zefacut: unsupported\n"
       "  identification sector, track 1 C0 H1 R5 N3, bytes 0-11:\n"
@@ -176,13 +178,15 @@ TEST(D88InfoTest, ListsARealDisk) {
   fs::copy_file(fs::path(ZEFACUT_TEST_DATA) / "hubasic-2d-blank.d88",
                 scratch.Work() / "hubasic.d88");
   const std::string want = std::string(
+                               "format: D88, 348848 bytes\n"
                                "disks: 1\n"
                                "\n"
                                "disk 0\n"
                                "  offset: 0 (0x0)\n"
                                "  size: 348848 (0x552B0)\n"
                                "  name: \"by_github_ORYZAP\"\n"
-                               "  media: 0x00 (2D); tracks: 80 x 16 x 256 (2D)\n") +
+                               "  media: 0x00 (2D); tracks: 80 x 16 x 256 (2D)\n"
+                               "  geometry: 40 cylinders, 2 heads, 16 sectors of 256 bytes\n") +
                            PlainTracks(80, 16, 1) + kBothSignatureSectorsMissing;
 
   const Result result = scratch.Run({"hubasic.d88"});
@@ -229,6 +233,7 @@ constexpr DiskCase kDiskCases[] = {
      },
      "  name: \"A\\\"B\\\\C\\x01\\xFF z\"\n"
      "  media: 0x00 (2D); tracks: 2 x 8 x 1024 (2HD)\n"
+     "  geometry: 1 cylinder, 2 heads, 8 sectors of 1024 bytes\n"
      "  track 0: 8 sectors: C0 H0 R1-8 N3\n"
      "  track 1: 8 sectors: C0 H1 R1-8 N3\n"
      "  zefacut: recognises ZEFA LOMRI Disk B\n"},
@@ -247,6 +252,7 @@ constexpr DiskCase kDiskCases[] = {
      },
      "  name: \"ODD\"\n"
      "  media: 0x10 (2DD); tracks: 4 x 2 x 1024 (2D)\n"
+     "  geometry: 3 cylinders, 2 heads, 2 sectors of 1024 bytes\n"
      "  track 0: 3 sectors: C0 H0 R1 N3, C0 H0 R3 N3, C0 H0 R2 N3\n"
      "  track 1: 2 sectors: C0 H1 R1 N3, C0 H1 R2 N2\n"
      "  track 2: 2 sectors: C1 H0 R1 N3, C1 H1 R2 N3\n"
@@ -268,6 +274,7 @@ constexpr DiskCase kDiskCases[] = {
      },
      "  name: \"TWO\"\n"
      "  media: 0x20 (2HD); tracks: 2 x 8 x 1024 (2HD)\n"
+     "  geometry: 1 cylinder, 2 heads, 8 sectors of 1024 bytes\n"
      "  track 0: 8 sectors: C0 H0 R1-8 N3\n"
      "  track 1: 8 sectors: C0 H1 R1-8 N3\n"
      "  track 7: offset 8388607 (0x7FFFFF) lies outside the disk\n"
@@ -287,6 +294,7 @@ constexpr DiskCase kDiskCases[] = {
      },
      "  name: \"TWO\"\n"
      "  media: 0x30 (1D); tracks: 2 x 8 x 1024 (2HD)\n"
+     "  geometry: 1 cylinder, 2 heads, 8 sectors of 1024 bytes\n"
      "  track 0: 8 sectors: C0 H0 R1-8 N3\n"
      "  track 1: 8 sectors: C0 H1 R1-8 N3\n"
      "  zefacut: unsupported\n"
@@ -309,6 +317,7 @@ constexpr DiskCase kDiskCases[] = {
      },
      "  name: \"SHORT\"\n"
      "  media: 0x40 (1DD); tracks: 2 x 1 x 1024 (2D)\n"
+     "  geometry: 1 cylinder, 2 heads, 1 sector of 1024 bytes\n"
      "  track 0: 1 sector: C0 H0 R1 N3\n"
      "  track 1: 1 sector: C0 H1 R5 N3\n"
      "  zefacut: unsupported\n"
@@ -328,6 +337,7 @@ constexpr DiskCase kDiskCases[] = {
      },
      "  name: \"\"\n"
      "  media: 0x05 (unknown); tracks: 1 x 1 x 1024 (2D)\n"
+     "  geometry: 1 cylinder, 1 head, 1 sector of 1024 bytes\n"
      "  track 0: 1 sector: C0 H0 R1 N3\n"
      "  zefacut: unsupported\n"
      "  identification sector, track 1 C0 H1 R5 N3: not found\n"
@@ -405,7 +415,7 @@ TEST(D88InfoTest, ListsAnEmptyImage) {
   const Result result = scratch.Run({"empty.d88"});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out, "disks: 0\n");
+  EXPECT_EQ(result.out, "format: D88, 0 bytes\ndisks: 0\n");
 }
 
 }  // namespace
@@ -451,7 +461,8 @@ TEST(D88InfoTest, JsonListsDisksTracksSectorsAndTheVerdict) {
   for (const char* fragment : {
            "\"format\": \"D88\"",
            "\"name\": \"Q\\\"\\\\\\u0082\\u00A0\"",
-           "\"geometry\": {\"tracks\": 24, \"sectors\": 8, \"size\": 1024, \"kind\": \"2HD\"}",
+           "\"geometry\": {\"tracks\": 24, \"sectors\": 8, \"size\": 1024, \"kind\": \"2HD\", "
+      "\"cylinders\": 12, \"heads\": 2}",
            "{\"c\": 6, \"h\": 0, \"r\": 6, \"n\": 3, \"size\": 1024, \"recordedSize\": 1024, "
            "\"density\": \"MFM\", \"flags\": [\"data CRC error\"]}",
            "\"verdict\": {\"recognised\": true, \"title\": \"ZEFA LOMRI 2\", \"disk\": \"Disk B\"",
