@@ -1,7 +1,9 @@
-// Drives every operation of the D88 reader over an arbitrary image: each disk,
-// each track, sector IDs taken from the track's own headers and some out of
-// range. Destination buffers are exactly as large as what is asked, so that a
-// write one byte too far is caught.
+// Drives every operation of the format readers over an arbitrary image: the
+// format chosen by content as the tool chooses it; for D88, every call of the
+// reader's own interface, each disk, each track, sector IDs taken from the
+// track's own headers and some out of range; for every format, the model and
+// d88info's listing. Destination buffers are exactly as large as what is
+// asked, so that a write one byte too far is caught.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -9,9 +11,11 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "d88info/listing.h"
 #include "formats/d88_image.h"
+#include "formats/open_image.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
@@ -26,9 +30,61 @@ void ReadExactly(D88Image& image, int track, int c, int h, int r, int n, int len
   Require(run >= 0 && run <= std::max(length, 0));
 }
 
+// The model: every track of every disk, each sector's data read into a
+// buffer of exactly its size, and found again by its ID; then d88info's
+// listing of the same image.
+void DriveModel(DiskImage& image) {
+  const int disks = image.DiskCount();
+  for (int disk = -1; disk <= disks; ++disk) {
+    for (int track = -1; track <= DiskImage::kMaxTracks; ++track) {
+      const std::shared_ptr<const Track> parsed = image.ReadTrack(disk, track);
+      Require(!parsed || (disk >= 0 && disk < disks && track >= 0 && track < 164));
+      if (!parsed) {
+        continue;
+      }
+      Require(parsed->Sectors().size() <= 65535);
+      std::size_t checked = 0;
+      for (const Sector& sector : parsed->Sectors()) {
+        if (++checked > 64) {
+          break;
+        }
+        Require(sector.size <= sector.recordedSize);
+        const Sector* found = parsed->Find(sector.id);
+        Require(found != nullptr && found <= &sector && found->id == sector.id);
+        const std::unique_ptr<unsigned char[]> bytes(new unsigned char[sector.size + 1]);
+        Require(image.ReadData(sector, bytes.get(), sector.size) == sector.size);
+      }
+    }
+  }
+  std::size_t lines = 0;
+  ListImage(image, [&lines](const std::string& line) {
+    Require(line.find('\n') == std::string::npos);
+    ++lines;
+  });
+  Require(lines >= static_cast<std::size_t>(disks));
+}
+
+// Any format but D88, read from memory as an archive member would be.
+void DriveOtherFormat(const std::uint8_t* data, std::size_t size) {
+  const OpenedImage opened = OpenImage(MemorySource(std::vector<unsigned char>(data, data + size)));
+  Require(opened.image != nullptr || opened.error != 0 || !opened.message.empty());
+  if (opened.image) {
+    DriveModel(*opened.image);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  ImageProbe probe;
+  probe.head = data;
+  probe.length = std::min(size, ImageProbe::kHeadSize);
+  probe.size = static_cast<std::int64_t>(size);
+  const ImageFormat* format = IdentifyImage(probe);
+  if (format != nullptr && format != &kD88Format) {
+    DriveOtherFormat(data, size);
+    return 0;
+  }
   const std::string& path = ScratchFile("reader.d88");
   if (!WriteScratchFile(path, data, size)) {
     return 0;
@@ -73,36 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       Require(image.ReadSectorIds(track, ids.get(), -4) == 0);
     }
   }
-  // The model: every track of every disk, each sector's data read into a
-  // buffer of exactly its size, and found again by its ID.
-  for (int disk = -1; disk <= disks; ++disk) {
-    for (int track = -1; track <= DiskImage::kMaxTracks; ++track) {
-      const std::shared_ptr<const Track> parsed = image.ReadTrack(disk, track);
-      Require(!parsed || (disk >= 0 && disk < disks && track >= 0 && track < 164));
-      if (!parsed) {
-        continue;
-      }
-      Require(parsed->Sectors().size() <= 65535);
-      std::size_t checked = 0;
-      for (const Sector& sector : parsed->Sectors()) {
-        if (++checked > 64) {
-          break;
-        }
-        Require(sector.size <= sector.recordedSize);
-        const Sector* found = parsed->Find(sector.id);
-        Require(found != nullptr && found <= &sector && found->id == sector.id);
-        const std::unique_ptr<unsigned char[]> bytes(new unsigned char[sector.size + 1]);
-        Require(image.ReadData(sector, bytes.get(), sector.size) == sector.size);
-      }
-    }
-  }
-  // d88info's listing of the same image, over every disk and track.
-  std::size_t lines = 0;
-  ListImage(image, [&lines](const std::string& line) {
-    Require(line.find('\n') == std::string::npos);
-    ++lines;
-  });
-  Require(lines >= static_cast<std::size_t>(disks));
+  DriveModel(image);
   image.Open(nullptr);
   return 0;
 }

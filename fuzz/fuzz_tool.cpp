@@ -3,6 +3,10 @@
 // image held in memory: the same disks, recognised the same way, and every
 // output file holding exactly the bytes that its run of sectors gives (the
 // last disk that writes a name wins). No file may be longer than its cut.
+//
+// An image that another format claims is held to the model that format's
+// reader gives instead: the tool writes exactly the bytes the model's runs
+// give, or, when the reader refuses the image, one error and nothing else.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -15,7 +19,12 @@
 #include <string>
 #include <vector>
 
+#include "cutter/cut.h"
+#include "cutter/known_disks.h"
 #include "cutter/main.h"
+#include "cutter/recognition.h"
+#include "formats/d88_image.h"
+#include "formats/open_image.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
@@ -218,6 +227,38 @@ int KindOf(const MemoryImage& image) {
   return -1;
 }
 
+// What the tool must print and write for an image of another format: the
+// recognition lines and the bytes of each cut's run as the format's reader
+// gives them, or nothing when the reader refuses the image.
+void ExpectFromModel(const Bytes& input, std::string& output, std::map<std::string, Bytes>& files,
+                     bool& refused) {
+  OpenedImage opened = OpenImage(MemorySource(std::vector<unsigned char>(input)));
+  if (!opened.image) {
+    refused = true;
+    return;
+  }
+  DiskImage& model = *opened.image;
+  for (int disk = 0; disk < model.DiskCount(); ++disk) {
+    const Recognition recognition = RecogniseDisk(model, disk);
+    const KnownDiskRow* known = FindKnownDisk(recognition.kind);
+    if (known == nullptr) {
+      continue;
+    }
+    output += kRecognised[static_cast<int>(recognition.kind)];
+    for (std::size_t i = 0; i < known->cutCount; ++i) {
+      const Cut& cut = known->cuts[i];
+      const CutReading reading = ReadCut(model, disk, cut);
+      if (!reading.written) {
+        continue;
+      }
+      output += std::string("cutting ... ") + cut.name.data() + "\n";
+      const auto from = reading.run.bytes.begin() + static_cast<std::ptrdiff_t>(reading.from);
+      files[cut.name.data()] = Bytes(from, from + static_cast<std::ptrdiff_t>(reading.size));
+      Require(reading.size <= static_cast<std::size_t>(cut.length));
+    }
+  }
+}
+
 Bytes ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -257,9 +298,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // What the tool must print and write, from the memory reading.
-  MemoryImage image(input);
   std::string expectedOutput;
   std::map<std::string, Bytes> expectedFiles;
+  bool refused = false;
+  ImageProbe probe;
+  probe.head = data;
+  probe.length = std::min(size, ImageProbe::kHeadSize);
+  probe.size = static_cast<std::int64_t>(size);
+  const ImageFormat* format = IdentifyImage(probe);
+  const bool d88 = format == nullptr || format == &kD88Format;
+  if (!d88) {
+    ExpectFromModel(input, expectedOutput, expectedFiles, refused);
+  }
+  MemoryImage image(d88 ? input : Bytes());
   for (int disk = 0; disk < image.DiskCount(); ++disk) {
     image.Select(disk);
     const int kind = KindOf(image);
@@ -299,9 +350,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Every doubt is told, and told by the status: 2 exactly when a warning
   // was given. No file of the run can fail to be written.
   const std::string told(errors.begin(), errors.end());
-  Require(told.find("error: ") == std::string::npos);
-  Require(status == (told.find("warning: ") != std::string::npos ? 2 : 0));
-  Require(std::string(output.begin(), output.end()) == expectedOutput);
+  if (refused) {
+    Require(status == 1 && output.empty());
+    Require(told.rfind("error: image.d88: ", 0) == 0 && told.find('\n') == told.size() - 1);
+  } else {
+    Require(told.find("error: ") == std::string::npos);
+    Require(status == (told.find("warning: ") != std::string::npos ? 2 : 0));
+    Require(std::string(output.begin(), output.end()) == expectedOutput);
+  }
 
   std::size_t files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {

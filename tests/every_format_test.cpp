@@ -1,1 +1,196 @@
+// Every format read through the one model: the format chosen by content, and
+// each known disk recognised and cut from every format to the bytes and notes
+// its D88 form gives.
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cutter/cut.h"
+#include "cutter/known_disks.h"
+#include "cutter/recognition.h"
+#include "formats/open_image.h"
+#include "tests/support/format_writers.h"
+#include "tests/support/image_builder.h"
+
+namespace {
+
+std::unique_ptr<DiskImage> Open(const Bytes& bytes) {
+  OpenedImage opened = OpenImage(MemorySource(bytes));
+  EXPECT_TRUE(opened.image) << opened.message;
+  return std::move(opened.image);
+}
+
+const ImageFormat* Identify(const Bytes& bytes) {
+  ImageProbe probe;
+  probe.head = bytes.data();
+  probe.length = std::min(bytes.size(), ImageProbe::kHeadSize);
+  probe.size = static_cast<std::int64_t>(bytes.size());
+  return IdentifyImage(probe);
+}
+
+Bytes ReadFixture(const char* name) {
+  std::ifstream in(std::string(ZEFACUT_TEST_DATA) + "/" + name, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The bytes a cut gives and what is said of them.
+struct CutOutcome {
+  bool written = false;
+  Bytes bytes;
+  std::vector<std::string> notes;
+};
+
+std::vector<CutOutcome> CutAll(DiskImage& image, DiskKind kind) {
+  std::vector<CutOutcome> outcomes;
+  const KnownDiskRow* known = FindKnownDisk(kind);
+  for (std::size_t i = 0; known != nullptr && i < known->cutCount; ++i) {
+    const CutReading reading = ReadCut(image, 0, known->cuts[i]);
+    CutOutcome outcome;
+    outcome.written = reading.written;
+    if (reading.written) {
+      const auto from = reading.run.bytes.begin() + static_cast<std::ptrdiff_t>(reading.from);
+      outcome.bytes.assign(from, from + static_cast<std::ptrdiff_t>(reading.size));
+    }
+    outcome.notes = reading.notes;
+    outcomes.push_back(outcome);
+  }
+  return outcomes;
+}
+
+TEST(EveryFormatTest, EachWriterIsReadAsItsFormat) {
+  const DiskSpec disk = KnownDisk(2, 91);
+  for (const WrittenFormatName& format : kWrittenFormats) {
+    SCOPED_TRACE(format.name);
+    const std::unique_ptr<DiskImage> image = Open(BuildInFormat(format.format, disk));
+    ASSERT_TRUE(image);
+    EXPECT_STREQ(image->DescribeImage().format, format.name);
+    EXPECT_EQ(image->DiskCount(), 1);
+  }
+}
+
+TEST(EveryFormatTest, KnownDisksCutToTheirD88BytesInEveryFormat) {
+  for (int kind = 0; kind < 8; ++kind) {
+    const DiskSpec disk = KnownDisk(kind, 0x600D + static_cast<std::uint32_t>(kind));
+    const std::unique_ptr<DiskImage> d88 = Open(BuildImage({disk}));
+    ASSERT_TRUE(d88);
+    const Recognition want = RecogniseDisk(*d88, 0);
+    ASSERT_EQ(want.kind, static_cast<DiskKind>(kind));
+    const std::vector<CutOutcome> wantCuts = CutAll(*d88, want.kind);
+    for (const WrittenFormatName& format : kWrittenFormats) {
+      SCOPED_TRACE(std::string(kKnownSignatures[kind].kind) + " as " + format.name +
+                   (format.format == WrittenFormat::kNfd1   ? " revision 1"
+                    : format.format == WrittenFormat::kHfe3 ? " revision 3"
+                                                            : ""));
+      const std::unique_ptr<DiskImage> image = Open(BuildInFormat(format.format, disk));
+      ASSERT_TRUE(image);
+      const Recognition got = RecogniseDisk(*image, 0);
+      EXPECT_EQ(got.kind, want.kind);
+      EXPECT_EQ(got.flags, want.flags);
+      const std::vector<CutOutcome> gotCuts = CutAll(*image, got.kind);
+      ASSERT_EQ(gotCuts.size(), wantCuts.size());
+      for (std::size_t i = 0; i < gotCuts.size(); ++i) {
+        SCOPED_TRACE(FindKnownDisk(want.kind)->cuts[i].name.data());
+        EXPECT_EQ(gotCuts[i].written, wantCuts[i].written);
+        EXPECT_TRUE(gotCuts[i].bytes == wantCuts[i].bytes);
+        EXPECT_EQ(gotCuts[i].notes, wantCuts[i].notes);
+      }
+    }
+  }
+}
+
+// --- The choice of format ----------------------------------------------------
+
+constexpr std::size_t kRawSize = 1261568;
+
+TEST(FormatChoiceTest, ContentDecidesNeverTheName) {
+  // A raw image whose first bytes happen to make a plausible D88 header is
+  // read as D88: the header weighs more than the size.
+  Bytes plausibleD88 = BuildImage({PlainDisk(2, 5)});
+  plausibleD88.resize(kRawSize, 0xE5);
+  Bytes d88AtRawSize = plausibleD88;
+  // Patch the size field to the file's size, so that the header stays
+  // plausible at this length.
+  d88AtRawSize[0x1C] = static_cast<std::uint8_t>(kRawSize & 0xFF);
+  d88AtRawSize[0x1D] = static_cast<std::uint8_t>((kRawSize >> 8) & 0xFF);
+  d88AtRawSize[0x1E] = static_cast<std::uint8_t>((kRawSize >> 16) & 0xFF);
+  d88AtRawSize[0x1F] = 0;
+
+  Bytes rawPattern(kRawSize);
+  for (std::size_t i = 0; i < rawPattern.size(); ++i) {
+    rawPattern[i] = static_cast<std::uint8_t>(i * 7 + (i >> 9));
+  }
+  Bytes oneByteShort(rawPattern.begin(), rawPattern.end() - 1);
+  Bytes scp = {'S', 'C', 'P', 0x22, 0x80, 2, 0, 163, 0, 0, 0, 0, 0, 0, 0, 0};
+  scp.resize(4096);
+  Bytes kryoFlux = {0x0D, 0x04, 0x20, 0x00};
+  const std::string info = "host_date=2024.01.01, host_time=12:00:00, name=KryoFlux DiskSystem";
+  kryoFlux.insert(kryoFlux.end(), info.begin(), info.end());
+  Bytes scpNamedD88 = BuildImage({PlainDisk(2, 5)});
+  scpNamedD88[0] = 'S';
+  scpNamedD88[1] = 'C';
+  scpNamedD88[2] = 'P';
+
+  const struct {
+    const char* what;
+    Bytes bytes;
+    const char* format;  // null: nothing claims it
+  } cases[] = {
+      {"a D88 image", BuildImage({PlainDisk(2, 5)}), "D88"},
+      {"a D88 image of a raw image's size", d88AtRawSize, "D88"},
+      {"raw bytes of a raw image's size", rawPattern, "raw"},
+      {"raw bytes one short of a raw image", oneByteShort, nullptr},
+      {"the real D77 image", ReadFixture("tsugaru-util-2hd.d77"), "D88"},
+      {"the real raw image", ReadFixture("towns-ipl-2hd.bin"), "raw"},
+      {"the real IMD image", ReadFixture("pc-1200k-sector-test.imd"), "IMD"},
+      {"the real HFE image", ReadFixture("pc-360k-sector-test.hfe"), "HFE"},
+      {"the real Teledisk image", ReadFixture("pc-360k-sector-test.td0"), "Teledisk"},
+      {"an SCP flux image", scp, "SCP flux"},
+      {"a KryoFlux stream", kryoFlux, "KryoFlux stream"},
+      {"a D88 disk named SCP", scpNamedD88, "D88"},
+      {"an empty file", {}, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ImageFormat* format = Identify(c.bytes);
+    if (c.format == nullptr) {
+      EXPECT_EQ(format, nullptr) << format->name;
+    } else {
+      ASSERT_NE(format, nullptr);
+      EXPECT_STREQ(format->name, c.format);
+    }
+  }
+}
+
+TEST(FormatChoiceTest, FormatsThatAreNotReadAreNamed) {
+  const OpenedImage opened = OpenImage(MemorySource(ReadFixture("pc-360k-sector-test.td0")));
+  EXPECT_FALSE(opened.image);
+  EXPECT_EQ(opened.error, 0);
+  EXPECT_EQ(opened.message,
+            "Teledisk images are not read; convert the disk to D88, a raw image or HFE first");
+}
+
+TEST(FormatChoiceTest, TheRealD77DiskReadsAsItsGeometrySays) {
+  const std::unique_ptr<DiskImage> image = Open(ReadFixture("tsugaru-util-2hd.d77"));
+  ASSERT_TRUE(image);
+  ASSERT_EQ(image->DiskCount(), 1);
+  EXPECT_EQ(image->Describe(0).mediaType, 0x00);
+  for (int track = 0; track < 154; ++track) {
+    const std::shared_ptr<const Track> sectors = image->ReadTrack(0, track);
+    ASSERT_TRUE(sectors) << track;
+    ASSERT_EQ(sectors->Sectors().size(), 8U) << track;
+    for (const Sector& sector : sectors->Sectors()) {
+      EXPECT_EQ(sector.id.c, track / 2);
+      EXPECT_EQ(sector.id.h, track % 2);
+      EXPECT_EQ(sector.id.n, 3);
+      EXPECT_EQ(sector.size, 1024U);
+      EXPECT_EQ(sector.flags, 0);
+    }
+  }
+}
+
+}  // namespace
