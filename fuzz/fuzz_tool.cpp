@@ -310,7 +310,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!d88) {
     ExpectFromModel(input, expectedOutput, expectedFiles, refused);
   }
-  MemoryImage image(d88 ? input : Bytes());
+  const Bytes noImage;
+  MemoryImage image(d88 ? input : noImage);
   for (int disk = 0; disk < image.DiskCount(); ++disk) {
     image.Select(disk);
     const int kind = KindOf(image);
