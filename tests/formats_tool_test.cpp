@@ -1,0 +1,78 @@
+// The tool over images of every format: the same files from a known disk in
+// any format as from its D88 form, and clear words for what it does not read.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tests/support/format_writers.h"
+#include "tests/support/image_builder.h"
+#include "tests/support/run_tool.h"
+
+namespace {
+
+Bytes ReadData(const char* name) {
+  std::ifstream in(std::string(ZEFACUT_TEST_DATA) + "/" + name, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(FormatsToolTest, EveryFormatCutsTheFilesItsD88FormGives) {
+  // ZEFA LOMRI 2 Disk B: four files from tracks 5 to 13.
+  const DiskSpec disk = KnownDisk(3, 0xF0F0);
+  ScratchDir d88Run;
+  ASSERT_TRUE(WriteFileBytes(d88Run.File("disk.d88"), BuildImage({disk})));
+  const ToolResult want = RunTool(d88Run, {"disk.d88"});
+  ASSERT_EQ(want.status, 0) << want.err;
+  const std::vector<std::string> files = {"FMBGM", "FMSE", "BEEPBGM", "BEEPSE"};
+  for (const WrittenFormatName& format : kWrittenFormats) {
+    if (format.format == WrittenFormat::kD88) {
+      continue;
+    }
+    const std::string name = std::string("disk") + format.extension;
+    SCOPED_TRACE(name + " written as " + format.name);
+    ScratchDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir.File(name), BuildInFormat(format.format, disk)));
+    const ToolResult got = RunTool(dir, {name});
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(got.out, want.out);
+    EXPECT_EQ(got.err, "");
+    for (const std::string& file : files) {
+      const std::optional<Bytes> expected = ReadFileBytes(d88Run.File(file));
+      ASSERT_TRUE(expected) << file;
+      EXPECT_TRUE(FileHolds(dir.File(file), *expected)) << file;
+    }
+    std::set<std::string> entries(files.begin(), files.end());
+    entries.insert(name);
+    EXPECT_EQ(EntriesIn(dir.Path()), entries);
+  }
+}
+
+TEST(FormatsToolTest, FormatsItDoesNotReadAreNamedAndNothingIsWritten) {
+  Bytes scp = {'S', 'C', 'P', 0x22, 0x80, 2, 0, 163, 0, 0, 0, 0, 0, 0, 0, 0};
+  scp.resize(8192);
+  const struct {
+    const char* file;
+    Bytes bytes;
+    const char* format;
+  } cases[] = {
+      {"pc.td0", ReadData("pc-360k-sector-test.td0"), "Teledisk"},
+      // The name says D88; the content decides.
+      {"flux.d88", scp, "SCP flux"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    ScratchDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir.File(c.file), c.bytes));
+    const ToolResult result = RunTool(dir, {c.file});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, std::string("error: ") + c.file + ": " + c.format +
+                              " images are not read; convert the disk to D88, a raw image or "
+                              "HFE first\n");
+    EXPECT_EQ(EntriesIn(dir.Path()), std::set<std::string>{c.file});
+  }
+}
+
+}  // namespace
