@@ -8,11 +8,15 @@
 //                                  visited 32 times by a directory that
 //                                  alternates between it and a disk that
 //                                  leads back to it
+//   make_bench_image formats  DIR  one Title1DiskA disk of 154 tracks in
+//                                  every format the tool reads, as
+//                                  DIR/title1a-FORMAT.EXT
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "tests/support/format_writers.h"
 #include "tests/support/image_builder.h"
 
 namespace {
@@ -45,11 +49,27 @@ DiskSpec OneTrackDisk(int decoys, int decoySize, std::uint32_t seed) {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "Usage: %s title1a|dense|far OUTPUT.d88\n",
+    std::fprintf(stderr, "Usage: %s title1a|dense|far OUTPUT.d88 | formats FOLDER\n",
                  argc > 0 ? argv[0] : "make_bench_image");
     return 1;
   }
   const std::string mode = argv[1];
+  if (mode == "formats") {
+    const DiskSpec disk = KnownDisk(kTitle1DiskA, 1, 154);
+    for (const WrittenFormatName& format : kWrittenFormats) {
+      std::string name = format.name;
+      if (format.format == WrittenFormat::kNfd1 || format.format == WrittenFormat::kHfe3) {
+        name += "-r1";
+        name.back() = format.format == WrittenFormat::kHfe3 ? '3' : '1';
+      }
+      const std::string path = std::string(argv[2]) + "/title1a-" + name + format.extension;
+      if (!WriteFileBytes(path, BuildInFormat(format.format, disk))) {
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+        return 1;
+      }
+    }
+    return 0;
+  }
   Bytes image;
   if (mode == "title1a") {
     std::vector<DiskSpec> disks;

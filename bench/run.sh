@@ -6,7 +6,10 @@
 #   far      one such disk whose track runs through 100 MiB of 64 KiB
 #            sectors, visited 32 times by a directory that loops back to it
 # For title1a it also counts, with strace, the bytes read from the image and
-# the system calls made per file written.
+# the system calls made per file written. Then it times one Title1DiskA disk
+# of 154 tracks in every format the tool reads beside the same disk as D88,
+# in one hyperfine run, and gives each format's time as a multiple of D88's
+# with the bound it is held to.
 #
 # Usage: bench/run.sh [BUILD_DIR]   (default: build/release, configured with
 #        the release preset). Needs hyperfine and strace (apt-get install
@@ -22,6 +25,8 @@ rm -rf "$work" && mkdir -p "$work/out"
 for image in title1a dense far; do
   "$build/make_bench_image" "$image" "$work/$image.d88"
 done
+mkdir -p "$work/formats"
+"$build/make_bench_image" formats "$work/formats"
 cd "$work/out"
 
 echo "== time (zefacut against cat of the same image)"
@@ -58,3 +63,36 @@ echo "reads and seeks on the image:  $image_calls"
 echo "other system calls:            $((all_calls - image_calls))"
 awk -v a="$all_calls" -v i="$image_calls" -v f="$files" \
   'BEGIN { printf "other calls per file written:  %.2f\n", (a - i) / f }'
+
+echo "== formats (one Title1DiskA disk in each format, against the same disk as D88)"
+if command -v hyperfine >/dev/null; then
+  commands=()
+  for image in "$work"/formats/*; do
+    commands+=("$tool $image >/dev/null 2>&1")
+  done
+  hyperfine --style basic --warmup 3 --runs 40 --export-csv ../formats.csv "${commands[@]}" \
+    >/dev/null
+  # Bounds: the flat and sector-map formats 1.1 x D88, IMD 1.5 x, HFE (the
+  # whole disk decoded from its bitstream) 5 x.
+  awk -F, 'NR > 1 {
+      n = split($1, parts, "title1a-"); split(parts[n], name, " "); format = name[1]
+      mean[format] = $2; order[++count] = format
+      if (format ~ /^D88/) base = $2
+    }
+    END {
+      printf "%-16s %10s %8s %6s\n", "image", "mean (ms)", "x D88", "bound"
+      for (i = 1; i <= count; ++i) {
+        f = order[i]; bound = 1.1
+        if (f ~ /^D88/) bound = 1.0
+        if (f ~ /^IMD/) bound = 1.5
+        if (f ~ /^HFE/) bound = 5.0
+        ratio = mean[f] / base
+        printf "%-16s %10.2f %8.2f %6.1f%s\n", f, mean[f] * 1000, ratio, bound,
+               ratio > bound ? "  OVER" : ""
+      }
+    }' ../formats.csv
+else
+  for image in "$work"/formats/*; do
+    /usr/bin/time -f "$(basename "$image"): %e s" "$tool" "$image" >/dev/null 2>/dev/null
+  done
+fi
