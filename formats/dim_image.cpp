@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -26,7 +27,7 @@ namespace {
 
 constexpr std::int64_t kHeaderSize = 0x100;
 constexpr int kTypeOffset = 0x00;
-constexpr int kFlagsOffset = 0x01;
+constexpr std::size_t kFlagsOffset = 0x01;
 constexpr int kFlagCount = 170;
 constexpr int kSignatureOffset = 0xAB;
 constexpr char kDimSignature[] = "DIFC HEADER";
@@ -58,12 +59,9 @@ Confidence Identify(const ImageProbe& probe) {
 }
 
 const DiskType* FindType(int type) {
-  for (const DiskType& known : kTypes) {
-    if (known.type == type) {
-      return &known;
-    }
-  }
-  return nullptr;
+  const auto* found = std::find_if(std::begin(kTypes), std::end(kTypes),
+                                   [type](const DiskType& known) { return known.type == type; });
+  return found == std::end(kTypes) ? nullptr : found;
 }
 
 LoadResult Load(std::unique_ptr<ByteSource> source) {
@@ -90,13 +88,13 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
   int flagged = 0;
   int tracks = kDiskTracks;
   for (int track = 0; track < kTracks; ++track) {
-    if (bytes[static_cast<std::size_t>(kFlagsOffset + track)] != 0) {
+    if (bytes[kFlagsOffset + static_cast<std::size_t>(track)] != 0) {
       ++flagged;
       tracks = std::max(tracks, track + 1);
     }
   }
   const auto isPresent = [&](int track) {
-    return flagged == 0 || bytes[static_cast<std::size_t>(kFlagsOffset + track)] != 0;
+    return flagged == 0 || bytes[kFlagsOffset + static_cast<std::size_t>(track)] != 0;
   };
   const std::int64_t trackBytes = std::int64_t{type->sectors} << (7 + type->sizeCode);
   const bool packed =

@@ -49,7 +49,7 @@ constexpr int kR0EntriesPerTrack = 26;
 constexpr unsigned kUnusedEntry = 0xFF;
 
 constexpr int kR1Tracks = 164;
-constexpr std::size_t kR1HeaderSize = kMapOffset + kR1Tracks * 4 + 16;
+constexpr std::size_t kR1HeaderSize = kMapOffset + std::size_t{kR1Tracks} * 4 + 16;
 constexpr std::size_t kBlockHeaderSize = 16;
 constexpr std::size_t kSpecialCountOffset = 2;
 
@@ -177,7 +177,7 @@ std::string ReadRevision1(SectorImage& image, int disk, std::int64_t headerSize)
     if (block == 0) {
       continue;
     }
-    const std::string pastEnd =
+    std::string pastEnd =
         "the sector map of track " + std::to_string(track) + " lies past the end of the file";
     if (std::int64_t{block} + static_cast<std::int64_t>(kBlockHeaderSize) > fileSize) {
       return pastEnd;

@@ -40,8 +40,8 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
     image->SetTrack(disk, track,
                     FlatTrack(start, track / kHeads, track % kHeads, 1, kSectors, kSizeCode));
   }
-  if (held > kCylinders * kHeads * kTrackBytes) {
-    image->SetBytesAfterLastDisk(held - kCylinders * kHeads * kTrackBytes);
+  if (held > kRawImageSize) {
+    image->SetBytesAfterLastDisk(held - kRawImageSize);
   }
   result.image = std::move(image);
   return result;
@@ -51,17 +51,19 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
 
 const ImageFormat kRawFormat = {"raw", Identify, Load};
 
-std::vector<Sector> FlatTrack(std::int64_t location, int c, int h, int firstR, int count,
+std::vector<Sector> FlatTrack(std::int64_t start, int c, int h, int firstR, int count,
                               int sizeCode) {
-  const auto size = static_cast<std::uint32_t>(128U << static_cast<unsigned>(sizeCode));
-  std::vector<Sector> sectors(static_cast<std::size_t>(count));
+  const auto bytes = static_cast<std::uint32_t>(128U << static_cast<unsigned>(sizeCode));
+  std::vector<Sector> sectors;
+  sectors.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {
-    Sector& sector = sectors[static_cast<std::size_t>(i)];
+    Sector sector;
     sector.id = {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(h),
                  static_cast<std::uint8_t>(firstR + i), static_cast<std::uint8_t>(sizeCode)};
-    sector.recordedSize = size;
-    sector.size = size;
-    sector.location = location + std::int64_t{i} * size;
+    sector.recordedSize = bytes;
+    sector.size = bytes;
+    sector.location = start + static_cast<std::int64_t>(i) * bytes;
+    sectors.push_back(sector);
   }
   return sectors;
 }

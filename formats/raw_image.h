@@ -16,9 +16,9 @@ extern const ImageFormat kRawFormat;
 constexpr std::int64_t kRawImageSize = std::int64_t{77} * 2 * 8 * 1024;
 
 // The sectors of one track of flat data: `count` sectors of 128 << sizeCode
-// bytes from `location` on, IDs (c, h, firstR + i, sizeCode). The sizes are
+// bytes from `start` on, IDs (c, h, firstR + i, sizeCode). The sizes are
 // the whole sector; SetTrack cuts them to what the data holds.
-std::vector<Sector> FlatTrack(std::int64_t location, int c, int h, int firstR, int count,
+std::vector<Sector> FlatTrack(std::int64_t start, int c, int h, int firstR, int count,
                               int sizeCode);
 
 #endif  // ZEFACUT_FORMATS_RAW_IMAGE_H
