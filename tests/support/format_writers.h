@@ -34,6 +34,18 @@ Bytes BuildFdd(const DiskSpec& disk);
 Bytes BuildImd(const DiskSpec& disk);
 Bytes BuildHfe(const DiskSpec& disk, int revision);
 
+// NFD revision 1 with the records of repeated reads: every sector followed
+// by `retries` more copies of 0xEE bytes, and every track's sectors by
+// `specials` special-read records of `specialLength` bytes read
+// `specialRetries` + 1 times (0xDD bytes).
+struct NfdReads {
+  int retries = 0;
+  int specials = 0;
+  std::uint32_t specialLength = 0;
+  int specialRetries = 0;
+};
+Bytes BuildNfd1(const DiskSpec& disk, const NfdReads& reads);
+
 // The disk in a format, by the writer above (D88: BuildImage of the one disk).
 Bytes BuildInFormat(WrittenFormat format, const DiskSpec& disk);
 
