@@ -309,9 +309,8 @@ std::string ShapeText(std::optional<int> cylinders, std::optional<int> heads,
 std::string GeometryLine(DiskImage& image, int disk, const DiskInfo& info) {
   const Geometry found = GeometryOf(image, disk);
   std::string line = "  geometry: ";
-  line += found.tracks == 0
-              ? std::string("no sectors")
-              : ShapeText(found.cylinders, found.heads, found.sectors, found.size);
+  line += found.tracks == 0 ? std::string("no sectors")
+                            : ShapeText(found.cylinders, found.heads, found.sectors, found.size);
   const ClaimedGeometry& claimed = info.claimed;
   const std::string claims =
       ShapeText(claimed.cylinders, claimed.heads, claimed.sectorsPerTrack, claimed.sectorSize);

@@ -23,7 +23,8 @@ int main(int argc, char** argv) {
   const OpenedImage opened = OpenImage(path.c_str());
   if (!opened.image) {
     if (opened.error != 0) {
-      std::fprintf(stderr, "error: cannot open %s: %s\n", path.c_str(), std::strerror(opened.error));
+      std::fprintf(stderr, "error: cannot open %s: %s\n", path.c_str(),
+                   std::strerror(opened.error));
     } else {
       std::fprintf(stderr, "error: %s: %s\n", path.c_str(), opened.message.c_str());
     }

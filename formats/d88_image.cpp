@@ -69,8 +69,8 @@ Confidence IdentifyD88(const ImageProbe& probe) {
   const std::uint32_t size = LoadLe32(probe.head + kDiskSizeOffset);
   const std::uint32_t firstTrack = LoadLe32(probe.head + kTrackTableOffset);
   const unsigned media = probe.head[kMediaTypeOffset];
-  const bool knownMedia = std::find(std::begin(kMediaTypes), std::end(kMediaTypes), media) !=
-                          std::end(kMediaTypes);
+  const bool knownMedia =
+      std::find(std::begin(kMediaTypes), std::end(kMediaTypes), media) != std::end(kMediaTypes);
   const bool plausible = knownMedia && size >= static_cast<std::uint32_t>(D88Image::kHeaderSize) &&
                          size <= static_cast<std::uint64_t>(probe.size) &&
                          firstTrack >= kTrackTableOffset && firstTrack < size;

@@ -16,10 +16,9 @@ namespace {
 
 // Every format, in the order that settles a tie of confidence.
 const ImageFormat* const kFormats[] = {
-    &kNfdFormat,      &kFddFormat,     &kHfeFormat,      &kImdFormat,    &kDimFormat,
-    &kFdiFormat,      &kScpFormat,     &kKryoFluxFormat, &kTeledisk,     &kIpfFormat,
-    &kMfiFormat,      &kHxcMfmFormat,  &kWozFormat,      &k86fFormat,    &kCpcDskFormat,
-    &kD88Format,      &kRawFormat,
+    &kNfdFormat, &kFddFormat,      &kHfeFormat,    &kImdFormat, &kDimFormat, &kFdiFormat,
+    &kScpFormat, &kKryoFluxFormat, &kTeledisk,     &kIpfFormat, &kMfiFormat, &kHxcMfmFormat,
+    &kWozFormat, &k86fFormat,      &kCpcDskFormat, &kD88Format, &kRawFormat,
 };
 
 }  // namespace

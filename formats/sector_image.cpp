@@ -21,8 +21,8 @@ bool SectorImage::SetTrack(int disk, int track, std::vector<Sector> sectors) {
       sector.location = held;
       sector.size = 0;
     }
-    sector.size = static_cast<std::uint32_t>(
-        std::min<std::int64_t>(sector.size, held - sector.location));
+    sector.size =
+        static_cast<std::uint32_t>(std::min<std::int64_t>(sector.size, held - sector.location));
   }
   disks_[static_cast<std::size_t>(disk)].tracks[static_cast<std::size_t>(track)] =
       std::make_shared<const Track>(std::move(sectors));

@@ -462,7 +462,7 @@ TEST(D88InfoTest, JsonListsDisksTracksSectorsAndTheVerdict) {
            "\"format\": \"D88\"",
            "\"name\": \"Q\\\"\\\\\\u0082\\u00A0\"",
            "\"geometry\": {\"tracks\": 24, \"sectors\": 8, \"size\": 1024, \"kind\": \"2HD\", "
-      "\"cylinders\": 12, \"heads\": 2}",
+           "\"cylinders\": 12, \"heads\": 2}",
            "{\"c\": 6, \"h\": 0, \"r\": 6, \"n\": 3, \"size\": 1024, \"recordedSize\": 1024, "
            "\"density\": \"MFM\", \"flags\": [\"data CRC error\"]}",
            "\"verdict\": {\"recognised\": true, \"title\": \"ZEFA LOMRI 2\", \"disk\": \"Disk B\"",
