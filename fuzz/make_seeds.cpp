@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/format_writers.h"
 #include "tests/support/image_builder.h"
 
 namespace {
@@ -91,13 +92,49 @@ int main(int argc, char** argv) {
   seeds.emplace_back("empty", Bytes{});
   seeds.emplace_back("header-only", BuildImage({DiskSpec{}}));
 
+  // The other formats: ZEFA LOMRI 2 Disk A (tracks 0 to 3) in each, as small
+  // as the format allows, and one damaged form of each.
+  const DiskSpec title2a = OnlyTracks(KnownDisk(2, 30, 4), Range(0, 3));
+  for (const WrittenFormatName& format : kWrittenFormats) {
+    if (format.format == WrittenFormat::kD88) {
+      continue;
+    }
+    Bytes bytes = BuildInFormat(format.format, title2a);
+    if (format.format == WrittenFormat::kFdi) {
+      // Two cylinders instead of 77: the header's data size and cylinder
+      // count, and the data they give.
+      constexpr std::size_t kFdiHeader = 4096;
+      constexpr std::uint32_t kData = 2 * 2 * 8 * 1024;
+      for (int i = 0; i < 4; ++i) {
+        bytes[0x0C + i] = static_cast<std::uint8_t>(kData >> (8 * i));
+        bytes[0x1C + i] = static_cast<std::uint8_t>(i == 0 ? 2 : 0);
+      }
+      bytes.resize(kFdiHeader + kData);
+    } else if (format.format == WrittenFormat::kDim) {
+      // Cut after track 3: the tracks after it are absent.
+      bytes.resize(0x100 + 4 * 8 * 1024);
+    }
+    const std::string name = std::string("title2a-") +
+                             (format.format == WrittenFormat::kNfd1   ? "nfd1"
+                              : format.format == WrittenFormat::kHfe3 ? "hfe3"
+                                                                      : format.name);
+    if (format.format != WrittenFormat::kRaw) {
+      Bytes truncated = bytes;
+      truncated.resize(truncated.size() * 2 / 3);
+      seeds.emplace_back(name + "-truncated" + format.extension, truncated);
+    }
+    seeds.emplace_back(name + format.extension, bytes);
+  }
+
   for (const auto& [name, bytes] : seeds) {
     std::string path = folder;
     path += '/';
     path += name;
-    path += ".d88";
+    if (name.find('.') == std::string::npos) {
+      path += ".d88";
+    }
     if (!WriteFileBytes(path, bytes)) {
-      std::fprintf(stderr, "cannot write %s/%s.d88\n", folder.c_str(), name.c_str());
+      std::fprintf(stderr, "cannot write %s\n", path.c_str());
       return 1;
     }
   }
