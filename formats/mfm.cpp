@@ -1,0 +1,264 @@
+#include "formats/mfm.h"
+
+#include <algorithm>
+#include <array>
+#include <optional>
+
+namespace {
+
+constexpr std::uint16_t kCrcPolynomial = 0x1021;
+constexpr unsigned kCellsPerByte = 16;
+// A1 with the clock between its bits 4 and 5 missing: no data byte written
+// in MFM gives these cells, so they can only start a field.
+constexpr unsigned kSyncCells = 0x4489;
+constexpr unsigned kSyncCount = 3;
+constexpr unsigned kSyncRunCells = kSyncCount * kCellsPerByte;
+constexpr std::uint64_t kSyncRun = 0x448944894489ULL;
+constexpr std::uint64_t kSyncRunMask = 0xFFFFFFFFFFFFULL;
+constexpr unsigned char kSyncByte = 0xA1;
+constexpr unsigned char kIdMark = 0xFE;
+constexpr unsigned char kDataMark = 0xFB;
+constexpr unsigned char kDeletedDataMark = 0xF8;
+constexpr std::size_t kIdBytes = 4;  // C, H, R, N
+constexpr std::size_t kCrcBytes = 2;
+// The largest size code whose data is read: 32 KiB, more than any track
+// holds; a larger code reads as this one (the track ends first either way).
+constexpr unsigned kMaxSizeCode = 8;
+constexpr std::uint32_t kBaseSectorSize = 128;
+// How far after the end of an ID field its data field's sync may end, in
+// bytes: a controller gives up looking for the data mark after about this
+// many (the usual gap between the two is 22 bytes of 4E and 12 of 00).
+constexpr std::size_t kDataMarkWindowBytes = 43;
+constexpr std::size_t kDataMarkWindow = kDataMarkWindowBytes * kCellsPerByte;
+constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
+
+// Tables for the CRC eight bytes at a time: kCrcTables[k][x] is the CRC
+// register that byte x followed by k zero bytes leaves from a register of 0.
+constexpr std::size_t kCrcSlice = 8;
+using CrcTables = std::array<std::array<std::uint16_t, 256>, kCrcSlice>;
+
+constexpr CrcTables MakeCrcTables() {
+  CrcTables tables{};
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    auto crc = static_cast<std::uint16_t>(byte << 8U);
+    for (int bit = 0; bit < 8; ++bit) {
+      crc = static_cast<std::uint16_t>((crc & 0x8000U) != 0 ? (crc << 1U) ^ kCrcPolynomial
+                                                            : crc << 1U);
+    }
+    tables[0][byte] = crc;
+  }
+  for (std::size_t k = 1; k < kCrcSlice; ++k) {
+    for (unsigned byte = 0; byte < 256; ++byte) {
+      const std::uint16_t previous = tables[k - 1][byte];
+      tables[k][byte] = static_cast<std::uint16_t>(previous << 8U ^ tables[0][previous >> 8U]);
+    }
+  }
+  return tables;
+}
+constexpr CrcTables kCrcTables = MakeCrcTables();
+
+// The data bits of 8 cells (clock, bit, clock, bit, ...): bits 6, 4, 2, 0.
+constexpr std::array<unsigned char, 256> MakeDataBitTable() {
+  std::array<unsigned char, 256> table{};
+  for (unsigned cells = 0; cells < 256; ++cells) {
+    table[cells] = static_cast<unsigned char>((cells >> 3U & 8U) | (cells >> 2U & 4U) |
+                                              (cells >> 1U & 2U) | (cells & 1U));
+  }
+  return table;
+}
+constexpr std::array<unsigned char, 256> kDataBits = MakeDataBitTable();
+
+// 64 cells from byte `index` on, the first in the top bit.
+std::uint64_t Load64(const unsigned char* bytes, std::size_t index) {
+  const unsigned char* p = bytes + index;
+  return static_cast<std::uint64_t>(p[0]) << 56U | static_cast<std::uint64_t>(p[1]) << 48U |
+         static_cast<std::uint64_t>(p[2]) << 40U | static_cast<std::uint64_t>(p[3]) << 32U |
+         static_cast<std::uint64_t>(p[4]) << 24U | static_cast<std::uint64_t>(p[5]) << 16U |
+         static_cast<std::uint64_t>(p[6]) << 8U | static_cast<std::uint64_t>(p[7]);
+}
+
+// A run of syncs starting in byte b covers bytes b + 1 and b + 2 whole, at
+// one of 8 phases of its 16-cell period. A set of the 16-cell values those
+// two bytes can then hold lets the search pass over most bytes at one look.
+using CellSet = std::array<std::uint64_t, 65536 / 64>;
+
+constexpr CellSet MakeSyncPhases() {
+  CellSet set{};
+  for (unsigned shift = 0; shift < 8; ++shift) {
+    // Bytes b + 1 and b + 2 start 8 - shift cells into the run.
+    const unsigned rotation = 8U - shift;
+    const unsigned value = (kSyncCells << rotation | kSyncCells >> (16U - rotation)) & 0xFFFFU;
+    set[value / 64] |= std::uint64_t{1} << (value % 64);
+  }
+  return set;
+}
+constexpr CellSet kSyncPhases = MakeSyncPhases();
+
+bool MaySyncStartIn(const unsigned char* bytes, std::size_t index) {
+  const unsigned value = static_cast<unsigned>(bytes[index + 1]) << 8U | bytes[index + 2];
+  return (kSyncPhases[value / 64] >> (value % 64) & 1U) != 0;
+}
+
+// The 16 cells from cell `pos` on.
+unsigned Cells16(const unsigned char* bytes, std::size_t pos) {
+  const unsigned char* p = bytes + pos / 8;
+  const std::uint32_t word =
+      static_cast<std::uint32_t>(p[0]) << 16U | static_cast<std::uint32_t>(p[1]) << 8U | p[2];
+  return word >> (8U - pos % 8U) & 0xFFFFU;
+}
+
+unsigned char DecodeByte(unsigned cells) {
+  return static_cast<unsigned char>(kDataBits[cells >> 8U] << 4U | kDataBits[cells & 0xFFU]);
+}
+
+void DecodeBytes(const unsigned char* bytes, std::size_t pos, unsigned char* dest,
+                 std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    dest[i] = DecodeByte(Cells16(bytes, pos + i * kCellsPerByte));
+  }
+}
+
+// The cell just past the first run of three syncs that starts at or after
+// `from` and ends by `end`; kNotFound when there is none.
+std::size_t FindSyncRun(const unsigned char* bytes, std::size_t from, std::size_t end) {
+  if (end < kSyncRunCells || from > end - kSyncRunCells) {
+    return kNotFound;
+  }
+  const std::size_t last = end - kSyncRunCells;  // the last cell a run may start at
+  for (std::size_t index = from / 8; index * 8 <= last; ++index) {
+    if (!MaySyncStartIn(bytes, index)) {
+      continue;
+    }
+    const std::uint64_t window = Load64(bytes, index);
+    for (unsigned shift = 0; shift < 8; ++shift) {
+      const std::size_t start = index * 8 + shift;
+      if (start > last) {
+        return kNotFound;
+      }
+      if (start >= from && (window >> (kCellsPerByte - shift) & kSyncRunMask) == kSyncRun) {
+        return start + kSyncRunCells;
+      }
+    }
+  }
+  return kNotFound;
+}
+
+// The CRC of the syncs and a mark, where every field's CRC starts.
+std::uint16_t MarkCrc(unsigned char mark) {
+  const unsigned char prefix[] = {kSyncByte, kSyncByte, kSyncByte, mark};
+  return CrcCcitt(kCrcCcittPreset, prefix, sizeof prefix);
+}
+
+struct PendingId {
+  Sector sector;
+  std::size_t end = 0;  // the cell past its CRC
+};
+
+}  // namespace
+
+std::uint16_t CrcCcitt(std::uint16_t crc, const unsigned char* bytes, std::size_t length) {
+  const auto& t = kCrcTables;
+  std::size_t i = 0;
+  // Eight bytes at a time: the register only meets the first two of them.
+  for (; length - i >= kCrcSlice; i += kCrcSlice) {
+    const unsigned char* p = bytes + i;
+    crc = static_cast<std::uint16_t>(t[7][(crc >> 8U ^ p[0]) & 0xFFU] ^ t[6][(crc ^ p[1]) & 0xFFU] ^
+                                     t[5][p[2]] ^ t[4][p[3]] ^ t[3][p[4]] ^ t[2][p[5]] ^
+                                     t[1][p[6]] ^ t[0][p[7]]);
+  }
+  for (; i < length; ++i) {
+    crc = static_cast<std::uint16_t>(crc << 8U ^ t[0][(crc >> 8U ^ bytes[i]) & 0xFFU]);
+  }
+  return crc;
+}
+
+std::vector<Sector> DecodeMfmTrack(const std::vector<unsigned char>& cells, std::size_t cellCount,
+                                   std::vector<unsigned char>& data) {
+  std::vector<Sector> sectors;
+  const std::size_t usable =
+      cells.size() < kMfmCellPadding ? 0 : (cells.size() - kMfmCellPadding) * 8;
+  const std::size_t end = std::min(cellCount, usable);
+  const unsigned char* bytes = cells.data();
+  const std::uint16_t idMarkCrc = MarkCrc(kIdMark);
+
+  std::optional<PendingId> pending;
+  const auto emitWithoutData = [&]() {
+    pending->sector.flags |= kNoDataMark;
+    pending->sector.location = static_cast<std::int64_t>(data.size());
+    sectors.push_back(pending->sector);
+    pending.reset();
+  };
+
+  std::size_t pos = 0;
+  for (;;) {
+    std::size_t mark = FindSyncRun(bytes, pos, end);
+    if (pending && (mark == kNotFound || mark - pending->end > kDataMarkWindow)) {
+      emitWithoutData();
+    }
+    if (mark == kNotFound) {
+      break;
+    }
+    // A fourth sync or more before the mark is still the same run.
+    while (mark + kCellsPerByte <= end && Cells16(bytes, mark) == kSyncCells) {
+      mark += kCellsPerByte;
+    }
+    if (mark + kCellsPerByte > end) {
+      break;
+    }
+    const unsigned char markByte = DecodeByte(Cells16(bytes, mark));
+    pos = mark + kCellsPerByte;
+
+    if (markByte == kIdMark) {
+      if (pending) {
+        emitWithoutData();
+      }
+      constexpr std::size_t kFieldBytes = kIdBytes + kCrcBytes;
+      if (end - pos < kFieldBytes * kCellsPerByte) {
+        break;  // the track ends inside the ID
+      }
+      unsigned char field[kFieldBytes];
+      DecodeBytes(bytes, pos, field, kFieldBytes);
+      pos += kFieldBytes * kCellsPerByte;
+      PendingId id;
+      id.sector.id = {field[0], field[1], field[2], field[3]};
+      const std::uint16_t crc = CrcCcitt(idMarkCrc, field, kIdBytes);
+      if (crc != (static_cast<unsigned>(field[kIdBytes]) << 8U | field[kIdBytes + 1])) {
+        id.sector.flags |= kIdCrcError;
+      }
+      id.end = pos;
+      pending = id;
+    } else if (pending && (markByte == kDataMark || markByte == kDeletedDataMark)) {
+      Sector sector = pending->sector;
+      pending.reset();
+      if (markByte == kDeletedDataMark) {
+        sector.flags |= kDeletedData;
+      }
+      sector.recordedSize = kBaseSectorSize << std::min<unsigned>(sector.id.n, kMaxSizeCode);
+      const std::size_t held = (end - pos) / kCellsPerByte;
+      const std::size_t count = std::min<std::size_t>(sector.recordedSize, held);
+      const std::size_t location = data.size();
+      data.resize(location + count);
+      DecodeBytes(bytes, pos, data.data() + location, count);
+      pos += count * kCellsPerByte;
+      bool crcGood = false;
+      if (count == sector.recordedSize && held >= count + kCrcBytes) {
+        unsigned char recorded[kCrcBytes];
+        DecodeBytes(bytes, pos, recorded, kCrcBytes);
+        pos += kCrcBytes * kCellsPerByte;
+        const std::uint16_t crc = CrcCcitt(MarkCrc(markByte), data.data() + location, count);
+        crcGood = crc == (static_cast<unsigned>(recorded[0]) << 8U | recorded[1]);
+      }
+      if (!crcGood) {
+        sector.flags |= kDataCrcError;
+      }
+      sector.location = static_cast<std::int64_t>(location);
+      sector.size = static_cast<std::uint32_t>(count);
+      sectors.push_back(sector);
+    }
+    // Any other mark (an index mark, a data field with no ID) is passed over.
+  }
+  if (pending) {
+    emitWithoutData();
+  }
+  return sectors;
+}

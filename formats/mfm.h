@@ -1,0 +1,46 @@
+// MFM as a floppy controller reads it, for the formats that hold a track as
+// its cells rather than its sectors (HFE).
+//
+// A track is a run of cells, each a flux change (1) or none (0); in MFM every
+// data bit takes two cells, a clock cell and the bit. A field starts with
+// three A1 bytes written with a missing clock (cells 0x4489), then a mark:
+//
+//   ID field:    A1 A1 A1 FE  C H R N  CRC (2 bytes, high first)
+//   data field:  A1 A1 A1 FB (F8: deleted data)  128 << N bytes  CRC
+//
+// The CRC is CRC-CCITT (polynomial 0x1021, preset 0xFFFF) over the three A1,
+// the mark and the field.
+#ifndef ZEFACUT_FORMATS_MFM_H
+#define ZEFACUT_FORMATS_MFM_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "disk/model.h"
+
+constexpr std::uint16_t kCrcCcittPreset = 0xFFFF;
+
+// The CRC-CCITT of `length` bytes, continuing from `crc`.
+std::uint16_t CrcCcitt(std::uint16_t crc, const unsigned char* bytes, std::size_t length);
+
+// Zero bytes a cell buffer must hold past its last cell, so that the decoder
+// reads whole words near the end without checking each read.
+constexpr std::size_t kMfmCellPadding = 8;
+
+// Finds the sectors of a track of MFM cells: cell i is bit 7 - i % 8 of
+// cells[i / 8] (the first cell in the most significant bit), for the first
+// cellCount cells; the buffer holds kMfmCellPadding zero bytes more (fewer
+// cells are read if it does not). The data of each sector found is appended
+// to `data`, and the sector's location is where it starts there.
+//
+// Sectors come in the order their ID fields lie on the track. What a
+// controller would report is in the flags: an ID whose CRC fails is kept,
+// with kIdCrcError; a data field whose CRC fails, or that the track ends
+// inside, keeps its bytes with kDataCrcError; an ID with no data mark soon
+// after it (kDataMarkWindow) has no data and kNoDataMark. Data fields with no
+// ID before them are not sectors and are passed over.
+std::vector<Sector> DecodeMfmTrack(const std::vector<unsigned char>& cells, std::size_t cellCount,
+                                   std::vector<unsigned char>& data);
+
+#endif  // ZEFACUT_FORMATS_MFM_H
