@@ -114,10 +114,10 @@ int main(int argc, char** argv) {
       // Cut after track 3: the tracks after it are absent.
       bytes.resize(0x100 + 4 * 8 * 1024);
     }
-    const std::string name = std::string("title2a-") +
-                             (format.format == WrittenFormat::kNfd1   ? "nfd1"
-                              : format.format == WrittenFormat::kHfe3 ? "hfe3"
-                                                                      : format.name);
+    const std::string name =
+        std::string("title2a-") + (format.format == WrittenFormat::kNfd1   ? "nfd1"
+                                   : format.format == WrittenFormat::kHfe3 ? "hfe3"
+                                                                           : format.name);
     if (format.format != WrittenFormat::kRaw) {
       Bytes truncated = bytes;
       truncated.resize(truncated.size() * 2 / 3);
