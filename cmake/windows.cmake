@@ -1,7 +1,8 @@
 # With ZEFACUT_WINDOWS, this native build also cross-builds zefacut.exe and
 # d88info.exe with MinGW-w64 (a nested build of this project in
-# windows-build/), runs the tool tests on them under wine, and installs and
-# packages the Windows programs instead of the native ones.
+# windows-build/, with the archive test when tests are built), runs the tool
+# tests on them and the archive test under wine, and installs and packages
+# the Windows programs instead of the native ones.
 include(ExternalProject)
 
 set(ZEFACUT_WINE /usr/lib/wine/wine64 CACHE FILEPATH
@@ -21,6 +22,7 @@ endif()
 set(ZEFACUT_WINDOWS_BUILD_DIR ${PROJECT_BINARY_DIR}/windows-build)
 set(ZEFACUT_WINDOWS_ZEFACUT ${ZEFACUT_WINDOWS_BUILD_DIR}/zefacut.exe)
 set(ZEFACUT_WINDOWS_D88INFO ${ZEFACUT_WINDOWS_BUILD_DIR}/d88info.exe)
+set(ZEFACUT_WINDOWS_ARCHIVE_TEST ${ZEFACUT_WINDOWS_BUILD_DIR}/tests/archive_test.exe)
 # The wine prefix the tests run in, made (when missing) and booted by the test
 # wine_prefix, which also starts the wineserver they all share.
 set(ZEFACUT_WINEPREFIX ${PROJECT_BINARY_DIR}/wineprefix)
@@ -33,10 +35,13 @@ ExternalProject_Add(zefacut_windows
     -DCMAKE_BUILD_TYPE:STRING=Release
     -DCMAKE_CXX_FLAGS:STRING=${CMAKE_CXX_FLAGS}
     -DZEFACUT_TESTS:BOOL=OFF
+    -DZEFACUT_CROSS_UNIT_TESTS:BOOL=${ZEFACUT_TESTS}
+    -DZEFACUT_ARCHIVES:BOOL=${ZEFACUT_ARCHIVES}
     -DZEFACUT_FUZZ:BOOL=OFF
   INSTALL_COMMAND ""
   BUILD_ALWAYS ON
-  BUILD_BYPRODUCTS ${ZEFACUT_WINDOWS_ZEFACUT} ${ZEFACUT_WINDOWS_D88INFO})
+  BUILD_BYPRODUCTS ${ZEFACUT_WINDOWS_ZEFACUT} ${ZEFACUT_WINDOWS_D88INFO}
+    ${ZEFACUT_WINDOWS_ARCHIVE_TEST})
 
 # `cmake --install` and CPack take the Windows build's files.
 install(CODE "

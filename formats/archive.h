@@ -1,0 +1,66 @@
+// Disk images that travel inside archives (.zip, .lzh/.lha, .7z, .rar, .tar)
+// or compressed files (.gz, .bz2, .xz, and .tar.gz and the like), read with
+// libarchive from the archive file itself: nothing is unpacked to disk.
+#ifndef ZEFACUT_FORMATS_ARCHIVE_H
+#define ZEFACUT_FORMATS_ARCHIVE_H
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// No member is read past this size: a floppy-disk image, even a file of many
+// disks, is far smaller, and a member that claims more (or unpacks to more)
+// is most likely a decompression bomb.
+constexpr std::uint64_t kMaxMemberSize = std::uint64_t{64} << 20;
+
+// Whether the first bytes of a file (`length` of them, as many of the first
+// 4096 as the file has) are those of an archive or compressed file whose
+// members the tool reads: the format's name for messages ("ZIP", "LZH",
+// "7-Zip", "RAR", "tar", "gzip", "bzip2", "xz"), or nullptr. Decided by the
+// magic bytes alone, never by the file's name, and strictly enough that a
+// disk image is never taken for an archive:
+//   ZIP    "PK\3\4" at 0 (or at 4 after "PK\7\8" or "PK00") with a known method,
+//          or "PK\5\6" at 0 with no member (an empty archive)
+//   LZH    "-lh?-" or "-lz?-" at 2 with a known method, header level 0-3 at 20,
+//          and a header sum that holds (levels 0 and 1) or 0x20 at 19 (2, 3)
+//   7-Zip  37 7A BC AF 27 1C at 0
+//   RAR    "Rar!" 1A 07 00 (RAR 4) or "Rar!" 1A 07 01 00 (RAR 5) at 0
+//   tar    "ustar" at 257 in a first header whose checksum holds
+//   gzip   1F 8B 08 (deflate) at 0
+//   bzip2  "BZh1"-"BZh9" at 0 followed by a block or end-of-stream magic
+//   xz     FD "7zXZ" 00 at 0
+// A compressed file holds a tar archive or a single file: both are read.
+const char* ArchiveFormat(const unsigned char* head, std::size_t length);
+
+struct ArchiveMember {
+  // The member's path inside the archive as stored, in UTF-8: names that
+  // carry their character set (ZIP names marked as UTF-8, 7-Zip, pax, RAR)
+  // as libarchive converts them; LZH names, which carry none, read as
+  // Shift-JIS; other names without one (a ZIP name not marked, a tar name) as
+  // they are when they are UTF-8, otherwise read as Shift-JIS (Linux; on
+  // Windows, in the system's code page), otherwise the stored bytes. Empty
+  // when libarchive could not read the name. The single file of a compressed
+  // file is named after the compressed file without its suffix ("game.d88"
+  // for "game.d88.gz").
+  std::string name;
+  // Its whole content; empty when tooLarge.
+  std::vector<unsigned char> bytes;
+  // The member holds more than kMaxMemberSize bytes and was not read.
+  bool tooLarge = false;
+};
+
+// Reads the regular-file members of the archive or compressed file at `path`
+// (UTF-8) in archive order, calling visit for each; directories, links and
+// other special entries are skipped. Returns an empty string when the whole
+// archive was read, otherwise the reason reading stopped (not an archive,
+// damaged, truncated, unsupported compression or encryption...): the members
+// visited before then stay visited, the one being read is not visited.
+std::string ForEachMember(const char* path, const std::function<void(const ArchiveMember&)>& visit);
+
+// Whether this build reads archives at all. Without libarchive ForEachMember
+// visits nothing and returns the reason.
+bool ArchivesRead();
+
+#endif  // ZEFACUT_FORMATS_ARCHIVE_H
