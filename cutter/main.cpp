@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "cutter/cut.h"
 #include "cutter/known_disks.h"
 #include "cutter/recognition.h"
+#include "formats/archive.h"
 #include "formats/open_image.h"
 #include "platform/portable.h"
 
@@ -195,10 +197,65 @@ void OpenFailed(Run& run, const std::string& name, const OpenedImage& opened) {
   ++run.failures;
 }
 
-// Cuts every disk of one image file. False when the image cannot be opened.
+// Cuts every disk image inside an archive, in member order. A member's
+// messages name it as ARCHIVE/MEMBER, and a line on standard output says
+// which member the recognition lines that follow come from.
+void CutArchive(Run& run, const std::string& path, const char* format, const std::string& base,
+                bool perDisk, std::set<std::string>& folders) {
+  int images = 0;
+  const std::string reason = ForEachMember(path.c_str(), [&](const ArchiveMember& member) {
+    const std::string name = path + "/" + member.name;
+    if (member.tooLarge) {
+      Warn(run, name, "not read: it holds more than any disk image (over 64 MiB)");
+      return;
+    }
+    ImageProbe probe;
+    probe.head = member.bytes.data();
+    probe.length = std::min(member.bytes.size(), ImageProbe::kHeadSize);
+    probe.size = static_cast<std::int64_t>(member.bytes.size());
+    if (!IsDiskImage(probe, member.name)) {
+      return;
+    }
+    ++images;
+    std::fflush(run.console.err);
+    std::fputs(("reading ... " + name + "\n").c_str(), run.console.out);
+    const OpenedImage opened = OpenImage(MemorySource(member.bytes));
+    if (!opened.image) {
+      OpenFailed(run, name, opened);
+      return;
+    }
+    CutDisks(run, *opened.image, name, base, perDisk, folders);
+  });
+  if (!reason.empty()) {
+    std::fflush(run.console.out);
+    PrintError(run,
+               "error: " + path + ": cannot read the " + format + " archive: " + reason + "\n");
+    ++run.failures;
+  } else if (images == 0) {
+    Warn(run, path, std::string("no disk image in the ") + format + " archive");
+  }
+}
+
+// Cuts every disk of one image file, or of every image in an archive.
+// False when the file cannot be opened.
 bool CutImage(Run& run, const std::string& path, const std::string& base, bool perDisk,
               std::set<std::string>& folders) {
-  const OpenedImage opened = OpenImage(path.c_str());
+  errno = 0;
+  std::unique_ptr<ByteSource> source = OpenFileSource(path.c_str());
+  OpenedImage opened;
+  if (!source) {
+    opened.error = errno != 0 ? errno : ENOENT;
+    OpenFailed(run, path, opened);
+    return false;
+  }
+  unsigned char head[ImageProbe::kHeadSize] = {};
+  const std::size_t length = source->ReadAt(0, head, sizeof head);
+  if (const char* archive = ArchiveFormat(head, length)) {
+    source.reset();
+    CutArchive(run, path, archive, base, perDisk, folders);
+    return true;
+  }
+  opened = OpenImage(std::move(source));
   if (!opened.image) {
     OpenFailed(run, path, opened);
     return false;

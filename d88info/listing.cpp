@@ -329,8 +329,6 @@ std::string GeometryText(DiskImage& image, int disk) {
                 geometry.kind);
 }
 
-// A JSON string of raw bytes: ASCII as it is, with JSON's escapes; every
-// other byte as the code point of the same value, so that no byte is lost.
 std::string JsonString(const std::string& bytes) {
   std::string out = "\"";
   for (const char ch : bytes) {

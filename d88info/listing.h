@@ -1,5 +1,5 @@
-// What d88info prints about a D88 image: every disk with its header fields,
-// the sector IDs of each track, and what zefacut makes of the disk.
+// What d88info prints about a disk image of any format: the format, every disk with its header
+// fields, the sector IDs of each track, and what zefacut makes of the disk.
 #ifndef ZEFACUT_D88INFO_LISTING_H
 #define ZEFACUT_D88INFO_LISTING_H
 
@@ -15,6 +15,10 @@ void ListImage(DiskImage& image, const std::function<void(const std::string&)>& 
 // The same as one JSON document, for scripts: the image, its disks with their
 // geometry, tracks and sectors (IDs, sizes, flags), and the verdict.
 void ListImageJson(DiskImage& image, const std::function<void(const std::string&)>& emit);
+
+// A JSON string of raw bytes: ASCII as it is, with JSON's escapes; every
+// other byte as the code point of the same value, so that no byte is lost.
+std::string JsonString(const std::string& bytes);
 
 // The media byte's usual meaning: "2D", "2DD", "2HD", "1D", "1DD" or
 // "unknown".

@@ -1,6 +1,8 @@
 #include "formats/open_image.h"
 
 #include <algorithm>
+#include <cctype>
+#include <iterator>
 
 #include "formats/d88_image.h"
 #include "formats/dim_image.h"
@@ -21,7 +23,28 @@ const ImageFormat* const kFormats[] = {
     &kWozFormat, &k86fFormat,      &kCpcDskFormat, &kD88Format, &kRawFormat,
 };
 
+// The endings of image file names, lower case.
+constexpr const char* kImageExtensions[] = {".d88", ".d77", ".d68", ".d98", ".88d", ".98d", ".hdm",
+                                            ".xdf", ".2hd", ".tfd", ".img", ".fdi", ".dim", ".nfd",
+                                            ".fdd", ".imd", ".hfe", ".td0", ".scp", ".raw", ".dsk"};
+
 }  // namespace
+
+bool IsDiskImage(const ImageProbe& probe, const std::string& name) {
+  if (IdentifyImage(probe) != nullptr) {
+    return true;
+  }
+  const std::string::size_type dot = name.find_last_of('.');
+  if (dot == std::string::npos) {
+    return false;
+  }
+  std::string extension = name.substr(dot);
+  for (char& ch : extension) {
+    ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  }
+  return std::any_of(std::begin(kImageExtensions), std::end(kImageExtensions),
+                     [&extension](const char* known) { return extension == known; });
+}
 
 const ImageFormat* IdentifyImage(const ImageProbe& probe) {
   const ImageFormat* best = nullptr;

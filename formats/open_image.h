@@ -26,6 +26,11 @@ struct OpenedImage {
 // (such a file is read as D88, whatever it holds).
 const ImageFormat* IdentifyImage(const ImageProbe& probe);
 
+// Whether a file, an archive member most of all, is a disk image: some
+// format claims its content, or its name ends as an image's does (a damaged
+// D88 image, say, which is then read as D88).
+bool IsDiskImage(const ImageProbe& probe, const std::string& name);
+
 // Opens the image file at `path`, or the image a source holds (an archive
 // member), as the model of its disks.
 OpenedImage OpenImage(const char* path);

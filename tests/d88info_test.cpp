@@ -14,7 +14,11 @@
 #include <string>
 #include <vector>
 
+#ifdef ZEFACUT_TEST_ARCHIVES
+#include "tests/support/archive_writer.h"
+#endif
 #include "tests/support/damaged_dumps.h"
+#include "tests/support/format_writers.h"
 #include "tests/support/image_builder.h"
 
 namespace {
@@ -384,7 +388,7 @@ TEST(D88InfoTest, WithoutOneArgumentPrintsUsage) {
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
     if (Launcher().empty()) {
-      EXPECT_EQ(result.err, "Usage: " + ToolPath() + " [--json] IMAGE.d88\n");
+      EXPECT_EQ(result.err, "Usage: " + ToolPath() + " [--json] IMAGE\n");
     } else {
       // Argument 0 is whatever the launcher makes of the path.
       EXPECT_EQ(result.err.rfind("Usage: ", 0), 0U) << result.err;
@@ -498,3 +502,93 @@ TEST(D88InfoTest, JsonListsDisksTracksSectorsAndTheVerdict) {
   EXPECT_EQ(depth, 0);
   EXPECT_FALSE(inString);
 }
+
+namespace {
+
+// --- Other formats -------------------------------------------------------------
+
+Bytes ReadData(const char* name) {
+  std::ifstream in(std::string(ZEFACUT_TEST_DATA) + "/" + name, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(D88InfoFormatsTest, NamesTheFormatAndTheGeometryBesideTheHeadersClaim) {
+  Scratch scratch;
+  scratch.Put("disk.fdi", BuildFdi(KnownDisk(2, 3)));
+  scratch.Put("pc.hfe", ReadData("pc-360k-sector-test.hfe"));
+  scratch.Put("towns.bin", ReadData("towns-ipl-2hd.bin"));
+  scratch.Put("pc.imd", ReadData("pc-1200k-sector-test.imd"));
+  const struct {
+    const char* file;
+    std::vector<std::string> lines;  // lines the listing holds, in order
+  } cases[] = {
+      {"disk.fdi",
+       {"format: FDI, 1265664 bytes", "disks: 1",
+        "  geometry: 77 cylinders, 2 heads, 8 sectors of 1024 bytes; the header claims 77 "
+        "cylinders, 2 heads, 8 sectors of 1024 bytes",
+        "  track 153: 8 sectors: C76 H1 R1-8 N3", "  zefacut: recognises ZEFA LOMRI 2 Disk A"}},
+      {"pc.hfe",
+       {"format: HFE, 1054720 bytes",
+        "  geometry: 40 cylinders, 2 heads, 9 sectors of 512 bytes; the header claims 42 "
+        "cylinders, 2 heads",
+        "  track 79: 9 sectors: C39 H1 R1-9 N2", "  zefacut: unsupported"}},
+      {"towns.bin",
+       {"format: raw, 1261568 bytes", "  geometry: 77 cylinders, 2 heads, 8 sectors of 1024 bytes",
+        "  track 0: 8 sectors: C0 H0 R1-8 N3"}},
+      {"pc.imd",
+       {"format: IMD, 8573 bytes", "  geometry: 80 cylinders, 2 heads, 15 sectors of 512 bytes",
+        "  track 159: 15 sectors: C79 H1 R1-15 N2"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const Result result = scratch.Run({c.file});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    std::size_t at = 0;
+    for (const std::string& line : c.lines) {
+      const std::size_t found = ("\n" + result.out).find("\n" + line + "\n", at);
+      ASSERT_NE(found, std::string::npos) << line << "\nin:\n" << result.out;
+      at = found + 1;
+    }
+  }
+}
+
+TEST(D88InfoFormatsTest, FormatsItDoesNotReadAreNamed) {
+  Scratch scratch;
+  scratch.Put("pc.td0", ReadData("pc-360k-sector-test.td0"));
+  const Result result = scratch.Run({"pc.td0"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err,
+            "error: pc.td0: Teledisk images are not read; convert the disk to D88, a raw image or "
+            "HFE first\n");
+}
+
+#ifdef ZEFACUT_TEST_ARCHIVES
+TEST(D88InfoFormatsTest, ListsEveryImageOfAnArchive) {
+  Scratch scratch;
+  scratch.Put("set.zip",
+              BuildArchive(ArchiveKind::kZip, {{"readme.txt", Bytes{'h', 'i'}},
+                                               {"a.hdm", BuildRaw(KnownDisk(2, 4))},
+                                               {"b.d88", BuildImage({KnownDisk(3, 5)})}}));
+  Result result = scratch.Run({"set.zip"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out.rfind("archive: ZIP\n\nmember: a.hdm\nformat: raw, 1261568 bytes\n", 0), 0U)
+      << result.out;
+  EXPECT_NE(result.out.find("\nmember: b.d88\nformat: D88, "), std::string::npos) << result.out;
+  EXPECT_EQ(result.out.find("readme"), std::string::npos);
+
+  result = scratch.Run({"--json", "set.zip"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out.rfind("{\n  \"archive\": \"ZIP\",\n  \"members\": [\n    {\"member\": "
+                             "\"a.hdm\", \"image\":\n    {\n      \"format\": \"raw\",",
+                             0),
+            0U)
+      << result.out;
+  EXPECT_NE(result.out.find("    ,\n    {\"member\": \"b.d88\", \"image\":\n"), std::string::npos);
+  EXPECT_EQ(result.out.substr(result.out.size() - 12), "    }\n  ]\n}\n");
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,153 @@
+// The tool over images inside archives: every image member cut in member
+// order, its lines named after it, the other members passed over, and clear
+// words for an archive that holds no image or cannot be read.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tests/support/archive_writer.h"
+#include "tests/support/format_writers.h"
+#include "tests/support/image_builder.h"
+#include "tests/support/run_tool.h"
+
+namespace {
+
+// The files of a known disk as its D88 form gives them, by name.
+std::vector<std::pair<std::string, Bytes>> CutFromD88(const DiskSpec& disk,
+                                                      const std::vector<std::string>& files) {
+  ScratchDir dir;
+  EXPECT_TRUE(WriteFileBytes(dir.File("disk.d88"), BuildImage({disk})));
+  const ToolResult result = RunTool(dir, {"disk.d88"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  std::vector<std::pair<std::string, Bytes>> cut;
+  for (const std::string& file : files) {
+    cut.emplace_back(file, ReadFileBytes(dir.File(file)).value_or(Bytes{}));
+  }
+  return cut;
+}
+
+const std::vector<std::string> kTitle2BFiles = {"FMBGM", "FMSE", "BEEPBGM", "BEEPSE"};
+
+std::string CuttingLines(const std::vector<std::string>& files) {
+  std::string lines;
+  for (const std::string& file : files) {
+    lines += "cutting ... " + file + "\n";
+  }
+  return lines;
+}
+
+TEST(ArchivesToolTest, AnImageInEachKindOfArchiveIsCutAsFromAFile) {
+  const DiskSpec disk = KnownDisk(3, 0xA1C);
+  const auto want = CutFromD88(disk, kTitle2BFiles);
+  const struct {
+    ArchiveKind kind;
+    const char* archive;
+    const char* member;  // as the tool names it
+    Bytes image;
+  } cases[] = {
+      {ArchiveKind::kZip, "disk.zip", "zefa2/disk b.d88", BuildImage({disk})},
+      {ArchiveKind::kSevenZip, "disk.7z", "disk.hfe", BuildHfe(disk, 1)},
+      {ArchiveKind::kTarGz, "disk.tar.gz", "disk.nfd", BuildNfd(disk, 1)},
+      {ArchiveKind::kGzip, "disk.hdm.gz", "disk.hdm", BuildRaw(disk)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.archive);
+    ScratchDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir.File(c.archive), BuildArchive(c.kind, {{c.member, c.image}})));
+    const ToolResult result = RunTool(dir, {c.archive});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, std::string("reading ... ") + c.archive + "/" + c.member + "\n" +
+                              kRecognitionMessages[3] + CuttingLines(kTitle2BFiles));
+    for (const auto& [file, bytes] : want) {
+      EXPECT_TRUE(FileHolds(dir.File(file), bytes)) << file;
+    }
+  }
+}
+
+TEST(ArchivesToolTest, SeveralImagesAreCutInMemberOrderAndOtherMembersPassedOver) {
+  const DiskSpec diskA = KnownDisk(2, 0xA2);  // PROG
+  const DiskSpec diskB = KnownDisk(3, 0xB3);  // four files
+  const auto wantA = CutFromD88(diskA, {"PROG"});
+  const auto wantB = CutFromD88(diskB, kTitle2BFiles);
+  ScratchDir dir;
+  ASSERT_TRUE(
+      WriteFileBytes(dir.File("set.zip"),
+                     BuildArchive(ArchiveKind::kZip, {{"readme.txt", Bytes{'h', 'i', '\n'}},
+                                                      {"b.imd", BuildImd(diskB)},
+                                                      {"other.d88", BuildImage({PlainDisk(2, 9)})},
+                                                      {"a.fdi", BuildFdi(diskA)}})));
+  const ToolResult result = RunTool(dir, {"-d", "set.zip"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "reading ... set.zip/b.imd\n" + kRecognitionMessages[3] +
+                            CuttingLines(kTitle2BFiles) + "reading ... set.zip/other.d88\n" +
+                            "reading ... set.zip/a.fdi\n" + kRecognitionMessages[2] +
+                            "cutting ... PROG\n");
+  EXPECT_EQ(result.err, kUnsupportedMessage);
+  for (const auto& [file, bytes] : wantB) {
+    EXPECT_TRUE(FileHolds(dir.File("b.imd - ZEFA LOMRI 2 Disk B/" + file), bytes)) << file;
+  }
+  EXPECT_TRUE(FileHolds(dir.File("a.fdi - ZEFA LOMRI 2 Disk A/PROG"), wantA[0].second));
+  EXPECT_EQ(EntriesIn(dir.Path()), (std::set<std::string>{"set.zip", "a.fdi - ZEFA LOMRI 2 Disk A",
+                                                          "b.imd - ZEFA LOMRI 2 Disk B"}));
+}
+
+TEST(ArchivesToolTest, MembersThatCannotBeReadAreNamed) {
+  // A Teledisk member, an FDI whose header claims more than it holds, and a
+  // good image after them: each member gets its own words.
+  const DiskSpec disk = KnownDisk(2, 0xC4);
+  Bytes shortFdi = BuildFdi(disk);
+  shortFdi.resize(shortFdi.size() - 1000);
+  Bytes teledisk = {'T', 'D', 0, 0x0A, 0x15, 0, 1, 0x80, 0, 2, 0x4C, 0x59};
+  teledisk.resize(512);
+  ScratchDir dir;
+  ASSERT_TRUE(WriteFileBytes(
+      dir.File("mixed.7z"),
+      BuildArchive(ArchiveKind::kSevenZip,
+                   {{"pc.td0", teledisk}, {"short.fdi", shortFdi}, {"good.dim", BuildDim(disk)}})));
+  const ToolResult result = RunTool(dir, {"mixed.7z"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out,
+            "reading ... mixed.7z/pc.td0\nreading ... mixed.7z/short.fdi\n"
+            "reading ... mixed.7z/good.dim\n" +
+                kRecognitionMessages[2] + "cutting ... PROG\n");
+  EXPECT_EQ(result.err,
+            "error: mixed.7z/pc.td0: Teledisk images are not read; convert the disk to D88, a raw "
+            "image or HFE first\n"
+            "error: mixed.7z/short.fdi: cannot be read as FDI: the header gives 1261568 bytes of "
+            "data but the file holds 1260568 after the header\n");
+  EXPECT_EQ(EntriesIn(dir.Path()), (std::set<std::string>{"mixed.7z", "PROG"}));
+}
+
+TEST(ArchivesToolTest, AnArchiveWithoutImagesOrDamagedIsTold) {
+  ScratchDir dir;
+  ASSERT_TRUE(WriteFileBytes(
+      dir.File("notes.zip"),
+      BuildArchive(ArchiveKind::kZip, {{"readme.txt", Bytes{'h', 'i'}}, {"empty/", Bytes{}}})));
+  ToolResult result = RunTool(dir, {"notes.zip"});
+  EXPECT_EQ(result.status, 2);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "warning: notes.zip: no disk image in the ZIP archive\n");
+
+  // A ZIP archive cut short inside its second member: the first is cut, then
+  // the archive's damage is an error.
+  const DiskSpec disk = KnownDisk(2, 0xD5);
+  Bytes cut = BuildArchive(ArchiveKind::kZip, {{"a.d88", BuildImage({disk})},
+                                               {"b.d88", BuildImage({KnownDisk(5, 0xD6)})}});
+  cut.resize(cut.size() * 3 / 4);
+  ASSERT_TRUE(WriteFileBytes(dir.File("cut.zip"), cut));
+  result = RunTool(dir, {"cut.zip"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out.rfind(
+                "reading ... cut.zip/a.d88\n" + kRecognitionMessages[2] + "cutting ... PROG\n", 0),
+            0U)
+      << result.out;
+  EXPECT_EQ(result.err.rfind("error: cut.zip: cannot read the ZIP archive: ", 0), 0U) << result.err;
+  EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+}
+
+}  // namespace
