@@ -119,9 +119,9 @@ int main(int argc, char** argv) {
                                    : format.format == WrittenFormat::kHfe3 ? "hfe3"
                                                                            : format.name);
     if (format.format != WrittenFormat::kRaw) {
-      Bytes truncated = bytes;
-      truncated.resize(truncated.size() * 2 / 3);
-      seeds.emplace_back(name + "-truncated" + format.extension, truncated);
+      Bytes cutShort = bytes;
+      cutShort.resize(cutShort.size() * 2 / 3);
+      seeds.emplace_back(name + "-truncated" + format.extension, cutShort);
     }
     seeds.emplace_back(name + format.extension, bytes);
   }

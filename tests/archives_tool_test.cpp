@@ -23,10 +23,10 @@ std::vector<std::pair<std::string, Bytes>> CutFromD88(const DiskSpec& disk,
   EXPECT_TRUE(WriteFileBytes(dir.File("disk.d88"), BuildImage({disk})));
   const ToolResult result = RunTool(dir, {"disk.d88"});
   EXPECT_EQ(result.status, 0) << result.err;
-  std::vector<std::pair<std::string, Bytes>> cut;
-  for (const std::string& file : files) {
-    cut.emplace_back(file, ReadFileBytes(dir.File(file)).value_or(Bytes{}));
-  }
+  std::vector<std::pair<std::string, Bytes>> cut(files.size());
+  std::transform(files.begin(), files.end(), cut.begin(), [&dir](const std::string& file) {
+    return std::make_pair(file, ReadFileBytes(dir.File(file)).value_or(Bytes{}));
+  });
   return cut;
 }
 

@@ -524,13 +524,13 @@ TEST(D88InfoFormatsTest, NamesTheFormatAndTheGeometryBesideTheHeadersClaim) {
   } cases[] = {
       {"disk.fdi",
        {"format: FDI, 1265664 bytes", "disks: 1",
-        "  geometry: 77 cylinders, 2 heads, 8 sectors of 1024 bytes; the header claims 77 "
-        "cylinders, 2 heads, 8 sectors of 1024 bytes",
+        std::string("  geometry: 77 cylinders, 2 heads, 8 sectors of 1024 bytes; ") +
+            "the header claims 77 cylinders, 2 heads, 8 sectors of 1024 bytes",
         "  track 153: 8 sectors: C76 H1 R1-8 N3", "  zefacut: recognises ZEFA LOMRI 2 Disk A"}},
       {"pc.hfe",
        {"format: HFE, 1054720 bytes",
-        "  geometry: 40 cylinders, 2 heads, 9 sectors of 512 bytes; the header claims 42 "
-        "cylinders, 2 heads",
+        std::string("  geometry: 40 cylinders, 2 heads, 9 sectors of 512 bytes; ") +
+            "the header claims 42 cylinders, 2 heads",
         "  track 79: 9 sectors: C39 H1 R1-9 N2", "  zefacut: unsupported"}},
       {"towns.bin",
        {"format: raw, 1261568 bytes", "  geometry: 77 cylinders, 2 heads, 8 sectors of 1024 bytes",
