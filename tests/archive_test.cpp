@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <iterator>
 #include <random>
 #include <string>
@@ -489,6 +490,48 @@ TEST_F(ArchiveTest, CompressedFileIsOneMemberNamedWithoutItsSuffix) {
       const Reading reading = ReadArchive(Write(names.file, file));
       EXPECT_EQ(reading.reason, "");
       ExpectMembers(reading, {{names.member, image}});
+    }
+  }
+}
+
+TEST_F(ArchiveTest, GzipMembersFollowOneAnother) {
+  // gzip(1) reads members one after another as one file, and ignores what
+  // follows the last when it starts no member (zeros of tape padding).
+  const Bytes first = Pattern(70000, 27);
+  const Bytes second = Pattern(50000, 28);
+  const Bytes one = WriteArchive(kGz, {{"data", first}});
+  const Bytes two = WriteArchive(kGz, {{"data", second}});
+  Bytes both = first;
+  both.insert(both.end(), second.begin(), second.end());
+  const auto join = [](std::initializer_list<Bytes> parts) {
+    Bytes joined;
+    for (const Bytes& part : parts) {
+      joined.insert(joined.end(), part.begin(), part.end());
+    }
+    return joined;
+  };
+  Bytes damagedTwo = two;
+  damagedTwo[damagedTwo.size() - 6] ^= 0x01;  // its CRC
+  const struct {
+    const char* label;
+    Bytes file;
+    const Bytes* expected;  // null: a reason and no member
+  } kCases[] = {
+      {"two members", join({one, two}), &both},
+      {"then zeros", join({one, Bytes(512, 0)}), &first},
+      {"then bytes that start no member", join({one, Bytes{'e', 'n', 'd'}}), &first},
+      {"second member damaged", join({one, damagedTwo}), nullptr},
+      {"second member cut short", join({one, Bytes(two.begin(), two.begin() + 30)}), nullptr},
+  };
+  for (const auto& item : kCases) {
+    SCOPED_TRACE(item.label);
+    const Reading reading = ReadArchive(Write("joined.d88.gz", item.file));
+    if (item.expected != nullptr) {
+      EXPECT_EQ(reading.reason, "");
+      ExpectMembers(reading, {{"joined.d88", *item.expected}});
+    } else {
+      EXPECT_NE(reading.reason, "");
+      EXPECT_TRUE(reading.members.empty());
     }
   }
 }
