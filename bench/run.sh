@@ -70,25 +70,25 @@ if command -v hyperfine >/dev/null; then
   for image in "$work"/formats/*; do
     commands+=("$tool $image >/dev/null 2>&1")
   done
-  hyperfine --style basic --warmup 3 --runs 40 --export-csv ../formats.csv "${commands[@]}" \
+  hyperfine --style basic --warmup 5 --runs 100 --export-csv ../formats.csv "${commands[@]}" \
     >/dev/null
   # Bounds: the flat and sector-map formats 1.1 x D88, IMD 1.5 x, HFE (the
   # whole disk decoded from its bitstream) 5 x.
   awk -F, 'NR > 1 {
       n = split($1, parts, "title1a-"); split(parts[n], name, " "); format = name[1]
-      mean[format] = $2; order[++count] = format
-      if (format ~ /^D88/) base = $2
+      mean[format] = $4; order[++count] = format
+      if (format ~ /^D88/) base = $4
     }
     END {
-      printf "%-16s %10s %8s %6s\n", "image", "mean (ms)", "x D88", "bound"
+      printf "%-16s %10s %8s %6s\n", "image", "median (ms)", "x D88", "bound"
       for (i = 1; i <= count; ++i) {
         f = order[i]; bound = 1.1
         if (f ~ /^D88/) bound = 1.0
         if (f ~ /^IMD/) bound = 1.5
         if (f ~ /^HFE/) bound = 5.0
         ratio = mean[f] / base
-        printf "%-16s %10.2f %8.2f %6.1f%s\n", f, mean[f] * 1000, ratio, bound,
-               ratio > bound ? "  OVER" : ""
+        over = ratio > bound ? "  OVER" : ""
+        printf "%-16s %10.2f %8.2f %6.1f%s\n", f, mean[f] * 1000, ratio, bound, over
       }
     }' ../formats.csv
 else
