@@ -392,8 +392,8 @@ TEST(D88InfoTest, WithoutOneArgumentPrintsUsage) {
     } else {
       // Argument 0 is whatever the launcher makes of the path.
       EXPECT_EQ(result.err.rfind("Usage: ", 0), 0U) << result.err;
-      ASSERT_GE(result.err.size(), 11U) << result.err;
-      EXPECT_EQ(result.err.substr(result.err.size() - 11), " IMAGE.d88\n") << result.err;
+      ASSERT_GE(result.err.size(), 7U) << result.err;
+      EXPECT_EQ(result.err.substr(result.err.size() - 7), " IMAGE\n") << result.err;
     }
   }
 }
@@ -409,7 +409,13 @@ TEST(D88InfoTest, ReportsAnImageItCannotOpen) {
     const Result result = scratch.Run({c.path});
     EXPECT_EQ(result.status, 1) << c.path;
     EXPECT_EQ(result.out, "") << c.path;
-    EXPECT_EQ(result.err, std::string("error: cannot open ") + c.path + ": " + c.reason + "\n");
+    const std::string prefix = std::string("error: cannot open ") + c.path + ": ";
+    if (Launcher().empty()) {
+      EXPECT_EQ(result.err, prefix + c.reason + "\n");
+    } else {
+      // The reason is in the words of the system the program runs on.
+      EXPECT_EQ(result.err.rfind(prefix, 0), 0U) << result.err;
+    }
   }
 }
 
