@@ -67,11 +67,13 @@ const DiskType* FindType(int type) {
 LoadResult Load(std::unique_ptr<ByteSource> source) {
   LoadResult result;
   auto image = std::make_unique<SectorImage>(kDimFormat.name, source->Size());
-  if (!LoadWhole(*source, image->Data(), result)) {
+  std::vector<unsigned char> bytes;
+  if (!LoadHead(*source, kHeaderSize, bytes, result)) {
     return result;
   }
-  const std::vector<unsigned char>& bytes = image->Data();
-  const auto fileSize = static_cast<std::int64_t>(bytes.size());
+  const std::int64_t fileSize = source->Size();
+  // The sectors are read from the file when asked for.
+  image->ReadInPlace(std::move(source));
   if (fileSize < kHeaderSize) {
     result.error = "the file is shorter than a DIM header (" + std::to_string(fileSize) + " bytes)";
     return result;

@@ -56,11 +56,11 @@ Confidence Identify(const ImageProbe& probe) {
 LoadResult Load(std::unique_ptr<ByteSource> source) {
   LoadResult result;
   auto image = std::make_unique<SectorImage>(kFddFormat.name, source->Size());
-  if (!LoadWhole(*source, image->Data(), result)) {
+  std::vector<unsigned char> bytes;
+  if (!LoadHead(*source, kMapEnd, bytes, result)) {
     return result;
   }
-  std::vector<unsigned char>& bytes = image->Data();
-  const auto fileSize = static_cast<std::int64_t>(bytes.size());
+  const std::int64_t fileSize = source->Size();
   if (bytes.size() < kMapEnd) {
     result.error =
         "the file is shorter than an FDD header (" + std::to_string(fileSize) + " bytes)";
@@ -108,12 +108,15 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
     }
   }
 
-  // One block per fill byte, as long as the longest sector of it.
+  // The stored sectors are read from the file when asked for; the fill
+  // blocks follow it, one per fill byte, as long as the longest sector of it.
+  image->ReadInPlace(std::move(source));
+  std::vector<unsigned char>& fills = image->Data();
   std::array<std::int64_t, 256> fillAt{};
   for (std::size_t value = 0; value < fillSizes.size(); ++value) {
     if (fillSizes[value] != 0) {
-      fillAt[value] = static_cast<std::int64_t>(bytes.size());
-      bytes.insert(bytes.end(), fillSizes[value], static_cast<unsigned char>(value));
+      fillAt[value] = fileSize + static_cast<std::int64_t>(fills.size());
+      fills.insert(fills.end(), fillSizes[value], static_cast<unsigned char>(value));
     }
   }
   for (const Filled& fill : filled) {

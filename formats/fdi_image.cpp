@@ -135,11 +135,13 @@ std::string HeaderError(const Header& header, std::int64_t fileSize) {
 LoadResult Load(std::unique_ptr<ByteSource> source) {
   LoadResult result;
   auto image = std::make_unique<SectorImage>(kFdiFormat.name, source->Size());
-  if (!LoadWhole(*source, image->Data(), result)) {
+  std::vector<unsigned char> bytes;
+  if (!LoadHead(*source, kFieldsSize, bytes, result)) {
     return result;
   }
-  const std::vector<unsigned char>& bytes = image->Data();
-  const auto fileSize = static_cast<std::int64_t>(bytes.size());
+  const std::int64_t fileSize = source->Size();
+  // The sectors are read from the file when asked for.
+  image->ReadInPlace(std::move(source));
   if (bytes.size() < kFieldsSize) {
     result.error =
         "the file is shorter than an FDI header (" + std::to_string(fileSize) + " bytes)";

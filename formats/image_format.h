@@ -51,6 +51,12 @@ struct ImageFormat {
 // to this size; no image of a floppy disk comes near it.
 constexpr std::int64_t kMaxLoadedImageSize = std::int64_t{64} << 20;
 
+// The first `length` bytes of a source (fewer when it is shorter), for a
+// reader that leaves the sector data in the file; false after a failed read,
+// with the result to give.
+bool LoadHead(ByteSource& source, std::size_t length, std::vector<unsigned char>& bytes,
+              LoadResult& failure);
+
 // The whole source in memory for such a reader; on failure, the result to
 // give (too large, or a failed read).
 bool LoadWhole(ByteSource& source, std::vector<unsigned char>& bytes, LoadResult& failure);

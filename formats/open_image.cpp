@@ -107,6 +107,18 @@ OpenedImage OpenImage(std::unique_ptr<ByteSource> source) {
   return opened;
 }
 
+bool LoadHead(ByteSource& source, std::size_t length, std::vector<unsigned char>& bytes,
+              LoadResult& failure) {
+  bytes.assign(static_cast<std::size_t>(std::min<std::int64_t>(
+                   std::max<std::int64_t>(source.Size(), 0), static_cast<std::int64_t>(length))),
+               0);
+  if (source.ReadAt(0, bytes.data(), bytes.size()) != bytes.size() && !bytes.empty()) {
+    failure.systemError = source.Error() != 0 ? source.Error() : EIO;
+    return false;
+  }
+  return true;
+}
+
 bool LoadWhole(ByteSource& source, std::vector<unsigned char>& bytes, LoadResult& failure) {
   if (source.Size() > kMaxLoadedImageSize) {
     failure.error = "the file is larger than any image of a floppy disk (" +

@@ -26,12 +26,11 @@ Confidence Identify(const ImageProbe& probe) {
 LoadResult Load(std::unique_ptr<ByteSource> source) {
   LoadResult result;
   auto image = std::make_unique<SectorImage>(kRawFormat.name, source->Size());
-  if (!LoadWhole(*source, image->Data(), result)) {
-    return result;
-  }
+  const std::int64_t held = source->Size();
+  // The sectors are read from the file when asked for.
+  image->ReadInPlace(std::move(source));
   // No header claims a geometry: the claimed geometry stays empty.
   const int disk = image->AddDisk(DiskInfo{});
-  const auto held = static_cast<std::int64_t>(image->Data().size());
   for (int track = 0; track < kCylinders * kHeads; ++track) {
     const std::int64_t start = track * kTrackBytes;
     if (start >= held) {

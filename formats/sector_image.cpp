@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+void SectorImage::ReadInPlace(std::unique_ptr<ByteSource> source) {
+  source_ = std::move(source);
+  in_place_ = source_ ? std::max<std::int64_t>(source_->Size(), 0) : 0;
+}
+
 int SectorImage::AddDisk(DiskInfo info) {
   Disk disk;
   disk.info = std::move(info);
@@ -15,14 +20,16 @@ bool SectorImage::SetTrack(int disk, int track, std::vector<Sector> sectors) {
   if (disk < 0 || disk >= DiskCount() || track < 0 || track >= kMaxTracks) {
     return false;
   }
-  const auto held = static_cast<std::int64_t>(data_.size());
+  const std::int64_t held = Held();
   for (Sector& sector : sectors) {
     if (sector.location < 0 || sector.location > held) {
       sector.location = held;
       sector.size = 0;
     }
+    // A sector in the file ends where the file does, not in Data().
+    const std::int64_t end = sector.location < in_place_ ? in_place_ : held;
     sector.size =
-        static_cast<std::uint32_t>(std::min<std::int64_t>(sector.size, held - sector.location));
+        static_cast<std::uint32_t>(std::min<std::int64_t>(sector.size, end - sector.location));
   }
   disks_[static_cast<std::size_t>(disk)].tracks[static_cast<std::size_t>(track)] =
       std::make_shared<const Track>(std::move(sectors));
@@ -54,14 +61,19 @@ std::shared_ptr<const Track> SectorImage::ReadTrack(int disk, int track) {
 std::size_t SectorImage::ReadData(const Sector& sector, unsigned char* dest, std::size_t length) {
   // SetTrack kept every sector inside the data; a sector from elsewhere is
   // checked again rather than trusted.
-  const auto held = static_cast<std::int64_t>(data_.size());
-  if (dest == nullptr || sector.location < 0 || sector.location > held) {
+  if (dest == nullptr || sector.location < 0 || sector.location > Held()) {
     return 0;
   }
+  if (sector.location < in_place_) {
+    const std::size_t count = std::min<std::size_t>(
+        {length, sector.size, static_cast<std::size_t>(in_place_ - sector.location)});
+    return source_->ReadAt(sector.location, dest, count);
+  }
+  const std::int64_t at = sector.location - in_place_;
   const std::size_t count = std::min<std::size_t>(
-      {length, sector.size, static_cast<std::size_t>(held - sector.location)});
+      {length, sector.size, static_cast<std::size_t>(Held() - sector.location)});
   if (count > 0) {
-    std::memcpy(dest, data_.data() + sector.location, count);
+    std::memcpy(dest, data_.data() + at, count);
   }
   return count;
 }

@@ -7,6 +7,11 @@
 // the sector's data starts in Data() and Sector::size how many bytes of it
 // are there. SetTrack checks that every sector lies inside Data(); a reader
 // need not trust its own arithmetic for that.
+//
+// A reader whose sectors lie in the file as they are (the flat formats) can
+// leave them there instead: after ReadInPlace(source), a location below the
+// source's size is an offset in the file, read when a sector is asked for,
+// and a location from there on is Data()[location - that size].
 #ifndef ZEFACUT_FORMATS_SECTOR_IMAGE_H
 #define ZEFACUT_FORMATS_SECTOR_IMAGE_H
 
@@ -17,6 +22,7 @@
 #include <vector>
 
 #include "disk/model.h"
+#include "formats/byte_source.h"
 
 class SectorImage : public DiskImage {
  public:
@@ -27,6 +33,10 @@ class SectorImage : public DiskImage {
   // The bytes sectors' locations point into.
   std::vector<unsigned char>& Data() { return data_; }
   const std::vector<unsigned char>& Data() const { return data_; }
+
+  // Reads sector data from `source` itself from now on (above); call it
+  // before SetTrack.
+  void ReadInPlace(std::unique_ptr<ByteSource> source);
 
   // Adds a disk with what its header records; returns its index.
   int AddDisk(DiskInfo info);
@@ -50,7 +60,12 @@ class SectorImage : public DiskImage {
     std::vector<std::shared_ptr<const Track>> tracks;  // by track index
   };
 
+  // The bytes a location names: the file's in place, then Data()'s.
+  std::int64_t Held() const { return in_place_ + static_cast<std::int64_t>(data_.size()); }
+
   const char* format_;
+  std::unique_ptr<ByteSource> source_;
+  std::int64_t in_place_ = 0;
   std::int64_t file_size_;
   std::optional<std::int64_t> bytes_after_;
   std::vector<unsigned char> data_;
