@@ -65,34 +65,32 @@ awk -v a="$all_calls" -v i="$image_calls" -v f="$files" \
   'BEGIN { printf "other calls per file written:  %.2f\n", (a - i) / f }'
 
 echo "== formats (one Title1DiskA disk in each format, against the same disk as D88)"
-if command -v hyperfine >/dev/null; then
-  commands=()
-  for image in "$work"/formats/*; do
-    commands+=("$tool $image >/dev/null 2>&1")
-  done
-  hyperfine --style basic --warmup 5 --runs 100 --export-csv ../formats.csv "${commands[@]}" \
-    >/dev/null
-  # Bounds: the flat and sector-map formats 1.1 x D88, IMD 1.5 x, HFE (the
-  # whole disk decoded from its bitstream) 5 x.
-  awk -F, 'NR > 1 {
-      n = split($1, parts, "title1a-"); split(parts[n], name, " "); format = name[1]
-      mean[format] = $4; order[++count] = format
-      if (format ~ /^D88/) base = $4
-    }
-    END {
-      printf "%-16s %10s %8s %6s\n", "image", "median (ms)", "x D88", "bound"
-      for (i = 1; i <= count; ++i) {
-        f = order[i]; bound = 1.1
-        if (f ~ /^D88/) bound = 1.0
-        if (f ~ /^IMD/) bound = 1.5
-        if (f ~ /^HFE/) bound = 5.0
-        ratio = mean[f] / base
+# Each format is timed in one hyperfine run with the D88 image, the two
+# interleaved run by run in spirit: a fresh D88 time beside every format, so
+# that a drift of the machine over the whole benchmark does not land on the
+# formats timed last. Bounds: the flat and sector-map formats 1.1 x D88, IMD
+# 1.5 x, HFE (the whole disk decoded from its bitstream) 5 x.
+d88="$work/formats/title1a-D88.d88"
+printf "%-16s %12s %12s %8s %6s\n" "image" "median (ms)" "D88 (ms)" "x D88" "bound"
+for image in "$work"/formats/*; do
+  [ "$image" = "$d88" ] && continue
+  name=$(basename "$image")
+  name=${name#title1a-}
+  case "$name" in
+    IMD*) bound=1.5 ;;
+    HFE*) bound=5.0 ;;
+    *) bound=1.1 ;;
+  esac
+  if command -v hyperfine >/dev/null; then
+    hyperfine --style none --warmup 5 --runs 60 --export-csv ../pair.csv \
+      "$tool $d88 >/dev/null 2>&1" "$tool $image >/dev/null 2>&1" >/dev/null
+    awk -F, -v name="$name" -v bound="$bound" 'NR == 2 { base = $4 } NR == 3 { own = $4 }
+      END {
+        ratio = own / base
         over = ratio > bound ? "  OVER" : ""
-        printf "%-16s %10.2f %8.2f %6.1f%s\n", f, mean[f] * 1000, ratio, bound, over
-      }
-    }' ../formats.csv
-else
-  for image in "$work"/formats/*; do
-    /usr/bin/time -f "$(basename "$image"): %e s" "$tool" "$image" >/dev/null 2>/dev/null
-  done
-fi
+        printf "%-16s %12.2f %12.2f %8.2f %6.1f%s\n", name, own * 1000, base * 1000, ratio, bound, over
+      }' ../pair.csv
+  else
+    /usr/bin/time -f "$name: %e s" "$tool" "$image" >/dev/null 2>/dev/null
+  fi
+done
