@@ -46,6 +46,8 @@ constexpr std::size_t kEntrySize = 16;
 
 constexpr int kR0Tracks = 163;
 constexpr int kR0EntriesPerTrack = 26;
+constexpr std::size_t kR0MapEnd =
+    kMapOffset + std::size_t{kR0Tracks} * kR0EntriesPerTrack * kEntrySize;
 constexpr unsigned kUnusedEntry = 0xFF;
 
 constexpr int kR1Tracks = 164;
@@ -134,8 +136,10 @@ std::string SizeCodeError(int track, unsigned n) {
          std::to_string(n) + ", larger than any sector";
 }
 
-std::string ReadRevision0(SectorImage& image, int disk, std::int64_t headerSize) {
-  const std::vector<unsigned char>& bytes = image.Data();
+// `bytes` holds the file's first bytes, the whole map among them; the
+// sector data stays in the file.
+std::string ReadRevision0(SectorImage& image, int disk, const std::vector<unsigned char>& bytes,
+                          std::int64_t headerSize, std::int64_t fileSize) {
   DataCursor data(headerSize);
   for (int track = 0; track < kR0Tracks; ++track) {
     std::vector<Sector> sectors;
@@ -143,7 +147,8 @@ std::string ReadRevision0(SectorImage& image, int disk, std::int64_t headerSize)
       const std::size_t at =
           kMapOffset + (static_cast<std::size_t>(track) * kR0EntriesPerTrack + i) * kEntrySize;
       // The map ends with the header, as short as its writer made it.
-      if (static_cast<std::int64_t>(at + kEntrySize) > headerSize) {
+      if (static_cast<std::int64_t>(at + kEntrySize) > headerSize ||
+          at + kEntrySize > bytes.size()) {
         break;
       }
       const unsigned char* entry = bytes.data() + at;
@@ -160,17 +165,18 @@ std::string ReadRevision0(SectorImage& image, int disk, std::int64_t headerSize)
       image.SetTrack(disk, track, std::move(sectors));
     }
   }
-  const auto fileSize = static_cast<std::int64_t>(bytes.size());
   if (fileSize > data.Next()) {
     image.SetBytesAfterLastDisk(fileSize - data.Next());
   }
   return {};
 }
 
-std::string ReadRevision1(SectorImage& image, int disk, std::int64_t headerSize) {
-  const std::vector<unsigned char>& bytes = image.Data();
-  const auto fileSize = static_cast<std::int64_t>(bytes.size());
+// `bytes` holds the file's first bytes, the table of track blocks among
+// them; each block is read from the file, and the sector data stays there.
+std::string ReadRevision1(SectorImage& image, int disk, const std::vector<unsigned char>& bytes,
+                          ByteSource& source, std::int64_t headerSize, std::int64_t fileSize) {
   DataCursor data(headerSize);
+  std::vector<unsigned char> blockBytes;
   for (int track = 0; track < kR1Tracks; ++track) {
     const std::uint32_t block =
         LoadLe32(bytes.data() + kMapOffset + static_cast<std::size_t>(track) * 4);
@@ -182,7 +188,10 @@ std::string ReadRevision1(SectorImage& image, int disk, std::int64_t headerSize)
     if (std::int64_t{block} + static_cast<std::int64_t>(kBlockHeaderSize) > fileSize) {
       return pastEnd;
     }
-    const unsigned char* head = bytes.data() + block;
+    unsigned char head[kBlockHeaderSize];
+    if (source.ReadAt(block, head, sizeof head) != sizeof head) {
+      return pastEnd;
+    }
     const std::uint32_t count = LoadLe16(head);
     const std::uint32_t specials = LoadLe16(head + kSpecialCountOffset);
     if (count > kMaxSectorsPerTrack) {
@@ -194,7 +203,13 @@ std::string ReadRevision1(SectorImage& image, int disk, std::int64_t headerSize)
         fileSize) {
       return pastEnd;
     }
-    const unsigned char* entry = head + kBlockHeaderSize;
+    // At most 255 + 65535 entries of 16 bytes: about a megabyte.
+    blockBytes.resize((std::size_t{count} + specials) * kEntrySize);
+    if (source.ReadAt(std::int64_t{block} + static_cast<std::int64_t>(kBlockHeaderSize),
+                      blockBytes.data(), blockBytes.size()) != blockBytes.size()) {
+      return pastEnd;
+    }
+    const unsigned char* entry = blockBytes.data();
     std::vector<Sector> sectors(count);
     for (Sector& sector : sectors) {
       if (!EntrySector(entry, data, sector)) {
@@ -221,11 +236,11 @@ std::string ReadRevision1(SectorImage& image, int disk, std::int64_t headerSize)
 LoadResult Load(std::unique_ptr<ByteSource> source) {
   LoadResult result;
   auto image = std::make_unique<SectorImage>(kNfdFormat.name, source->Size());
-  if (!LoadWhole(*source, image->Data(), result)) {
+  std::vector<unsigned char> bytes;
+  if (!LoadHead(*source, std::max(kR0MapEnd, kR1HeaderSize), bytes, result)) {
     return result;
   }
-  const std::vector<unsigned char>& bytes = image->Data();
-  const auto fileSize = static_cast<std::int64_t>(bytes.size());
+  const std::int64_t fileSize = source->Size();
   const bool revision1 = StartsWith(bytes.data(), bytes.size(), kSignatureR1);
   const std::size_t minimum = revision1 ? kR1HeaderSize : kMapOffset;
   if (bytes.size() < minimum) {
@@ -257,8 +272,11 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
     }
   }
   const int disk = image->AddDisk(std::move(info));
-  result.error =
-      revision1 ? ReadRevision1(*image, disk, headerSize) : ReadRevision0(*image, disk, headerSize);
+  // The sectors are read from the file when asked for.
+  ByteSource& file = *source;
+  image->ReadInPlace(std::move(source));
+  result.error = revision1 ? ReadRevision1(*image, disk, bytes, file, headerSize, fileSize)
+                           : ReadRevision0(*image, disk, bytes, headerSize, fileSize);
   if (!result.error.empty()) {
     return result;
   }
