@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "cutter/sector_run.h"
+#include "known/sector_run.h"
 
 namespace {
 
@@ -56,44 +56,7 @@ bool WriteWholeFile(Run& run, const char* name, const unsigned char* data, std::
   return true;
 }
 
-// "sector C H R N of track T", or without the track.
-std::string SectorName(const SectorAddress& at, bool withTrack = true) {
-  std::string name = "sector " + std::to_string(at.id.c) + " " + std::to_string(at.id.h) + " " +
-                     std::to_string(at.id.r) + " " + std::to_string(at.id.n);
-  if (withTrack) {
-    name += " of track " + std::to_string(at.track);
-  }
-  return name;
-}
-
-std::size_t SectorUnit(const SectorAddress& at) {
-  return at.id.n <= 8 ? std::size_t{128} << at.id.n : 0;
-}
-
 }  // namespace
-
-std::string FlagWords(SectorFlags flags) {
-  static constexpr struct {
-    SectorFlag flag;
-    const char* words;
-  } kReasons[] = {
-      {kDeletedData, "deleted data"},      {kIdCrcError, "an ID CRC error"},
-      {kDataCrcError, "a data CRC error"}, {kNoAddressMark, "no address mark"},
-      {kNoDataMark, "no data mark"},
-  };
-  std::string reasons;
-  for (const auto& reason : kReasons) {
-    if ((flags & reason.flag) != 0) {
-      reasons += reasons.empty() ? "" : " and ";
-      reasons += reason.words;
-    }
-  }
-  return reasons;
-}
-
-std::string MarkedSectorNote(const SectorAddress& at, SectorFlags flags) {
-  return SectorName(at) + " is marked as " + FlagWords(flags) + " in the image";
-}
 
 void WriteText(std::FILE* stream, TextForm form, const std::string& shiftJis,
                const std::string& utf8) {
@@ -113,43 +76,6 @@ void PrintError(Run& run, const std::string& text) {
 void Warn(Run& run, const std::string& subject, const std::string& text) {
   PrintError(run, "warning: " + subject + ": " + text + "\n");
   ++run.warnings;
-}
-
-CutReading ReadCut(DiskImage& image, int disk, const Cut& cut) {
-  CutReading reading;
-  const auto wanted = static_cast<std::size_t>(cut.offset) + static_cast<std::size_t>(cut.length);
-  reading.run = ReadRun(image, disk, RunStart(cut), wanted);
-  const SectorRun& run = reading.run;
-  if (run.bytes.empty()) {
-    const SectorAddress at = run.stop.value_or(RunStart(cut));
-    if (run.stopHolds) {
-      reading.notes.push_back("not written: " + SectorName(at) + " holds only " +
-                              std::to_string(*run.stopHolds) + " of " +
-                              std::to_string(std::min(wanted, SectorUnit(at))) + " bytes");
-    } else {
-      reading.notes.push_back("not written: " + SectorName(at) + " is not on the disk");
-    }
-    return reading;
-  }
-  reading.written = true;
-  for (const RunSector& sector : run.sectors) {
-    if (sector.flags != 0) {
-      reading.notes.push_back(MarkedSectorNote(sector.at, sector.flags));
-    }
-    if (sector.duplicated) {
-      reading.notes.push_back("track " + std::to_string(sector.at.track) + " holds more than one " +
-                              SectorName(sector.at, false) +
-                              " with different data; the first was used");
-    }
-  }
-  // Only bytes this run delivered go to the file.
-  reading.from = std::min(run.bytes.size(), static_cast<std::size_t>(cut.offset));
-  reading.size = run.bytes.size() - reading.from;
-  if (reading.size < static_cast<std::size_t>(cut.length)) {
-    reading.notes.push_back("only " + std::to_string(reading.size) + " of " +
-                            std::to_string(cut.length) + " bytes could be read");
-  }
-  return reading;
 }
 
 bool CutFile(Run& run, DiskImage& image, int disk, const Cut& cut) {

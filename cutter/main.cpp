@@ -12,8 +12,8 @@
 
 #include "cutter/command_line.h"
 #include "cutter/cut.h"
-#include "cutter/known_disks.h"
-#include "cutter/recognition.h"
+#include "known/known_disks.h"
+#include "known/recognition.h"
 #include "formats/archive.h"
 #include "formats/open_image.h"
 #include "platform/portable.h"

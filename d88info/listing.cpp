@@ -9,9 +9,9 @@
 #include <optional>
 #include <vector>
 
-#include "cutter/cut.h"
-#include "cutter/known_disks.h"
-#include "cutter/recognition.h"
+#include "known/cut_reading.h"
+#include "known/known_disks.h"
+#include "known/recognition.h"
 
 namespace {
 
@@ -263,7 +263,7 @@ Geometry GeometryOf(DiskImage& image, int disk) {
     heads = track % 2 == 1 ? 2 : heads;
     ++counts[sectors->Sectors().size()];
     for (const Sector& sector : sectors->Sectors()) {
-      ++sizes[sector.id.n <= 8 ? std::size_t{128} << sector.id.n : 0];
+      ++sizes[NominalSize(sector.id.n)];
     }
   }
   if (tracks == 0) {
@@ -346,19 +346,9 @@ std::string JsonString(const std::string& bytes) {
 }
 
 std::string JsonFlags(SectorFlags flags) {
-  static constexpr struct {
-    SectorFlag flag;
-    const char* name;
-  } kNames[] = {{kDeletedData, "deleted data"},
-                {kIdCrcError, "ID CRC error"},
-                {kDataCrcError, "data CRC error"},
-                {kNoAddressMark, "no address mark"},
-                {kNoDataMark, "no data mark"}};
   std::string out = "[";
-  for (const auto& name : kNames) {
-    if ((flags & name.flag) != 0) {
-      out += (out.size() > 1 ? "," : "") + JsonString(name.name);
-    }
+  for (const std::string& name : FlagNames(flags)) {
+    out += (out.size() > 1 ? "," : "") + JsonString(name);
   }
   return out + "]";
 }

@@ -90,3 +90,40 @@ std::vector<const Sector*> Track::LaterWithSameId(const Sector& sector) const {
   }
   return later;
 }
+
+namespace {
+
+// Every flag with its name, and the article a sentence puts before it.
+constexpr struct {
+  SectorFlag flag;
+  const char* article;
+  const char* name;
+} kFlagNames[] = {
+    {kDeletedData, "", "deleted data"},   {kIdCrcError, "an ", "ID CRC error"},
+    {kDataCrcError, "a ", "data CRC error"}, {kNoAddressMark, "", "no address mark"},
+    {kNoDataMark, "", "no data mark"},
+};
+
+}  // namespace
+
+std::string FlagWords(SectorFlags flags) {
+  std::string words;
+  for (const auto& entry : kFlagNames) {
+    if ((flags & entry.flag) != 0) {
+      words += words.empty() ? "" : " and ";
+      words += entry.article;
+      words += entry.name;
+    }
+  }
+  return words;
+}
+
+std::vector<std::string> FlagNames(SectorFlags flags) {
+  std::vector<std::string> names;
+  for (const auto& entry : kFlagNames) {
+    if ((flags & entry.flag) != 0) {
+      names.emplace_back(entry.name);
+    }
+  }
+  return names;
+}

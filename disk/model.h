@@ -48,6 +48,18 @@ enum SectorFlag : std::uint8_t {
 };
 using SectorFlags = std::uint8_t;
 
+// What flags say, in words, for messages: "deleted data and a data CRC
+// error".
+std::string FlagWords(SectorFlags flags);
+
+// The name of each flag that is set, in flag order ("ID CRC error"), for
+// listings.
+std::vector<std::string> FlagNames(SectorFlags flags);
+
+// The data size a size code names, 128 << n; 0 for a code past 8, a size no
+// 16-bit data size field can hold.
+constexpr std::size_t NominalSize(std::uint8_t n) { return n <= 8 ? std::size_t{128} << n : 0; }
+
 struct Sector {
   SectorId id;
   SectorFlags flags = 0;

@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "cutter/cut.h"
-#include "cutter/known_disks.h"
+#include "known/known_disks.h"
 #include "cutter/main.h"
-#include "cutter/recognition.h"
+#include "known/recognition.h"
 #include "formats/archive.h"
 #include "formats/d88_image.h"
 #include "formats/open_image.h"

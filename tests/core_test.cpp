@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "cutter/known_disks.h"
+#include "known/known_disks.h"
 #include "cutter/main.h"
-#include "cutter/sector_run.h"
+#include "known/sector_run.h"
 #include "formats/d88_image.h"
 #include "tests/support/expected_cuts.h"
 #include "tests/support/image_builder.h"

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "cutter/cut.h"
-#include "cutter/known_disks.h"
-#include "cutter/recognition.h"
+#include "known/cut_reading.h"
+#include "known/known_disks.h"
+#include "known/recognition.h"
 #include "formats/open_image.h"
 #include "tests/support/format_writers.h"
 #include "tests/support/image_builder.h"

@@ -5,7 +5,7 @@
 #include <numeric>
 #include <stdexcept>
 
-#include "cutter/known_disks.h"
+#include "known/known_disks.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
-#include "cutter/sector_run.h"
+#include "known/sector_run.h"
 
 #include <algorithm>
 
-#include "cutter/known_disks.h"
+#include "known/known_disks.h"
 
 bool NextInRun(SectorAddress& at) {
   if (at.id.r != kLastSector) {
@@ -51,10 +51,10 @@ bool HasOtherData(DiskImage& image, const Track& track, const Sector& first) {
 
 SectorRun ReadRun(DiskImage& image, int disk, SectorAddress start, std::size_t length) {
   SectorRun run;
-  if (start.id.n > 8) {
+  const std::size_t unit = NominalSize(start.id.n);
+  if (unit == 0) {
     return run;  // no 16-bit data size holds such a sector whole
   }
-  const std::size_t unit = std::size_t{128} << start.id.n;
   run.bytes.resize(length);
   std::size_t total = 0;
   SectorAddress at = start;

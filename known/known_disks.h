@@ -6,8 +6,8 @@
 // bytes (N = 3), track index = 2 x cylinder + head. A file is cut from a run
 // of sectors that starts at sector R of a track and steps R through 1..8,
 // then the head, then the cylinder.
-#ifndef ZEFACUT_CUTTER_KNOWN_DISKS_H
-#define ZEFACUT_CUTTER_KNOWN_DISKS_H
+#ifndef ZEFACUT_KNOWN_KNOWN_DISKS_H
+#define ZEFACUT_KNOWN_KNOWN_DISKS_H
 
 #include <array>
 #include <cstddef>
@@ -252,4 +252,4 @@ static_assert(
 static_assert(std::size(kKnownDisks) == static_cast<std::size_t>(DiskKind::Unsupported),
               "one row for every known kind");
 
-#endif  // ZEFACUT_CUTTER_KNOWN_DISKS_H
+#endif  // ZEFACUT_KNOWN_KNOWN_DISKS_H

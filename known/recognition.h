@@ -1,9 +1,9 @@
 // How zefacut tells the disks it knows from any other: by the signatures of
 // the known-disk table, tested in its order.
-#ifndef ZEFACUT_CUTTER_RECOGNITION_H
-#define ZEFACUT_CUTTER_RECOGNITION_H
+#ifndef ZEFACUT_KNOWN_RECOGNITION_H
+#define ZEFACUT_KNOWN_RECOGNITION_H
 
-#include "cutter/known_disks.h"
+#include "known/known_disks.h"
 #include "disk/model.h"
 
 struct Recognition {
@@ -17,4 +17,4 @@ struct Recognition {
 // Which known disk disk `disk` of the image is; Unsupported for any other.
 Recognition RecogniseDisk(DiskImage& image, int disk);
 
-#endif  // ZEFACUT_CUTTER_RECOGNITION_H
+#endif  // ZEFACUT_KNOWN_RECOGNITION_H

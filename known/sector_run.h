@@ -1,8 +1,8 @@
 // Runs of sectors, the way the known disks' files lie: from a first sector,
 // R steps through 1..8, then the head, then the cylinder (track = 2 x
 // cylinder + head), all with one size code.
-#ifndef ZEFACUT_CUTTER_SECTOR_RUN_H
-#define ZEFACUT_CUTTER_SECTOR_RUN_H
+#ifndef ZEFACUT_KNOWN_SECTOR_RUN_H
+#define ZEFACUT_KNOWN_SECTOR_RUN_H
 
 #include <cstddef>
 #include <cstdint>
@@ -40,4 +40,4 @@ SectorRun ReadRun(DiskImage& image, int disk, SectorAddress start, std::size_t l
 // leave the range of a byte).
 bool NextInRun(SectorAddress& at);
 
-#endif  // ZEFACUT_CUTTER_SECTOR_RUN_H
+#endif  // ZEFACUT_KNOWN_SECTOR_RUN_H

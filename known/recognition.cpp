@@ -1,8 +1,8 @@
-#include "cutter/recognition.h"
+#include "known/recognition.h"
 
 #include <cstring>
 
-#include "cutter/sector_run.h"
+#include "known/sector_run.h"
 
 Recognition RecogniseDisk(DiskImage& image, int disk) {
   for (const KnownDiskRow& known : kKnownDisks) {

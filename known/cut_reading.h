@@ -1,0 +1,34 @@
+// A cut as a disk gives it: the bytes of its file and, as data, what a user
+// should know of them. No console and no files: the front ends say and write.
+#ifndef ZEFACUT_KNOWN_CUT_READING_H
+#define ZEFACUT_KNOWN_CUT_READING_H
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "disk/model.h"
+#include "known/known_disks.h"
+#include "known/sector_run.h"
+
+struct CutReading {
+  SectorRun run;
+  // The file's bytes are run.bytes [from, from + size); there is no file
+  // when the run's first sector cannot be read.
+  bool written = false;
+  std::size_t from = 0;
+  std::size_t size = 0;
+  // Each doubt in words: "sector 6 0 7 3 of track 12 is marked as a data CRC
+  // error in the image".
+  std::vector<std::string> notes;
+};
+
+CutReading ReadCut(DiskImage& image, int disk, const Cut& cut);
+
+// "sector C H R N of track T", or without the track.
+std::string SectorName(const SectorAddress& at, bool withTrack = true);
+
+// "sector C H R N of track T is marked as REASON in the image".
+std::string MarkedSectorNote(const SectorAddress& at, SectorFlags flags);
+
+#endif  // ZEFACUT_KNOWN_CUT_READING_H
