@@ -5,9 +5,7 @@
 #include <string>
 #include <vector>
 
-// How the Japanese lines are written: as Shift-JIS bytes, as UTF-8, or
-// (auto) as fits where each stream goes.
-enum class Encoding { Auto, ShiftJis, Utf8 };
+#include "platform/console.h"
 
 struct Options {
   std::string outputFolder;  // empty: the current folder

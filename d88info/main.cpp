@@ -1,118 +1,191 @@
 // d88info [--json] IMAGE: lists the disks of a disk image, the sector IDs of
 // their tracks, and what zefacut makes of each disk.
-#include <algorithm>
-#include <cerrno>
-#include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "d88info/listing.h"
-#include "formats/archive.h"
-#include "formats/open_image.h"
+#include "formats/image_input.h"
+#include "platform/console.h"
 #include "platform/portable.h"
+
+#ifndef ZEFACUT_VERSION
+#define ZEFACUT_VERSION "0.0.0"
+#endif
+
+namespace {
+
+constexpr char kUsage[] = " [--json] IMAGE\n";
+
+constexpr char kHelp[] =
+    "d88info lists what a disk image holds: its format, every disk with its\n"
+    "header fields and geometry, the sector IDs of each track with what the\n"
+    "image marks of them, and what zefacut makes of each disk.\n"
+    "\n"
+    "Usage: d88info [options] IMAGE\n"
+    "\n"
+    "Options:\n"
+    "      --json     one JSON document instead of text, for scripts\n"
+    "  -h, --help     show this help\n"
+    "  -V, --version  show the version\n"
+    "  --             end of options\n"
+    "\n"
+    "Exit status: 0 when the image was listed, 2 after a warning (an archive\n"
+    "with no image, a member passed over), 1 on an error.\n";
+
+struct Arguments {
+  enum class Action { List, Help, Version, Usage, Error };
+  Action action = Action::List;
+  bool json = false;
+  std::string path;
+  std::string error;
+};
+
+// Options first, as zefacut takes them: `--` or the first path ends them;
+// exactly one image.
+Arguments ParseArguments(const std::vector<std::string>& arguments) {
+  Arguments parsed;
+  std::vector<std::string> paths;
+  bool options = true;
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (options && argument == "--") {
+      options = false;
+    } else if (options && argument.size() > 1 && argument[0] == '-') {
+      if (argument == "-h" || argument == "--help") {
+        parsed.action = Arguments::Action::Help;
+        return parsed;
+      }
+      if (argument == "-V" || argument == "--version") {
+        parsed.action = Arguments::Action::Version;
+        return parsed;
+      }
+      if (argument == "--json") {
+        parsed.json = true;
+      } else {
+        parsed.action = Arguments::Action::Error;
+        parsed.error = "unknown option '" + argument + "'";
+        return parsed;
+      }
+    } else {
+      paths.push_back(argument);
+      options = false;
+    }
+  }
+  if (paths.size() != 1) {
+    parsed.action = Arguments::Action::Usage;
+    return parsed;
+  }
+  parsed.path = paths.front();
+  return parsed;
+}
+
+// Lists each image of the input; in JSON, one document holding each
+// member's listing when the input is an archive.
+class Lister : public ImageVisitor {
+ public:
+  Lister(Console& console, bool json) : console_(console), json_(json) {}
+
+  void Archive(const std::string& /*path*/, const char* format) override {
+    archive_ = true;
+    if (json_) {
+      Print("{");
+      Print("  \"archive\": " + JsonString(format) + ",");
+      Print("  \"members\": [");
+    } else {
+      Print(std::string("archive: ") + format);
+    }
+  }
+
+  void Image(const std::string& /*name*/, const std::string& member, DiskImage& image) override {
+    const auto print = [this](const std::string& line) { Print(line); };
+    if (!archive_) {
+      if (json_) {
+        ListImageJson(image, print);
+      } else {
+        ListImage(image, print);
+      }
+      return;
+    }
+    if (json_) {
+      Print(std::string(first_ ? "" : "    ,\n") + "    {\"member\": " + JsonString(member) +
+            ", \"image\":");
+      ListImageJson(image, [this](const std::string& line) { Print("    " + line); });
+      Print("    }");
+    } else {
+      Print("");
+      Print("member: " + member);
+      ListImage(image, print);
+    }
+    first_ = false;
+  }
+
+  void Problem(const InputProblem& problem) override {
+    console_.Err(ProblemLine(problem));
+    if (problem.IsError()) {
+      ++errors_;
+    } else {
+      ++warnings_;
+    }
+  }
+
+  // Closes the document of an archive's listings.
+  void End() {
+    if (archive_ && json_) {
+      Print("  ]");
+      Print("}");
+    }
+  }
+
+  int Status() const {
+    if (errors_ > 0) {
+      return 1;
+    }
+    return warnings_ > 0 ? 2 : 0;
+  }
+
+ private:
+  void Print(const std::string& line) { console_.Out(line + "\n"); }
+
+  Console& console_;
+  bool json_;
+  bool archive_ = false;
+  bool first_ = true;
+  int errors_ = 0;
+  int warnings_ = 0;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
   UseBinaryStandardStreams();
   const std::vector<std::string> arguments = ProgramArguments(argc, argv);
-  const bool json = arguments.size() == 3 && arguments[1] == "--json";
-  if (arguments.size() != 2 + (json ? 1U : 0U) || (!json && arguments[1] == "--json")) {
-    std::fprintf(stderr, "Usage: %s [--json] IMAGE\n",
-                 !arguments.empty() && !arguments[0].empty() ? arguments[0].c_str() : "d88info");
-    return 1;
-  }
-  const std::string& path = arguments.back();
-  const auto print = [](const std::string& line) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fputc('\n', stdout);
-  };
-  bool failed = false;
-  // Says why an image cannot be listed.
-  const auto refuse = [&failed](const std::string& name, const OpenedImage& opened) {
-    std::fflush(stdout);
-    if (opened.error != 0) {
-      std::fprintf(stderr, "error: cannot open %s: %s\n", name.c_str(),
-                   std::strerror(opened.error));
-    } else {
-      std::fprintf(stderr, "error: %s: %s\n", name.c_str(), opened.message.c_str());
-    }
-    failed = true;
-  };
-  errno = 0;
-  std::unique_ptr<ByteSource> source = OpenFileSource(path.c_str());
-  if (!source) {
-    OpenedImage opened;
-    opened.error = errno != 0 ? errno : ENOENT;
-    refuse(path, opened);
-    return 1;
-  }
-  unsigned char head[ImageProbe::kHeadSize] = {};
-  const std::size_t length = source->ReadAt(0, head, sizeof head);
-  if (const char* archive = ArchiveFormat(head, length)) {
-    // Each image of the archive in member order, its listing after a line
-    // that names it; in JSON, one document holding each member's.
-    source.reset();
-    if (json) {
-      print("{");
-      print("  \"archive\": " + JsonString(archive) + ",");
-      print("  \"members\": [");
-    } else {
-      print(std::string("archive: ") + archive);
-    }
-    bool first = true;
-    const std::string reason = ForEachMember(path.c_str(), [&](const ArchiveMember& member) {
-      const std::string name = path + "/" + member.name;
-      ImageProbe probe;
-      probe.head = member.bytes.data();
-      probe.length = std::min(member.bytes.size(), ImageProbe::kHeadSize);
-      probe.size = static_cast<std::int64_t>(member.bytes.size());
-      if (member.tooLarge || !IsDiskImage(probe, member.name)) {
-        return;
-      }
-      const OpenedImage opened = OpenImage(MemorySource(member.bytes));
-      if (!opened.image) {
-        refuse(name, opened);
-        return;
-      }
-      if (json) {
-        print(std::string(first ? "" : "    ,\n") + "    {\"member\": " + JsonString(member.name) +
-              ", \"image\":");
-        ListImageJson(*opened.image, [&print](const std::string& line) { print("    " + line); });
-        print("    }");
-      } else {
-        print("");
-        print("member: " + member.name);
-        ListImage(*opened.image, print);
-      }
-      first = false;
-    });
-    if (json) {
-      print("  ]");
-      print("}");
-    }
-    if (!reason.empty()) {
-      std::fflush(stdout);
-      std::fprintf(stderr, "error: %s: cannot read the %s archive: %s\n", path.c_str(), archive,
-                   reason.c_str());
-      failed = true;
-    }
-  } else {
-    const OpenedImage opened = OpenImage(std::move(source));
-    if (!opened.image) {
-      refuse(path, opened);
+  const std::string program =
+      !arguments.empty() && !arguments[0].empty() ? arguments[0] : "d88info";
+  Console console(stdout, stderr);
+  const Arguments parsed = ParseArguments(arguments);
+  switch (parsed.action) {
+    case Arguments::Action::Help:
+      console.Out(kHelp);
+      return console.Finish() ? 0 : 1;
+    case Arguments::Action::Version:
+      console.Out("d88info (zefacut) " ZEFACUT_VERSION "\n");
+      return console.Finish() ? 0 : 1;
+    case Arguments::Action::Error:
+      console.Err("error: " + parsed.error + "\n");
+      console.Err("Usage: " + program + kUsage);
+      console.Finish();
       return 1;
-    }
-    if (json) {
-      ListImageJson(*opened.image, print);
-    } else {
-      ListImage(*opened.image, print);
-    }
+    case Arguments::Action::Usage:
+      console.Err("Usage: " + program + kUsage);
+      console.Finish();
+      return 1;
+    case Arguments::Action::List:
+      break;
   }
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    std::fprintf(stderr, "error: cannot write the listing\n");
-    return 1;
-  }
-  return failed ? 1 : 0;
+  Lister lister(console, parsed.json);
+  ForEachImage(parsed.path, lister);
+  lister.End();
+  const bool delivered = console.Finish();
+  return delivered ? lister.Status() : 1;
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <unistd.h>
 
 #ifndef ZEFACUT_NO_LIBARCHIVE
 #include <archive.h>
@@ -754,4 +755,37 @@ std::string ForEachMember(const char* path,
 
 bool ArchivesRead() { return true; }
 
+#endif
+
+#ifndef ZEFACUT_NO_LIBARCHIVE
+// interim
+#include <filesystem>
+#include <fstream>
+std::string ForEachMember(ByteSource& source, const std::string& archiveName,
+                          const std::function<void(const ArchiveMember&)>& visit,
+                          std::uint64_t /*cap*/) {
+  std::vector<unsigned char> bytes;
+  if (!ReadWhole(source, std::int64_t{1} << 30, bytes)) {
+    return "cannot read";
+  }
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("zefacut-interim-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  const std::string::size_type slash = archiveName.find_last_of("/\\");
+  const fs::path file = dir / archiveName.substr(slash == std::string::npos ? 0 : slash + 1);
+  {
+    std::ofstream out(file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  const std::string reason = ForEachMember(file.string().c_str(), visit);
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+  return reason;
+}
+#else
+std::string ForEachMember(ByteSource& /*source*/, const std::string& archiveName,
+                          const std::function<void(const ArchiveMember&)>& visit,
+                          std::uint64_t /*cap*/) {
+  return ForEachMember(archiveName.c_str(), visit);
+}
 #endif

@@ -63,4 +63,11 @@ std::string ForEachMember(const char* path, const std::function<void(const Archi
 // visits nothing and returns the reason.
 bool ArchivesRead();
 
+// (interim) The same over a source; `archiveName` names the single member of
+// a compressed file.
+#include "formats/byte_source.h"
+std::string ForEachMember(ByteSource& source, const std::string& archiveName,
+                          const std::function<void(const ArchiveMember&)>& visit,
+                          std::uint64_t cap = kMaxMemberSize);
+
 #endif  // ZEFACUT_FORMATS_ARCHIVE_H

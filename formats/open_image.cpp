@@ -30,10 +30,7 @@ constexpr const char* kImageExtensions[] = {".d88", ".d77", ".d68", ".d98", ".88
 
 }  // namespace
 
-bool IsDiskImage(const ImageProbe& probe, const std::string& name) {
-  if (IdentifyImage(probe) != nullptr) {
-    return true;
-  }
+bool HasImageName(const std::string& name) {
   const std::string::size_type dot = name.find_last_of('.');
   if (dot == std::string::npos) {
     return false;
@@ -44,6 +41,14 @@ bool IsDiskImage(const ImageProbe& probe, const std::string& name) {
   }
   return std::any_of(std::begin(kImageExtensions), std::end(kImageExtensions),
                      [&extension](const char* known) { return extension == known; });
+}
+
+ImageProbe ProbeOf(const unsigned char* data, std::size_t size) {
+  ImageProbe probe;
+  probe.head = data;
+  probe.length = std::min(size, ImageProbe::kHeadSize);
+  probe.size = static_cast<std::int64_t>(size);
+  return probe;
 }
 
 const ImageFormat* IdentifyImage(const ImageProbe& probe) {
@@ -59,20 +64,9 @@ const ImageFormat* IdentifyImage(const ImageProbe& probe) {
   return best;
 }
 
-OpenedImage OpenImage(const char* path) {
-  errno = 0;
-  std::unique_ptr<ByteSource> source = OpenFileSource(path);
+OpenedImage OpenImage(std::unique_ptr<ByteSource> source) {
   if (!source) {
     OpenedImage opened;
-    opened.error = errno != 0 ? errno : ENOENT;
-    return opened;
-  }
-  return OpenImage(std::move(source));
-}
-
-OpenedImage OpenImage(std::unique_ptr<ByteSource> source) {
-  OpenedImage opened;
-  if (!source) {
     opened.error = EINVAL;
     return opened;
   }
@@ -82,10 +76,19 @@ OpenedImage OpenImage(std::unique_ptr<ByteSource> source) {
   probe.size = source->Size();
   probe.length = source->ReadAt(0, head, sizeof head);
   if (source->Error() != 0) {
+    OpenedImage opened;
     opened.error = source->Error();
     return opened;
   }
-  const ImageFormat* format = IdentifyImage(probe);
+  return OpenImage(std::move(source), IdentifyImage(probe));
+}
+
+OpenedImage OpenImage(std::unique_ptr<ByteSource> source, const ImageFormat* format) {
+  OpenedImage opened;
+  if (!source) {
+    opened.error = EINVAL;
+    return opened;
+  }
   if (format == nullptr) {
     // What nothing claims is read as D88, as it always was.
     format = &kD88Format;

@@ -26,14 +26,20 @@ struct OpenedImage {
 // (such a file is read as D88, whatever it holds).
 const ImageFormat* IdentifyImage(const ImageProbe& probe);
 
-// Whether a file, an archive member most of all, is a disk image: some
-// format claims its content, or its name ends as an image's does (a damaged
-// D88 image, say, which is then read as D88).
-bool IsDiskImage(const ImageProbe& probe, const std::string& name);
+// Whether a file name ends as a disk image's does (".d88", ".hdm", ...): an
+// archive member so named is read as an image even when no format claims it
+// (a damaged D88 image, say, which is then read as D88).
+bool HasImageName(const std::string& name);
 
-// Opens the image file at `path`, or the image a source holds (an archive
-// member), as the model of its disks.
-OpenedImage OpenImage(const char* path);
+// The probe of bytes in memory.
+ImageProbe ProbeOf(const unsigned char* data, std::size_t size);
+
+// Opens the image a source holds (a file, or an archive member in memory) as
+// the model of its disks, identifying its format from its content.
 OpenedImage OpenImage(std::unique_ptr<ByteSource> source);
+
+// The same for a source whose format was identified already: `format` is
+// what IdentifyImage gave (null: read as D88).
+OpenedImage OpenImage(std::unique_ptr<ByteSource> source, const ImageFormat* format);
 
 #endif  // ZEFACUT_FORMATS_OPEN_IMAGE_H

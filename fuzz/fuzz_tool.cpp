@@ -1,5 +1,5 @@
-// Runs the whole tool over an arbitrary image in a scratch folder, then checks
-// what it printed and wrote against a second, independent reading of the
+// Runs the tool's run over an arbitrary image held in memory, into files
+// held in memory, then checks what it said and wrote against a second, independent reading of the
 // image held in memory: the same disks, recognised the same way, and every
 // output file holding exactly the bytes that its run of sectors gives (the
 // last disk that writes a name wins). No file may be longer than its cut.
@@ -13,21 +13,20 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "cutter/cut.h"
+#include "known/cut_reading.h"
 #include "known/known_disks.h"
-#include "cutter/main.h"
 #include "known/recognition.h"
 #include "formats/archive.h"
 #include "formats/d88_image.h"
 #include "formats/open_image.h"
 #include "fuzz/fuzz_support.h"
+#include "run/cut_run.h"
+#include "run/memory_output.h"
 
 namespace {
 
@@ -261,43 +260,10 @@ void ExpectFromModel(const Bytes& input, std::string& output, std::map<std::stri
   }
 }
 
-Bytes ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-}  // namespace
-
-namespace {
-
-// The tool writes into the working folder: the run goes into the scratch
-// folder, and back out again so that the fuzzer's relative paths still hold.
-class InScratchDirectory {
- public:
-  InScratchDirectory() : previous_(std::filesystem::current_path()) {
-    std::filesystem::current_path(ScratchDirectory());
-  }
-  ~InScratchDirectory() { std::filesystem::current_path(previous_); }
-  InScratchDirectory(const InScratchDirectory&) = delete;
-  InScratchDirectory& operator=(const InScratchDirectory&) = delete;
-
- private:
-  std::filesystem::path previous_;
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string& directory = ScratchDirectory();
-  const InScratchDirectory inScratch;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
-    std::filesystem::remove(entry.path(), error);
-  }
   const Bytes input(data, data + size);
-  if (!WriteScratchFile(ScratchFile("image.d88"), data, size)) {
-    return 0;
-  }
 
   // What the tool must print and write, from the memory reading.
   std::string expectedOutput;
@@ -335,25 +301,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  // The tool's two streams go to files of the run's own.
-  const std::string& outputPath = ScratchFile("stdout.txt");
-  const std::string& errorPath = ScratchFile("stderr.txt");
-  std::FILE* out = std::fopen(outputPath.c_str(), "wb");
-  std::FILE* err = std::fopen(errorPath.c_str(), "wb");
-  if (out == nullptr || err == nullptr) {
-    Require(false);
-  }
-  char program[] = "zefacut";
-  char imageName[] = "image.d88";
-  char* argv[] = {program, imageName, nullptr};
-  const int status = ZefacutMain(2, argv, Console{out, err});
-  std::fclose(out);
-  std::fclose(err);
-  const Bytes output = ReadWholeFile(outputPath);
-  const Bytes errors = ReadWholeFile(errorPath);
+  // The run, as zefacut makes it of one image in the current folder.
+  MemoryOutput memory;
+  CutRun run(memory, CutSettings{});
+  run.CutBytes("image.d88", std::vector<unsigned char>(input), "");
+  const int status = run.Status();
+  const std::string& output = memory.Out();
   // Every doubt is told, and told by the status: 2 exactly when a warning
   // was given. No file of the run can fail to be written.
-  const std::string told(errors.begin(), errors.end());
+  const std::string& told = memory.Err();
   if (archive) {
     const bool failed = told.find("error: ") != std::string::npos;
     const bool warned = told.find("warning: ") != std::string::npos;
@@ -366,20 +322,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     Require(told.find("error: ") == std::string::npos);
     Require(status == (told.find("warning: ") != std::string::npos ? 2 : 0));
-    Require(std::string(output.begin(), output.end()) == expectedOutput);
+    Require(output == expectedOutput);
   }
 
-  std::size_t files = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(directory, error)) {
-    const std::string name = entry.path().filename().string();
-    if (name == "image.d88" || name == "stdout.txt" || name == "stderr.txt") {
-      continue;
-    }
-    ++files;
+  for (const auto& [name, bytes] : memory.Files()) {
     const auto expected = expectedFiles.find(name);
     Require(expected != expectedFiles.end());
-    Require(ReadWholeFile(entry.path().string()) == expected->second);
+    Require(bytes == expected->second);
   }
-  Require(files == expectedFiles.size());
+  Require(memory.Files().size() == expectedFiles.size());
   return 0;
 }

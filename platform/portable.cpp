@@ -41,16 +41,14 @@ std::string::size_type FolderEnd(const std::string& path) {
   return at == std::string::npos ? 0 : at + 1;
 }
 
-// A random part for a temporary name. random_device may be deterministic on
-// some systems; the clock keeps names apart there, and the exclusive create
-// and its retries keep a clash harmless.
-std::string RandomPart() {
+// A seed for the names of one run's temporary files. random_device may be
+// deterministic on some systems; the clock keeps runs apart there, and the
+// exclusive create and its retries keep a clash harmless.
+std::uint64_t Seed() {
   const auto now =
       static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
   std::uint64_t random = 0;
 #ifdef __linux__
-  // One system call; a std::random_device costs more to set up than the
-  // whole rest of writing a small file.
   if (getrandom(&random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
     random = 0;
   }
@@ -58,14 +56,8 @@ std::string RandomPart() {
   std::random_device device;
   random = static_cast<std::uint64_t>(device()) << 32U ^ device();
 #endif
-  std::uint64_t value = random ^ (now * 0x9E3779B97F4A7C15ULL);
-  static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-  std::string part;
-  for (int i = 0; i < 8; ++i) {
-    part += kDigits[value % 36];
-    value /= 36;
-  }
-  return part;
+  const std::uint64_t seed = random ^ (now * 0x9E3779B97F4A7C15ULL);
+  return seed != 0 ? seed : 0x9E3779B97F4A7C15ULL;
 }
 
 int CreateFoldersAt(const std::filesystem::path& path) {
@@ -247,21 +239,18 @@ std::optional<FileIdentity> IdentifyFile(const char* path) {
 namespace {
 
 // A new file only: an existing one of that name is never taken over.
-std::FILE* CreateNewFile(const std::string& name) {
-  const int fd =
-      _wopen(Widen(name).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-  if (fd < 0) {
-    return nullptr;
-  }
-  std::FILE* file = _fdopen(fd, "wb");
-  if (file == nullptr) {
-    const int error = errno;
-    _close(fd);
-    _wremove(Widen(name).c_str());
-    errno = error;
-  }
-  return file;
+int CreateNewFile(const std::string& name) {
+  return _wopen(Widen(name).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                _S_IREAD | _S_IWRITE);
 }
+
+int WriteSome(int descriptor, const unsigned char* data, std::size_t size) {
+  // _write takes an unsigned int count.
+  constexpr std::size_t kMost = std::size_t{1} << 30U;
+  return _write(descriptor, data, static_cast<unsigned>(size < kMost ? size : kMost));
+}
+
+int CloseRaw(int descriptor) { return _close(descriptor); }
 
 // Windows has no convention of hidden names.
 constexpr char kTemporaryPrefix[] = "";
@@ -345,20 +334,15 @@ std::optional<FileIdentity> IdentifyFile(const char* path) {
 namespace {
 
 // A new file only: an existing one of that name is never taken over.
-std::FILE* CreateNewFile(const std::string& name) {
-  const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    return nullptr;
-  }
-  std::FILE* file = fdopen(fd, "wb");
-  if (file == nullptr) {
-    const int error = errno;
-    close(fd);
-    std::remove(name.c_str());
-    errno = error;
-  }
-  return file;
+int CreateNewFile(const std::string& name) {
+  return open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
 }
+
+ssize_t WriteSome(int descriptor, const unsigned char* data, std::size_t size) {
+  return write(descriptor, data, size);
+}
+
+int CloseRaw(int descriptor) { return close(descriptor); }
 
 // A name that directory listings leave out.
 constexpr char kTemporaryPrefix[] = ".";
@@ -367,7 +351,24 @@ constexpr char kTemporaryPrefix[] = ".";
 
 #endif
 
-std::FILE* CreateTemporaryBeside(const std::string& target, std::string& name) {
+TemporaryNamer::TemporaryNamer() : state_(Seed()) {}
+
+std::string TemporaryNamer::Next() {
+  // xorshift64*: a different name each call from the one seed.
+  state_ ^= state_ >> 12U;
+  state_ ^= state_ << 25U;
+  state_ ^= state_ >> 27U;
+  std::uint64_t value = state_ * 0x2545F4914F6CDD1DULL;
+  static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  std::string part;
+  for (int i = 0; i < 8; ++i) {
+    part += kDigits[value % 36];
+    value /= 36;
+  }
+  return part;
+}
+
+int CreateTemporaryBeside(const std::string& target, std::string& name, TemporaryNamer& namer) {
   const std::string folder = target.substr(0, FolderEnd(target));
   const std::string base = target.substr(FolderEnd(target));
   for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
@@ -375,13 +376,33 @@ std::FILE* CreateTemporaryBeside(const std::string& target, std::string& name) {
     name += kTemporaryPrefix;
     name += base;
     name += '.';
-    name += RandomPart();
+    name += namer.Next();
     name += ".zefacut-tmp";
-    std::FILE* file = CreateNewFile(name);
-    if (file != nullptr || errno != EEXIST) {
-      return file;
+    const int descriptor = CreateNewFile(name);
+    if (descriptor >= 0 || errno != EEXIST) {
+      return descriptor;
     }
   }
   errno = EEXIST;
-  return nullptr;
+  return -1;
 }
+
+int WriteAll(int descriptor, const unsigned char* data, std::size_t size) {
+  while (size > 0) {
+    const auto done = WriteSome(descriptor, data, size);
+    if (done < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return errno != 0 ? errno : EIO;
+    }
+    if (done == 0) {
+      return EIO;
+    }
+    data += done;
+    size -= static_cast<std::size_t>(done);
+  }
+  return 0;
+}
+
+int CloseDescriptor(int descriptor) { return CloseRaw(descriptor) == 0 ? 0 : errno; }

@@ -3,6 +3,7 @@
 #ifndef ZEFACUT_PLATFORM_PORTABLE_H
 #define ZEFACUT_PLATFORM_PORTABLE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -60,11 +61,29 @@ constexpr bool operator==(const FileIdentity& a, const FileIdentity& b) {
 // there is no such file or it cannot be examined.
 std::optional<FileIdentity> IdentifyFile(const char* path);
 
+// The random parts of temporary names: seeded once, when made, so that a
+// name costs no system call.
+class TemporaryNamer {
+ public:
+  TemporaryNamer();
+  // Eight letters and digits.
+  std::string Next();
+
+ private:
+  std::uint64_t state_;
+};
+
 // Creates a new file for binary writing beside `target` (in the same folder,
 // so that a rename can give it the target's name), under a name of its own
-// with a random part, never taking over an existing file. Returns the open
-// file and sets `name`; null with errno set on failure.
-std::FILE* CreateTemporaryBeside(const std::string& target, std::string& name);
+// with a random part, never taking over an existing file. Returns a plain
+// descriptor and sets `name`; -1 with errno set on failure.
+int CreateTemporaryBeside(const std::string& target, std::string& name, TemporaryNamer& namer);
+
+// Writes all `size` bytes to a descriptor; 0, or the system's error number.
+int WriteAll(int descriptor, const unsigned char* data, std::size_t size);
+
+// Closes a descriptor; 0, or the system's error number.
+int CloseDescriptor(int descriptor);
 
 // Where a standard stream goes, for choosing how to write text to it.
 enum class StreamKind {

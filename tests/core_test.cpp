@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "known/known_disks.h"
-#include "cutter/main.h"
+#include "cutter/zefacut.h"
 #include "known/sector_run.h"
 #include "formats/d88_image.h"
 #include "tests/support/expected_cuts.h"

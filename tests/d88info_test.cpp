@@ -409,7 +409,7 @@ TEST(D88InfoTest, ReportsAnImageItCannotOpen) {
     const Result result = scratch.Run({c.path});
     EXPECT_EQ(result.status, 1) << c.path;
     EXPECT_EQ(result.out, "") << c.path;
-    const std::string prefix = std::string("error: cannot open ") + c.path + ": ";
+    const std::string prefix = std::string("error: cannot open '") + c.path + "': ";
     if (Launcher().empty()) {
       EXPECT_EQ(result.err, prefix + c.reason + "\n");
     } else {

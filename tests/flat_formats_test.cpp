@@ -179,7 +179,7 @@ TEST(RawImageTest, TheRealImageReadsAsTheFileLaidFlat) {
   ASSERT_TRUE(in) << path;
   const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ASSERT_EQ(file.size(), 1261568U);
-  const OpenedImage opened = OpenImage(path.c_str());
+  const OpenedImage opened = OpenImage(OpenFileSource(path.c_str()));
   ASSERT_NE(opened.image, nullptr) << opened.message;
   EXPECT_STREQ(opened.image->DescribeImage().format, "raw");
   ExpectFlat(*opened.image, file);

@@ -1,0 +1,58 @@
+#include "cutter/file_writer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+bool FileWriter::MayHoldImage(const std::string& folder) {
+  if (images_.empty()) {
+    return false;
+  }
+  const auto known = folders_.find(folder);
+  if (known != folders_.end()) {
+    return known->second;
+  }
+  const std::optional<FileIdentity> identity = IdentifyFile(folder.empty() ? "." : folder.c_str());
+  // A folder that cannot be examined may still hold one.
+  const bool may = !identity || std::any_of(images_.begin(), images_.end(),
+                                            [&identity](const FileIdentity& image) {
+                                              return image.device == identity->device;
+                                            });
+  folders_.emplace(folder, may);
+  return may;
+}
+
+std::string FileWriter::Write(const std::string& path, const unsigned char* data,
+                              std::size_t size) {
+  // Renaming over the image would destroy it, under whatever name it goes.
+  const std::string::size_type slash = path.find_last_of("/\\");
+  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  if (MayHoldImage(folder)) {
+    const std::optional<FileIdentity> existing = IdentifyFile(path.c_str());
+    if (existing && std::find(images_.begin(), images_.end(), *existing) != images_.end()) {
+      return "it is the image being read";
+    }
+  }
+  // The bytes go to a temporary file of its own first, which takes the name
+  // only once it is complete: a failed write never leaves a file that looks
+  // whole, and an older good file of that name survives it.
+  std::string temporary;
+  const int descriptor = CreateTemporaryBeside(path, temporary, namer_);
+  if (descriptor < 0) {
+    return std::strerror(errno);
+  }
+  int error = WriteAll(descriptor, data, size);
+  const int closed = CloseDescriptor(descriptor);
+  if (error == 0) {
+    error = closed;
+  }
+  if (error == 0 && RenameReplacing(temporary.c_str(), path.c_str()) != 0) {
+    error = errno;
+  }
+  if (error != 0) {
+    RemoveFile(temporary.c_str());
+    return std::strerror(error);
+  }
+  return {};
+}

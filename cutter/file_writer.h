@@ -1,0 +1,32 @@
+// zefacut's files on disk: each written whole under a temporary name beside
+// its target and renamed into place, never over an image of the run.
+#ifndef ZEFACUT_CUTTER_FILE_WRITER_H
+#define ZEFACUT_CUTTER_FILE_WRITER_H
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/portable.h"
+
+class FileWriter {
+ public:
+  // `images`: the files of the run, which no output file may replace.
+  explicit FileWriter(std::vector<FileIdentity> images) : images_(std::move(images)) {}
+
+  // Empty when written; otherwise why not, in words.
+  std::string Write(const std::string& path, const unsigned char* data, std::size_t size);
+
+ private:
+  // Whether a file in `folder` can be an image of the run: only when the
+  // folder lies on a device that holds one. Asked once per folder.
+  bool MayHoldImage(const std::string& folder);
+
+  std::vector<FileIdentity> images_;
+  std::map<std::string, bool> folders_;
+  TemporaryNamer namer_;
+};
+
+#endif  // ZEFACUT_CUTTER_FILE_WRITER_H

@@ -1,0 +1,157 @@
+#include "formats/image_input.h"
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+#include "formats/byte_source.h"
+#include "formats/open_image.h"
+
+namespace {
+
+InputProblem Problem(InputProblem::Kind kind, std::string name, std::string text = {}) {
+  InputProblem problem;
+  problem.kind = kind;
+  problem.name = std::move(name);
+  problem.text = std::move(text);
+  return problem;
+}
+
+// Tells why an image could not be opened.
+void OpenFailed(ImageVisitor& visitor, const std::string& name, const OpenedImage& opened) {
+  InputProblem problem =
+      Problem(opened.error != 0 ? InputProblem::Kind::CannotOpen : InputProblem::Kind::CannotRead,
+              name, opened.message);
+  problem.systemError = opened.error;
+  visitor.Problem(problem);
+}
+
+// Each image member of an archive, in member order.
+void VisitArchive(ByteSource& source, const std::string& path, const char* format,
+                  ImageVisitor& visitor, const InputLimits& limits) {
+  visitor.Archive(path, format);
+  if (!ArchivesRead()) {
+    InputProblem problem = Problem(InputProblem::Kind::NoArchiveSupport, path);
+    problem.archiveFormat = format;
+    visitor.Problem(problem);
+    return;
+  }
+  int images = 0;
+  const std::string reason =
+      ForEachMember(source, path, [&](const ArchiveMember& member) {
+        const std::string name = path + "/" + member.name;
+        if (member.tooLarge) {
+          InputProblem problem = Problem(InputProblem::Kind::MemberTooLarge, name);
+          problem.cap = limits.memberCap;
+          visitor.Problem(problem);
+          return;
+        }
+        const ImageFormat* identified =
+            IdentifyImage(ProbeOf(member.bytes.data(), member.bytes.size()));
+        if (identified == nullptr && !HasImageName(member.name)) {
+          return;  // not a disk image: a read-me, a picture
+        }
+        ++images;
+        visitor.Member(name, member.name);
+        const OpenedImage opened = OpenImage(MemorySource(member.bytes), identified);
+        if (!opened.image) {
+          OpenFailed(visitor, name, opened);
+          return;
+        }
+        visitor.Image(name, member.name, *opened.image);
+      }, limits.memberCap);
+  if (!reason.empty()) {
+    InputProblem problem = Problem(InputProblem::Kind::ArchiveDamaged, path, reason);
+    problem.archiveFormat = format;
+    visitor.Problem(problem);
+  } else if (images == 0) {
+    InputProblem problem = Problem(InputProblem::Kind::NoImageInArchive, path);
+    problem.archiveFormat = format;
+    visitor.Problem(problem);
+  }
+}
+
+void Visit(std::unique_ptr<ByteSource> source, const std::string& name, ImageVisitor& visitor,
+           const InputLimits& limits) {
+  unsigned char head[ImageProbe::kHeadSize] = {};
+  ImageProbe probe;
+  probe.head = head;
+  probe.size = source->Size();
+  probe.length = source->ReadAt(0, head, sizeof head);
+  if (source->Error() != 0) {
+    OpenedImage failed;
+    failed.error = source->Error();
+    OpenFailed(visitor, name, failed);
+    return;
+  }
+  if (const char* archive = ArchiveFormat(head, probe.length)) {
+    VisitArchive(*source, name, archive, visitor, limits);
+    return;
+  }
+  const OpenedImage opened = OpenImage(std::move(source), IdentifyImage(probe));
+  if (!opened.image) {
+    OpenFailed(visitor, name, opened);
+    return;
+  }
+  visitor.Image(name, std::string(), *opened.image);
+}
+
+// "64 MiB", "64 KiB", or the bytes.
+std::string SizeText(std::uint64_t bytes) {
+  if (bytes >= (std::uint64_t{1} << 20U) && bytes % (std::uint64_t{1} << 20U) == 0) {
+    return std::to_string(bytes >> 20U) + " MiB";
+  }
+  if (bytes >= (std::uint64_t{1} << 10U) && bytes % (std::uint64_t{1} << 10U) == 0) {
+    return std::to_string(bytes >> 10U) + " KiB";
+  }
+  return std::to_string(bytes) + " bytes";
+}
+
+}  // namespace
+
+bool InputProblem::IsError() const {
+  return kind != Kind::NoImageInArchive && kind != Kind::MemberTooLarge;
+}
+
+std::string ProblemLine(const InputProblem& problem) {
+  const std::string format = problem.archiveFormat;
+  switch (problem.kind) {
+    case InputProblem::Kind::CannotOpen:
+      return "error: cannot open '" + problem.name + "': " + std::strerror(problem.systemError) +
+             "\n";
+    case InputProblem::Kind::CannotRead:
+      return "error: " + problem.name + ": " + problem.text + "\n";
+    case InputProblem::Kind::NoArchiveSupport:
+      return "error: " + problem.name + ": this build of zefacut reads no archives; " +
+             "build it with libarchive (Debian: libarchive-dev) to read the " + format +
+             " archive, or unpack the image first\n";
+    case InputProblem::Kind::ArchiveDamaged:
+      return "error: " + problem.name + ": cannot read the " + format + " archive: " +
+             problem.text + "\n";
+    case InputProblem::Kind::NoImageInArchive:
+      return "warning: " + problem.name + ": no disk image in the " + format + " archive\n";
+    case InputProblem::Kind::MemberTooLarge:
+      return "warning: " + problem.name +
+             ": not read: it holds more than any disk image (over " + SizeText(problem.cap) +
+             ")\n";
+  }
+  return "error: " + problem.name + "\n";
+}
+
+void ForEachImage(const std::string& path, ImageVisitor& visitor, const InputLimits& limits) {
+  errno = 0;
+  std::unique_ptr<ByteSource> source = OpenFileSource(path.c_str());
+  if (!source) {
+    OpenedImage failed;
+    failed.error = errno != 0 ? errno : ENOENT;
+    OpenFailed(visitor, path, failed);
+    return;
+  }
+  Visit(std::move(source), path, visitor, limits);
+}
+
+void ForEachImage(const std::string& name, std::vector<unsigned char> bytes, ImageVisitor& visitor,
+                  const InputLimits& limits) {
+  Visit(MemorySource(std::move(bytes)), name, visitor, limits);
+}

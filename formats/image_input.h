@@ -1,0 +1,73 @@
+// The one way into the images of an input: a file, or bytes in memory, that
+// is a disk image itself or an archive of them. Each image is identified
+// once and handed over opened; whatever keeps an image from being read is
+// handed over as a problem, in the one wording every front end shows.
+#ifndef ZEFACUT_FORMATS_IMAGE_INPUT_H
+#define ZEFACUT_FORMATS_IMAGE_INPUT_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "disk/model.h"
+#include "formats/archive.h"
+
+struct InputProblem {
+  enum class Kind {
+    CannotOpen,        // the system cannot open or read the file: `systemError`
+    CannotRead,        // no format reads it: `text` says why
+    NoArchiveSupport,  // an archive, in a build that reads none
+    ArchiveDamaged,    // reading the archive stopped: `text` says why
+    NoImageInArchive,  // an archive holding no disk image
+    MemberTooLarge,    // a member over the cap, not read
+  };
+  Kind kind = Kind::CannotOpen;
+  // What it is about: the path, or ARCHIVE/MEMBER.
+  std::string name;
+  std::string text;
+  int systemError = 0;
+  const char* archiveFormat = "";
+  std::uint64_t cap = 0;
+
+  // Whether the input, or part of it, could not be read at all, as opposed to
+  // a doubt (an archive with no image, a member passed over).
+  bool IsError() const;
+};
+
+// The problem's line, ending in a line feed: "error: cannot open 'x.d88': No
+// such file or directory", "warning: x.zip: no disk image in the ZIP
+// archive".
+std::string ProblemLine(const InputProblem& problem);
+
+class ImageVisitor {
+ public:
+  ImageVisitor() = default;
+  virtual ~ImageVisitor() = default;
+  ImageVisitor(const ImageVisitor&) = delete;
+  ImageVisitor& operator=(const ImageVisitor&) = delete;
+
+  // The input is an archive of the given format ("ZIP"); its images follow.
+  virtual void Archive(const std::string& /*path*/, const char* /*format*/) {}
+  // A member that is a disk image is about to be opened; `name` is
+  // ARCHIVE/MEMBER.
+  virtual void Member(const std::string& /*name*/, const std::string& /*member*/) {}
+  // An opened image: `name` is the path, or ARCHIVE/MEMBER with `member` the
+  // member's name inside the archive (empty for a plain file).
+  virtual void Image(const std::string& name, const std::string& member, DiskImage& image) = 0;
+  virtual void Problem(const InputProblem& problem) = 0;
+};
+
+struct InputLimits {
+  // Archive members above this size are passed over, not read.
+  std::uint64_t memberCap = kMaxMemberSize;
+};
+
+// Visits each disk image of the file at `path` (UTF-8): the file itself, or
+// each image member of an archive in member order.
+void ForEachImage(const std::string& path, ImageVisitor& visitor, const InputLimits& limits = {});
+
+// The same for a file held in memory under the name `name`.
+void ForEachImage(const std::string& name, std::vector<unsigned char> bytes, ImageVisitor& visitor,
+                  const InputLimits& limits = {});
+
+#endif  // ZEFACUT_FORMATS_IMAGE_INPUT_H

@@ -1,0 +1,88 @@
+#include "platform/console.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/portable.h"
+
+namespace {
+
+// Writes text in a stream's form; the system's error number when it was
+// lost, 0 otherwise.
+int Write(std::FILE* stream, TextForm form, const std::string& shiftJis, const std::string& utf8) {
+  if (form == TextForm::Console && WriteToConsole(stream, utf8)) {
+    return 0;
+  }
+  const std::string& text = form == TextForm::ShiftJis ? shiftJis : utf8;
+  errno = 0;
+  if (std::fwrite(text.data(), 1, text.size(), stream) != text.size()) {
+    return errno != 0 ? errno : EIO;
+  }
+  return 0;
+}
+
+// Flushes a stream: the system's error number of a failure, including one
+// of an earlier write the stream remembers.
+int Flush(std::FILE* stream) {
+  errno = 0;
+  if (std::fflush(stream) != 0) {
+    return errno != 0 ? errno : EIO;
+  }
+  return std::ferror(stream) != 0 ? EIO : 0;
+}
+
+}  // namespace
+
+TextForm FormFor(std::FILE* stream, Encoding encoding) {
+  switch (encoding) {
+    case Encoding::ShiftJis:
+      return TextForm::ShiftJis;
+    case Encoding::Utf8:
+      return TextForm::Utf8;
+    case Encoding::Auto:
+      break;
+  }
+  switch (KindOfStream(stream)) {
+    case StreamKind::Utf8Terminal:
+      return TextForm::Utf8;
+    case StreamKind::WindowsConsole:
+      return TextForm::Console;
+    case StreamKind::File:
+    case StreamKind::OtherTerminal:
+      break;
+  }
+  return TextForm::ShiftJis;
+}
+
+void Console::Out(const std::string& shiftJis, const std::string& utf8) {
+  const int error = Write(out, outForm, shiftJis, utf8);
+  if (outError == 0) {
+    outError = error;
+  }
+}
+
+void Console::Err(const std::string& shiftJis, const std::string& utf8) {
+  if (const int error = Flush(out); error != 0 && outError == 0) {
+    outError = error;
+  }
+  const int error = Write(err, errForm, shiftJis, utf8);
+  if (errError == 0) {
+    errError = error;
+  }
+}
+
+bool Console::Finish() {
+  if (const int error = Flush(out); error != 0 && outError == 0) {
+    outError = error;
+  }
+  if (const int error = Flush(err); error != 0 && errError == 0) {
+    errError = error;
+  }
+  if (outError != 0 && errError == 0) {
+    Err(std::string("error: cannot write to standard output: ") + std::strerror(outError) + "\n");
+    if (const int error = Flush(err); error != 0 && errError == 0) {
+      errError = error;
+    }
+  }
+  return outError == 0 && errError == 0;
+}

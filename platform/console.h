@@ -1,0 +1,51 @@
+// The programs' two standard streams: text written in the form each stream
+// takes, and every lost write remembered, so that a run whose output did not
+// arrive does not end as a success.
+#ifndef ZEFACUT_PLATFORM_CONSOLE_H
+#define ZEFACUT_PLATFORM_CONSOLE_H
+
+#include <cstdio>
+#include <string>
+
+// How text with Japanese in it reaches a stream: as Shift-JIS bytes (the
+// tool's own form, and what files and pipes get), as UTF-8, or through a
+// Windows console's Unicode interface.
+enum class TextForm { ShiftJis, Utf8, Console };
+
+// How the Japanese lines are to be written: as Shift-JIS bytes, as UTF-8, or
+// (auto) as fits where each stream goes.
+enum class Encoding { Auto, ShiftJis, Utf8 };
+
+// The form for a stream: the one asked for, or under Auto UTF-8 to a UTF-8
+// terminal, the Unicode interface to a Windows console and Shift-JIS to the
+// rest.
+TextForm FormFor(std::FILE* stream, Encoding encoding);
+
+struct Console {
+  std::FILE* out = stdout;
+  std::FILE* err = stderr;
+  TextForm outForm = TextForm::ShiftJis;
+  TextForm errForm = TextForm::ShiftJis;
+  // The system's error number of the first write to each stream that
+  // failed; 0 while none has.
+  int outError = 0;
+  int errError = 0;
+
+  Console() = default;
+  Console(std::FILE* outStream, std::FILE* errStream) : out(outStream), err(errStream) {}
+
+  // Text whose Japanese parts come in both encodings, in the form the stream
+  // takes. ASCII text is the same in both.
+  void Out(const std::string& shiftJis, const std::string& utf8);
+  void Out(const std::string& ascii) { Out(ascii, ascii); }
+  // To the error stream, after what is pending on the output stream, so that
+  // the two keep their order when they go to one place.
+  void Err(const std::string& shiftJis, const std::string& utf8);
+  void Err(const std::string& ascii) { Err(ascii, ascii); }
+
+  // Flushes both streams. False when any write to either was lost; then,
+  // where the error stream still works, a line says so.
+  bool Finish();
+};
+
+#endif  // ZEFACUT_PLATFORM_CONSOLE_H

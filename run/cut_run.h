@@ -1,0 +1,68 @@
+// One run of the tool over its inputs: each disk of each image recognised,
+// the files of the known ones cut, everything told through the run's report.
+// The front end chooses the inputs and the folders and gives the output; the
+// run touches no console and no file itself.
+#ifndef ZEFACUT_RUN_CUT_RUN_H
+#define ZEFACUT_RUN_CUT_RUN_H
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "formats/image_input.h"
+#include "run/report.h"
+
+struct CutSettings {
+  // Every disk's files in a folder of their own, named after the image and
+  // the disk.
+  bool perDisk = false;
+  // List what would be written instead of writing it.
+  bool dryRun = false;
+  // No progress lines.
+  bool quiet = false;
+  InputLimits limits;
+};
+
+class CutRun {
+ public:
+  CutRun(RunOutput& output, const CutSettings& settings);
+
+  // Cuts every disk of every image of the file at `path` into `folder`
+  // (empty for the current one, otherwise ending in a separator).
+  void CutFile(const std::string& path, const std::string& folder);
+  // The same for a file held in memory under the name `name`.
+  void CutBytes(const std::string& name, std::vector<unsigned char> bytes,
+                const std::string& folder);
+
+  // Makes a folder for files, with its parents (nothing in a dry run); false
+  // after telling why not.
+  bool MakeFolder(const std::string& folder);
+
+  Report& GetReport() { return report_; }
+  const Report& GetReport() const { return report_; }
+  int Status() const { return report_.Status(); }
+
+ private:
+  class Visitor;
+
+  void CutDisks(DiskImage& image, const std::string& name, const std::string& folder);
+  void CutDisk(DiskImage& image, int disk, const std::string& name, const std::string& folder);
+
+  Report report_;
+  CutSettings settings_;
+  // Every file written in this run, by path, with the disk it came from in
+  // words: "ZEFA LOMRI 2 Disk B (disk 3 of game.d88)".
+  std::map<std::string, std::string> written_;
+  // The per-disk folders made so far.
+  std::set<std::string> folders_;
+};
+
+// A folder name valid on Windows too: no characters it forbids, no trailing
+// dot or blank.
+std::string SafeFolderName(const std::string& name);
+
+// The last part of a path.
+std::string FileNameOf(const std::string& path);
+
+#endif  // ZEFACUT_RUN_CUT_RUN_H

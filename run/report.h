@@ -1,0 +1,74 @@
+// The report of one run of the tool, built in one place: the lines it says,
+// the warnings and errors it counts, the files it writes, and the exit
+// status they decide. Where lines and files go is the front end's: a
+// console and a folder, or memory.
+#ifndef ZEFACUT_RUN_REPORT_H
+#define ZEFACUT_RUN_REPORT_H
+
+#include <cstddef>
+#include <string>
+
+// A line whose Japanese parts come in two encodings: Shift-JIS (the tool's
+// own form) and UTF-8. ASCII text is the same in both.
+struct Text {
+  std::string shiftJis;
+  std::string utf8;
+
+  static Text Ascii(const std::string& text) { return {text, text}; }
+};
+
+// Where a line goes: recognition and progress to Out, warnings and errors
+// to Err.
+enum class Channel { Out, Err };
+
+// What a front end gives a run: where its lines and files go.
+class RunOutput {
+ public:
+  RunOutput() = default;
+  virtual ~RunOutput() = default;
+  RunOutput(const RunOutput&) = delete;
+  RunOutput& operator=(const RunOutput&) = delete;
+
+  // One or more whole lines, each ending in a line feed.
+  virtual void Say(Channel channel, const Text& text) = 0;
+  // Makes a folder with its parents; empty when it is there, otherwise why
+  // not.
+  virtual std::string MakeFolder(const std::string& folder) = 0;
+  // Writes a whole file under `path` (folder + name), replacing one of that
+  // name; empty when written, otherwise why not.
+  virtual std::string WriteFile(const std::string& path, const unsigned char* data,
+                                std::size_t size) = 0;
+};
+
+class Report {
+ public:
+  explicit Report(RunOutput& output) : output_(output) {}
+
+  RunOutput& Output() { return output_; }
+
+  void Out(const Text& text) { output_.Say(Channel::Out, text); }
+  void Out(const std::string& ascii) { Out(Text::Ascii(ascii)); }
+  // A line on the error stream that counts as neither.
+  void Note(const Text& text) { output_.Say(Channel::Err, text); }
+  // "warning: SUBJECT: TEXT", counted.
+  void Warning(const std::string& subject, const std::string& text);
+  // A whole warning or error line, counted.
+  void WarningLine(const std::string& line);
+  void ErrorLine(const std::string& line);
+  void FileWritten() { ++files_; }
+
+  int FilesWritten() const { return files_; }
+  int Warnings() const { return warnings_; }
+  int Errors() const { return errors_; }
+  // 0 when every file was written whole from sound sectors, 2 after a
+  // warning, 1 after an error: a failure outweighs a doubt.
+  int Status() const;
+
+ private:
+  RunOutput& output_;
+  int files_ = 0;
+  int warnings_ = 0;
+  int errors_ = 0;
+};
+
+#endif  // ZEFACUT_RUN_REPORT_H
