@@ -23,6 +23,18 @@ bool FileWriter::MayHoldImage(const std::string& folder) {
   return may;
 }
 
+std::string FileWriter::MakeFolder(const std::string& folder) {
+  bool created = false;
+  const int error = CreateFolders(folder, &created);
+  if (error != 0) {
+    return std::strerror(error);
+  }
+  if (created) {
+    folders_[folder] = false;
+  }
+  return {};
+}
+
 std::string FileWriter::Write(const std::string& path, const unsigned char* data,
                               std::size_t size) {
   // Renaming over the image would destroy it, under whatever name it goes.

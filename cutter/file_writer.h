@@ -16,6 +16,10 @@ class FileWriter {
   // `images`: the files of the run, which no output file may replace.
   explicit FileWriter(std::vector<FileIdentity> images) : images_(std::move(images)) {}
 
+  // Makes a folder for files with its parents; empty, or why not. A folder
+  // that this run made new holds no image: its files need no check.
+  std::string MakeFolder(const std::string& folder);
+
   // Empty when written; otherwise why not, in words.
   std::string Write(const std::string& path, const unsigned char* data, std::size_t size);
 

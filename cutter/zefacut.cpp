@@ -60,8 +60,7 @@ class ConsoleOutput : public RunOutput {
   }
 
   std::string MakeFolder(const std::string& folder) override {
-    const int error = CreateFolders(folder);
-    return error == 0 ? std::string() : std::strerror(error);
+    return writer_.MakeFolder(folder);
   }
 
   std::string WriteFile(const std::string& path, const unsigned char* data,

@@ -60,9 +60,12 @@ std::uint64_t Seed() {
   return seed != 0 ? seed : 0x9E3779B97F4A7C15ULL;
 }
 
-int CreateFoldersAt(const std::filesystem::path& path) {
+int CreateFoldersAt(const std::filesystem::path& path, bool* created) {
   std::error_code error;
-  std::filesystem::create_directories(path, error);
+  const bool made = std::filesystem::create_directories(path, error);
+  if (created != nullptr) {
+    *created = made && !error;
+  }
   if (error) {
     return error.value() != 0 ? error.value() : EIO;
   }
@@ -129,10 +132,10 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 
 int RemoveFile(const char* path) { return _wremove(Widen(path).c_str()); }
 
-int CreateFolders(const std::string& path) {
+int CreateFolders(const std::string& path, bool* created) {
   // A path made from the wide string: UTF-8 does not reach the system whole
   // through std::filesystem's narrow conversions here.
-  return CreateFoldersAt(std::filesystem::path(Widen(path)));
+  return CreateFoldersAt(std::filesystem::path(Widen(path)), created);
 }
 
 bool ConsoleIsOurs() {
@@ -283,7 +286,9 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 
 int RemoveFile(const char* path) { return std::remove(path); }
 
-int CreateFolders(const std::string& path) { return CreateFoldersAt(std::filesystem::path(path)); }
+int CreateFolders(const std::string& path, bool* created) {
+  return CreateFoldersAt(std::filesystem::path(path), created);
+}
 
 bool ConsoleIsOurs() { return false; }
 

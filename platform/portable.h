@@ -99,6 +99,7 @@ StreamKind KindOfStream(std::FILE* stream);
 bool WriteToConsole(std::FILE* stream, const std::string& utf8);
 
 // Creates a folder and its parents; 0 on success, otherwise an errno value.
-int CreateFolders(const std::string& path);
+// `created`, when given, tells whether the folder itself is new.
+int CreateFolders(const std::string& path, bool* created = nullptr);
 
 #endif  // ZEFACUT_PLATFORM_PORTABLE_H
