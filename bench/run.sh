@@ -5,21 +5,25 @@
 #            sectors that each read scans past (79 MB)
 #   far      one such disk whose track runs through 100 MiB of 64 KiB
 #            sectors, visited 32 times by a directory that loops back to it
-# For title1a it also counts, with strace, the bytes read from the image and
-# the system calls made per file written. Then it times one Title1DiskA disk
+# It reports four figures with their bounds: the 64 disks of title1a cut
+# with -d against a floor that writes the same files with no parsing
+# (bench/floor.cpp); the system calls per file written; the dry run of dense
+# against cat; the bytes read from the image against the tracks needed; and
+# the peak memory of each image. Then it times one Title1DiskA disk
 # of 154 tracks in every format the tool reads beside the same disk as D88,
 # in one hyperfine run, and gives each format's time as a multiple of D88's
 # with the bound it is held to.
 #
 # Usage: bench/run.sh [BUILD_DIR]   (default: build/release, configured with
 #        the release preset). Needs hyperfine and strace (apt-get install
-#        hyperfine strace); without hyperfine it times single runs.
+#        hyperfine strace).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
 [ -f "$build/CMakeCache.txt" ] || cmake --preset release
-cmake --build "$build" --target zefacut make_bench_image
+cmake --build "$build" --target zefacut make_bench_image bench_floor
 tool=$(realpath "$build/zefacut")
+floor=$(realpath "$build/bench_floor")
 work=$(realpath "$build")/bench
 rm -rf "$work" && mkdir -p "$work/out"
 for image in title1a dense far; do
@@ -29,40 +33,56 @@ mkdir -p "$work/formats"
 "$build/make_bench_image" formats "$work/formats"
 cd "$work/out"
 
-echo "== time (zefacut against cat of the same image)"
-for image in title1a dense far; do
-  if command -v hyperfine >/dev/null; then
-    # Every image holds one kind of disk 64 times: the files are replaced, with
-    # a warning each, so the tool ends with status 2.
-    hyperfine --style basic --warmup 1 --runs 5 -i \
-      "$tool ../$image.d88 >/dev/null 2>&1" "cat ../$image.d88 >/dev/null"
-  else
-    /usr/bin/time -f "$image: zefacut %e s, %M KB" "$tool" "../$image.d88" >/dev/null 2>/dev/null
-    /usr/bin/time -f "$image: cat %e s" cat "../$image.d88" >/dev/null
-  fi
+# hyperfine's medians of two commands, and the first over the second.
+ratio_of() {
+  awk -F, -v what="$1" -v bound="$2" 'NR == 2 { a = $4 } NR == 3 { b = $4 }
+    END { r = a / b; printf "%-34s %9.1f ms %9.1f ms %6.2f x (bound %s)%s\n", what, a * 1000, b * 1000, r, bound, r > bound ? "  OVER" : "" }' "$3"
+}
+
+echo "== 1. the workload: 64 disks cut with -d, against the floor (bench/floor.cpp)"
+# Both replace the files of their previous run, run after run.
+"$tool" -q -d -o w1 ../title1a.d88 >/dev/null 2>&1 || true
+"$floor" ../title1a.d88 w2
+diff -r w1 w2 >/dev/null || { echo "the floor's files differ from zefacut's" >&2; exit 1; }
+hyperfine -N --style none --warmup 3 --runs 30 -i --output=null --export-csv ../floor.csv \
+  "$tool -q -d -o w1 ../title1a.d88" "$floor ../title1a.d88 w2" >/dev/null
+ratio_of "zefacut -d / floor" 1.10 ../floor.csv
+
+echo "== 2. system calls per file written (64 disks, -d)"
+for run in "into new folders" "over the files of a previous run"; do
+  [ "$run" = "into new folders" ] && rm -rf w3
+  strace -qq -o ../trace.txt -e trace=all "$tool" -q -d -o w3 ../title1a.d88 >/dev/null 2>&1 || true
+  files=$(grep -c '^rename(' ../trace.txt || true)
+  # The image's descriptor is the one opened for the image path; its reads
+  # and seeks are not the files' cost.
+  fd=$(grep -m1 '^openat(.*title1a.d88' ../trace.txt | sed -E 's/.*= ([0-9]+)$/\1/')
+  image_calls=$(sed -n "/^openat(.*title1a.d88/,\$p" ../trace.txt | grep -cE "^(read|lseek|pread64)\\($fd," || true)
+  all_calls=$(grep -cE '^[a-z_0-9]+\(' ../trace.txt || true)
+  awk -v a="$all_calls" -v i="$image_calls" -v f="$files" -v run="$run" \
+    'BEGIN { printf "%-34s %d files, %.2f calls per file (bound 5)%s\n", run, f, (a - i) / f, (a - i) / f > 5 ? "  OVER" : "" }'
 done
 
-echo "== reads and system calls (title1a)"
-strace -qq -o ../trace.txt -e trace=all "$tool" ../title1a.d88 >/dev/null 2>&1 || true
-files=$(grep -c '^rename(' ../trace.txt || true)
-# The image's descriptor is the one opened for the image path.
-# Its reads and seeks are those on its descriptor after it was opened.
+echo "== 3. dry run (-n) of the dense image, against cat"
+hyperfine -N --style none --warmup 1 --runs 10 -i --output=null --export-csv ../dense.csv \
+  "$tool -n ../dense.d88" "cat ../dense.d88" >/dev/null
+ratio_of "zefacut -n dense / cat" 10 ../dense.csv
+
+echo "== 4. bytes read from the image (64 disks)"
+strace -qq -o ../trace.txt -e trace=openat,read,pread64 "$tool" -n ../title1a.d88 >/dev/null 2>&1 || true
 fd=$(grep -m1 '^openat(.*title1a.d88' ../trace.txt | sed -E 's/.*= ([0-9]+)$/\1/')
-sed -n "/^openat(.*title1a.d88/,\$p" ../trace.txt | grep -E "^(read|lseek)\\($fd," >../image-calls.txt || true
-read_bytes=$(awk '/^read/ { n = $NF; if (n > 0) s += n } END { print s + 0 }' ../image-calls.txt)
-image_calls=$(wc -l <../image-calls.txt)
-all_calls=$(grep -cE '^[a-z_0-9]+\(' ../trace.txt || true)
+read_bytes=$(sed -n "/^openat(.*title1a.d88/,\$p" ../trace.txt | grep -E "^(read|pread64)\\($fd," |
+  awk '{ n = $NF; if (n > 0) s += n } END { print s + 0 }')
 # Tracks 1, 4 to 6 and 12 to 22 of each disk hold the signature and the cut
 # data: 15 tracks of 8 sectors of 16 + 1024 bytes.
 needed=$((64 * 15 * 8 * 1040))
-echo "files written:                 $files"
-echo "bytes read from the image:     $read_bytes"
-echo "bytes of the needed tracks:    $needed"
-awk -v r="$read_bytes" -v n="$needed" 'BEGIN { printf "ratio:                         %.2f\n", r / n }'
-echo "reads and seeks on the image:  $image_calls"
-echo "other system calls:            $((all_calls - image_calls))"
-awk -v a="$all_calls" -v i="$image_calls" -v f="$files" \
-  'BEGIN { printf "other calls per file written:  %.2f\n", (a - i) / f }'
+awk -v r="$read_bytes" -v n="$needed" \
+  'BEGIN { printf "%-34s %d of %d bytes, %.2f x (bound 1.5)%s\n", "read / needed tracks", r, n, r / n, r / n > 1.5 ? "  OVER" : "" }'
+
+echo "== memory: peak resident set"
+for image in title1a dense far; do
+  /usr/bin/time -f "%M" -o ../rss.txt "$tool" -q -d -o w4 "../$image.d88" >/dev/null 2>&1 || true
+  awk -v image="$image" '{ printf "%-34s %.1f MiB (bound 16)%s\n", image, $1 / 1024, $1 / 1024 > 16 ? "  OVER" : "" }' ../rss.txt
+done
 
 echo "== formats (one Title1DiskA disk in each format, against the same disk as D88)"
 # Each format is timed in one hyperfine run with the D88 image, the two
