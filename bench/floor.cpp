@@ -76,8 +76,7 @@ int main(int argc, char** argv) {
       const std::string temporary = folder + "." + cut.name.data() + ".tmp";
       const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd < 0 ||
-          write(fd, file.data() + cut.offset, static_cast<std::size_t>(cut.length)) !=
-              cut.length ||
+          write(fd, file.data() + cut.offset, static_cast<std::size_t>(cut.length)) != cut.length ||
           close(fd) != 0 || rename(temporary.c_str(), path.c_str()) != 0) {
         return 1;
       }

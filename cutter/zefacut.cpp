@@ -59,9 +59,7 @@ class ConsoleOutput : public RunOutput {
     }
   }
 
-  std::string MakeFolder(const std::string& folder) override {
-    return writer_.MakeFolder(folder);
-  }
+  std::string MakeFolder(const std::string& folder) override { return writer_.MakeFolder(folder); }
 
   std::string WriteFile(const std::string& path, const unsigned char* data,
                         std::size_t size) override {

@@ -12,7 +12,6 @@ enum class RunPlace { AsAsked, BesideEachImage };
 
 // The whole tool: arguments, the run over the images, the exit status. Each
 // call is a run of its own.
-int ZefacutMain(int argc, char** argv, Console console = {},
-                RunPlace place = RunPlace::AsAsked);
+int ZefacutMain(int argc, char** argv, Console console = {}, RunPlace place = RunPlace::AsAsked);
 
 #endif  // ZEFACUT_CUTTER_ZEFACUT_H

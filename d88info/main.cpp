@@ -8,6 +8,7 @@
 #include "formats/image_input.h"
 #include "platform/console.h"
 #include "platform/portable.h"
+#include "run/report.h"
 
 #ifndef ZEFACUT_VERSION
 #define ZEFACUT_VERSION "0.0.0"
@@ -80,11 +81,37 @@ Arguments ParseArguments(const std::vector<std::string>& arguments) {
   return parsed;
 }
 
+// The report's lines to the console. d88info writes no files.
+class ConsoleLines : public RunOutput {
+ public:
+  explicit ConsoleLines(Console& console) : console_(console) {}
+
+  void Say(Channel channel, const Text& text) override {
+    if (channel == Channel::Out) {
+      console_.Out(text.shiftJis, text.utf8);
+    } else {
+      console_.Err(text.shiftJis, text.utf8);
+    }
+  }
+  std::string MakeFolder(const std::string& /*folder*/) override {
+    return "d88info makes no folders";
+  }
+  std::string WriteFile(const std::string& /*path*/, const unsigned char* /*data*/,
+                        std::size_t /*size*/) override {
+    return "d88info writes no files";
+  }
+
+ private:
+  Console& console_;
+};
+
 // Lists each image of the input; in JSON, one document holding each
-// member's listing when the input is an archive.
+// member's listing when the input is an archive. Problems are told and
+// counted as zefacut tells and counts them.
 class Lister : public ImageVisitor {
  public:
-  Lister(Console& console, bool json) : console_(console), json_(json) {}
+  Lister(Console& console, bool json)
+      : console_(console), lines_(console), report_(lines_), json_(json) {}
 
   void Archive(const std::string& /*path*/, const char* format) override {
     archive_ = true;
@@ -121,11 +148,10 @@ class Lister : public ImageVisitor {
   }
 
   void Problem(const InputProblem& problem) override {
-    console_.Err(ProblemLine(problem));
     if (problem.IsError()) {
-      ++errors_;
+      report_.ErrorLine(ProblemLine(problem));
     } else {
-      ++warnings_;
+      report_.WarningLine(ProblemLine(problem));
     }
   }
 
@@ -137,22 +163,17 @@ class Lister : public ImageVisitor {
     }
   }
 
-  int Status() const {
-    if (errors_ > 0) {
-      return 1;
-    }
-    return warnings_ > 0 ? 2 : 0;
-  }
+  int Status() const { return report_.Status(); }
 
  private:
   void Print(const std::string& line) { console_.Out(line + "\n"); }
 
   Console& console_;
+  ConsoleLines lines_;
+  Report report_;
   bool json_;
   bool archive_ = false;
   bool first_ = true;
-  int errors_ = 0;
-  int warnings_ = 0;
 };
 
 }  // namespace

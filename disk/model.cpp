@@ -99,7 +99,7 @@ constexpr struct {
   const char* article;
   const char* name;
 } kFlagNames[] = {
-    {kDeletedData, "", "deleted data"},   {kIdCrcError, "an ", "ID CRC error"},
+    {kDeletedData, "", "deleted data"},      {kIdCrcError, "an ", "ID CRC error"},
     {kDataCrcError, "a ", "data CRC error"}, {kNoAddressMark, "", "no address mark"},
     {kNoDataMark, "", "no data mark"},
 };

@@ -38,8 +38,9 @@ void VisitArchive(ByteSource& source, const std::string& path, const char* forma
     return;
   }
   int images = 0;
-  const std::string reason =
-      ForEachMember(source, path, [&](const ArchiveMember& member) {
+  const std::string reason = ForEachMember(
+      source, path,
+      [&](const ArchiveMember& member) {
         const std::string name = path + "/" + member.name;
         if (member.tooLarge) {
           InputProblem problem = Problem(InputProblem::Kind::MemberTooLarge, name);
@@ -60,7 +61,8 @@ void VisitArchive(ByteSource& source, const std::string& path, const char* forma
           return;
         }
         visitor.Image(name, member.name, *opened.image);
-      }, limits.memberCap);
+      },
+      limits.memberCap);
   if (!reason.empty()) {
     InputProblem problem = Problem(InputProblem::Kind::ArchiveDamaged, path, reason);
     problem.archiveFormat = format;
@@ -127,14 +129,13 @@ std::string ProblemLine(const InputProblem& problem) {
              "build it with libarchive (Debian: libarchive-dev) to read the " + format +
              " archive, or unpack the image first\n";
     case InputProblem::Kind::ArchiveDamaged:
-      return "error: " + problem.name + ": cannot read the " + format + " archive: " +
-             problem.text + "\n";
+      return "error: " + problem.name + ": cannot read the " + format +
+             " archive: " + problem.text + "\n";
     case InputProblem::Kind::NoImageInArchive:
       return "warning: " + problem.name + ": no disk image in the " + format + " archive\n";
     case InputProblem::Kind::MemberTooLarge:
-      return "warning: " + problem.name +
-             ": not read: it holds more than any disk image (over " + SizeText(problem.cap) +
-             ")\n";
+      return "warning: " + problem.name + ": not read: it holds more than any disk image (over " +
+             SizeText(problem.cap) + ")\n";
   }
   return "error: " + problem.name + "\n";
 }

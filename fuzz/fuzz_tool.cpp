@@ -18,13 +18,13 @@
 #include <string>
 #include <vector>
 
-#include "known/cut_reading.h"
-#include "known/known_disks.h"
-#include "known/recognition.h"
 #include "formats/archive.h"
 #include "formats/d88_image.h"
 #include "formats/open_image.h"
 #include "fuzz/fuzz_support.h"
+#include "known/cut_reading.h"
+#include "known/known_disks.h"
+#include "known/recognition.h"
 #include "run/cut_run.h"
 #include "run/memory_output.h"
 

@@ -117,8 +117,7 @@ void CutRun::CutDisks(DiskImage& image, const std::string& name, const std::stri
                               " has a size of 0; no disk after it can be found");
   }
   if (info.diskLimit) {
-    report_.Warning(name,
-                    "only the first " + std::to_string(*info.diskLimit) + " disks were read");
+    report_.Warning(name, "only the first " + std::to_string(*info.diskLimit) + " disks were read");
   }
   if (diskCount == 0) {
     report_.Warning(name, "no disk found");
@@ -180,8 +179,8 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
                                 " earlier in this run; use -d to keep each disk's files apart");
     }
     if (!settings_.dryRun) {
-      const std::string reason = report_.Output().WriteFile(
-          path, reading.run.bytes.data() + reading.from, reading.size);
+      const std::string reason =
+          report_.Output().WriteFile(path, reading.run.bytes.data() + reading.from, reading.size);
       if (!reason.empty()) {
         report_.ErrorLine("error: cannot write " + std::string(file) + ": " + reason + "\n");
         continue;
