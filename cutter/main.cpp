@@ -200,10 +200,10 @@ void OpenFailed(Run& run, const std::string& name, const OpenedImage& opened) {
 // Cuts every disk image inside an archive, in member order. A member's
 // messages name it as ARCHIVE/MEMBER, and a line on standard output says
 // which member the recognition lines that follow come from.
-void CutArchive(Run& run, const std::string& path, const char* format, const std::string& base,
-                bool perDisk, std::set<std::string>& folders) {
+void CutArchive(Run& run, ByteSource& source, const std::string& path, const char* format,
+                const std::string& base, bool perDisk, std::set<std::string>& folders) {
   int images = 0;
-  const std::string reason = ForEachMember(path.c_str(), [&](const ArchiveMember& member) {
+  const std::string reason = ForEachMember(source, path, [&](const ArchiveMember& member) {
     const std::string name = path + "/" + member.name;
     if (member.tooLarge) {
       Warn(run, name, "not read: it holds more than any disk image (over 64 MiB)");
@@ -251,8 +251,7 @@ bool CutImage(Run& run, const std::string& path, const std::string& base, bool p
   unsigned char head[ImageProbe::kHeadSize] = {};
   const std::size_t length = source->ReadAt(0, head, sizeof head);
   if (const char* archive = ArchiveFormat(head, length)) {
-    source.reset();
-    CutArchive(run, path, archive, base, perDisk, folders);
+    CutArchive(run, *source, path, archive, base, perDisk, folders);
     return true;
   }
   opened = OpenImage(std::move(source));

@@ -53,7 +53,6 @@ int main(int argc, char** argv) {
   if (const char* archive = ArchiveFormat(head, length)) {
     // Each image of the archive in member order, its listing after a line
     // that names it; in JSON, one document holding each member's.
-    source.reset();
     if (json) {
       print("{");
       print("  \"archive\": " + JsonString(archive) + ",");
@@ -62,7 +61,7 @@ int main(int argc, char** argv) {
       print(std::string("archive: ") + archive);
     }
     bool first = true;
-    const std::string reason = ForEachMember(path.c_str(), [&](const ArchiveMember& member) {
+    const std::string reason = ForEachMember(*source, path, [&](const ArchiveMember& member) {
       const std::string name = path + "/" + member.name;
       ImageProbe probe;
       probe.head = member.bytes.data();
