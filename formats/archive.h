@@ -1,6 +1,9 @@
 // Disk images that travel inside archives (.zip, .lzh/.lha, .7z, .rar, .tar)
 // or compressed files (.gz, .bz2, .xz, and .tar.gz and the like), read with
-// libarchive from the archive file itself: nothing is unpacked to disk.
+// libarchive from the archive's bytes where they are: nothing is unpacked to
+// disk. The magic bytes are told in archive_magic.cpp (every build); the
+// members are read in archive.cpp over archive_input.cpp and member_names.cpp
+// with libarchive, or by archive_none.cpp in a build without it.
 #ifndef ZEFACUT_FORMATS_ARCHIVE_H
 #define ZEFACUT_FORMATS_ARCHIVE_H
 
@@ -9,6 +12,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+class ByteSource;
 
 // No member is read past this size: a floppy-disk image, even a file of many
 // disks, is far smaller, and a member that claims more (or unpacks to more)
@@ -47,27 +52,28 @@ struct ArchiveMember {
   std::string name;
   // Its whole content; empty when tooLarge.
   std::vector<unsigned char> bytes;
-  // The member holds more than kMaxMemberSize bytes and was not read.
+  // The member holds more than the cap (kMaxMemberSize unless the caller
+  // gives another) and was not read.
   bool tooLarge = false;
 };
 
-// Reads the regular-file members of the archive or compressed file at `path`
-// (UTF-8) in archive order, calling visit for each; directories, links and
-// other special entries are skipped. Returns an empty string when the whole
-// archive was read, otherwise the reason reading stopped (not an archive,
-// damaged, truncated, unsupported compression or encryption...): the members
-// visited before then stay visited, the one being read is not visited.
-std::string ForEachMember(const char* path, const std::function<void(const ArchiveMember&)>& visit);
+// Reads the regular-file members of the archive or compressed file that
+// `source` holds, in archive order, calling visit for each; directories,
+// links and other special entries are skipped. `archiveName` is the
+// archive's path or file name (UTF-8), which names the single file of a
+// compressed file; `cap` is the size past which a member is not read
+// (tooLarge): kMaxMemberSize in the tool, smaller in tests. Returns an empty
+// string when the whole archive was read, otherwise the reason reading
+// stopped (not an archive, damaged, truncated, unsupported compression or
+// encryption...): the members visited before then stay visited, the one
+// being read is not visited.
+std::string ForEachMember(ByteSource& source, const std::string& archiveName,
+                          const std::function<void(const ArchiveMember&)>& visit,
+                          std::uint64_t cap = kMaxMemberSize);
 
 // Whether this build reads archives at all. Without libarchive ForEachMember
 // visits nothing and returns the reason.
 bool ArchivesRead();
 
-// (interim) The same over a source; `archiveName` names the single member of
-// a compressed file.
-#include "formats/byte_source.h"
-std::string ForEachMember(ByteSource& source, const std::string& archiveName,
-                          const std::function<void(const ArchiveMember&)>& visit,
-                          std::uint64_t cap = kMaxMemberSize);
 
 #endif  // ZEFACUT_FORMATS_ARCHIVE_H

@@ -1,8 +1,9 @@
 // Tests of the archive reader: archives and compressed files written in
 // memory with libarchive's own writer in every format it writes, then read
-// back from a scratch folder; an LZH archive from tests/data (libarchive
-// writes no LZH); damaged and truncated archives; the member size cap; and
-// the magic bytes that tell an archive from a disk image.
+// back from a scratch folder or from memory; an LZH archive from tests/data
+// (libarchive writes no LZH); damaged and truncated archives and sources
+// that fail; the member size cap; member names in UTF-8; and the magic bytes
+// that tell an archive from a disk image.
 #include "formats/archive.h"
 
 #include <archive.h>
@@ -11,12 +12,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <clocale>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <string>
 #include <utility>
@@ -26,6 +30,8 @@
 #include <locale.h>
 #endif
 
+#include "formats/byte_source.h"
+#include "formats/member_names.h"
 #include "tests/support/image_builder.h"
 
 namespace {
@@ -39,11 +45,23 @@ struct Reading {
   std::string reason;
 };
 
-Reading ReadArchive(const std::string& path) {
+Reading ReadSource(ByteSource& source, const std::string& name,
+                   std::uint64_t cap = kMaxMemberSize) {
   Reading reading;
   reading.reason = ForEachMember(
-      path.c_str(), [&reading](const ArchiveMember& member) { reading.members.push_back(member); });
+      source, name, [&reading](const ArchiveMember& member) { reading.members.push_back(member); },
+      cap);
   return reading;
+}
+
+// The archive file at `path` (UTF-8), opened as the tool opens it.
+Reading ReadArchive(const std::string& path, std::uint64_t cap = kMaxMemberSize) {
+  errno = 0;
+  const std::unique_ptr<ByteSource> source = OpenFileSource(path.c_str());
+  if (!source) {
+    return {{}, std::string("cannot open: ") + std::strerror(errno != 0 ? errno : ENOENT)};
+  }
+  return ReadSource(*source, path, cap);
 }
 
 // Bytes no other member of a test holds: derived from the seed and position,
@@ -125,6 +143,7 @@ const Writer kWriters[] = {
 };
 const Writer& kZip = kWriters[0];
 const Writer& kSevenZip = kWriters[2];
+const Writer& kUstar = kWriters[8];
 const Writer& kTarGz = kWriters[11];
 
 // A compressed file of one file: libarchive's raw format through a filter.
@@ -155,7 +174,7 @@ std::string ErrorOf(archive* handle) {
 
 #ifndef _WIN32
 // Names written in UTF-8 whatever the test's locale, as the reader reads
-// them (see formats/archive.cpp).
+// them (see formats/member_names.h).
 class Utf8Locale {
  public:
   Utf8Locale() : utf8_(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr))) {
@@ -436,10 +455,10 @@ TEST_F(ArchiveTest, VisitsRunInTheCallersLocale) {
   // The reader's calls run in a UTF-8 locale of the thread; what the caller
   // does with each member (writing messages, for one) runs in its own.
   const std::vector<Entry> entries = {{"a.d88", Pattern(100, 21)}, {"b.d88", Pattern(100, 22)}};
-  const std::string path = Write("locale.zip", WriteArchive(kZip, entries));
+  const std::unique_ptr<ByteSource> source = MemorySource(WriteArchive(kZip, entries));
   const locale_t caller = uselocale(static_cast<locale_t>(nullptr));
   int visits = 0;
-  const std::string reason = ForEachMember(path.c_str(), [&](const ArchiveMember& /*member*/) {
+  const std::string reason = ForEachMember(*source, "locale.zip", [&](const ArchiveMember&) {
     EXPECT_EQ(uselocale(static_cast<locale_t>(nullptr)), caller);
     ++visits;
   });
@@ -679,6 +698,37 @@ TEST_F(ArchiveTest, UnmarkedNamesAreUtf8ShiftJisOrAsStored) {
 }
 #endif
 
+TEST(MemberNamesTest, WellFormedUtf8IsToldFromOtherBytes) {
+  // A stored name is taken as UTF-8 only when it is well-formed: anything
+  // else is read as Shift-JIS or kept as stored.
+  const struct {
+    const char* label;
+    std::string bytes;
+    bool utf8;
+  } kCases[] = {
+      {"ASCII", "GAME.D88", true},
+      {"two bytes", "\xC3\xA9", true},
+      {"three bytes", kUtf8Name, true},
+      {"four bytes", "\xF0\x9F\x92\xBE", true},
+      {"U+10FFFF", "\xF4\x8F\xBF\xBF", true},
+      {"empty", "", true},
+      {"Shift-JIS", kShiftJisName, false},
+      {"overlong in two", "\xC0\xAF", false},
+      {"overlong in three", "\xE0\x80\xAF", false},
+      {"overlong in four", "\xF0\x80\x80\xAF", false},
+      {"a surrogate", "\xED\xA0\x80", false},
+      {"past U+10FFFF", "\xF4\x90\x80\x80", false},
+      {"lead byte F5", "\xF5\x80\x80\x80", false},
+      {"cut short at the end", "A\xE3\x82", false},
+      {"a lone continuation byte", "\x80", false},
+      {"a continuation missing", "\xE3\x41\x41", false},
+  };
+  for (const auto& item : kCases) {
+    SCOPED_TRACE(item.label);
+    EXPECT_EQ(IsUtf8(item.bytes), item.utf8);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Damaged archives: a reason, never a fault
 
@@ -813,11 +863,69 @@ TEST_F(ArchiveTest, NoArchiveGivesAReason) {
   }
 }
 
+// Bytes in memory whose reads fail from `failAt` on, as a file on a failing
+// disk does: the bytes before it come, then an error.
+class FailingSource : public ByteSource {
+ public:
+  FailingSource(Bytes bytes, std::size_t failAt) : bytes_(std::move(bytes)), failAt_(failAt) {}
+
+  std::int64_t Size() const override { return static_cast<std::int64_t>(bytes_.size()); }
+  int Error() const override { return error_; }
+
+  std::size_t ReadAt(std::int64_t offset, unsigned char* dest, std::size_t length) override {
+    if (offset < 0 || static_cast<std::size_t>(offset) >= bytes_.size()) {
+      return 0;
+    }
+    const auto start = static_cast<std::size_t>(offset);
+    std::size_t count = std::min(length, bytes_.size() - start);
+    if (start + count > failAt_) {
+      count = start < failAt_ ? failAt_ - start : 0;
+      error_ = EIO;
+    }
+    std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(start), count, dest);
+    return count;
+  }
+
+ private:
+  Bytes bytes_;
+  std::size_t failAt_;
+  int error_ = 0;
+};
+
+TEST_F(ArchiveTest, ReadErrorsGiveAReason) {
+  // A source that cannot be read at its start is no archive read; one that
+  // fails partway stops the reading there, with the members before whole.
+  const std::vector<Entry> entries = {{"first.d88", Pattern(40000, 32)},
+                                      {"second.d88", Pattern(60000, 33)}};
+  const std::string kCannotRead = "the archive file cannot be read";
+  for (const Writer* kind : {&kZip, &kUstar, &kTarGz, &kSevenZip}) {
+    const Bytes file = WriteArchive(*kind, entries);
+    for (const std::size_t failAt : {std::size_t{0}, file.size() / 2, file.size() - 1}) {
+      SCOPED_TRACE(std::string(kind->label) + " failing at " + std::to_string(failAt) + " of " +
+                   std::to_string(file.size()));
+      FailingSource source(file, failAt);
+      const Reading reading = ReadSource(source, std::string("failing") + kind->suffix);
+      if (failAt == 0) {
+        EXPECT_EQ(reading.reason, kCannotRead);
+      } else {
+        ASSERT_GE(reading.reason.size(), kCannotRead.size());
+        EXPECT_EQ(reading.reason.substr(reading.reason.size() - kCannotRead.size()), kCannotRead);
+      }
+      EXPECT_LT(reading.members.size(), entries.size());
+      ExpectAPrefixOf(reading, entries);
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // The member size cap
 
+// The cap the tests give, small enough that members around it are cheap to
+// write; the tool's own is kMaxMemberSize, and the reader holds any cap alike.
+constexpr std::uint64_t kSmallCap = std::uint64_t{64} << 10;
+
 TEST_F(ArchiveTest, MembersAboveTheCapAreNotRead) {
-  const std::size_t cap = static_cast<std::size_t>(kMaxMemberSize);
+  const std::size_t cap = static_cast<std::size_t>(kSmallCap);
   Bytes big(cap + 1, 0xE5);  // a blank disk's filler, compressing well
   big[cap / 2] = 1;
   Bytes exact = big;
@@ -830,7 +938,8 @@ TEST_F(ArchiveTest, MembersAboveTheCapAreNotRead) {
     SCOPED_TRACE(kind->label);
     const Reading reading = ReadArchive(
         Write(std::string("big") + kind->suffix,
-              WriteArchive(*kind, {{"big.d88", big}, {"exact.d88", exact}, {"small.d88", small}})));
+              WriteArchive(*kind, {{"big.d88", big}, {"exact.d88", exact}, {"small.d88", small}})),
+        kSmallCap);
     EXPECT_EQ(reading.reason, "");
     ASSERT_EQ(reading.members.size(), 3u);
     EXPECT_EQ(reading.members[0].name, "big.d88");
@@ -843,18 +952,52 @@ TEST_F(ArchiveTest, MembersAboveTheCapAreNotRead) {
   }
 
   // A compressed file tells no size: reading stops one byte past the cap.
-  Reading reading = ReadArchive(Write("big.d88.gz", WriteArchive(kGz, {{"data", big}})));
+  Reading reading = ReadArchive(Write("big.d88.gz", WriteArchive(kGz, {{"data", big}})), kSmallCap);
   EXPECT_EQ(reading.reason, "");
   ASSERT_EQ(reading.members.size(), 1u);
   EXPECT_EQ(reading.members[0].name, "big.d88");
   EXPECT_TRUE(reading.members[0].tooLarge);
   EXPECT_TRUE(reading.members[0].bytes.empty());
 
-  reading = ReadArchive(Write("exact.d88.gz", WriteArchive(kGz, {{"data", exact}})));
+  reading = ReadArchive(Write("exact.d88.gz", WriteArchive(kGz, {{"data", exact}})), kSmallCap);
   EXPECT_EQ(reading.reason, "");
   ASSERT_EQ(reading.members.size(), 1u);
   EXPECT_FALSE(reading.members[0].tooLarge);
   EXPECT_TRUE(reading.members[0].bytes == exact);
+}
+
+void PutLe32(Bytes& bytes, std::size_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) {
+    bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+}
+
+TEST_F(ArchiveTest, MemberClaimingMoreThanTheToolsCapIsNotRead) {
+  // The tool's own cap, without 64 MiB of data: a ZIP whose first member's
+  // headers (local and central) claim one byte past it. The reader goes by
+  // the claim and reads none of its data; the next member is still read.
+  const Bytes first = Pattern(3000, 30);
+  const Bytes second = Pattern(2000, 31);
+  Bytes file = WriteArchive(kZip, {{"big.d88", first}, {"next.d88", second}});
+  const auto claim = static_cast<std::uint32_t>(kMaxMemberSize + 1);
+  const struct {
+    const char* signature;
+    std::size_t sizeAt;  // the uncompressed size's offset in the header
+  } kHeaders[] = {{"PK\x03\x04", 22}, {"PK\x01\x02", 24}};
+  for (const auto& header : kHeaders) {
+    const auto at = std::search(file.begin(), file.end(), header.signature, header.signature + 4);
+    ASSERT_NE(at, file.end()) << header.signature;
+    PutLe32(file, static_cast<std::size_t>(at - file.begin()) + header.sizeAt, claim);
+  }
+  const std::unique_ptr<ByteSource> source = MemorySource(file);
+  const Reading reading = ReadSource(*source, "claims.zip");
+  EXPECT_EQ(reading.reason, "");
+  ASSERT_EQ(reading.members.size(), 2u);
+  EXPECT_EQ(reading.members[0].name, "big.d88");
+  EXPECT_TRUE(reading.members[0].tooLarge);
+  EXPECT_TRUE(reading.members[0].bytes.empty());
+  EXPECT_FALSE(reading.members[1].tooLarge);
+  EXPECT_TRUE(reading.members[1].bytes == second);
 }
 
 TEST_F(ArchiveTest, MemberOfNoStatedSizeIsCappedAsItIsRead) {
@@ -862,7 +1005,7 @@ TEST_F(ArchiveTest, MemberOfNoStatedSizeIsCappedAsItIsRead) {
   // writer leaves it out when the entry has none), and the archive cut where
   // its central directory starts: the reader has only the data to go by, as
   // with a bomb whose headers lie. It stops one byte past the cap.
-  const std::size_t cap = static_cast<std::size_t>(kMaxMemberSize);
+  const std::size_t cap = static_cast<std::size_t>(kSmallCap);
   Bytes out;
   archive* writer = archive_write_new();
   ASSERT_EQ(archive_write_set_format_zip(writer), ARCHIVE_OK);
@@ -872,7 +1015,7 @@ TEST_F(ArchiveTest, MemberOfNoStatedSizeIsCappedAsItIsRead) {
   archive_entry_set_filetype(entry, AE_IFREG);
   archive_entry_set_perm(entry, 0644);
   ASSERT_EQ(archive_write_header(writer, entry), ARCHIVE_OK) << ErrorOf(writer);
-  const Bytes block(std::size_t{1} << 20, 0);
+  const Bytes block(std::size_t{4} << 10, 0);
   for (std::size_t written = 0; written <= cap; written += block.size()) {
     ASSERT_EQ(archive_write_data(writer, block.data(), block.size()),
               static_cast<la_ssize_t>(block.size()));
@@ -884,7 +1027,7 @@ TEST_F(ArchiveTest, MemberOfNoStatedSizeIsCappedAsItIsRead) {
   const std::string directory = "PK\x01\x02";
   const auto at = std::search(out.begin(), out.end(), directory.begin(), directory.end());
   ASSERT_NE(at, out.end());
-  const Reading reading = ReadArchive(Write("bomb.zip", Bytes(out.begin(), at)));
+  const Reading reading = ReadArchive(Write("bomb.zip", Bytes(out.begin(), at)), kSmallCap);
   ASSERT_EQ(reading.members.size(), 1u) << reading.reason;
   EXPECT_EQ(reading.members[0].name, "bomb.d88");
   EXPECT_TRUE(reading.members[0].tooLarge);

@@ -1,0 +1,21 @@
+// The kinds of archive the magic bytes tell (see ArchiveFormat in
+// formats/archive.h), for the archive reader to set libarchive up for the
+// one kind it has.
+#ifndef ZEFACUT_FORMATS_ARCHIVE_MAGIC_H
+#define ZEFACUT_FORMATS_ARCHIVE_MAGIC_H
+
+#include <cstddef>
+
+enum class ArchiveKind { kNone, kZip, kLzh, kSevenZip, kRar, kTar, kGzip, kBzip2, kXz };
+
+// How many bytes of a file's start the kind is told from.
+constexpr std::size_t kArchiveHeadSize = 4096;
+
+// The kind of archive whose first bytes these are (`length` of them, as many
+// of the first kArchiveHeadSize as the file has); kNone for anything else.
+ArchiveKind ClassifyArchive(const unsigned char* head, std::size_t length);
+
+// The kind's name for messages ("ZIP", "gzip"...); nullptr for kNone.
+const char* ArchiveKindName(ArchiveKind kind);
+
+#endif  // ZEFACUT_FORMATS_ARCHIVE_MAGIC_H

@@ -1,0 +1,182 @@
+#include "formats/member_names.h"
+
+#include <archive_entry.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <iconv.h>
+#include <locale.h>
+#endif
+
+bool IsUtf8(const std::string& text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    std::size_t length = 0;
+    unsigned long value = 0;
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2;
+      value = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3;
+      value = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4;
+      value = lead & 0x07u;
+    } else {
+      return false;
+    }
+    if (text.size() - i < length) {
+      return false;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0u) != 0x80u) {
+        return false;
+      }
+      value = (value << 6) | (next & 0x3Fu);
+    }
+    const unsigned long least = length == 3 ? 0x800 : length == 4 ? 0x10000 : 0x80;
+    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+      return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+#ifdef _WIN32
+
+struct Utf8Locale::Locales {};
+
+Utf8Locale::Utf8Locale() = default;
+Utf8Locale::~Utf8Locale() = default;
+void Utf8Locale::Enter() {}
+void Utf8Locale::Leave() {}
+
+std::string NameAsUtf8(const std::string& stored) { return stored; }
+
+#else
+
+struct Utf8Locale::Locales {
+  locale_t utf8 = static_cast<locale_t>(nullptr);
+  locale_t caller = static_cast<locale_t>(nullptr);
+};
+
+Utf8Locale::Utf8Locale() : locales_(std::make_unique<Locales>()) {
+  locales_->utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  Enter();
+}
+
+Utf8Locale::~Utf8Locale() {
+  Leave();
+  if (locales_->utf8 != static_cast<locale_t>(nullptr)) {
+    freelocale(locales_->utf8);
+  }
+}
+
+void Utf8Locale::Enter() {
+  if (locales_->utf8 != static_cast<locale_t>(nullptr) &&
+      locales_->caller == static_cast<locale_t>(nullptr)) {
+    locales_->caller = uselocale(locales_->utf8);
+  }
+}
+
+void Utf8Locale::Leave() {
+  if (locales_->caller != static_cast<locale_t>(nullptr)) {
+    uselocale(locales_->caller);
+    locales_->caller = static_cast<locale_t>(nullptr);
+  }
+}
+
+std::string NameAsUtf8(const std::string& stored) {
+  if (IsUtf8(stored)) {
+    return stored;
+  }
+  const iconv_t converter = iconv_open("UTF-8", "CP932");
+  if (reinterpret_cast<std::intptr_t>(converter) == -1) {  // iconv_open's (iconv_t)-1
+    return stored;
+  }
+  std::vector<char> in(stored.begin(), stored.end());
+  std::vector<char> out(stored.size() * 3);  // one byte of CP932 gives at most three of UTF-8
+  char* inAt = in.data();
+  std::size_t inLeft = in.size();
+  char* outAt = out.data();
+  std::size_t outLeft = out.size();
+  const std::size_t status = iconv(converter, &inAt, &inLeft, &outAt, &outLeft);
+  iconv_close(converter);
+  if (status == static_cast<std::size_t>(-1) || inLeft != 0) {
+    return stored;
+  }
+  return std::string(out.data(), out.size() - outLeft);
+}
+
+#endif
+
+std::string MemberName(archive_entry* entry) {
+#ifdef _WIN32
+  // On Windows libarchive keeps names in UTF-16: the ANSI code page may hold
+  // none of their characters, and then it gives them in no other form.
+  if (const wchar_t* wide = archive_entry_pathname_w(entry)) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (size > 1) {
+      std::string name(static_cast<std::size_t>(size), '\0');
+      if (WideCharToMultiByte(CP_UTF8, 0, wide, -1, name.data(), size, nullptr, nullptr) == size) {
+        name.resize(static_cast<std::size_t>(size - 1));  // less the NUL
+        return name;
+      }
+    }
+  }
+#endif
+  if (const char* utf8 = archive_entry_pathname_utf8(entry)) {
+    return utf8;
+  }
+  if (const char* stored = archive_entry_pathname(entry)) {
+    return NameAsUtf8(stored);
+  }
+  return std::string();
+}
+
+std::string SingleFileName(const std::string& archiveName, ArchiveKind kind) {
+  std::string name = archiveName;
+#ifdef _WIN32
+  const std::size_t slash = name.find_last_of("/\\");
+#else
+  const std::size_t slash = name.rfind('/');
+#endif
+  if (slash != std::string::npos) {
+    name.erase(0, slash + 1);
+  }
+  static const struct {
+    ArchiveKind kind;
+    const char* suffix;
+  } kSuffixes[] = {{ArchiveKind::kGzip, ".gz"},  {ArchiveKind::kGzip, ".gzip"},
+                   {ArchiveKind::kGzip, ".z"},   {ArchiveKind::kBzip2, ".bz2"},
+                   {ArchiveKind::kBzip2, ".bz"}, {ArchiveKind::kXz, ".xz"}};
+  for (const auto& entry : kSuffixes) {
+    const std::size_t length = std::strlen(entry.suffix);
+    if (entry.kind != kind || name.size() <= length) {
+      continue;
+    }
+    const bool matches =
+        std::equal(name.end() - static_cast<std::ptrdiff_t>(length), name.end(), entry.suffix,
+                   [](char a, char b) {
+                     return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
+                   });
+    if (matches) {
+      name.resize(name.size() - length);
+      break;
+    }
+  }
+  return name;
+}
