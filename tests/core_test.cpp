@@ -1,23 +1,30 @@
 // The seams of the core, called in-process: the known-disk table held to the
 // lists written out apart from it, runs of sectors over the model, and whole
-// runs of the tool one after another in one process.
+// runs over images in memory (CutRun over an output that keeps its lines and
+// files), one after another in one process.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
-#include <algorithm>
-#include <cstdio>
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <memory>
+#include <functional>
+#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "known/known_disks.h"
-#include "cutter/zefacut.h"
-#include "known/sector_run.h"
 #include "formats/d88_image.h"
+#include "known/known_disks.h"
+#include "known/sector_run.h"
+#include "run/cut_run.h"
+#include "run/memory_output.h"
+#ifdef ZEFACUT_TEST_ARCHIVES
+#include "tests/support/archive_writer.h"
+#endif
 #include "tests/support/expected_cuts.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/tool_messages.h"
 
 namespace fs = std::filesystem;
 
@@ -124,79 +131,377 @@ TEST_F(SectorRunTest, StopsWhereNoSectorCanFollow) {
   EXPECT_TRUE(ReadRun(image, 0, {0, {0, 0, 1, 3}}, 0).bytes.empty());
 }
 
-// --- Whole runs in one process ----------------------------------------------------
+// --- Whole runs in memory ------------------------------------------------------
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-struct InProcessResult {
-  int status;
+// Everything a run gives: its status, both streams, the folders it made and
+// the files it wrote, by path in the order first written.
+struct RunOutcome {
+  int status = -1;
   std::string out;
   std::string err;
-  std::vector<std::pair<std::string, std::string>> files;
+  std::vector<std::string> folders;
+  std::vector<std::pair<std::string, Bytes>> files;
 
-  bool operator==(const InProcessResult& other) const {
-    return status == other.status && out == other.out && err == other.err && files == other.files;
+  bool operator==(const RunOutcome& other) const {
+    return status == other.status && out == other.out && err == other.err &&
+           folders == other.folders && files == other.files;
   }
 };
 
-// Runs the tool in `folder` on the image file `image` there, its streams into
-// files beside the folder.
-InProcessResult RunInProcess(const fs::path& folder, const std::string& image) {
-  const fs::path previous = fs::current_path();
-  fs::current_path(folder);
-  const fs::path outPath = folder.parent_path() / (folder.filename().string() + ".out");
-  const fs::path errPath = folder.parent_path() / (folder.filename().string() + ".err");
-  std::FILE* out = std::fopen(outPath.string().c_str(), "wb");
-  std::FILE* err = std::fopen(errPath.string().c_str(), "wb");
-  std::string program = "zefacut";
-  std::string path = image;
-  char* argv[] = {program.data(), path.data(), nullptr};
-  InProcessResult result{ZefacutMain(2, argv, Console{out, err}), "", "", {}};
-  std::fclose(out);
-  std::fclose(err);
-  fs::current_path(previous);
-  result.out = ReadText(outPath);
-  result.err = ReadText(errPath);
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    if (entry.is_regular_file() && entry.path().filename() != image) {
-      result.files.emplace_back(entry.path().filename().string(), ReadText(entry.path()));
-    }
-  }
-  std::sort(result.files.begin(), result.files.end());
-  return result;
+// A run that made no folder and wrote no file.
+RunOutcome LinesOnly(int status, const std::string& out, const std::string& err) {
+  RunOutcome outcome;
+  outcome.status = status;
+  outcome.out = out;
+  outcome.err = err;
+  return outcome;
 }
 
+void PrintTo(const RunOutcome& outcome, std::ostream* os) {
+  *os << "status " << outcome.status << "\nout:\n"
+      << outcome.out << "err:\n"
+      << outcome.err << "folders:";
+  for (const std::string& folder : outcome.folders) {
+    *os << " [" << folder << "]";
+  }
+  *os << "\nfiles:";
+  for (const auto& [path, bytes] : outcome.files) {
+    *os << " [" << path << "] " << bytes.size();
+  }
+}
+
+// Lines and files in memory, as MemoryOutput keeps them; the file or folder
+// at `refused` is refused as a system refuses one.
+class TestOutput : public MemoryOutput {
+ public:
+  TestOutput(Encoding encoding, std::string refused)
+      : MemoryOutput(encoding), refused_(std::move(refused)) {}
+
+  std::string MakeFolder(const std::string& folder) override {
+    return folder == refused_ ? "Permission denied" : MemoryOutput::MakeFolder(folder);
+  }
+
+  std::string WriteFile(const std::string& path, const unsigned char* data,
+                        std::size_t size) override {
+    return path == refused_ ? "Is a directory" : MemoryOutput::WriteFile(path, data, size);
+  }
+
+ private:
+  std::string refused_;
+};
+
+struct RunSetup {
+  CutSettings settings;
+  MemoryOutput::Encoding encoding = MemoryOutput::Encoding::ShiftJis;
+  // The folder the files go into ("" for the current one, otherwise ending
+  // in "/"), and a file or folder the output refuses to make.
+  std::string folder;
+  std::string refused;
+};
+
+// A whole run: `give` hands the run its inputs.
+RunOutcome RunOver(const RunSetup& setup, const std::function<void(CutRun&)>& give) {
+  TestOutput output(setup.encoding, setup.refused);
+  CutRun run(output, setup.settings);
+  give(run);
+  RunOutcome outcome;
+  outcome.status = run.Status();
+  outcome.out = output.Out();
+  outcome.err = output.Err();
+  outcome.folders = output.Folders();
+  for (const std::string& path : output.Order()) {
+    outcome.files.emplace_back(path, output.Files().at(path));
+  }
+  return outcome;
+}
+
+// A run over images given as bytes, by name, in order.
+RunOutcome CutImages(const std::vector<std::pair<std::string, Bytes>>& images,
+                     const RunSetup& setup = {}) {
+  return RunOver(setup, [&](CutRun& run) {
+    for (const auto& [name, bytes] : images) {
+      run.CutBytes(name, bytes, setup.folder);
+    }
+  });
+}
+
+RunOutcome CutImage(const std::string& name, const Bytes& bytes, const RunSetup& setup = {}) {
+  return CutImages({{name, bytes}}, setup);
+}
+
+// The files of known disk `kind` (by kKnownSignatures) cut from `disk`, in
+// writing order, each under folder + its name.
+std::vector<std::pair<std::string, Bytes>> ExpectedFiles(const DiskSpec& disk, int kind,
+                                                         const std::string& folder) {
+  const Bytes linear = LinearBytes(disk, kKnownDiskTracks);
+  std::vector<std::pair<std::string, Bytes>> files;
+  for (const ExpectedCut& cut : kKinds[kind].cuts) {
+    const auto from = linear.begin() + static_cast<std::ptrdiff_t>(LinearAddress(cut));
+    files.emplace_back(folder + cut.name, Bytes(from, from + cut.length));
+  }
+  return files;
+}
+
+// "cutting ... NAME" for each file of known disk `kind`.
+std::string CuttingLines(int kind) {
+  std::string lines;
+  for (const ExpectedCut& cut : kKinds[kind].cuts) {
+    lines += std::string("cutting ... ") + cut.name + "\n";
+  }
+  return lines;
+}
+
+// A fresh directory for files a run reads, of this run of the test alone
+// (other builds may run it at the same time), removed with what it holds.
+class TempFolder {
+ public:
+  TempFolder() {
+    std::string pattern = (fs::path(testing::TempDir()) / "core_test.XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+      ADD_FAILURE() << "cannot make a directory like " << pattern;
+    }
+    path_ = pattern;
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  fs::path path_;
+};
+
 // Nothing of a run outlives it: a run with a failed write, then a clean run,
-// then the first again, each give what they give in a process of their own.
+// then the first again, each give what they give in a run of their own.
 TEST(ToolRunTest, RunsInOneProcessDoNotAffectEachOther) {
-  const fs::path base = fs::path(testing::TempDir()) / "tool_run_test";
-  fs::remove_all(base);
-  const fs::path failing = base / "failing";
-  const fs::path clean = base / "clean";
-  fs::create_directories(failing / "FMSE");  // a folder where FMSE would go
-  fs::create_directories(clean);
   DiskSpec title2b = KnownDisk(3, 1);
   // A short signature sector in the second disk: it must not see the bytes
   // of the first disk's reads.
   DiskSpec stale = KnownDisk(3, 2);
   SectorData(stale, 0, 1).resize(100);
-  ASSERT_TRUE(WriteFileBytes((failing / "image.d88").string(), BuildImage({title2b, stale})));
-  ASSERT_TRUE(WriteFileBytes((clean / "image.d88").string(), BuildImage({KnownDisk(5, 3)})));
+  const Bytes failingImage = BuildImage({title2b, stale});
+  const Bytes cleanImage = BuildImage({KnownDisk(5, 3)});
+  RunSetup refusing;
+  refusing.refused = "FMSE";  // as if a folder stood where FMSE would go
+  const auto failingRun = [&] { return CutImage("image.d88", failingImage, refusing); };
+  const auto cleanRun = [&] { return CutImage("image.d88", cleanImage); };
 
-  const InProcessResult first = RunInProcess(failing, "image.d88");
-  EXPECT_EQ(first.status, 1);
-  EXPECT_NE(first.err.find("error: cannot write FMSE"), std::string::npos);
-  const InProcessResult cleanRun = RunInProcess(clean, "image.d88");
-  EXPECT_EQ(cleanRun.status, 0);
-  EXPECT_EQ(cleanRun.err, "");
-  ASSERT_EQ(cleanRun.files.size(), 1U);
-  EXPECT_EQ(cleanRun.files[0].first, "PROG");
-  EXPECT_EQ(RunInProcess(failing, "image.d88"), first);
-  EXPECT_EQ(RunInProcess(clean, "image.d88"), cleanRun);
-  fs::remove_all(base);
+  // The second disk's signature lies in its short sector: unsupported.
+  RunOutcome want = LinesOnly(1, kRecognitionMessages[3] + CuttingLines(3),
+                              "error: cannot write FMSE: Is a directory\n" + kUnsupportedMessage);
+  for (auto& file : ExpectedFiles(title2b, 3, "")) {
+    if (file.first != "FMSE") {
+      want.files.push_back(std::move(file));
+    }
+  }
+  const RunOutcome first = failingRun();
+  EXPECT_EQ(first, want);
+  const RunOutcome clean = cleanRun();
+  EXPECT_EQ(clean.status, 0);
+  EXPECT_EQ(clean.err, "");
+  EXPECT_EQ(clean.files, ExpectedFiles(KnownDisk(5, 3), 5, ""));
+  EXPECT_EQ(failingRun(), first);
+  EXPECT_EQ(cleanRun(), clean);
 }
+
+// --- The run's seam ----------------------------------------------------------------
+
+TEST(CutRunTest, SaysItsLinesInTheOutputsEncoding) {
+  const TempFolder temp;
+  const std::string missing = temp.File("missing.d88");
+  for (const MemoryOutput::Encoding encoding :
+       {MemoryOutput::Encoding::ShiftJis, MemoryOutput::Encoding::Utf8}) {
+    const bool utf8 = encoding == MemoryOutput::Encoding::Utf8;
+    SCOPED_TRACE(utf8 ? "UTF-8" : "Shift-JIS");
+    RunSetup setup;
+    setup.encoding = encoding;
+    for (int kind = 0; kind < 8; ++kind) {
+      SCOPED_TRACE(kKinds[kind].kind);
+      const DiskSpec disk = KnownDisk(kind, 0x5EED + static_cast<std::uint32_t>(kind));
+      const RunOutcome got = CutImage("image.d88", BuildImage({disk}), setup);
+      EXPECT_EQ(got.out, (utf8 ? RecognitionMessageUtf8(kind) : kRecognitionMessages[kind]) +
+                             CuttingLines(kind));
+      EXPECT_EQ(got.err, "");
+      EXPECT_EQ(got.status, 0);
+      EXPECT_EQ(got.files, ExpectedFiles(disk, kind, ""));
+    }
+    // An unsupported disk is said on the error stream, and counts as
+    // neither a warning nor an error.
+    const RunOutcome other = CutImage("other.d88", BuildImage({PlainDisk(4, 5)}), setup);
+    EXPECT_EQ(other, LinesOnly(0, "", utf8 ? kUnsupportedMessageUtf8 : kUnsupportedMessage));
+    // A file that cannot be opened: the fixed line, then the error.
+    const RunOutcome cannotOpen = RunOver(setup, [&](CutRun& run) { run.CutFile(missing, ""); });
+    EXPECT_EQ(cannotOpen,
+              LinesOnly(1, "",
+                        (utf8 ? kOpenFailedMessageUtf8 : kOpenFailedMessage) +
+                            "error: cannot open '" + missing + "': No such file or directory\n"));
+  }
+}
+
+// Per-disk folders: "IMAGE - TITLE DISK" under the run's folder, made through
+// the output, numbered when a disk comes again, none for a disk with no
+// files; characters no folder name may hold become "_".
+TEST(CutRunTest, PerDiskFoldersAreNamedAfterTheImageAndTheDisk) {
+  const DiskSpec first = KnownDisk(3, 11);
+  const DiskSpec again = KnownDisk(3, 12);
+  const DiskSpec title3a = KnownDisk(5, 13);
+  RunSetup setup;
+  setup.settings.perDisk = true;
+  setup.folder = "out/";
+  const RunOutcome got =
+      CutImage("games\\a:b?.d88", BuildImage({first, KnownDisk(1, 14), again, title3a}), setup);
+  const std::string disk2b = "out/a_b_.d88 - ZEFA LOMRI 2 Disk B";
+  const std::string disk3a = "out/a_b_.d88 - ZEFA LOMRI 3 Disk A/";
+  RunOutcome want = LinesOnly(0,
+                              kRecognitionMessages[3] + CuttingLines(3) + kRecognitionMessages[1] +
+                                  kRecognitionMessages[3] + CuttingLines(3) +
+                                  kRecognitionMessages[5] + CuttingLines(5),
+                              "");
+  want.folders = {disk2b + "/", disk2b + " (2)/", disk3a};
+  for (const auto& files :
+       {ExpectedFiles(first, 3, disk2b + "/"), ExpectedFiles(again, 3, disk2b + " (2)/"),
+        ExpectedFiles(title3a, 5, disk3a)}) {
+    want.files.insert(want.files.end(), files.begin(), files.end());
+  }
+  EXPECT_EQ(got, want);
+}
+
+// A dry run says what it would write, where and from which sector, and
+// makes neither files nor folders.
+TEST(CutRunTest, ADryRunWritesNothing) {
+  RunSetup setup;
+  setup.settings.dryRun = true;
+  setup.settings.perDisk = true;
+  setup.folder = "out/";
+  const RunOutcome got =
+      CutImage("image.d88", BuildImage({KnownDisk(3, 21), KnownDisk(3, 22)}), setup);
+  std::string out;
+  for (const char* folder :
+       {"out/image.d88 - ZEFA LOMRI 2 Disk B/", "out/image.d88 - ZEFA LOMRI 2 Disk B (2)/"}) {
+    out += kRecognitionMessages[3];
+    for (const ExpectedCut& cut : kTitle2DiskB) {
+      out += "would write " + std::string(folder) + cut.name + ": " + std::to_string(cut.length) +
+             " bytes from sector " + std::to_string(cut.track / 2) + " " +
+             std::to_string(cut.track % 2) + " " + std::to_string(cut.r) + " 3 of track " +
+             std::to_string(cut.track) + "\n";
+    }
+  }
+  EXPECT_EQ(got, LinesOnly(0, out, ""));
+}
+
+// 0 when every file was written whole from sound sectors, 2 after a
+// warning, 1 after an error, whatever else came.
+TEST(CutRunTest, StatusIsZeroTwoOrOne) {
+  const Bytes title2b = BuildImage({KnownDisk(3, 31)});
+  const Bytes twice = BuildImage({KnownDisk(3, 31), KnownDisk(3, 32)});
+  const auto replaced = [](const char* file) {
+    return std::string("warning: ") + file +
+           ": replaces the file cut from ZEFA LOMRI 2 Disk B (disk 0 of twice.d88) earlier in "
+           "this run; use -d to keep each disk's files apart\n";
+  };
+  const std::string fmseRefused = "error: cannot write FMSE: Is a directory\n";
+  const struct {
+    const char* what;
+    std::vector<std::pair<std::string, Bytes>> images;
+    bool perDisk;
+    const char* refused;
+    int status;
+    std::string err;
+  } cases[] = {
+      {"files written whole", {{"disk.d88", title2b}}, false, "", 0, ""},
+      {"an unsupported disk",
+       {{"other.d88", BuildImage({PlainDisk(2, 1)})}},
+       false,
+       "",
+       0,
+       kUnsupportedMessage},
+      {"an image with no disk",
+       {{"empty.d88", {}}},
+       false,
+       "",
+       2,
+       "warning: empty.d88: no disk found\n"},
+      {"files replaced in one run",
+       {{"twice.d88", twice}},
+       false,
+       "",
+       2,
+       replaced("FMBGM") + replaced("FMSE") + replaced("BEEPBGM") + replaced("BEEPSE")},
+      {"a file not written",
+       {{"disk.d88", title2b}},
+       false,
+       "BEEPSE",
+       1,
+       "error: cannot write BEEPSE: Is a directory\n"},
+      // A file not written is replaced by none.
+      {"errors among warnings",
+       {{"empty.d88", {}}, {"twice.d88", twice}},
+       false,
+       "FMSE",
+       1,
+       "warning: empty.d88: no disk found\n" + fmseRefused + replaced("FMBGM") + fmseRefused +
+           replaced("BEEPBGM") + replaced("BEEPSE")},
+      {"a folder not made",
+       {{"disk.d88", title2b}},
+       true,
+       "disk.d88 - ZEFA LOMRI 2 Disk B/",
+       1,
+       "error: cannot create 'disk.d88 - ZEFA LOMRI 2 Disk B/': Permission denied\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunSetup setup;
+    setup.settings.perDisk = c.perDisk;
+    setup.refused = c.refused;
+    const RunOutcome got = CutImages(c.images, setup);
+    EXPECT_EQ(got.err, c.err);
+    EXPECT_EQ(got.status, c.status);
+  }
+}
+
+#ifdef ZEFACUT_TEST_ARCHIVES
+// An archive is one more way to hold an image: given as bytes or as a file,
+// its image is cut as the image itself is, after a line naming the member.
+TEST(CutRunTest, AnArchiveIsCutAsTheImageItHolds) {
+  const Bytes image = BuildImage({KnownDisk(3, 41), KnownDisk(1, 42), KnownDisk(6, 43)});
+  const Bytes zip =
+      BuildArchive(ArchiveKind::kZip, {{"readme.txt", Bytes{'h', 'i'}}, {"disk.d88", image}});
+  const TempFolder temp;
+  ASSERT_TRUE(WriteFileBytes(temp.File("disk.d88"), image));
+  ASSERT_TRUE(WriteFileBytes(temp.File("set.zip"), zip));
+  RunSetup setup;
+  setup.settings.perDisk = true;
+  setup.folder = "out/";
+  const RunOutcome want = CutImage("disk.d88", image, setup);
+  ASSERT_EQ(want.status, 0) << want.err;
+  ASSERT_EQ(want.folders.size(), 2U);
+  ASSERT_EQ(want.files.size(), 8U);
+
+  const struct {
+    const char* what;
+    std::function<void(CutRun&)> give;
+    std::string member;  // the line that names the member; "" for none
+  } cases[] = {
+      {"the image file", [&](CutRun& run) { run.CutFile(temp.File("disk.d88"), setup.folder); },
+       ""},
+      {"the ZIP archive in memory",
+       [&](CutRun& run) { run.CutBytes("set.zip", zip, setup.folder); },
+       "reading ... set.zip/disk.d88\n"},
+      {"the ZIP archive file",
+       [&](CutRun& run) { run.CutFile(temp.File("set.zip"), setup.folder); },
+       "reading ... " + temp.File("set.zip") + "/disk.d88\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunOutcome expected = want;
+    expected.out = c.member + want.out;
+    EXPECT_EQ(RunOver(setup, c.give), expected);
+  }
+}
+#endif
 
 }  // namespace

@@ -1,15 +1,9 @@
-// Runs the built d88info as a separate process and compares its whole
-// output. The program run is D88INFO_PATH, or the one named by the
-// environment variable D88INFO_TEST_TOOL; when ZEFACUT_TEST_LAUNCHER names a
-// program (a Windows build run under wine), d88info is started through it.
+// Runs the built d88info as a separate process (tests/support/run_tool.h)
+// and compares its whole output.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -20,95 +14,17 @@
 #include "tests/support/damaged_dumps.h"
 #include "tests/support/format_writers.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/run_tool.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string FromEnvironment(const char* name, const char* fallback) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0' ? value : fallback;
+ToolResult RunD88info(const ScratchDir& dir, const std::vector<std::string>& args,
+                      const RunOptions& options = {}) {
+  return RunProgram(Program::kD88info, dir, args, options);
 }
-
-const std::string& ToolPath() {
-  static const std::string path = FromEnvironment("D88INFO_TEST_TOOL", D88INFO_PATH);
-  return path;
-}
-
-const std::string& Launcher() {
-  static const std::string launcher = FromEnvironment("ZEFACUT_TEST_LAUNCHER", "");
-  return launcher;
-}
-
-std::string Quoted(const std::string& text) {
-  std::string out = "'";
-  for (const char c : text) {
-    out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  }
-  return out + "'";
-}
-
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-struct Result {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// A fresh directory for one test; d88info runs in work/, its streams are
-// captured beside it.
-class Scratch {
- public:
-  Scratch() {
-    std::string pattern = (fs::path(::testing::TempDir()) / "d88info-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-      ADD_FAILURE() << "cannot make a scratch directory";
-    }
-    base_ = pattern;
-    fs::create_directory(base_ / "work");
-  }
-  ~Scratch() {
-    std::error_code ignored;
-    fs::remove_all(base_, ignored);
-  }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-
-  fs::path Work() const { return base_ / "work"; }
-
-  // Writes an image into work/ under `name`.
-  void Put(const std::string& name, const Bytes& bytes) const {
-    ASSERT_TRUE(WriteFileBytes((Work() / name).string(), bytes));
-  }
-
-  Result Run(const std::vector<std::string>& args) const {
-    std::string command = "cd " + Quoted(Work().string()) + " && ";
-    if (!Launcher().empty()) {
-      command += Quoted(Launcher()) + " ";
-    }
-    command += Quoted(ToolPath());
-    for (const std::string& arg : args) {
-      command += " " + Quoted(arg);
-    }
-    command += " </dev/null >" + Quoted((base_ / "out").string()) + " 2>" +
-               Quoted((base_ / "err").string());
-    Result result;
-    // The shell only sets the directory and the redirections; every word
-    // of the command is quoted.
-    const int status = std::system(command.c_str());  // NOLINT(cert-env33-c)
-    result.status = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = ReadText(base_ / "out");
-    result.err = ReadText(base_ / "err");
-    return result;
-  }
-
- private:
-  fs::path base_;
-};
 
 // Listing lines of tracks 0..tracks-1 laid out plainly: C = track / 2,
 // H = track % 2, sectors 1..sectors of size code n.
@@ -130,8 +46,8 @@ constexpr char kBothSignatureSectorsMissing[] =
 TEST(D88InfoTest, ListsTheSampleImage) {
   // The sample image: the eight known disks, then one other.
   const std::vector<DiskSpec> disks = SampleDisks();
-  Scratch scratch;
-  scratch.Put("sample.d88", BuildImage(disks));
+  ScratchDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File("sample.d88"), BuildImage(disks)));
 
   struct Expected {
     const char* header;
@@ -169,7 +85,7 @@ TEST(D88InfoTest, ListsTheSampleImage) {
       "    text |5...]..v.X).^...z.].i\\q}{|\n"
       "    hex  35 96 13 1F 5D 80 C1 76 A6 58 29 91 5E C4 A2 DA 7A F7 5D BB 69 5C 71 7D 7B\n";
 
-  const Result result = scratch.Run({"sample.d88"});
+  const ToolResult result = RunD88info(dir, {"sample.d88"});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.out, want);
@@ -178,9 +94,8 @@ TEST(D88InfoTest, ListsTheSampleImage) {
 TEST(D88InfoTest, ListsARealDisk) {
   // A blank Hu-BASIC 2D disk: 80 tracks of 16 sectors of 256 bytes, and a
   // name field that fills all 16 bytes with no terminator.
-  Scratch scratch;
-  fs::copy_file(fs::path(ZEFACUT_TEST_DATA) / "hubasic-2d-blank.d88",
-                scratch.Work() / "hubasic.d88");
+  ScratchDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File("hubasic.d88"), ReadFixture("hubasic-2d-blank.d88")));
   const std::string want = std::string(
                                "format: D88, 348848 bytes\n"
                                "disks: 1\n"
@@ -193,7 +108,7 @@ TEST(D88InfoTest, ListsARealDisk) {
                                "  geometry: 40 cylinders, 2 heads, 16 sectors of 256 bytes\n") +
                            PlainTracks(80, 16, 1) + kBothSignatureSectorsMissing;
 
-  const Result result = scratch.Run({"hubasic.d88"});
+  const ToolResult result = RunD88info(dir, {"hubasic.d88"});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.out, want);
@@ -359,10 +274,10 @@ TEST_P(D88InfoDiskTest, ListsTheDisk) {
   const std::size_t offset = BuildDisk(TwoTracks()).size();
   const Bytes image = BuildImage({TwoTracks(), disk});
   const std::size_t size = image.size() - offset;
-  Scratch scratch;
-  scratch.Put("image.d88", image);
+  ScratchDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File("image.d88"), image));
 
-  const Result result = scratch.Run({"image.d88"});
+  const ToolResult result = RunD88info(dir, {"image.d88"});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
   const std::size_t start = result.out.find("\ndisk 1\n");
@@ -378,51 +293,189 @@ INSTANTIATE_TEST_SUITE_P(Cases, D88InfoDiskTest, ::testing::ValuesIn(kDiskCases)
                            return std::string(info.param.name);
                          });
 
+// d88info's usage line on standard error after `error` (whole lines, or
+// none), nothing on standard output, status 1.
+void ExpectUsage(const ToolResult& result, const std::string& error) {
+  constexpr char kUsageEnd[] = " [--json] IMAGE\n";
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  if (!UnderLauncher()) {
+    EXPECT_EQ(result.err, error + "Usage: " + ProgramPath(Program::kD88info) + kUsageEnd);
+    return;
+  }
+  // Argument 0 is whatever the launcher makes of the path.
+  EXPECT_EQ(result.err.rfind(error + "Usage: ", 0), 0U) << result.err;
+  const std::string end = kUsageEnd;
+  ASSERT_GE(result.err.size(), end.size()) << result.err;
+  EXPECT_EQ(result.err.substr(result.err.size() - end.size()), end) << result.err;
+}
+
+// "error: cannot open 'PATH': REASON" alone, status 1.
+void ExpectCannotOpen(const ToolResult& result, const std::string& path, const char* reason) {
+  EXPECT_EQ(result.status, 1) << path;
+  EXPECT_EQ(result.out, "") << path;
+  const std::string prefix = "error: cannot open '" + path + "': ";
+  if (!UnderLauncher()) {
+    EXPECT_EQ(result.err, prefix + reason + "\n");
+  } else {
+    // The reason is in the words of the system the program runs on.
+    EXPECT_EQ(result.err.rfind(prefix, 0), 0U) << result.err;
+  }
+}
+
 TEST(D88InfoTest, WithoutOneArgumentPrintsUsage) {
-  Scratch scratch;
-  scratch.Put("image.d88", BuildImage({TwoTracks()}));
+  ScratchDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File("image.d88"), BuildImage({TwoTracks()})));
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{}, std::vector<std::string>{"image.d88", "more"},
         std::vector<std::string>{"--json"}, std::vector<std::string>{"image.d88", "--json"}}) {
-    const Result result = scratch.Run(args);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "");
-    if (Launcher().empty()) {
-      EXPECT_EQ(result.err, "Usage: " + ToolPath() + " [--json] IMAGE\n");
-    } else {
-      // Argument 0 is whatever the launcher makes of the path.
-      EXPECT_EQ(result.err.rfind("Usage: ", 0), 0U) << result.err;
-      ASSERT_GE(result.err.size(), 7U) << result.err;
-      EXPECT_EQ(result.err.substr(result.err.size() - 7), " IMAGE\n") << result.err;
-    }
+    SCOPED_TRACE(::testing::PrintToString(args));
+    ExpectUsage(RunD88info(dir, args), "");
   }
 }
 
 TEST(D88InfoTest, ReportsAnImageItCannotOpen) {
-  Scratch scratch;
-  fs::create_directory(scratch.Work() / "folder.d88");
+  ScratchDir dir;
+  fs::create_directory(dir.File("folder.d88"));
   const struct {
     const char* path;
     const char* reason;
-  } cases[] = {{"missing.d88", "No such file or directory"}, {"folder.d88", "Is a directory"}};
+  } cases[] = {{"missing", "No such file or directory"},
+               {"missing.d88", "No such file or directory"},
+               {"folder.d88", "Is a directory"}};
   for (const auto& c : cases) {
-    const Result result = scratch.Run({c.path});
-    EXPECT_EQ(result.status, 1) << c.path;
-    EXPECT_EQ(result.out, "") << c.path;
-    const std::string prefix = std::string("error: cannot open '") + c.path + "': ";
-    if (Launcher().empty()) {
-      EXPECT_EQ(result.err, prefix + c.reason + "\n");
-    } else {
-      // The reason is in the words of the system the program runs on.
-      EXPECT_EQ(result.err.rfind(prefix, 0), 0U) << result.err;
+    ExpectCannotOpen(RunD88info(dir, {c.path}), c.path, c.reason);
+  }
+}
+
+// --- The command line ------------------------------------------------------------
+
+TEST(D88InfoCommandLineTest, HelpAndVersionGoToStandardOutput) {
+  ScratchDir dir;
+  const std::string version = "d88info (zefacut) " ZEFACUT_EXPECTED_VERSION "\n";
+  std::string help;
+  const struct {
+    std::vector<std::string> args;
+    bool help;  // the help, or else the version
+  } cases[] = {
+      {{"-h"}, true},
+      {{"--help"}, true},
+      // Asked for help, a command line is not checked further.
+      {{"--json", "-h", "missing.d88", "more"}, true},
+      {{"-V"}, false},
+      {{"--version"}, false},
+      {{"--json", "--version"}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const ToolResult result = RunD88info(dir, c.args);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    if (!c.help) {
+      EXPECT_EQ(result.out, version);
+      continue;
     }
+    if (help.empty()) {
+      help = result.out;
+    }
+    EXPECT_EQ(result.out, help);
+    EXPECT_EQ(result.out.rfind("d88info lists what a disk image holds", 0), 0U) << result.out;
+    EXPECT_NE(result.out.find("\nUsage: d88info [options] IMAGE\n"), std::string::npos);
+    EXPECT_EQ(result.out.back(), '\n');
+  }
+}
+
+TEST(D88InfoCommandLineTest, UnknownOptionsAreRefusedBeforeAnyImageIsRead) {
+  ScratchDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File("image.d88"), BuildImage({TwoTracks()})));
+  const struct {
+    std::vector<std::string> args;
+    const char* option;
+  } cases[] = {
+      {{"-x"}, "-x"},
+      {{"-x", "image.d88"}, "-x"},
+      {{"--jsonx", "image.d88"}, "--jsonx"},
+      {{"--json", "-j", "image.d88"}, "-j"},
+      {{"--", "image.d88"}, nullptr},  // the control: `--` alone is no option
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const ToolResult result = RunD88info(dir, c.args);
+    if (c.option == nullptr) {
+      EXPECT_EQ(result.status, 0);
+      EXPECT_EQ(result.err, "");
+      continue;
+    }
+    ExpectUsage(result, std::string("error: unknown option '") + c.option + "'\n");
+  }
+}
+
+TEST(D88InfoCommandLineTest, TheUsageLineNamesTheProgramByArgumentZero) {
+  SKIP_UNDER_LAUNCHER();
+  ScratchDir dir;
+  RunOptions options;
+  options.argv = {"my-d88info", "-x"};
+  ToolResult result = RunD88info(dir, {}, options);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "error: unknown option '-x'\nUsage: my-d88info [--json] IMAGE\n");
+  // With no argument 0, the program's own name.
+  options.argv = {"", "a.d88", "b.d88"};
+  result = RunD88info(dir, {}, options);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "Usage: d88info [--json] IMAGE\n");
+}
+
+TEST(D88InfoCommandLineTest, DoubleDashEndsTheOptions) {
+  ScratchDir dir;
+  const Bytes image = BuildImage({KnownDisk(3, 8)});
+  ASSERT_TRUE(WriteFileBytes(dir.File("image.d88"), image));
+  ASSERT_TRUE(WriteFileBytes(dir.File("-x.d88"), image));
+  ASSERT_TRUE(WriteFileBytes(dir.File("--json"), image));
+  const ToolResult plain = RunD88info(dir, {"image.d88"});
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  const ToolResult json = RunD88info(dir, {"--json", "image.d88"});
+  ASSERT_EQ(json.status, 0) << json.err;
+  const struct {
+    std::vector<std::string> args;
+    const ToolResult& want;
+  } cases[] = {
+      {{"--", "-x.d88"}, plain},
+      {{"--json", "--", "-x.d88"}, json},
+      {{"--", "--json"}, plain},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const ToolResult result = RunD88info(dir, c.args);
+    EXPECT_EQ(result.status, c.want.status);
+    EXPECT_EQ(result.err, c.want.err);
+    EXPECT_EQ(result.out, c.want.out);
+  }
+  // After `--`, even -h is a file's name.
+  ExpectCannotOpen(RunD88info(dir, {"--", "-h"}), "-h", "No such file or directory");
+}
+
+// Output that does not arrive ends the run with status 1, whatever it was
+// listing; standard error says so.
+TEST(D88InfoCommandLineTest, LostOutputEndsWithStatus1) {
+  SKIP_WITHOUT_FULL_DEVICE();
+  ScratchDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File("image.d88"), BuildImage({KnownDisk(3, 9)})));
+  RunOptions toFull;
+  toFull.outTo = kFullDevice;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"image.d88"}, std::vector<std::string>{"--json", "image.d88"},
+        std::vector<std::string>{"--help"}, std::vector<std::string>{"--version"}}) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    const ToolResult result = RunD88info(dir, args, toFull);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, kLostOutputError);
   }
 }
 
 TEST(D88InfoTest, ListsAnEmptyImage) {
-  Scratch scratch;
-  scratch.Put("empty.d88", Bytes());
-  const Result result = scratch.Run({"empty.d88"});
+  ScratchDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File("empty.d88"), Bytes()));
+  const ToolResult result = RunD88info(dir, {"empty.d88"});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.out, "format: D88, 0 bytes\ndisks: 0\n");
@@ -438,9 +491,9 @@ class D88InfoDamagedDumpTest : public ::testing::TestWithParam<DamagedDump> {};
 
 TEST_P(D88InfoDamagedDumpTest, ShowsTheDamage) {
   const DamagedDump& dump = GetParam();
-  Scratch scratch;
-  scratch.Put("image.d88", dump.image());
-  const Result result = scratch.Run({"image.d88"});
+  ScratchDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File("image.d88"), dump.image()));
+  const ToolResult result = RunD88info(dir, {"image.d88"});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
   const std::string listing = "\n" + result.out;
@@ -459,12 +512,12 @@ INSTANTIATE_TEST_SUITE_P(Cases, D88InfoDamagedDumpTest, ::testing::ValuesIn(Dama
 // --json gives one JSON document: here, checked for the facts a script looks
 // for, and for being one balanced document of well-formed strings.
 TEST(D88InfoTest, JsonListsDisksTracksSectorsAndTheVerdict) {
-  Scratch scratch;
+  ScratchDir dir;
   DiskSpec disk = KnownDisk(3, 77);
   disk.name = std::string("Q\"\\\x82\xA0", 5);
   disk.tracks[12].sectors[5].status = 0xB0;
-  scratch.Put("image.d88", BuildImage({disk, PlainDisk(1, 2)}));
-  const Result result = scratch.Run({"--json", "image.d88"});
+  ASSERT_TRUE(WriteFileBytes(dir.File("image.d88"), BuildImage({disk, PlainDisk(1, 2)})));
+  const ToolResult result = RunD88info(dir, {"--json", "image.d88"});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
   const std::string& out = result.out;
@@ -513,17 +566,12 @@ namespace {
 
 // --- Other formats -------------------------------------------------------------
 
-Bytes ReadData(const char* name) {
-  std::ifstream in(std::string(ZEFACUT_TEST_DATA) + "/" + name, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 TEST(D88InfoFormatsTest, NamesTheFormatAndTheGeometryBesideTheHeadersClaim) {
-  Scratch scratch;
-  scratch.Put("disk.fdi", BuildFdi(KnownDisk(2, 3)));
-  scratch.Put("pc.hfe", ReadData("pc-360k-sector-test.hfe"));
-  scratch.Put("towns.bin", ReadData("towns-ipl-2hd.bin"));
-  scratch.Put("pc.imd", ReadData("pc-1200k-sector-test.imd"));
+  ScratchDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File("disk.fdi"), BuildFdi(KnownDisk(2, 3))));
+  ASSERT_TRUE(WriteFileBytes(dir.File("pc.hfe"), ReadFixture("pc-360k-sector-test.hfe")));
+  ASSERT_TRUE(WriteFileBytes(dir.File("towns.bin"), ReadFixture("towns-ipl-2hd.bin")));
+  ASSERT_TRUE(WriteFileBytes(dir.File("pc.imd"), ReadFixture("pc-1200k-sector-test.imd")));
   const struct {
     const char* file;
     std::vector<std::string> lines;  // lines the listing holds, in order
@@ -547,7 +595,7 @@ TEST(D88InfoFormatsTest, NamesTheFormatAndTheGeometryBesideTheHeadersClaim) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
-    const Result result = scratch.Run({c.file});
+    const ToolResult result = RunD88info(dir, {c.file});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
     std::size_t at = 0;
@@ -560,9 +608,9 @@ TEST(D88InfoFormatsTest, NamesTheFormatAndTheGeometryBesideTheHeadersClaim) {
 }
 
 TEST(D88InfoFormatsTest, FormatsItDoesNotReadAreNamed) {
-  Scratch scratch;
-  scratch.Put("pc.td0", ReadData("pc-360k-sector-test.td0"));
-  const Result result = scratch.Run({"pc.td0"});
+  ScratchDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File("pc.td0"), ReadFixture("pc-360k-sector-test.td0")));
+  const ToolResult result = RunD88info(dir, {"pc.td0"});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err,
@@ -572,12 +620,13 @@ TEST(D88InfoFormatsTest, FormatsItDoesNotReadAreNamed) {
 
 #ifdef ZEFACUT_TEST_ARCHIVES
 TEST(D88InfoFormatsTest, ListsEveryImageOfAnArchive) {
-  Scratch scratch;
-  scratch.Put("set.zip",
-              BuildArchive(ArchiveKind::kZip, {{"readme.txt", Bytes{'h', 'i'}},
-                                               {"a.hdm", BuildRaw(KnownDisk(2, 4))},
-                                               {"b.d88", BuildImage({KnownDisk(3, 5)})}}));
-  Result result = scratch.Run({"set.zip"});
+  ScratchDir dir;
+  ASSERT_TRUE(
+      WriteFileBytes(dir.File("set.zip"),
+                     BuildArchive(ArchiveKind::kZip, {{"readme.txt", Bytes{'h', 'i'}},
+                                                      {"a.hdm", BuildRaw(KnownDisk(2, 4))},
+                                                      {"b.d88", BuildImage({KnownDisk(3, 5)})}})));
+  ToolResult result = RunD88info(dir, {"set.zip"});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.out.rfind("archive: ZIP\n\nmember: a.hdm\nformat: raw, 1261568 bytes\n", 0), 0U)
@@ -585,7 +634,7 @@ TEST(D88InfoFormatsTest, ListsEveryImageOfAnArchive) {
   EXPECT_NE(result.out.find("\nmember: b.d88\nformat: D88, "), std::string::npos) << result.out;
   EXPECT_EQ(result.out.find("readme"), std::string::npos);
 
-  result = scratch.Run({"--json", "set.zip"});
+  result = RunD88info(dir, {"--json", "set.zip"});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out.rfind("{\n  \"archive\": \"ZIP\",\n  \"members\": [\n    {\"member\": "
                              "\"a.hdm\", \"image\":\n    {\n      \"format\": \"raw\",",
@@ -594,6 +643,28 @@ TEST(D88InfoFormatsTest, ListsEveryImageOfAnArchive) {
       << result.out;
   EXPECT_NE(result.out.find("    ,\n    {\"member\": \"b.d88\", \"image\":\n"), std::string::npos);
   EXPECT_EQ(result.out.substr(result.out.size() - 12), "    }\n  ]\n}\n");
+}
+
+// As zefacut words it: an archive with no image is a warning (status 2),
+// and the listing still names the archive.
+TEST(D88InfoFormatsTest, AnArchiveWithNoImageIsAWarning) {
+  ScratchDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File("x.zip"),
+                             BuildArchive(ArchiveKind::kZip, {{"readme.txt", Bytes{'h', 'i'}}})));
+  const struct {
+    std::vector<std::string> args;
+    const char* out;
+  } cases[] = {
+      {{"x.zip"}, "archive: ZIP\n"},
+      {{"--json", "x.zip"}, "{\n  \"archive\": \"ZIP\",\n  \"members\": [\n  ]\n}\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const ToolResult result = RunD88info(dir, c.args);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, "warning: x.zip: no disk image in the ZIP archive\n");
+  }
 }
 #endif
 

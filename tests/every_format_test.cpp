@@ -4,39 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "formats/open_image.h"
 #include "known/cut_reading.h"
 #include "known/known_disks.h"
 #include "known/recognition.h"
-#include "formats/open_image.h"
+#include "tests/support/format_test_helpers.h"
 #include "tests/support/format_writers.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/test_files.h"
 
 namespace {
-
-std::unique_ptr<DiskImage> Open(const Bytes& bytes) {
-  OpenedImage opened = OpenImage(MemorySource(bytes));
-  EXPECT_TRUE(opened.image) << opened.message;
-  return std::move(opened.image);
-}
-
-const ImageFormat* Identify(const Bytes& bytes) {
-  ImageProbe probe;
-  probe.head = bytes.data();
-  probe.length = std::min(bytes.size(), ImageProbe::kHeadSize);
-  probe.size = static_cast<std::int64_t>(bytes.size());
-  return IdentifyImage(probe);
-}
-
-Bytes ReadFixture(const char* name) {
-  std::ifstream in(std::string(ZEFACUT_TEST_DATA) + "/" + name, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // The bytes a cut gives and what is said of them.
 struct CutOutcome {
@@ -66,32 +47,32 @@ TEST(EveryFormatTest, EachWriterIsReadAsItsFormat) {
   const DiskSpec disk = KnownDisk(2, 91);
   for (const WrittenFormatName& format : kWrittenFormats) {
     SCOPED_TRACE(format.name);
-    const std::unique_ptr<DiskImage> image = Open(BuildInFormat(format.format, disk));
-    ASSERT_TRUE(image);
-    EXPECT_STREQ(image->DescribeImage().format, format.name);
-    EXPECT_EQ(image->DiskCount(), 1);
+    const OpenedImage opened = Open(BuildInFormat(format.format, disk));
+    ASSERT_TRUE(opened.image) << opened.message;
+    EXPECT_STREQ(opened.image->DescribeImage().format, format.name);
+    EXPECT_EQ(opened.image->DiskCount(), 1);
   }
 }
 
 TEST(EveryFormatTest, KnownDisksCutToTheirD88BytesInEveryFormat) {
   for (int kind = 0; kind < 8; ++kind) {
     const DiskSpec disk = KnownDisk(kind, 0x600D + static_cast<std::uint32_t>(kind));
-    const std::unique_ptr<DiskImage> d88 = Open(BuildImage({disk}));
-    ASSERT_TRUE(d88);
-    const Recognition want = RecogniseDisk(*d88, 0);
+    const OpenedImage d88 = Open(BuildImage({disk}));
+    ASSERT_TRUE(d88.image) << d88.message;
+    const Recognition want = RecogniseDisk(*d88.image, 0);
     ASSERT_EQ(want.kind, static_cast<DiskKind>(kind));
-    const std::vector<CutOutcome> wantCuts = CutAll(*d88, want.kind);
+    const std::vector<CutOutcome> wantCuts = CutAll(*d88.image, want.kind);
     for (const WrittenFormatName& format : kWrittenFormats) {
       SCOPED_TRACE(std::string(kKnownSignatures[kind].kind) + " as " + format.name +
                    (format.format == WrittenFormat::kNfd1   ? " revision 1"
                     : format.format == WrittenFormat::kHfe3 ? " revision 3"
                                                             : ""));
-      const std::unique_ptr<DiskImage> image = Open(BuildInFormat(format.format, disk));
-      ASSERT_TRUE(image);
-      const Recognition got = RecogniseDisk(*image, 0);
+      const OpenedImage opened = Open(BuildInFormat(format.format, disk));
+      ASSERT_TRUE(opened.image) << opened.message;
+      const Recognition got = RecogniseDisk(*opened.image, 0);
       EXPECT_EQ(got.kind, want.kind);
       EXPECT_EQ(got.flags, want.flags);
-      const std::vector<CutOutcome> gotCuts = CutAll(*image, got.kind);
+      const std::vector<CutOutcome> gotCuts = CutAll(*opened.image, got.kind);
       ASSERT_EQ(gotCuts.size(), wantCuts.size());
       for (std::size_t i = 0; i < gotCuts.size(); ++i) {
         SCOPED_TRACE(FindKnownDisk(want.kind)->cuts[i].name.data());
@@ -115,10 +96,7 @@ TEST(FormatChoiceTest, ContentDecidesNeverTheName) {
   Bytes d88AtRawSize = plausibleD88;
   // Patch the size field to the file's size, so that the header stays
   // plausible at this length.
-  d88AtRawSize[0x1C] = static_cast<std::uint8_t>(kRawSize & 0xFF);
-  d88AtRawSize[0x1D] = static_cast<std::uint8_t>((kRawSize >> 8) & 0xFF);
-  d88AtRawSize[0x1E] = static_cast<std::uint8_t>((kRawSize >> 16) & 0xFF);
-  d88AtRawSize[0x1F] = 0;
+  PutLe32(d88AtRawSize, 0x1C, kRawSize);
 
   Bytes rawPattern(kRawSize);
   for (std::size_t i = 0; i < rawPattern.size(); ++i) {
@@ -138,12 +116,12 @@ TEST(FormatChoiceTest, ContentDecidesNeverTheName) {
   const struct {
     const char* what;
     Bytes bytes;
-    const char* format;  // null: nothing claims it
+    const char* format;  // "": nothing claims it
   } cases[] = {
       {"a D88 image", BuildImage({PlainDisk(2, 5)}), "D88"},
       {"a D88 image of a raw image's size", d88AtRawSize, "D88"},
       {"raw bytes of a raw image's size", rawPattern, "raw"},
-      {"raw bytes one short of a raw image", oneByteShort, nullptr},
+      {"raw bytes one short of a raw image", oneByteShort, ""},
       {"the real D77 image", ReadFixture("tsugaru-util-2hd.d77"), "D88"},
       {"the real raw image", ReadFixture("towns-ipl-2hd.bin"), "raw"},
       {"the real IMD image", ReadFixture("pc-1200k-sector-test.imd"), "IMD"},
@@ -152,22 +130,16 @@ TEST(FormatChoiceTest, ContentDecidesNeverTheName) {
       {"an SCP flux image", scp, "SCP flux"},
       {"a KryoFlux stream", kryoFlux, "KryoFlux stream"},
       {"a D88 disk named SCP", scpNamedD88, "D88"},
-      {"an empty file", {}, nullptr},
+      {"an empty file", {}, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const ImageFormat* format = Identify(c.bytes);
-    if (c.format == nullptr) {
-      EXPECT_EQ(format, nullptr) << format->name;
-    } else {
-      ASSERT_NE(format, nullptr);
-      EXPECT_STREQ(format->name, c.format);
-    }
+    EXPECT_EQ(IdentifiedFormat(c.bytes), c.format);
   }
 }
 
 TEST(FormatChoiceTest, FormatsThatAreNotReadAreNamed) {
-  const OpenedImage opened = OpenImage(MemorySource(ReadFixture("pc-360k-sector-test.td0")));
+  const OpenedImage opened = Open(ReadFixture("pc-360k-sector-test.td0"));
   EXPECT_FALSE(opened.image);
   EXPECT_EQ(opened.error, 0);
   EXPECT_EQ(opened.message,
@@ -175,12 +147,13 @@ TEST(FormatChoiceTest, FormatsThatAreNotReadAreNamed) {
 }
 
 TEST(FormatChoiceTest, TheRealD77DiskReadsAsItsGeometrySays) {
-  const std::unique_ptr<DiskImage> image = Open(ReadFixture("tsugaru-util-2hd.d77"));
-  ASSERT_TRUE(image);
-  ASSERT_EQ(image->DiskCount(), 1);
-  EXPECT_EQ(image->Describe(0).mediaType, 0x00);
+  const OpenedImage opened = Open(ReadFixture("tsugaru-util-2hd.d77"));
+  ASSERT_TRUE(opened.image) << opened.message;
+  DiskImage& image = *opened.image;
+  ASSERT_EQ(image.DiskCount(), 1);
+  EXPECT_EQ(image.Describe(0).mediaType, 0x00);
   for (int track = 0; track < 154; ++track) {
-    const std::shared_ptr<const Track> sectors = image->ReadTrack(0, track);
+    const std::shared_ptr<const Track> sectors = image.ReadTrack(0, track);
     ASSERT_TRUE(sectors) << track;
     ASSERT_EQ(sectors->Sectors().size(), 8U) << track;
     for (const Sector& sector : sectors->Sectors()) {

@@ -5,52 +5,22 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "disk/model.h"
 #include "formats/byte_source.h"
 #include "formats/image_format.h"
 #include "formats/open_image.h"
+#include "tests/support/format_test_helpers.h"
 #include "tests/support/format_writers.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/test_files.h"
 
 namespace {
 
 constexpr std::uint32_t kSeed = 7;
-
-OpenedImage Open(const Bytes& bytes) { return OpenImage(MemorySource(bytes)); }
-
-// The name of the format the content is taken for; "" when none claims it.
-std::string Identified(const Bytes& bytes) {
-  ImageProbe probe;
-  probe.head = bytes.data();
-  probe.length = std::min(bytes.size(), ImageProbe::kHeadSize);
-  probe.size = static_cast<std::int64_t>(bytes.size());
-  const ImageFormat* format = IdentifyImage(probe);
-  return format == nullptr ? "" : format->name;
-}
-
-Bytes SectorBytes(DiskImage& image, const Sector& sector) {
-  Bytes data(sector.size + 16, 0xA5);
-  data.resize(image.ReadData(sector, data.data(), data.size()));
-  return data;
-}
-
-void PutLe32(Bytes& bytes, std::size_t at, std::uint32_t value) {
-  for (std::size_t i = 0; i < 4; ++i) {
-    bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
-}
-
-void PutLe16(Bytes& bytes, std::size_t at, std::uint32_t value) {
-  bytes[at] = static_cast<std::uint8_t>(value);
-  bytes[at + 1] = static_cast<std::uint8_t>(value >> 8);
-}
 
 // Every track of a flat 2HD image: 8 sectors R 1..8 of 1024 bytes with IDs
 // (track / 2, track % 2, R, 3) holding `flat` laid out track after track.
@@ -69,7 +39,7 @@ void ExpectFlat(DiskImage& image, const Bytes& flat, int tracks = kFlatTracks) {
       EXPECT_EQ(sector.flags, 0);
       EXPECT_EQ(sector.recordedSize, 1024U);
       const auto at = static_cast<std::ptrdiff_t>(track * 8 + r - 1) * 1024;
-      ASSERT_EQ(SectorBytes(image, sector), Bytes(flat.begin() + at, flat.begin() + at + 1024));
+      ASSERT_EQ(ReadSector(image, sector), Bytes(flat.begin() + at, flat.begin() + at + 1024));
     }
   }
   if (tracks == kFlatTracks) {
@@ -99,7 +69,7 @@ void ExpectRecorded(DiskImage& image, const DiskSpec& disk, SectorFlags expected
       EXPECT_FALSE(sector.singleDensity);
       Bytes data = want.data;
       data.resize(std::size_t{128} << want.n);
-      ASSERT_EQ(SectorBytes(image, sector), data);
+      ASSERT_EQ(ReadSector(image, sector), data);
     }
   }
 }
@@ -118,7 +88,7 @@ TEST(FlatFormatsTest, EachWriterIsTakenForItsFormat) {
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     const Bytes bytes = BuildInFormat(c.format, disk);
-    EXPECT_EQ(Identified(bytes), c.name);
+    EXPECT_EQ(IdentifiedFormat(bytes), c.name);
     const OpenedImage opened = Open(bytes);
     ASSERT_NE(opened.image, nullptr) << opened.message;
     EXPECT_STREQ(opened.image->DescribeImage().format, c.name);
@@ -129,13 +99,13 @@ TEST(FlatFormatsTest, EachWriterIsTakenForItsFormat) {
 TEST(FlatFormatsTest, RawIsKnownByItsExactSizeOnly) {
   const Bytes raw = BuildRaw(PlainDisk(kFlatTracks, kSeed));
   ASSERT_EQ(raw.size(), 1261568U);
-  EXPECT_EQ(Identified(raw), "raw");
+  EXPECT_EQ(IdentifiedFormat(raw), "raw");
 
   Bytes longer = raw;
   longer.push_back(0);
   const Bytes shorter(raw.begin(), raw.end() - 1);
-  EXPECT_NE(Identified(longer), "raw");
-  EXPECT_NE(Identified(shorter), "raw");
+  EXPECT_NE(IdentifiedFormat(longer), "raw");
+  EXPECT_NE(IdentifiedFormat(shorter), "raw");
 }
 
 TEST(FlatFormatsTest, ARawSizedFileWithAPlausibleD88HeaderStaysD88) {
@@ -144,17 +114,17 @@ TEST(FlatFormatsTest, ARawSizedFileWithAPlausibleD88HeaderStaysD88) {
   bytes[0x1B] = 0x20;  // 2HD
   PutLe32(bytes, 0x1C, static_cast<std::uint32_t>(bytes.size()));
   PutLe32(bytes, 0x20, 0x2B0);
-  EXPECT_EQ(Identified(bytes), "D88");
+  EXPECT_EQ(IdentifiedFormat(bytes), "D88");
 }
 
 TEST(FlatFormatsTest, SignaturesElsewhereOrCutShortAreNotTaken) {
   Bytes dim = BuildDim(PlainDisk(2, kSeed));
   dim[0xAB] = 'd';
-  EXPECT_NE(Identified(dim), "DIM");
+  EXPECT_NE(IdentifiedFormat(dim), "DIM");
   for (const char* text : {"T98FDDIMAGE.R2", "T98FDDIMAGE.R", "VFD1."}) {
     const std::string s(text);
     const Bytes bytes(s.begin(), s.end());
-    EXPECT_EQ(Identified(bytes), "") << text;
+    EXPECT_EQ(IdentifiedFormat(bytes), "") << text;
   }
 }
 
@@ -174,10 +144,8 @@ TEST(RawImageTest, ReadsEveryTrackFlat) {
 }
 
 TEST(RawImageTest, TheRealImageReadsAsTheFileLaidFlat) {
-  const std::string path = std::string(ZEFACUT_TEST_DATA) + "/towns-ipl-2hd.bin";
-  std::ifstream in(path, std::ios::binary);
-  ASSERT_TRUE(in) << path;
-  const Bytes file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string path = FixturePath("towns-ipl-2hd.bin");
+  const Bytes file = ReadFixture("towns-ipl-2hd.bin");
   ASSERT_EQ(file.size(), 1261568U);
   const OpenedImage opened = OpenImage(OpenFileSource(path.c_str()));
   ASSERT_NE(opened.image, nullptr) << opened.message;
@@ -214,7 +182,7 @@ TEST(FdiImageTest, ReadsAnyGeometryItsHeaderGives) {
   for (std::size_t i = kHeader; i < bytes.size(); ++i) {
     bytes[i] = static_cast<std::uint8_t>(i * 7 / 3);
   }
-  EXPECT_EQ(Identified(bytes), "FDI");
+  EXPECT_EQ(IdentifiedFormat(bytes), "FDI");
   const OpenedImage opened = Open(bytes);
   ASSERT_NE(opened.image, nullptr) << opened.message;
   for (int c = 0; c < 3; ++c) {
@@ -227,7 +195,7 @@ TEST(FdiImageTest, ReadsAnyGeometryItsHeaderGives) {
       EXPECT_EQ(sector.id,
                 (SectorId{static_cast<std::uint8_t>(c), 0, static_cast<std::uint8_t>(r), 2}));
       const auto at = static_cast<std::ptrdiff_t>(kHeader) + std::ptrdiff_t{c * 5 + r - 1} * 512;
-      EXPECT_EQ(SectorBytes(*opened.image, sector),
+      EXPECT_EQ(ReadSector(*opened.image, sector),
                 Bytes(bytes.begin() + at, bytes.begin() + at + 512));
     }
   }
@@ -271,10 +239,10 @@ TEST(FdiImageTest, HeadersThatDisagreeWithTheFile) {
     bytes.resize(bytes.size() - c.cut);
     const OpenedImage opened = Open(bytes);
     if (c.error == nullptr) {
-      EXPECT_NE(Identified(bytes), "FDI");
+      EXPECT_NE(IdentifiedFormat(bytes), "FDI");
       continue;
     }
-    EXPECT_EQ(Identified(bytes), "FDI");
+    EXPECT_EQ(IdentifiedFormat(bytes), "FDI");
     EXPECT_EQ(opened.image, nullptr);
     EXPECT_EQ(opened.message, std::string("cannot be read as FDI: ") + c.error);
   }
@@ -284,7 +252,7 @@ TEST(FdiImageTest, BytesAfterTheDataAreReadPast) {
   Bytes bytes = BuildFdi(PlainDisk(kFlatTracks, kSeed));
   const Bytes data(bytes.begin() + 4096, bytes.end());
   bytes.insert(bytes.end(), 300, 0x1A);
-  EXPECT_EQ(Identified(bytes), "FDI");
+  EXPECT_EQ(IdentifiedFormat(bytes), "FDI");
   const OpenedImage opened = Open(bytes);
   ASSERT_NE(opened.image, nullptr) << opened.message;
   ExpectFlat(*opened.image, data);
@@ -317,7 +285,7 @@ TEST(DimImageTest, TracksFlaggedAbsentKeepTheirPlace) {
     const auto read = opened.image->ReadTrack(0, track);
     ASSERT_NE(read, nullptr);
     const auto at = static_cast<std::ptrdiff_t>(track) * 8192;
-    EXPECT_EQ(SectorBytes(*opened.image, read->Sectors()[0]),
+    EXPECT_EQ(ReadSector(*opened.image, read->Sectors()[0]),
               Bytes(flat.begin() + at, flat.begin() + at + 1024));
   }
 
@@ -361,7 +329,7 @@ TEST(DimImageTest, DataCutShortKeepsWhatIsThere) {
   EXPECT_EQ(sectors[1].size, 1024U);
   EXPECT_EQ(sectors[2].size, 100U);
   EXPECT_EQ(sectors[2].recordedSize, 1024U);
-  EXPECT_EQ(SectorBytes(*opened.image, sectors[2]),
+  EXPECT_EQ(ReadSector(*opened.image, sectors[2]),
             Bytes(full.begin() + std::ptrdiff_t{256 + 10 * 8192 + 2048},
                   full.begin() + static_cast<std::ptrdiff_t>(cut)));
   EXPECT_EQ(sectors[3].size, 0U);
@@ -473,7 +441,7 @@ TEST(NfdImageTest, FlagsDensityAndOddSectorsReadBack) {
       EXPECT_EQ(sector.flags, kTrack3Flags[i]) << i;
       EXPECT_EQ(sector.singleDensity, i == 5) << i;
       EXPECT_EQ(sector.id, (SectorId{want.c, want.h, want.r, want.n})) << i;
-      EXPECT_EQ(SectorBytes(*opened.image, sector), want.data) << i;
+      EXPECT_EQ(ReadSector(*opened.image, sector), want.data) << i;
     }
     EXPECT_EQ(opened.image->ReadTrack(0, 1), nullptr);
     // The sectors after the short one are in their places.
@@ -482,7 +450,7 @@ TEST(NfdImageTest, FlagsDensityAndOddSectorsReadBack) {
     for (const int index : {0, 2, 4, 5}) {
       const auto read = opened.image->ReadTrack(0, index);
       ASSERT_NE(read, nullptr);
-      EXPECT_EQ(SectorBytes(*opened.image, read->Sectors()[7]),
+      EXPECT_EQ(ReadSector(*opened.image, read->Sectors()[7]),
                 rest.tracks.at(index).sectors[7].data);
     }
   }
@@ -502,7 +470,7 @@ TEST(NfdImageTest, Revision1SkipsRetriedAndSpecialReads) {
     const auto read = opened.image->ReadTrack(0, index);
     ASSERT_NE(read, nullptr);
     for (std::size_t i = 0; i < spec.sectors.size(); ++i) {
-      EXPECT_EQ(SectorBytes(*opened.image, read->Sectors()[i]), spec.sectors[i].data)
+      EXPECT_EQ(ReadSector(*opened.image, read->Sectors()[i]), spec.sectors[i].data)
           << index << " " << i;
     }
   }
@@ -527,7 +495,7 @@ TEST(NfdImageTest, DataPastTheEndIsClippedOrAbsent) {
     ASSERT_NE(track, nullptr);
     EXPECT_EQ(track->Sectors()[0].size, 1024U);
     EXPECT_EQ(track->Sectors()[1].size, 100U);
-    EXPECT_EQ(SectorBytes(*opened.image, track->Sectors()[1]),
+    EXPECT_EQ(ReadSector(*opened.image, track->Sectors()[1]),
               Bytes(disk.tracks.at(4).sectors[1].data.begin(),
                     disk.tracks.at(4).sectors[1].data.begin() + 100));
     EXPECT_EQ(track->Sectors()[2].size, 0U);
@@ -605,7 +573,7 @@ TEST(NfdImageTest, HugeSpecialReadsLeaveLaterSectorsWithoutData) {
   ASSERT_NE(opened.image, nullptr) << opened.message;
   const auto first = opened.image->ReadTrack(0, 0);
   ASSERT_NE(first, nullptr);
-  EXPECT_EQ(SectorBytes(*opened.image, first->Sectors()[7]), disk.tracks.at(0).sectors[7].data);
+  EXPECT_EQ(ReadSector(*opened.image, first->Sectors()[7]), disk.tracks.at(0).sectors[7].data);
   const auto later = opened.image->ReadTrack(0, 3);
   ASSERT_NE(later, nullptr);
   for (const Sector& sector : later->Sectors()) {
@@ -646,7 +614,7 @@ TEST(FddImageTest, FillSectorsReadAsTheirFillByte) {
     for (std::size_t i = 0; i < spec.sectors.size(); ++i) {
       const Sector& sector = read->Sectors()[i];
       EXPECT_EQ(sector.flags, index == 4 && i == 1 ? kDeletedData : 0) << index << " " << i;
-      EXPECT_EQ(SectorBytes(*opened.image, sector), spec.sectors[i].data) << index << " " << i;
+      EXPECT_EQ(ReadSector(*opened.image, sector), spec.sectors[i].data) << index << " " << i;
     }
   }
 }
@@ -676,14 +644,14 @@ TEST(FddImageTest, OffsetsPastTheEndAndShortFiles) {
   ASSERT_NE(opened.image, nullptr) << opened.message;
   const auto track = opened.image->ReadTrack(0, 2);
   ASSERT_NE(track, nullptr);
-  EXPECT_EQ(SectorBytes(*opened.image, track->Sectors()[5]), Bytes(bytes.end() - 10, bytes.end()));
+  EXPECT_EQ(ReadSector(*opened.image, track->Sectors()[5]), Bytes(bytes.end() - 10, bytes.end()));
   EXPECT_EQ(track->Sectors()[6].size, 0U);
   EXPECT_EQ(track->Sectors()[7].size, 0U);
   const auto first = opened.image->ReadTrack(0, 0);
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(first->Sectors()[0].size, 0U);
   EXPECT_EQ(first->Sectors()[0].id.n, 0xFF);
-  EXPECT_EQ(SectorBytes(*opened.image, first->Sectors()[1]), Bytes(1024, 0x4E));
+  EXPECT_EQ(ReadSector(*opened.image, first->Sectors()[1]), Bytes(1024, 0x4E));
 
   const Bytes cut(bytes.begin(), bytes.begin() + 0x1000);
   EXPECT_EQ(Open(cut).message,
@@ -739,7 +707,7 @@ TEST(FlatFormatsTest, ScrambledHeadersNeverBreakTheReaders) {
           const auto track = opened.image->ReadTrack(d, t);
           if (track) {
             for (const Sector& sector : track->Sectors()) {
-              EXPECT_LE(SectorBytes(*opened.image, sector).size(), sector.size);
+              EXPECT_LE(ReadSector(*opened.image, sector).size(), sector.size);
             }
           }
         }

@@ -6,8 +6,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <set>
 #include <string>
@@ -15,33 +13,12 @@
 
 #include "formats/open_image.h"
 #include "formats/sector_image.h"
+#include "tests/support/format_test_helpers.h"
 #include "tests/support/format_writers.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/test_files.h"
 
 namespace {
-
-struct Opened {
-  std::unique_ptr<DiskImage> image;
-  std::string message;
-};
-
-Opened Open(const Bytes& bytes) {
-  OpenedImage opened = OpenImage(MemorySource(bytes));
-  return {std::move(opened.image), opened.message};
-}
-
-Bytes ReadSector(DiskImage& image, const Sector& sector) {
-  Bytes bytes(sector.size + 16U, 0xA5);
-  const std::size_t copied = image.ReadData(sector, bytes.data(), bytes.size());
-  EXPECT_EQ(copied, sector.size);
-  bytes.resize(copied);
-  return bytes;
-}
-
-Bytes ReadFixture(const std::string& name) {
-  std::ifstream in(std::string(ZEFACUT_TEST_DATA) + "/" + name, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Every track of the disk reads back from the image with the same IDs, in
 // the same order, with no flags and the same bytes.
@@ -79,31 +56,20 @@ TEST(TrackFormats, AreIdentifiedByTheirSignatures) {
   for (const TrackFormat& format : kTrackFormats) {
     SCOPED_TRACE(format.label);
     const Bytes bytes = BuildInFormat(format.format, disk);
-    ImageProbe probe;
-    probe.head = bytes.data();
-    probe.length = std::min<std::size_t>(bytes.size(), ImageProbe::kHeadSize);
-    probe.size = static_cast<std::int64_t>(bytes.size());
-    const ImageFormat* identified = IdentifyImage(probe);
-    ASSERT_NE(identified, nullptr);
-    EXPECT_STREQ(identified->name, format.format == WrittenFormat::kImd ? "IMD" : "HFE");
-    const Opened opened = Open(bytes);
+    const std::string identified = IdentifiedFormat(bytes);
+    EXPECT_EQ(identified, format.format == WrittenFormat::kImd ? "IMD" : "HFE");
+    const OpenedImage opened = Open(bytes);
     ASSERT_TRUE(opened.image) << opened.message;
-    EXPECT_STREQ(opened.image->DescribeImage().format, identified->name);
+    EXPECT_EQ(opened.image->DescribeImage().format, identified);
   }
   // Near misses of the signatures are not these formats.
   for (const std::string& text : {std::string("IMD1.18: "), std::string("HXCPICFX"),
                                   std::string("HXCHFEV2"), std::string("imd ")}) {
     Bytes bytes(text.begin(), text.end());
     bytes.resize(4096, 0);
-    ImageProbe probe;
-    probe.head = bytes.data();
-    probe.length = bytes.size();
-    probe.size = static_cast<std::int64_t>(bytes.size());
-    const ImageFormat* identified = IdentifyImage(probe);
-    if (identified != nullptr) {
-      EXPECT_STRNE(identified->name, "IMD") << text;
-      EXPECT_STRNE(identified->name, "HFE") << text;
-    }
+    const std::string identified = IdentifiedFormat(bytes);
+    EXPECT_NE(identified, "IMD") << text;
+    EXPECT_NE(identified, "HFE") << text;
   }
 }
 
@@ -112,7 +78,7 @@ TEST(TrackFormats, WholeDisksReadBackByteForByte) {
   for (const TrackFormat& format : kTrackFormats) {
     for (const DiskSpec& disk : disks) {
       SCOPED_TRACE(std::string(format.label) + ", disk " + disk.name);
-      const Opened opened = Open(BuildInFormat(format.format, disk));
+      const OpenedImage opened = Open(BuildInFormat(format.format, disk));
       ASSERT_TRUE(opened.image) << opened.message;
       EXPECT_EQ(opened.image->DiskCount(), 1);
       ExpectDisk(*opened.image, disk);
@@ -146,7 +112,7 @@ TEST(TrackFormats, IdsThatDifferFromTheTrackAndUnevenSizesReadBack) {
   disk.tracks[6].sectors[3].r = disk.tracks[6].sectors[1].r;
   for (const TrackFormat& format : kTrackFormats) {
     SCOPED_TRACE(format.label);
-    const Opened opened = Open(BuildInFormat(format.format, disk));
+    const OpenedImage opened = Open(BuildInFormat(format.format, disk));
     ASSERT_TRUE(opened.image) << opened.message;
     ExpectDisk(*opened.image, disk);
     for (const int track : {1, 3, 5, 7}) {
@@ -180,7 +146,7 @@ TEST(ImdReader, RecordTypesGiveTheFlags) {
                                      {0, 0xF0},
                                      {0, 0x10},
                                      {0, 0xA0}});  // IMD cannot record an ID CRC error
-  const Opened opened = Open(BuildImd(disk));
+  const OpenedImage opened = Open(BuildImd(disk));
   ASSERT_TRUE(opened.image) << opened.message;
   const std::shared_ptr<const Track> track = opened.image->ReadTrack(0, 2);
   ASSERT_NE(track, nullptr);
@@ -215,7 +181,7 @@ TEST(ImdReader, CompressedRecordsExpandToTheSectorSize) {
   const Bytes bytes = BuildImd(disk);
   // Three sectors are held as one byte each.
   EXPECT_EQ(bytes.size(), BuildImd(PlainDisk(4, 22)).size() - std::size_t{3} * 1023);
-  const Opened opened = Open(bytes);
+  const OpenedImage opened = Open(bytes);
   ASSERT_TRUE(opened.image) << opened.message;
   const std::shared_ptr<const Track> track = opened.image->ReadTrack(0, 3);
   ASSERT_NE(track, nullptr);
@@ -237,7 +203,7 @@ TEST(HfeReader, MarksAndCrcsGiveTheFlags) {
                                      {0, 0xE0}});  // no ID field: no sector
   for (const int revision : {1, 3}) {
     SCOPED_TRACE("revision " + std::to_string(revision));
-    const Opened opened = Open(BuildHfe(disk, revision));
+    const OpenedImage opened = Open(BuildHfe(disk, revision));
     ASSERT_TRUE(opened.image) << opened.message;
     const std::shared_ptr<const Track> track = opened.image->ReadTrack(0, 2);
     ASSERT_NE(track, nullptr);
@@ -265,7 +231,7 @@ TEST(HfeReader, MarksAndCrcsGiveTheFlags) {
 
 TEST(HfeReader, HeaderGivesTheGeometry) {
   DiskSpec disk = PlainDisk(154, 3);
-  const Opened opened = Open(BuildHfe(disk, 1));
+  const OpenedImage opened = Open(BuildHfe(disk, 1));
   ASSERT_TRUE(opened.image) << opened.message;
   const DiskInfo info = opened.image->Describe(0);
   EXPECT_EQ(info.claimed.cylinders, 77);
@@ -300,7 +266,7 @@ TEST(ImdReader, TruncatedFilesKeepWhatTheyHold) {
   ASSERT_EQ(whole.size(), first + 4 * kPlainImdRecord);
 
   // In the comment: no image.
-  const Opened inComment = Open(Cut(whole, first - 3));
+  const OpenedImage inComment = Open(Cut(whole, first - 3));
   EXPECT_FALSE(inComment.image);
   EXPECT_EQ(inComment.message, "cannot be read as IMD: the comment has no end (no byte 0x1A)");
 
@@ -322,7 +288,7 @@ TEST(ImdReader, TruncatedFilesKeepWhatTheyHold) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const Opened opened = Open(Cut(whole, c.length));
+    const OpenedImage opened = Open(Cut(whole, c.length));
     ASSERT_TRUE(opened.image) << opened.message;
     if (c.length > first) {
       ExpectDisk(*opened.image, PlainDisk(1, 41));
@@ -372,7 +338,8 @@ TEST(ImdReader, CountsAndSizesThatRunPastTheEndAreClipped) {
   for (std::size_t i = 0; i < numbers.size(); ++i) {
     numbers[i] = static_cast<std::uint8_t>(i);
   }
-  const Opened opened = Open(ImdOf({Join({{3, 0, 0, 255, 6}, numbers, {1}, Repeat(10, 0x77)})}));
+  const OpenedImage opened =
+      Open(ImdOf({Join({{3, 0, 0, 255, 6}, numbers, {1}, Repeat(10, 0x77)})}));
   ASSERT_TRUE(opened.image) << opened.message;
   const std::shared_ptr<const Track> track = opened.image->ReadTrack(0, 0);
   ASSERT_NE(track, nullptr);
@@ -397,7 +364,7 @@ TEST(ImdReader, CompressedRecordsShareTheirBytes) {
     }
     records.push_back(record);
   }
-  const Opened opened = Open(ImdOf(records));
+  const OpenedImage opened = Open(ImdOf(records));
   ASSERT_TRUE(opened.image) << opened.message;
   const auto* image = dynamic_cast<const SectorImage*>(opened.image.get());
   ASSERT_NE(image, nullptr);
@@ -425,7 +392,7 @@ TEST(ImdReader, SizeTablesGiveEachSectorItsSize) {
                              Repeat(1000, 0x22),
                              {1},
                              {2, 0x44}});
-  const Opened opened = Open(ImdOf({record}));
+  const OpenedImage opened = Open(ImdOf({record}));
   ASSERT_TRUE(opened.image) << opened.message;
   const std::shared_ptr<const Track> track = opened.image->ReadTrack(0, 11);
   ASSERT_NE(track, nullptr);
@@ -463,7 +430,7 @@ TEST(ImdReader, RecordsThatCannotBeOnesEndTheWalk) {
     SCOPED_TRACE(c.what);
     const Bytes bytes =
         c.keptTracks == 0 ? ImdOf({c.bad, good0}) : ImdOf({good0, good1, c.bad, fm});
-    const Opened opened = Open(bytes);
+    const OpenedImage opened = Open(bytes);
     if (c.error != nullptr) {
       EXPECT_FALSE(opened.image);
       EXPECT_EQ(opened.message, c.error);
@@ -477,7 +444,7 @@ TEST(ImdReader, RecordsThatCannotBeOnesEndTheWalk) {
     EXPECT_EQ(opened.image->DescribeImage().bytesAfterLastDisk, c.bad.size() + fm.size());
   }
   // The FM record itself reads, as single density, when nothing bad is before it.
-  const Opened fmOnly = Open(ImdOf({fm}));
+  const OpenedImage fmOnly = Open(ImdOf({fm}));
   ASSERT_TRUE(fmOnly.image) << fmOnly.message;
   const std::shared_ptr<const Track> track = fmOnly.image->ReadTrack(0, 2);
   ASSERT_NE(track, nullptr);
@@ -492,7 +459,7 @@ TEST(ImdReader, TracksWithNoPlaceOrRecordedTwiceAreWalkedOver) {
   const Bytes cylinder90 = Join({{3, 90, 0, 1, 0, 1, 1}, Repeat(128, 0x21)});
   const Bytes first = Join({{3, 3, 1, 1, 0, 1, 1}, Repeat(128, 0x22)});
   const Bytes again = Join({{3, 3, 1, 1, 0, 1, 1}, Repeat(128, 0x23)});
-  const Opened opened = Open(ImdOf({head2, cylinder90, first, again}));
+  const OpenedImage opened = Open(ImdOf({head2, cylinder90, first, again}));
   ASSERT_TRUE(opened.image) << opened.message;
   for (int index = 0; index < DiskImage::kMaxTracks; ++index) {
     EXPECT_EQ(opened.image->ReadTrack(0, index) != nullptr, index == 7) << "track " << index;
@@ -534,7 +501,7 @@ TEST(HfeReader, AbsurdHeadersGiveClearErrors) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const Opened opened = Open(c.bytes);
+    const OpenedImage opened = Open(c.bytes);
     EXPECT_FALSE(opened.image);
     EXPECT_EQ(opened.message, std::string("cannot be read as HFE: ") + c.message);
   }
@@ -548,7 +515,7 @@ TEST(HfeReader, TrackListValuesOutsideTheFileGiveAbsentOrClippedTracks) {
     // 255 cylinders: the entries after the third are the list's 0xFF fill
     // (past the end of the file) and then cell bytes.
     {
-      const Opened opened = Open(Patched(whole, 9, {255}));
+      const OpenedImage opened = Open(Patched(whole, 9, {255}));
       ASSERT_TRUE(opened.image) << opened.message;
       ExpectDisk(*opened.image, disk);
       EXPECT_EQ(opened.image->ReadTrack(0, 6), nullptr);
@@ -556,7 +523,7 @@ TEST(HfeReader, TrackListValuesOutsideTheFileGiveAbsentOrClippedTracks) {
     }
     // Cylinder 1's cells start past the end of the file: absent.
     {
-      const Opened opened = Open(Patched(whole, kHfeTrackList + 4, {0x00, 0x40}));
+      const OpenedImage opened = Open(Patched(whole, kHfeTrackList + 4, {0x00, 0x40}));
       ASSERT_TRUE(opened.image) << opened.message;
       EXPECT_EQ(opened.image->ReadTrack(0, 2), nullptr);
       EXPECT_EQ(opened.image->ReadTrack(0, 3), nullptr);
@@ -569,7 +536,7 @@ TEST(HfeReader, TrackListValuesOutsideTheFileGiveAbsentOrClippedTracks) {
     // Cylinder 0 says it is 0xFFFF bytes long: it runs on into the next
     // cylinders' cells, whose sectors follow its own.
     {
-      const Opened opened = Open(Patched(whole, kHfeTrackList + 2, {0xFF, 0xFF}));
+      const OpenedImage opened = Open(Patched(whole, kHfeTrackList + 2, {0xFF, 0xFF}));
       ASSERT_TRUE(opened.image) << opened.message;
       for (const int index : {0, 1}) {
         const std::shared_ptr<const Track> track = opened.image->ReadTrack(0, index);
@@ -583,7 +550,7 @@ TEST(HfeReader, TrackListValuesOutsideTheFileGiveAbsentOrClippedTracks) {
     }
     // Cylinder 0 has no bytes.
     {
-      const Opened opened = Open(Patched(whole, kHfeTrackList + 2, {0, 0}));
+      const OpenedImage opened = Open(Patched(whole, kHfeTrackList + 2, {0, 0}));
       ASSERT_TRUE(opened.image) << opened.message;
       ASSERT_NE(opened.image->ReadTrack(0, 0), nullptr);
       EXPECT_TRUE(opened.image->ReadTrack(0, 0)->Sectors().empty());
@@ -600,7 +567,7 @@ TEST(HfeReader, TruncatedFilesKeepTheSectorsBeforeTheCut) {
       const Bytes whole = BuildHfe(disk, revision);
       const std::size_t cylinder1 =
           std::size_t{512} * (whole[kHfeTrackList + 4] | whole[kHfeTrackList + 5] << 8U);
-      const Opened opened = Open(Cut(whole, cylinder1 + blocks * 512 + 100));
+      const OpenedImage opened = Open(Cut(whole, cylinder1 + blocks * 512 + 100));
       ASSERT_TRUE(opened.image) << opened.message;
       ExpectDisk(*opened.image, PlainDisk(2, 53));
       for (const int index : {2, 3}) {
@@ -650,7 +617,7 @@ TEST(HfeReader, SyncsAreFoundAtEveryCellPhase) {
       bytes[kHfeFirstTrack + side + 1] = ReverseBits(skipped);
       bytes[kHfeFirstTrack + side + 2] = ReverseBits(0x55);
     }
-    const Opened opened = Open(bytes);
+    const OpenedImage opened = Open(bytes);
     ASSERT_TRUE(opened.image) << opened.message;
     ExpectDisk(*opened.image, disk);
   }
@@ -685,7 +652,7 @@ TEST(HfeReader, GarbageCellsGiveNoCrash) {
     for (const int revision : {1, 3}) {
       SCOPED_TRACE("round " + std::to_string(round) + ", revision " + std::to_string(revision));
       std::copy_n(revision == 1 ? "HXCPICFE" : "HXCHFEV3", 8, bytes.begin());
-      const Opened opened = Open(bytes);
+      const OpenedImage opened = Open(bytes);
       ASSERT_TRUE(opened.image) << opened.message;
       for (int index = 0; index < DiskImage::kMaxTracks; ++index) {
         const std::shared_ptr<const Track> track = opened.image->ReadTrack(0, index);
@@ -708,7 +675,7 @@ TEST(HfeReader, WeakCellsInSectorDataSpoilOnlyThatSector) {
   // becomes the random opcode, 0xF4 with the bit order reversed.
   const std::size_t cell = 6600;
   bytes[kHfeFirstTrack + cell / 256 * 512 + cell % 256] = 0x2F;
-  const Opened opened = Open(bytes);
+  const OpenedImage opened = Open(bytes);
   ASSERT_TRUE(opened.image) << opened.message;
   const std::shared_ptr<const Track> track = opened.image->ReadTrack(0, 0);
   ASSERT_NE(track, nullptr);
@@ -730,7 +697,7 @@ TEST(HfeReader, WeakCellsInSectorDataSpoilOnlyThatSector) {
 // --- Real images of other tools
 
 TEST(TrackFormats, RealImdImageReadsAsItsGeometrySays) {
-  const Opened opened = Open(ReadFixture("pc-1200k-sector-test.imd"));
+  const OpenedImage opened = Open(ReadFixture("pc-1200k-sector-test.imd"));
   ASSERT_TRUE(opened.image) << opened.message;
   EXPECT_STREQ(opened.image->DescribeImage().format, "IMD");
   EXPECT_EQ(opened.image->DescribeImage().bytesAfterLastDisk, 0);
@@ -769,7 +736,7 @@ TEST(TrackFormats, RealImdImageReadsAsItsGeometrySays) {
 }
 
 TEST(TrackFormats, RealHfeImageReadsAsItsGeometrySays) {
-  const Opened opened = Open(ReadFixture("pc-360k-sector-test.hfe"));
+  const OpenedImage opened = Open(ReadFixture("pc-360k-sector-test.hfe"));
   ASSERT_TRUE(opened.image) << opened.message;
   EXPECT_STREQ(opened.image->DescribeImage().format, "HFE");
   const DiskInfo info = opened.image->Describe(0);

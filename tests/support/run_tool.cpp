@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <stdexcept>
 
@@ -66,14 +65,36 @@ ScratchDir::~ScratchDir() {
   fs::remove_all(base_, ignored);
 }
 
-const std::string& ToolPath() {
-  static const std::string path = [] {
-    const std::string chosen = FromEnvironment("ZEFACUT_TEST_TOOL");
-    // The tool runs in its scratch directory: a relative path must not
+const std::string& ProgramPath(Program program) {
+  // Each program's path as built, where this test program was given it.
+#ifdef ZEFACUT_PATH
+  constexpr const char* kZefacutPath = ZEFACUT_PATH;
+#else
+  constexpr const char* kZefacutPath = "";
+#endif
+#ifdef D88INFO_PATH
+  constexpr const char* kD88infoPath = D88INFO_PATH;
+#else
+  constexpr const char* kD88infoPath = "";
+#endif
+  const auto find = [](const char* variable, const char* built) {
+    std::string chosen = FromEnvironment(variable);
+    if (chosen.empty()) {
+      chosen = built;
+    }
+    if (chosen.empty()) {
+      throw std::logic_error(std::string("no program to run: set ") + variable);
+    }
+    // The program runs in its scratch directory: a relative path must not
     // depend on where it starts.
-    return fs::absolute(chosen.empty() ? std::string(ZEFACUT_PATH) : chosen).string();
-  }();
-  return path;
+    return fs::absolute(chosen).string();
+  };
+  if (program == Program::kD88info) {
+    static const std::string d88info = find("D88INFO_TEST_TOOL", kD88infoPath);
+    return d88info;
+  }
+  static const std::string zefacut = find("ZEFACUT_TEST_TOOL", kZefacutPath);
+  return zefacut;
 }
 
 const std::string& Launcher() {
@@ -81,8 +102,14 @@ const std::string& Launcher() {
   return launcher;
 }
 
-ToolResult RunTool(const ScratchDir& dir, const std::vector<std::string>& args,
-                   const RunOptions& options) {
+bool HasFullDevice() {
+  std::error_code error;
+  return fs::is_character_file(kFullDevice, error);
+}
+
+ToolResult RunProgram(Program which, const ScratchDir& dir, const std::vector<std::string>& args,
+                      const RunOptions& options) {
+  const std::string& path = ProgramPath(which);
   if (UnderLauncher() && (options.argv || options.fileSizeLimit)) {
     throw std::logic_error("a launcher passes on neither argument 0 nor a file-size limit");
   }
@@ -90,13 +117,13 @@ ToolResult RunTool(const ScratchDir& dir, const std::vector<std::string>& args,
   std::string program;
   if (options.argv) {
     argv = *options.argv;
-    program = ToolPath();
+    program = path;
   } else if (UnderLauncher()) {
-    argv = {Launcher(), ToolPath()};
+    argv = {Launcher(), path};
     program = Launcher();
   } else {
-    argv = {ToolPath()};
-    program = ToolPath();
+    argv = {path};
+    program = path;
   }
   if (!options.argv) {
     argv.insert(argv.end(), args.begin(), args.end());
@@ -107,7 +134,9 @@ ToolResult RunTool(const ScratchDir& dir, const std::vector<std::string>& args,
   std::transform(argv.begin(), argv.end(), std::back_inserter(argPointers),
                  [](std::string& arg) { return arg.data(); });
   argPointers.push_back(nullptr);
-  const std::string outPath = dir.StdoutFile();
+  const std::string outPath = options.outTo.value_or(dir.StdoutFile());
+  const int outFlags =
+      options.outTo ? O_WRONLY | O_CLOEXEC : O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
   const std::string errPath = dir.StderrFile();
   const bool terminal = options.terminalOut || options.terminalErr;
   int master = -1;
@@ -131,7 +160,7 @@ ToolResult RunTool(const ScratchDir& dir, const std::vector<std::string>& args,
     if (err < 0 || dup2(err, STDERR_FILENO) < 0) {
       _exit(127);
     }
-    const int out = open(outPath.c_str(), flags, 0644);
+    const int out = open(outPath.c_str(), outFlags, 0644);
     if (out < 0 || dup2(out, STDOUT_FILENO) < 0) {
       ChildFail("cannot capture standard output");
     }
@@ -173,7 +202,7 @@ ToolResult RunTool(const ScratchDir& dir, const std::vector<std::string>& args,
       }
     }
     execvp(program.c_str(), argPointers.data());
-    ChildFail("cannot run the tool");
+    ChildFail("cannot run the program");
   }
 
   std::string received;
@@ -200,26 +229,10 @@ ToolResult RunTool(const ScratchDir& dir, const std::vector<std::string>& args,
   }
   ToolResult result;
   result.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
-  result.out = ReadText(outPath);
+  result.out = options.outTo ? std::string() : ReadText(outPath);
   result.err = ReadText(errPath);
   result.terminal = received;
   return result;
-}
-
-std::optional<Bytes> ReadFileBytes(const std::string& path) {
-  std::error_code error;
-  if (!fs::is_regular_file(path, error)) {
-    return std::nullopt;
-  }
-  std::ifstream stream(path, std::ios::binary);
-  if (!stream) {
-    return std::nullopt;
-  }
-  Bytes bytes{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
-  if (stream.bad()) {
-    return std::nullopt;
-  }
-  return bytes;
 }
 
 std::set<std::string> EntriesIn(const std::string& dir) {

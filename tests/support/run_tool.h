@@ -1,14 +1,15 @@
-// Runs the built zefacut as a separate process in a scratch directory and
-// hands back its exit status and both output streams as bytes; with the
-// tool's fixed messages as the bytes it must write, and helpers to compare
-// the files it leaves.
+// Runs a built program (zefacut or d88info) as a separate process in a
+// scratch directory and hands back its exit status and both output streams
+// as bytes; with helpers to compare the files it leaves. The tool's fixed
+// messages are in tool_messages.h.
 //
-// The tool run is ZEFACUT_PATH, or the program named by the environment
-// variable ZEFACUT_TEST_TOOL. When ZEFACUT_TEST_LAUNCHER names a program (for
-// example a Windows build run under wine), the tool is started through it:
-// launcher tool args... Tests that depend on what a launcher cannot pass on
-// (argument 0, a file-size limit, the system's wording of an error) skip
-// themselves under one with SKIP_UNDER_LAUNCHER().
+// zefacut is ZEFACUT_PATH, or the program named by the environment variable
+// ZEFACUT_TEST_TOOL; d88info is D88INFO_PATH, or D88INFO_TEST_TOOL. When
+// ZEFACUT_TEST_LAUNCHER names a program (for example a Windows build run
+// under wine), each program is started through it: launcher program args...
+// Tests that depend on what a launcher cannot pass on (argument 0, a
+// file-size limit, the system's wording of an error) skip themselves under
+// one with SKIP_UNDER_LAUNCHER().
 #ifndef ZEFACUT_TESTS_SUPPORT_RUN_TOOL_H
 #define ZEFACUT_TESTS_SUPPORT_RUN_TOOL_H
 
@@ -22,6 +23,8 @@
 
 #include "tests/support/expected_cuts.h"
 #include "tests/support/image_builder.h"
+#include "tests/support/test_files.h"
+#include "tests/support/tool_messages.h"
 
 // A fresh empty directory for one test, removed with its contents when the
 // object goes. The tool runs in Path(); its captured output streams are kept
@@ -67,18 +70,46 @@ struct RunOptions {
   // receives comes back as ToolResult::terminal.
   bool terminalOut = false;
   bool terminalErr = false;
+  // Standard output goes to this file, which must exist (kFullDevice, say),
+  // instead of being captured; ToolResult::out is then empty.
+  std::optional<std::string> outTo;
 };
 
-// Runs the tool in dir.Path() with `args` after argument 0, standard input
-// from /dev/null, and waits for it.
-ToolResult RunTool(const ScratchDir& dir, const std::vector<std::string>& args,
-                   const RunOptions& options = {});
+// The programs the tests run.
+enum class Program { kZefacut, kD88info };
 
-// The tool program as the tests run it (an absolute path), and the launcher,
-// empty when there is none.
-const std::string& ToolPath();
+// Runs the program in dir.Path() with `args` after argument 0, standard
+// input from /dev/null, and waits for it.
+ToolResult RunProgram(Program program, const ScratchDir& dir, const std::vector<std::string>& args,
+                      const RunOptions& options = {});
+
+// The same for zefacut.
+inline ToolResult RunTool(const ScratchDir& dir, const std::vector<std::string>& args,
+                          const RunOptions& options = {}) {
+  return RunProgram(Program::kZefacut, dir, args, options);
+}
+
+// A program as the tests run it (an absolute path), zefacut's, and the
+// launcher, empty when there is none.
+const std::string& ProgramPath(Program program);
+inline const std::string& ToolPath() { return ProgramPath(Program::kZefacut); }
 const std::string& Launcher();
 inline bool UnderLauncher() { return !Launcher().empty(); }
+
+// A device every write to fails with "No space left on device": standard
+// output sent there is lost output. Linux has it.
+inline constexpr char kFullDevice[] = "/dev/full";
+bool HasFullDevice();
+// What both programs say when their standard output was lost there.
+inline constexpr char kLostOutputError[] =
+    "error: cannot write to standard output: No space left on device\n";
+
+#define SKIP_WITHOUT_FULL_DEVICE()                                   \
+  do {                                                               \
+    if (UnderLauncher() || !HasFullDevice()) {                       \
+      GTEST_SKIP() << "needs " << kFullDevice << " and no launcher"; \
+    }                                                                \
+  } while (false)
 
 #define SKIP_UNDER_LAUNCHER()                                  \
   do {                                                         \
@@ -87,39 +118,12 @@ inline bool UnderLauncher() { return !Launcher().empty(); }
     }                                                          \
   } while (false)
 
-// The tool's fixed messages as the bytes it must write; the Japanese parts
-// are Shift-JIS.
-// "ファイルをオープンできません.\n"
-inline const std::string kOpenFailedMessage =
-    "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76\x83\x93\x82\xC5\x82\xAB"
-    "\x82\xDC\x82\xB9\x82\xF1\x2E\x0A";
-// "未対応の形式です.\n"
-inline const std::string kUnsupportedMessage =
-    "\x96\xA2\x91\xCE\x89\x9E\x82\xCC\x8C\x60\x8E\xAE\x82\xC5\x82\xB7\x2E\x0A";
-// " を認識しました.\n", the end of every recognition message.
-inline constexpr char kRecognizedEnding[] =
-    " \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD\x2E\x0A";
-// "TITLE の DISK を認識しました.\n", by the index of kKnownSignatures.
-inline const std::string kRecognitionMessages[8] = {
-    std::string("ZEFA LOMRI \x82\xCC Disk A") + kRecognizedEnding,
-    std::string("ZEFA LOMRI \x82\xCC Disk B") + kRecognizedEnding,
-    std::string("ZEFA LOMRI 2 \x82\xCC Disk A") + kRecognizedEnding,
-    std::string("ZEFA LOMRI 2 \x82\xCC Disk B") + kRecognizedEnding,
-    std::string("ZEFA LOMRI 2 \x82\xCC User Disk") + kRecognizedEnding,
-    std::string("ZEFA LOMRI 3 \x82\xCC Disk A") + kRecognizedEnding,
-    std::string("ZEFA LOMRI 3 \x82\xCC Disk B") + kRecognizedEnding,
-    std::string("ZEFA LOMRI 3 \x82\xCC User Disk") + kRecognizedEnding,
-};
-
 // "warning: NAME: not written: sector C H R N of track T is not on the disk\n"
 // for a cut whose first sector the disk lacks.
 std::string NotOnDiskWarning(const ExpectedCut& cut);
 // The same for every file of known disk `index` (by kKnownSignatures): what a
 // disk that holds nothing but its signature gives.
 std::string NotOnDiskWarnings(int index);
-
-// A file's whole contents; nullopt when it cannot be read as a file.
-std::optional<Bytes> ReadFileBytes(const std::string& path);
 
 // The names of the entries of a directory, sorted.
 std::set<std::string> EntriesIn(const std::string& dir);
