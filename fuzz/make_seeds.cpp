@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/format_writers.h"
-#include "tests/support/image_builder.h"
+#include "support/format_writers.h"
+#include "support/image_builder.h"
 
 namespace {
 

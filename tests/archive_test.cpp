@@ -32,7 +32,7 @@
 
 #include "formats/byte_source.h"
 #include "formats/member_names.h"
-#include "tests/support/image_builder.h"
+#include "support/image_builder.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/archive_writer.h"
-#include "tests/support/format_writers.h"
-#include "tests/support/image_builder.h"
-#include "tests/support/run_tool.h"
+#include "support/archive_writer.h"
+#include "support/format_writers.h"
+#include "support/image_builder.h"
+#include "support/run_tool.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/expected_cuts.h"
-#include "tests/support/image_builder.h"
-#include "tests/support/run_tool.h"
+#include "support/expected_cuts.h"
+#include "support/image_builder.h"
+#include "support/run_tool.h"
 
 namespace fs = std::filesystem;
 

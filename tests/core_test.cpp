@@ -20,11 +20,11 @@
 #include "run/cut_run.h"
 #include "run/memory_output.h"
 #ifdef ZEFACUT_TEST_ARCHIVES
-#include "tests/support/archive_writer.h"
+#include "support/archive_writer.h"
 #endif
-#include "tests/support/expected_cuts.h"
-#include "tests/support/image_builder.h"
-#include "tests/support/tool_messages.h"
+#include "support/expected_cuts.h"
+#include "support/image_builder.h"
+#include "support/tool_messages.h"
 
 namespace fs = std::filesystem;
 

@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/image_builder.h"
+#include "support/image_builder.h"
 
 namespace {
 

@@ -9,13 +9,13 @@
 #include <vector>
 
 #ifdef ZEFACUT_TEST_ARCHIVES
-#include "tests/support/archive_writer.h"
+#include "support/archive_writer.h"
 #endif
-#include "tests/support/damaged_dumps.h"
-#include "tests/support/format_writers.h"
-#include "tests/support/image_builder.h"
-#include "tests/support/run_tool.h"
-#include "tests/support/test_files.h"
+#include "support/damaged_dumps.h"
+#include "support/format_writers.h"
+#include "support/image_builder.h"
+#include "support/run_tool.h"
+#include "support/test_files.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include "known/cut_reading.h"
 #include "known/known_disks.h"
 #include "known/recognition.h"
-#include "tests/support/format_test_helpers.h"
-#include "tests/support/format_writers.h"
-#include "tests/support/image_builder.h"
-#include "tests/support/test_files.h"
+#include "support/format_test_helpers.h"
+#include "support/format_writers.h"
+#include "support/image_builder.h"
+#include "support/test_files.h"
 
 namespace {
 

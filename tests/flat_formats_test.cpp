@@ -13,10 +13,10 @@
 #include "formats/byte_source.h"
 #include "formats/image_format.h"
 #include "formats/open_image.h"
-#include "tests/support/format_test_helpers.h"
-#include "tests/support/format_writers.h"
-#include "tests/support/image_builder.h"
-#include "tests/support/test_files.h"
+#include "support/format_test_helpers.h"
+#include "support/format_writers.h"
+#include "support/image_builder.h"
+#include "support/test_files.h"
 
 namespace {
 

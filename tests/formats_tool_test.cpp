@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/format_writers.h"
-#include "tests/support/image_builder.h"
-#include "tests/support/run_tool.h"
+#include "support/format_writers.h"
+#include "support/image_builder.h"
+#include "support/run_tool.h"
 
 namespace {
 

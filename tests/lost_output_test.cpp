@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/image_builder.h"
-#include "tests/support/run_tool.h"
+#include "support/image_builder.h"
+#include "support/run_tool.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/support/archive_writer.h"
+#include "support/archive_writer.h"
 
 #include <archive.h>
 #include <archive_entry.h>

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/image_builder.h"
+#include "support/image_builder.h"
 
 enum class ArchiveKind { kZip, kSevenZip, kTarGz, kGzip };
 

@@ -1,4 +1,4 @@
-#include "tests/support/damaged_dumps.h"
+#include "support/damaged_dumps.h"
 
 #include <string>
 

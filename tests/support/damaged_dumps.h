@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/image_builder.h"
+#include "support/image_builder.h"
 
 struct DamagedDump {
   const char* name;

@@ -1,4 +1,4 @@
-#include "tests/support/format_test_helpers.h"
+#include "support/format_test_helpers.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 
 #include "disk/model.h"
 #include "formats/open_image.h"
-#include "tests/support/image_builder.h"
+#include "support/image_builder.h"
 
 // The image the bytes hold, or why there is none.
 OpenedImage Open(const Bytes& bytes);

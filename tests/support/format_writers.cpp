@@ -1,4 +1,4 @@
-#include "tests/support/format_writers.h"
+#include "support/format_writers.h"
 
 const std::vector<WrittenFormatName> kWrittenFormats = {
     {WrittenFormat::kD88, "D88", ".d88"},  {WrittenFormat::kRaw, "raw", ".hdm"},

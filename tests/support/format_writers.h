@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/image_builder.h"
+#include "support/image_builder.h"
 
 enum class WrittenFormat { kD88, kRaw, kFdi, kDim, kNfd0, kNfd1, kFdd, kImd, kHfe1, kHfe3 };
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "tests/support/format_writers.h"
+#include "support/format_writers.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/support/run_tool.h"
+#include "support/run_tool.h"
 
 #include <fcntl.h>
 #include <sys/resource.h>

@@ -1,4 +1,4 @@
-#include "tests/support/test_files.h"
+#include "support/test_files.h"
 
 #include <gtest/gtest.h>
 

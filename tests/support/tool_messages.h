@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "tests/support/expected_cuts.h"
+#include "support/expected_cuts.h"
 
 // "ファイルをオープンできません.\n"
 inline const std::string kOpenFailedMessage =

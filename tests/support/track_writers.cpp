@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/format_writers.h"
+#include "support/format_writers.h"
 
 namespace {
 
