@@ -57,13 +57,15 @@ int main(int argc, char** argv) {
     mkdir(folder.c_str(), 0777);
     for (std::size_t i = 0; i < known.cutCount; ++i) {
       const Cut& cut = known.cuts[i];
-      const auto wanted = static_cast<std::size_t>(cut.offset + cut.length);
+      const std::size_t wanted =
+          static_cast<std::size_t>(cut.offset) + static_cast<std::size_t>(cut.length);
       file.resize((wanted + kSectorSize - 1) / kSectorSize * kSectorSize);
       int track = cut.track;
       int r = cut.r;
       for (std::size_t at = 0; at < file.size(); at += kSectorSize) {
-        const std::int64_t place = start + Le32(header + 0x20 + 4 * track) +
-                                   (r - 1) * (kSectorHeader + kSectorSize) + kSectorHeader;
+        const std::int64_t place = start + Le32(header + 0x20 + std::ptrdiff_t{4} * track) +
+                                   std::int64_t{r - 1} * (kSectorHeader + kSectorSize) +
+                                   kSectorHeader;
         if (pread(image, file.data() + at, kSectorSize, place) != kSectorSize) {
           return 1;
         }

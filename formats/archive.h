@@ -75,5 +75,4 @@ std::string ForEachMember(ByteSource& source, const std::string& archiveName,
 // visits nothing and returns the reason.
 bool ArchivesRead();
 
-
 #endif  // ZEFACUT_FORMATS_ARCHIVE_H

@@ -3,8 +3,8 @@
 #ifndef ZEFACUT_KNOWN_RECOGNITION_H
 #define ZEFACUT_KNOWN_RECOGNITION_H
 
-#include "known/known_disks.h"
 #include "disk/model.h"
+#include "known/known_disks.h"
 
 struct Recognition {
   DiskKind kind = DiskKind::Unsupported;
