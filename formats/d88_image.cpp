@@ -2,12 +2,25 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <limits>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
 
 #include "disk/le_fields.h"
+#include "disk/model.h"
+#include "formats/byte_source.h"
 
 namespace {
+
+constexpr int kHeaderSize = 0x2B0;
+constexpr int kMaxDisks = 64;
+constexpr int kSectorHeaderSize = 16;
+constexpr int kNameLength = 16;
 
 constexpr int kNameOffset = 0x00;
 constexpr int kMediaTypeOffset = 0x1B;
@@ -53,8 +66,6 @@ constexpr SectorFlags FlagsOf(unsigned deletedMark, unsigned status) {
   }
 }
 
-bool IsByte(int value) { return value >= 0 && value <= 255; }
-
 constexpr unsigned kMediaTypes[] = {0x00, 0x10, 0x20, 0x30, 0x40};
 
 // A D88 header is plausible when its media byte is one the format names, its
@@ -63,7 +74,7 @@ constexpr unsigned kMediaTypes[] = {0x00, 0x10, 0x20, 0x30, 0x40};
 // raw image's exact size weighs this against another reading: whatever no
 // format claims is read as D88 anyway.
 Confidence IdentifyD88(const ImageProbe& probe) {
-  if (probe.length < static_cast<std::size_t>(D88Image::kHeaderSize)) {
+  if (probe.length < static_cast<std::size_t>(kHeaderSize)) {
     return kNotThisFormat;
   }
   const std::uint32_t size = LoadLe32(probe.head + kDiskSizeOffset);
@@ -71,66 +82,90 @@ Confidence IdentifyD88(const ImageProbe& probe) {
   const unsigned media = probe.head[kMediaTypeOffset];
   const bool knownMedia =
       std::find(std::begin(kMediaTypes), std::end(kMediaTypes), media) != std::end(kMediaTypes);
-  const bool plausible = knownMedia && size >= static_cast<std::uint32_t>(D88Image::kHeaderSize) &&
+  const bool plausible = knownMedia && size >= static_cast<std::uint32_t>(kHeaderSize) &&
                          size <= static_cast<std::uint64_t>(probe.size) &&
                          firstTrack >= kTrackTableOffset && firstTrack < size;
   return plausible ? kPlausibleHeader : kNotThisFormat;
 }
 
-LoadResult LoadD88(std::unique_ptr<ByteSource> source) {
-  LoadResult result;
-  auto image = std::make_unique<D88Image>();
-  if (!image->Open(std::move(source))) {
-    result.systemError = errno != 0 ? errno : EIO;
-    return result;
-  }
-  result.image = std::move(image);
-  return result;
-}
+// The image as the model gives it. Tracks are parsed when first asked for:
+// their sector headers taken from blocks of the file kept in memory, their
+// data read again from there.
+class D88Image : public DiskImage {
+ public:
+  // The file is read in blocks of this size, kept in kBlockSlots slots by
+  // block index, so that the sector headers of a track are taken in place
+  // and the data of its sectors read again from memory; the same slots are
+  // used again and again however large the file.
+  static constexpr std::int64_t kBlockSize = std::int64_t{16} << 10;
+  static constexpr std::size_t kBlockSlots = 256;
+  // Parsed tracks are kept up to this many sectors in all.
+  static constexpr std::size_t kMaxCachedSectors = std::size_t{1} << 18;
 
-}  // namespace
+  // Finds the disks of the image the source holds; false (with errno set)
+  // when the source cannot be read.
+  bool Open(std::unique_ptr<ByteSource> source);
 
-const ImageFormat kD88Format = {"D88", IdentifyD88, LoadD88};
+  ImageInfo DescribeImage() const override;
+  int DiskCount() const override { return static_cast<int>(disks_.size()); }
+  DiskInfo Describe(int disk) const override;
+  std::shared_ptr<const Track> ReadTrack(int disk, int track) override;
+  std::size_t ReadData(const Sector& sector, unsigned char* dest, std::size_t length) override;
 
-D88Image::~D88Image() { Close(); }
+ private:
+  struct SectorHeader {
+    SectorId id;
+    int count;
+    int size;
+    SectorFlags flags;
+    bool singleDensity;
+  };
 
-void D88Image::Close() {
-  source_.reset();
-  file_size_ = 0;
-  blocks_.clear();
-  blocks_.shrink_to_fit();
-  disks_.clear();
-  bytes_after_.reset();
-  zero_size_disk_.reset();
-  more_disks_ = false;
-  parsed_.clear();
-  parsed_sectors_ = 0;
-}
+  struct Block {
+    std::int64_t index = -1;  // which block of the file the slot holds
+    std::unique_ptr<unsigned char[]> bytes;
+    std::size_t length = 0;  // 0 = not read yet
+  };
 
-bool D88Image::Open(const char* path) {
-  if (path == nullptr) {
-    Close();
-    media_type_ = -1;
-    return true;
-  }
-  return Open(OpenFileSource(path));
-}
+  // A disk header as Open read it.
+  struct Header {
+    std::int32_t offset = 0;
+    std::int32_t size = 0;
+    int mediaType = 0;
+    char name[kNameLength + 1] = {};
+    std::int32_t tracks[kMaxTracks] = {};
+  };
+
+  const Block* LoadBlock(std::int64_t index);
+  const Block* CachedBlock(std::int64_t index) const;
+  std::size_t ReadAt(std::int64_t offset, unsigned char* dest, std::size_t length);
+  bool ReadSectorHeader(std::int64_t offset, SectorHeader& header);
+  std::int64_t TrackStart(int disk, int track) const;
+  std::shared_ptr<const Track> ParseTrack(std::int64_t start);
+
+  std::unique_ptr<ByteSource> source_;
+  std::int64_t file_size_ = 0;
+  std::vector<Block> blocks_;
+  std::vector<Header> disks_;
+  // How the walk over the disks ended.
+  std::optional<std::int64_t> bytes_after_;
+  std::optional<int> zero_size_disk_;
+  bool more_disks_ = false;
+  // Parsed tracks by where they start in the file: track entries that point
+  // at the same place share one parse.
+  std::map<std::int64_t, std::shared_ptr<const Track>> parsed_;
+  std::size_t parsed_sectors_ = 0;
+};
 
 bool D88Image::Open(std::unique_ptr<ByteSource> source) {
-  Close();
   if (!source) {
+    errno = EINVAL;
     return false;
   }
   source_ = std::move(source);
-  // A disk selected in an earlier image means nothing in this one.
-  selected_ = -1;
-  disk_offset_ = -1;
-  disk_size_ = 0;
-  media_type_ = -1;
-  std::memset(name_, 0, sizeof name_);
   const std::int64_t size = source_->Size();
   if (size < 0) {
-    Close();
+    errno = source_->Error() != 0 ? source_->Error() : EIO;
     return false;
   }
   file_size_ = std::min<std::int64_t>(size, kMaxReach);
@@ -178,7 +213,6 @@ bool D88Image::Open(std::unique_ptr<ByteSource> source) {
   // (a directory given as the path, a failing device) means the file cannot
   // be read at all.
   if (const int error = source_->Error(); error != 0) {
-    Close();
     errno = error;
     return false;
   }
@@ -214,7 +248,7 @@ DiskInfo D88Image::Describe(int disk) const {
 // Where the first sector header of a track lies in the file; -1 for a track
 // out of range, absent, or recorded outside its disk.
 std::int64_t D88Image::TrackStart(int disk, int track) const {
-  if (!source_ || disk < 0 || disk >= DiskCount() || track < 0 || track >= kMaxTracks) {
+  if (disk < 0 || disk >= DiskCount() || track < 0 || track >= kMaxTracks) {
     return -1;
   }
   const Header& header = disks_[static_cast<std::size_t>(disk)];
@@ -282,37 +316,10 @@ std::shared_ptr<const Track> D88Image::ParseTrack(std::int64_t start) {
 }
 
 std::size_t D88Image::ReadData(const Sector& sector, unsigned char* dest, std::size_t length) {
-  if (dest == nullptr || !source_) {
+  if (dest == nullptr) {
     return 0;
   }
   return ReadAt(sector.location, dest, std::min<std::size_t>(length, sector.size));
-}
-
-bool D88Image::SelectDisk(int index) {
-  if (!source_) {
-    return false;
-  }
-  selected_ = -1;
-  disk_offset_ = -1;
-  media_type_ = -1;
-  disk_size_ = 0;
-  std::memset(name_, 0, sizeof name_);
-  if (index < 0 || index >= DiskCount()) {
-    return false;
-  }
-  const Header& header = disks_[static_cast<std::size_t>(index)];
-  std::copy(std::begin(header.tracks), std::end(header.tracks), std::begin(tracks_));
-  media_type_ = header.mediaType;
-  disk_size_ = header.size;
-  std::memcpy(name_, header.name, sizeof name_);
-  disk_offset_ = header.offset;
-  selected_ = index;
-  return true;
-}
-
-void D88Image::SetSectorRange(int first, int last) {
-  first_sector_ = first;
-  last_sector_ = last;
 }
 
 const D88Image::Block* D88Image::CachedBlock(std::int64_t index) const {
@@ -383,76 +390,18 @@ bool D88Image::ReadSectorHeader(std::int64_t offset, SectorHeader& header) {
   return true;
 }
 
-int D88Image::ReadSector(int track, int c, int h, int r, int n, unsigned char* dest,
-                         int maxLength) {
-  if (dest == nullptr || maxLength < 0 || selected_ < 0 || !IsByte(c) || !IsByte(h) || !IsByte(r) ||
-      !IsByte(n)) {
-    return 0;
+LoadResult LoadD88(std::unique_ptr<ByteSource> source) {
+  LoadResult result;
+  auto image = std::make_unique<D88Image>();
+  errno = 0;
+  if (!image->Open(std::move(source))) {
+    result.systemError = errno != 0 ? errno : EIO;
+    return result;
   }
-  const std::shared_ptr<const Track> parsed = ReadTrack(selected_, track);
-  if (!parsed) {
-    return 0;
-  }
-  const SectorId id = {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(h),
-                       static_cast<std::uint8_t>(r), static_cast<std::uint8_t>(n)};
-  const Sector* sector = parsed->Find(id);
-  if (sector == nullptr) {
-    return 0;
-  }
-  return static_cast<int>(ReadData(*sector, dest, static_cast<std::size_t>(maxLength)));
+  result.image = std::move(image);
+  return result;
 }
 
-int D88Image::ReadSectors(int track, int c, int h, int r, int n, unsigned char* dest, int length) {
-  if (dest == nullptr || length <= 0 || n < 0 || n > kMaxSizeCode) {
-    return 0;
-  }
-  const int unit = 128 << n;
-  int total = 0;
-  while (total < length) {
-    const int chunk = std::min(unit, length - total);
-    if (ReadSector(track, c, h, r, n, dest + total, chunk) < chunk) {
-      return total;
-    }
-    total += chunk;
-    // Every value below matched a sector just now, so each is at most 255
-    // and the steps cannot overflow.
-    if (r == last_sector_) {
-      ++track;
-      if (h == 0) {
-        h = 1;
-      } else {
-        h = 0;
-        ++c;
-      }
-      r = first_sector_;
-    } else {
-      ++r;
-    }
-  }
-  return total;
-}
+}  // namespace
 
-int D88Image::ReadSectorIds(int track, unsigned char* dest, int destLength) {
-  std::int64_t offset = TrackStart(selected_, track);
-  if (dest == nullptr || destLength < 0 || offset < 0) {
-    return 0;
-  }
-  int written = 0;
-  for (int i = 0; destLength - written >= 4; ++i) {
-    SectorHeader header{};
-    if (!ReadSectorHeader(offset, header)) {
-      break;
-    }
-    dest[written] = header.id.c;
-    dest[written + 1] = header.id.h;
-    dest[written + 2] = header.id.r;
-    dest[written + 3] = header.id.n;
-    written += 4;
-    offset += kSectorHeaderSize + header.size;
-    // A count of 0 does not end this listing; the room in dest does.
-    if (header.count > 0 && i >= header.count - 1) {
-      break;
-    }
-  }
-  return written;
-}
+const ImageFormat kD88Format = {"D88", IdentifyD88, LoadD88};

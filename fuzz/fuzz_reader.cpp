@@ -1,58 +1,110 @@
-// Drives every operation of the format readers over an arbitrary image: the
-// format chosen by content as the tool chooses it; for D88, every call of the
-// reader's own interface, each disk, each track, sector IDs taken from the
-// track's own headers and some out of range; for every format, the model and
-// d88info's listing. Destination buffers are exactly as large as what is
-// asked, so that a write one byte too far is caught.
+// Drives the format readers over an arbitrary image, read from memory, the
+// format chosen by content as the tool chooses it (D88 for what no format
+// claims): the model's account of the image and of each disk, each track,
+// each sector's data read into a buffer of exactly what is asked, runs of
+// sectors as the tool steps through them from IDs the track holds and from
+// some it may not, and d88info's listing of the same image. Destination
+// buffers are exactly as large as what is asked, so that a write one byte
+// too far is caught.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "d88info/listing.h"
-#include "formats/d88_image.h"
+#include "disk/model.h"
 #include "formats/open_image.h"
 #include "fuzz/fuzz_support.h"
+#include "known/sector_run.h"
 
 namespace {
 
-// Reads that bring `length` bytes into a buffer of exactly that size.
-void ReadExactly(D88Image& image, int track, int c, int h, int r, int n, int length) {
-  const std::size_t size = length > 0 ? static_cast<std::size_t>(length) : 0;
-  const std::unique_ptr<unsigned char[]> dest(new unsigned char[size + (size == 0 ? 1 : 0)]);
-  const int got = image.ReadSector(track, c, h, r, n, dest.get(), length);
-  Require(got >= 0 && got <= std::max(length, 0));
-  const int run = image.ReadSectors(track, c, h, r, n, dest.get(), length);
-  Require(run >= 0 && run <= std::max(length, 0));
+// No format reads more disks from one file than D88's 64.
+constexpr int kMaxDisks = 64;
+
+// How many sectors of a track have their data read and runs started from
+// them: a longer track would only repeat the checks.
+constexpr std::size_t kCheckedSectors = 64;
+
+// Reads `length` bytes of a sector's data into a buffer of exactly that size.
+void ReadExactly(DiskImage& image, const Sector& sector, std::size_t length) {
+  const std::unique_ptr<unsigned char[]> dest(new unsigned char[length + (length == 0 ? 1 : 0)]);
+  const std::size_t got = image.ReadData(sector, dest.get(), length);
+  // Never more than asked nor than the sector holds; exactly that when the
+  // image holds the bytes.
+  Require(got == std::min<std::size_t>(length, sector.size));
 }
 
-// The model: every track of every disk, each sector's data read into a
-// buffer of exactly its size, and found again by its ID; then d88info's
-// listing of the same image.
-void DriveModel(DiskImage& image) {
+// A run of `length` bytes from `start`, as the tool reads a file's bytes.
+void Run(DiskImage& image, int disk, SectorAddress start, std::size_t length) {
+  const SectorRun run = ReadRun(image, disk, start, length);
+  Require(run.bytes.size() <= length);
+  const std::size_t unit = NominalSize(start.id.n);
+  if (unit == 0) {
+    Require(run.bytes.empty() && run.sectors.empty());
+    return;
+  }
+  // One sector for each chunk read whole, the last one shorter at most.
+  Require(run.sectors.size() == (run.bytes.size() + unit - 1) / unit);
+  Require(!run.stopHolds || run.stop);
+  Require(!run.stop || run.bytes.size() < length);
+  if (!run.sectors.empty()) {
+    Require(run.sectors.front().at.track == start.track && run.sectors.front().at.id == start.id);
+  }
+  for (const RunSector& sector : run.sectors) {
+    Require(sector.at.id.n == start.id.n && sector.at.track >= start.track);
+  }
+}
+
+void DriveTrack(DiskImage& image, int disk, int index, const Track& track) {
+  Require(track.Sectors().size() <= 65535);
+  std::size_t checked = 0;
+  for (const Sector& sector : track.Sectors()) {
+    if (++checked > kCheckedSectors) {
+      break;
+    }
+    Require(sector.size <= sector.recordedSize);
+    const Sector* found = track.Find(sector.id);
+    Require(found != nullptr && found <= &sector && found->id == sector.id);
+    ReadExactly(image, sector, sector.size);
+    ReadExactly(image, sector, sector.size / 2);
+    ReadExactly(image, sector, sector.size + 7);
+    ReadExactly(image, sector, 0);
+    for (const std::size_t length : {NominalSize(sector.id.n), std::size_t{3000}, std::size_t{1}}) {
+      Run(image, disk, {index, sector.id}, length);
+    }
+  }
+  // IDs that may or may not be there: the tool's usual first sector, one of
+  // a size code no run reads, and a run of no length.
+  Run(image, disk, {index, {0, 0, 1, 3}}, 1024);
+  Run(image, disk, {index, {255, 1, 8, 3}}, 4096);
+  Run(image, disk, {index, {0, 0, 1, 9}}, 1024);
+  Run(image, disk, {index, {0, 0, 1, 3}}, 0);
+}
+
+// The model: the image's account of itself and of each disk, every track
+// of every disk (and some out of range); then d88info's listing of it.
+void DriveModel(DiskImage& image, std::int64_t size) {
+  const ImageInfo about = image.DescribeImage();
   const int disks = image.DiskCount();
+  Require(disks >= 0 && disks <= kMaxDisks);
+  Require(about.fileSize == size);
+  Require(!about.bytesAfterLastDisk ||
+          (*about.bytesAfterLastDisk >= 0 && *about.bytesAfterLastDisk <= size));
+  Require(!about.zeroSizeDisk || (*about.zeroSizeDisk >= 0 && *about.zeroSizeDisk < disks));
+  Require(!about.diskLimit || *about.diskLimit == disks);
   for (int disk = -1; disk <= disks; ++disk) {
+    const DiskInfo info = image.Describe(disk);
+    const bool inRange = disk >= 0 && disk < disks;
+    Require(inRange || (info.name.empty() && info.trackLocations.empty()));
+    Require(info.trackLocations.size() <= static_cast<std::size_t>(DiskImage::kMaxTracks));
     for (int track = -1; track <= DiskImage::kMaxTracks; ++track) {
       const std::shared_ptr<const Track> parsed = image.ReadTrack(disk, track);
-      Require(!parsed || (disk >= 0 && disk < disks && track >= 0 && track < 164));
-      if (!parsed) {
-        continue;
-      }
-      Require(parsed->Sectors().size() <= 65535);
-      std::size_t checked = 0;
-      for (const Sector& sector : parsed->Sectors()) {
-        if (++checked > 64) {
-          break;
-        }
-        Require(sector.size <= sector.recordedSize);
-        const Sector* found = parsed->Find(sector.id);
-        Require(found != nullptr && found <= &sector && found->id == sector.id);
-        const std::unique_ptr<unsigned char[]> bytes(new unsigned char[sector.size + 1]);
-        Require(image.ReadData(sector, bytes.get(), sector.size) == sector.size);
+      Require(!parsed || (inRange && track >= 0 && track < DiskImage::kMaxTracks));
+      if (parsed) {
+        DriveTrack(image, disk, track, *parsed);
       }
     }
   }
@@ -64,72 +116,13 @@ void DriveModel(DiskImage& image) {
   Require(lines >= static_cast<std::size_t>(disks));
 }
 
-// Any format but D88, read from memory as an archive member would be.
-void DriveOtherFormat(const std::uint8_t* data, std::size_t size) {
-  const OpenedImage opened = OpenImage(MemorySource(std::vector<unsigned char>(data, data + size)));
-  Require(opened.image != nullptr || opened.error != 0 || !opened.message.empty());
-  if (opened.image) {
-    DriveModel(*opened.image);
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  ImageProbe probe;
-  probe.head = data;
-  probe.length = std::min(size, ImageProbe::kHeadSize);
-  probe.size = static_cast<std::int64_t>(size);
-  const ImageFormat* format = IdentifyImage(probe);
-  if (format != nullptr && format != &kD88Format) {
-    DriveOtherFormat(data, size);
-    return 0;
+  const OpenedImage opened = OpenImage(MemorySource(std::vector<unsigned char>(data, data + size)));
+  Require(opened.image != nullptr || opened.error != 0 || !opened.message.empty());
+  if (opened.image) {
+    DriveModel(*opened.image, static_cast<std::int64_t>(size));
   }
-  const std::string& path = ScratchFile("reader.d88");
-  if (!WriteScratchFile(path, data, size)) {
-    return 0;
-  }
-  D88Image image;
-  if (!image.Open(path.c_str())) {
-    return 0;
-  }
-  const int disks = image.DiskCount();
-  Require(disks >= 0 && disks <= D88Image::kMaxDisks);
-  // The range that ReadSectors steps through comes from the input too.
-  const int first = size > 0 ? data[0] % 20 : 1;
-  const int last = size > 1 ? data[1] % 20 : 8;
-  for (int disk = -1; disk <= disks; ++disk) {
-    const bool selected = image.SelectDisk(disk);
-    Require(selected == (disk >= 0 && disk < disks));
-    Require(std::strlen(image.DiskName()) <= static_cast<std::size_t>(D88Image::kNameLength));
-    Require(image.MediaType() >= -1 && image.MediaType() <= 255);
-    image.SetSectorRange(first, last);
-    for (int track = -1; track <= D88Image::kMaxTracks; ++track) {
-      // Room for a few IDs only: a bigger listing would only repeat itself.
-      constexpr int kIds = 12;
-      const std::unique_ptr<unsigned char[]> ids(new unsigned char[kIds * 4 + 3]);
-      const int idBytes = image.ReadSectorIds(track, ids.get(), kIds * 4 + 3);
-      Require(idBytes >= 0 && idBytes % 4 == 0 && idBytes <= kIds * 4);
-      for (int i = 0; i < idBytes; i += 4) {
-        const int c = ids[i];
-        const int h = ids[i + 1];
-        const int r = ids[i + 2];
-        const int n = ids[i + 3];
-        ReadExactly(image, track, c, h, r, n, 128 << (n & 7));
-        ReadExactly(image, track, c, h, r, n, 3000);
-        ReadExactly(image, track, c, h, r, n, 1);
-      }
-      ReadExactly(image, track, 0, 0, 1, 3, 1024);
-      ReadExactly(image, track, 0, 0, 256, 3, 1024);
-      ReadExactly(image, track, -1, 0, 1, 3, 1024);
-      ReadExactly(image, track, 0, 0, 1, 9, 1024);
-      ReadExactly(image, track, 0, 0, 1, -1, 1024);
-      ReadExactly(image, track, 0, 0, 1, 3, 0);
-      ReadExactly(image, track, 0, 0, 1, 3, -5);
-      Require(image.ReadSectorIds(track, ids.get(), -4) == 0);
-    }
-  }
-  DriveModel(image);
-  image.Open(nullptr);
   return 0;
 }

@@ -14,7 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "formats/d88_image.h"
+#include "formats/byte_source.h"
+#include "formats/open_image.h"
 #include "known/known_disks.h"
 #include "known/sector_run.h"
 #include "run/cut_run.h"
@@ -81,20 +82,19 @@ TEST(KnownDiskTableTest, SignaturesAreTheOnesTheDisksCarry) {
 
 class SectorRunTest : public testing::Test {
  protected:
-  D88Image& Open(const DiskSpec& disk) {
-    const fs::path path = fs::path(testing::TempDir()) / "sector_run_test.d88";
-    EXPECT_TRUE(WriteFileBytes(path.string(), BuildDisk(disk)));
-    EXPECT_TRUE(image_.Open(path.string().c_str()));
-    return image_;
+  DiskImage& Open(const DiskSpec& disk) {
+    image_ = OpenImage(MemorySource(BuildDisk(disk))).image;
+    EXPECT_NE(image_, nullptr);
+    return *image_;
   }
 
  private:
-  D88Image image_;
+  std::unique_ptr<DiskImage> image_;
 };
 
 TEST_F(SectorRunTest, StepsThroughSectorsHeadsAndCylindersByTheIds) {
   DiskSpec disk = PlainDisk(4, 1);
-  D88Image& image = Open(disk);
+  DiskImage& image = Open(disk);
   // From track 1 (C0 H1) sector 7: sectors 7, 8, then track 2 (C1 H0).
   const SectorRun run = ReadRun(image, 0, {1, {0, 1, 7, 3}}, 2 * 1024 + 100);
   const Bytes linear = LinearBytes(disk, 4);
@@ -124,7 +124,7 @@ TEST_F(SectorRunTest, StopsWhereNoSectorCanFollow) {
     disk.tracks[1].sectors.push_back(wrapped);
     disk.tracks[0].sectors.push_back(wrapped);
   }
-  D88Image& image = Open(disk);
+  DiskImage& image = Open(disk);
   EXPECT_EQ(ReadRun(image, 0, {0, {255, 1, 8, 3}}, 4096).bytes.size(), 1024U);
   EXPECT_EQ(ReadRun(image, 0, {0, {255, 0, 255, 3}}, 4096).bytes.size(), 1024U);
   EXPECT_TRUE(ReadRun(image, 0, {0, {0, 0, 1, 9}}, 4096).bytes.empty());
