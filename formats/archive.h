@@ -13,15 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "formats/byte_source.h"
+
 class ByteSource;
 
-// No member is read past this size: a floppy-disk image, even a file of many
-// disks, is far smaller, and a member that claims more (or unpacks to more)
-// is most likely a decompression bomb.
-constexpr std::uint64_t kMaxMemberSize = std::uint64_t{64} << 20;
+// No member is read past this size (see kMaxImageBytes).
+constexpr std::uint64_t kMaxMemberSize = static_cast<std::uint64_t>(kMaxImageBytes);
 
 // Whether the first bytes of a file (`length` of them, as many of the first
-// 4096 as the file has) are those of an archive or compressed file whose
+// kProbeSize as the file has) are those of an archive or compressed file whose
 // members the tool reads: the format's name for messages ("ZIP", "LZH",
 // "7-Zip", "RAR", "tar", "gzip", "bzip2", "xz"), or nullptr. Decided by the
 // magic bytes alone, never by the file's name, and strictly enough that a

@@ -6,10 +6,12 @@
 
 #include <cstddef>
 
+#include "formats/byte_source.h"
+
 enum class ArchiveKind { kNone, kZip, kLzh, kSevenZip, kRar, kTar, kGzip, kBzip2, kXz };
 
 // How many bytes of a file's start the kind is told from.
-constexpr std::size_t kArchiveHeadSize = 4096;
+constexpr std::size_t kArchiveHeadSize = kProbeSize;
 
 // The kind of archive whose first bytes these are (`length` of them, as many
 // of the first kArchiveHeadSize as the file has); kNone for anything else.

@@ -9,6 +9,16 @@
 #include <memory>
 #include <vector>
 
+// How many of a file's first bytes tell what it is: an image of which
+// format, or an archive of which kind.
+constexpr std::size_t kProbeSize = 4096;
+
+// No image of a floppy disk, even a file of many disks, comes near this
+// size. Readers that take a whole file into memory stop at it, and so does
+// the archive reader, for which a member that claims more (or unpacks to
+// more) is most likely a decompression bomb.
+constexpr std::int64_t kMaxImageBytes = std::int64_t{64} << 20;
+
 class ByteSource {
  public:
   ByteSource() = default;

@@ -14,7 +14,7 @@
 
 // What identification looks at: the first bytes of the file and its size.
 struct ImageProbe {
-  static constexpr std::size_t kHeadSize = 4096;
+  static constexpr std::size_t kHeadSize = kProbeSize;
 
   const unsigned char* head = nullptr;
   std::size_t length = 0;  // bytes at head: min(kHeadSize, size)
@@ -49,7 +49,7 @@ struct ImageFormat {
 
 // The readers that build a SectorImage take the whole file into memory, up
 // to this size; no image of a floppy disk comes near it.
-constexpr std::int64_t kMaxLoadedImageSize = std::int64_t{64} << 20;
+constexpr std::int64_t kMaxLoadedImageSize = kMaxImageBytes;
 
 // The first `length` bytes of a source (fewer when it is shorter), for a
 // reader that leaves the sector data in the file; false after a failed read,
