@@ -953,7 +953,7 @@ TEST_F(D88ImageTest, TrackListsItsSectorsInRecordedOrder) {
     EXPECT_EQ(image->ReadData(sector, buffer.data(), buffer.size()), kSizes[i]);
     EXPECT_TRUE(Holds(buffer, spec.data));
   }
-  EXPECT_EQ(track->Find(Id(1, 1, 8, 3)), &track->Sectors()[0]);
+  EXPECT_EQ(track->Find(Id(1, 1, 8, 3)), track->Sectors().data());
   // Where the track lies in the file: from its first header to past its
   // last sector's data.
   ASSERT_TRUE(track->Extent());
@@ -976,15 +976,16 @@ TEST_F(D88ImageTest, RunStepsThroughSectorsHeadsAndCylinders) {
     std::size_t length, read;
   } kCases[] = {
       {0, 1, 1, 1},
-      {0, 1, 1536, 1536},                      // 1024, then 512 of sector 2
-      {0, 1, 8192, 8192},                      // one whole track
-      {4, 8, 2048, 2048},                      // c 2 h 0 sector 8, on to c 2 h 1 sector 1
-      {5, 8, 2048, 2048},                      // c 2 h 1 sector 8, on to c 3 h 0 sector 1
-      {13, 8, 1920, 1920},                     // 1024 from sector 8, 896 from track 14's sector 1
-      {3, 6, 30000, 30000},                    // across four tracks, ending mid-sector
-      {0, 1, kTracks * 8192, kTracks * 8192},  // the whole disk
-      {15, 8, 2048, 1024},                     // track 16 is not there
-      {14, 3, kTracks * 8192, 2 * 8192 - 2 * 1024},  // to the end of the disk, no further
+      {0, 1, 1536, 1536},    // 1024, then 512 of sector 2
+      {0, 1, 8192, 8192},    // one whole track
+      {4, 8, 2048, 2048},    // c 2 h 0 sector 8, on to c 2 h 1 sector 1
+      {5, 8, 2048, 2048},    // c 2 h 1 sector 8, on to c 3 h 0 sector 1
+      {13, 8, 1920, 1920},   // 1024 from sector 8, 896 from track 14's sector 1
+      {3, 6, 30000, 30000},  // across four tracks, ending mid-sector
+      {0, 1, std::size_t{kTracks} * 8192, std::size_t{kTracks} * 8192},  // the whole disk
+      {15, 8, 2048, 1024},                                               // track 16 is not there
+      {14, 3, std::size_t{kTracks} * 8192,
+       std::size_t{2} * 8192 - std::size_t{2} * 1024},  // to the end of the disk, no further
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(testing::Message()
@@ -1046,11 +1047,12 @@ TEST_F(D88ImageTest, RunStepsTracksAfterSectorEightOnLongerTracks) {
   EXPECT_TRUE(StoppedAt(sixteen, SectorAddress{0, Id(0, 0, 17, 1)}));
   const SectorRun eight = RunFrom(*image, 1, Id(0, 1, 8, 1), 512);  // on to c 1 h 0
   EXPECT_EQ(Bytes(eight.bytes.begin(), eight.bytes.end()),
-            Concat({Slice(linear, std::size_t{23} * 256, 256), Slice(linear, 32 * 256, 256)}));
+            Concat({Slice(linear, std::size_t{23} * 256, 256),
+                    Slice(linear, std::size_t{32} * 256, 256)}));
   const SectorRun whole = RunFrom(*image, 0, Id(0, 0, 1, 1), linear.size());
   Bytes firstEights;
   for (std::size_t track = 0; track < 3; ++track) {
-    const Bytes eights = Slice(linear, track * 16 * 256, 8 * 256);
+    const Bytes eights = Slice(linear, track * 16 * 256, std::size_t{8} * 256);
     firstEights.insert(firstEights.end(), eights.begin(), eights.end());
   }
   EXPECT_EQ(Bytes(whole.bytes.begin(), whole.bytes.end()), firstEights);
@@ -1105,7 +1107,7 @@ TEST_F(D88ImageTest, RunTakesSizeCodesZeroToEight) {
   auto image = LoadDisk(disk);
   for (int n = 0; n <= 8; ++n) {
     SCOPED_TRACE("size code " + std::to_string(n));
-    const auto unit = static_cast<std::size_t>(128 << n);
+    const auto unit = std::size_t{128} << n;
     const SectorRun run = RunFrom(*image, 0, Id(0, 0, 1, n), unit);
     EXPECT_EQ(Bytes(run.bytes.begin(), run.bytes.end()),
               Data(static_cast<std::uint32_t>(n), static_cast<int>(unit)));

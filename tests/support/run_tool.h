@@ -80,7 +80,7 @@ enum class Program { kZefacut, kD88info };
 
 // Runs the program in dir.Path() with `args` after argument 0, standard
 // input from /dev/null, and waits for it.
-ToolResult RunProgram(Program program, const ScratchDir& dir, const std::vector<std::string>& args,
+ToolResult RunProgram(Program which, const ScratchDir& dir, const std::vector<std::string>& args,
                       const RunOptions& options = {});
 
 // The same for zefacut.
