@@ -74,12 +74,12 @@ int main(int argc, char** argv) {
           ++track;
         }
       }
-      const std::string path = folder + cut.name.data();
+      const std::string target = folder + cut.name.data();
       const std::string temporary = folder + "." + cut.name.data() + ".tmp";
       const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd < 0 ||
           write(fd, file.data() + cut.offset, static_cast<std::size_t>(cut.length)) != cut.length ||
-          close(fd) != 0 || rename(temporary.c_str(), path.c_str()) != 0) {
+          close(fd) != 0 || rename(temporary.c_str(), target.c_str()) != 0) {
         return 1;
       }
     }

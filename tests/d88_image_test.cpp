@@ -189,9 +189,8 @@ void ExpectSector(DiskImage& image, int disk, int track, SectorId id, const Byte
 std::vector<SectorId> TrackIds(DiskImage& image, int disk, int track) {
   std::vector<SectorId> ids;
   if (const std::shared_ptr<const Track> parsed = image.ReadTrack(disk, track)) {
-    for (const ::Sector& sector : parsed->Sectors()) {
-      ids.push_back(sector.id);
-    }
+    std::transform(parsed->Sectors().begin(), parsed->Sectors().end(), std::back_inserter(ids),
+                   [](const ::Sector& sector) { return sector.id; });
   }
   return ids;
 }

@@ -66,17 +66,9 @@ ScratchDir::~ScratchDir() {
 }
 
 const std::string& ProgramPath(Program program) {
-  // Each program's path as built, where this test program was given it.
-#ifdef ZEFACUT_PATH
+  // Each program's path as built: the test support library is given both.
   constexpr const char* kZefacutPath = ZEFACUT_PATH;
-#else
-  constexpr const char* kZefacutPath = "";
-#endif
-#ifdef D88INFO_PATH
   constexpr const char* kD88infoPath = D88INFO_PATH;
-#else
-  constexpr const char* kD88infoPath = "";
-#endif
   const auto find = [](const char* variable, const char* built) {
     std::string chosen = FromEnvironment(variable);
     if (chosen.empty()) {
