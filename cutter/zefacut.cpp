@@ -9,6 +9,7 @@
 #include "cutter/command_line.h"
 #include "cutter/file_writer.h"
 #include "platform/portable.h"
+#include "run/console_lines.h"
 #include "run/cut_run.h"
 
 #ifndef ZEFACUT_VERSION
@@ -46,18 +47,10 @@ constexpr char kHelp[] =
     "a warning, 1 on an error.\n";
 
 // The run's lines to the console, its folders and files to the disk.
-class ConsoleOutput : public RunOutput {
+class ConsoleOutput : public ConsoleLines {
  public:
   ConsoleOutput(Console& console, std::vector<FileIdentity> images)
-      : console_(console), writer_(std::move(images)) {}
-
-  void Say(Channel channel, const Text& text) override {
-    if (channel == Channel::Out) {
-      console_.Out(text.shiftJis, text.utf8);
-    } else {
-      console_.Err(text.shiftJis, text.utf8);
-    }
-  }
+      : ConsoleLines(console), writer_(std::move(images)) {}
 
   std::string MakeFolder(const std::string& folder) override { return writer_.MakeFolder(folder); }
 
@@ -67,7 +60,6 @@ class ConsoleOutput : public RunOutput {
   }
 
  private:
-  Console& console_;
   FileWriter writer_;
 };
 

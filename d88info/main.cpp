@@ -8,6 +8,7 @@
 #include "formats/image_input.h"
 #include "platform/console.h"
 #include "platform/portable.h"
+#include "run/console_lines.h"
 #include "run/report.h"
 
 #ifndef ZEFACUT_VERSION
@@ -80,30 +81,6 @@ Arguments ParseArguments(const std::vector<std::string>& arguments) {
   parsed.path = paths.front();
   return parsed;
 }
-
-// The report's lines to the console. d88info writes no files.
-class ConsoleLines : public RunOutput {
- public:
-  explicit ConsoleLines(Console& console) : console_(console) {}
-
-  void Say(Channel channel, const Text& text) override {
-    if (channel == Channel::Out) {
-      console_.Out(text.shiftJis, text.utf8);
-    } else {
-      console_.Err(text.shiftJis, text.utf8);
-    }
-  }
-  std::string MakeFolder(const std::string& /*folder*/) override {
-    return "d88info makes no folders";
-  }
-  std::string WriteFile(const std::string& /*path*/, const unsigned char* /*data*/,
-                        std::size_t /*size*/) override {
-    return "d88info writes no files";
-  }
-
- private:
-  Console& console_;
-};
 
 // Lists each image of the input; in JSON, one document holding each
 // member's listing when the input is an archive. Problems are told and

@@ -77,10 +77,7 @@ void VisitArchive(ByteSource& source, const std::string& path, const char* forma
 void Visit(std::unique_ptr<ByteSource> source, const std::string& name, ImageVisitor& visitor,
            const InputLimits& limits) {
   unsigned char head[ImageProbe::kHeadSize] = {};
-  ImageProbe probe;
-  probe.head = head;
-  probe.size = source->Size();
-  probe.length = source->ReadAt(0, head, sizeof head);
+  const ImageProbe probe = ReadProbe(*source, head);
   if (source->Error() != 0) {
     OpenedImage failed;
     failed.error = source->Error();

@@ -64,6 +64,14 @@ const ImageFormat* IdentifyImage(const ImageProbe& probe) {
   return best;
 }
 
+ImageProbe ReadProbe(ByteSource& source, unsigned char* head) {
+  ImageProbe probe;
+  probe.head = head;
+  probe.size = source.Size();
+  probe.length = source.ReadAt(0, head, ImageProbe::kHeadSize);
+  return probe;
+}
+
 OpenedImage OpenImage(std::unique_ptr<ByteSource> source) {
   if (!source) {
     OpenedImage opened;
@@ -71,10 +79,7 @@ OpenedImage OpenImage(std::unique_ptr<ByteSource> source) {
     return opened;
   }
   unsigned char head[ImageProbe::kHeadSize] = {};
-  ImageProbe probe;
-  probe.head = head;
-  probe.size = source->Size();
-  probe.length = source->ReadAt(0, head, sizeof head);
+  const ImageProbe probe = ReadProbe(*source, head);
   if (source->Error() != 0) {
     OpenedImage opened;
     opened.error = source->Error();

@@ -34,6 +34,10 @@ bool HasImageName(const std::string& name);
 // The probe of bytes in memory.
 ImageProbe ProbeOf(const unsigned char* data, std::size_t size);
 
+// The probe of a source: its first bytes read into `head` (room for
+// ImageProbe::kHeadSize). The source's Error() tells whether the read failed.
+ImageProbe ReadProbe(ByteSource& source, unsigned char* head);
+
 // Opens the image a source holds (a file, or an archive member in memory) as
 // the model of its disks, identifying its format from its content.
 OpenedImage OpenImage(std::unique_ptr<ByteSource> source);
