@@ -89,18 +89,25 @@ Confidence IdentifyD88(const ImageProbe& probe) {
 }
 
 // The image as the model gives it. Tracks are parsed when first asked for:
-// their sector headers taken from blocks of the file kept in memory, their
-// data read again from there.
+// their sector headers taken in place from blocks of the file kept in
+// memory, their data copied from there.
 class D88Image : public DiskImage {
  public:
-  // The file is read in blocks of this size, kept in kBlockSlots slots by
-  // block index, so that the sector headers of a track are taken in place
+  // The file is read in blocks of this size, block i kept in slot
+  // i % kBlockSlots, so that the sector headers of a track are taken in place
   // and the data of its sectors read again from memory; the same slots are
-  // used again and again however large the file.
-  static constexpr std::int64_t kBlockSize = std::int64_t{16} << 10;
-  static constexpr std::size_t kBlockSlots = 256;
-  // Parsed tracks are kept up to this many sectors in all.
-  static constexpr std::size_t kMaxCachedSectors = std::size_t{1} << 18;
+  // used again and again however large the file. Small blocks keep what a
+  // read of a few tracks takes close to those tracks. The slots lie side by
+  // side, so that blocks that follow each other are read with one call.
+  static constexpr std::int64_t kBlockSize = std::int64_t{4} << 10;
+  static constexpr std::size_t kBlockSlots = 128;
+  // A scan over a track whose headers lie at most a block apart reads every
+  // block of the track anyway: it reads up to this many at once, as far as
+  // the track's first header says the track reaches.
+  static constexpr std::int64_t kReadAheadBlocks = 32;
+  // Parsed tracks are kept up to this many sectors in all: the longest track
+  // a count field allows, 65535 sectors, fits.
+  static constexpr std::size_t kMaxCachedSectors = std::size_t{1} << 16;
 
   // Finds the disks of the image the source holds; false (with errno set)
   // when the source cannot be read.
@@ -113,18 +120,17 @@ class D88Image : public DiskImage {
   std::size_t ReadData(const Sector& sector, unsigned char* dest, std::size_t length) override;
 
  private:
-  struct SectorHeader {
-    SectorId id;
-    int count;
-    int size;
-    SectorFlags flags;
-    bool singleDensity;
+  struct Slot {
+    std::int64_t index = -1;  // which block of the file the slot holds
+    std::size_t length = 0;   // 0 = none
   };
 
-  struct Block {
-    std::int64_t index = -1;  // which block of the file the slot holds
-    std::unique_ptr<unsigned char[]> bytes;
-    std::size_t length = 0;  // 0 = not read yet
+  // Where a track's scan is: the next header's place in the file, and the
+  // count and data size of the last header taken.
+  struct Scan {
+    std::int64_t offset = 0;
+    std::uint32_t count = 0;
+    std::uint32_t size = 0;
   };
 
   // A disk header as Open read it.
@@ -136,16 +142,27 @@ class D88Image : public DiskImage {
     std::int32_t tracks[kMaxTracks] = {};
   };
 
-  const Block* LoadBlock(std::int64_t index);
-  const Block* CachedBlock(std::int64_t index) const;
+  static std::size_t SlotOf(std::int64_t index) {
+    return static_cast<std::size_t>(index) % kBlockSlots;
+  }
+  const unsigned char* SlotBytes(std::int64_t index) const {
+    return arena_.get() + SlotOf(index) * static_cast<std::size_t>(kBlockSize);
+  }
+  bool Cached(std::int64_t index) const {
+    const Slot& slot = slots_[SlotOf(index)];
+    return slot.index == index && slot.length > 0;
+  }
+  const Slot* LoadBlock(std::int64_t index, std::int64_t ahead);
   std::size_t ReadAt(std::int64_t offset, unsigned char* dest, std::size_t length);
-  bool ReadSectorHeader(std::int64_t offset, SectorHeader& header);
   std::int64_t TrackStart(int disk, int track) const;
   std::shared_ptr<const Track> ParseTrack(std::int64_t start);
+  bool TakeHeaders(const unsigned char* bytes, std::size_t within, std::size_t length, Scan& scan,
+                   std::vector<Sector>& sectors) const;
 
   std::unique_ptr<ByteSource> source_;
   std::int64_t file_size_ = 0;
-  std::vector<Block> blocks_;
+  std::unique_ptr<unsigned char[]> arena_;  // kBlockSlots blocks, made on first read
+  std::vector<Slot> slots_;
   std::vector<Header> disks_;
   // How the walk over the disks ended.
   std::optional<std::int64_t> bytes_after_;
@@ -169,12 +186,14 @@ bool D88Image::Open(std::unique_ptr<ByteSource> source) {
     return false;
   }
   file_size_ = std::min<std::int64_t>(size, kMaxReach);
-  blocks_.resize(kBlockSlots);
+  slots_.resize(kBlockSlots);
 
   std::int64_t offset = 0;
   for (;;) {
     unsigned char bytes[kHeaderSize];
-    if (ReadAt(offset, bytes, sizeof bytes) != sizeof bytes) {
+    // Straight from the source: the blocks around the headers are not
+    // wanted until the disk's tracks are.
+    if (offset >= file_size_ || source_->ReadAt(offset, bytes, sizeof bytes) != sizeof bytes) {
       // The normal end of an image: whatever is left is not a disk.
       bytes_after_ = std::max<std::int64_t>(file_size_ - offset, 0);
       break;
@@ -277,42 +296,111 @@ std::shared_ptr<const Track> D88Image::ParseTrack(std::int64_t start) {
   if (cached != parsed_.end()) {
     return cached->second;
   }
-  std::vector<Sector> sectors;
-  std::int64_t offset = start;
-  for (int i = 0;; ++i) {
-    SectorHeader header{};
-    if (!ReadSectorHeader(offset, header) || header.count == 0) {
-      break;
-    }
-    if (i == 0) {
-      // The first header's count is what the track most likely holds.
-      sectors.reserve(static_cast<std::size_t>(header.count));
-    }
-    offset += kSectorHeaderSize;
-    Sector sector;
-    sector.id = header.id;
-    sector.flags = header.flags;
-    sector.singleDensity = header.singleDensity;
-    sector.recordedSize = static_cast<std::uint32_t>(header.size);
-    // A sector cut short by the end of the file holds only what is there.
-    sector.size =
-        static_cast<std::uint32_t>(std::clamp<std::int64_t>(file_size_ - offset, 0, header.size));
-    sector.location = offset;
-    sectors.push_back(sector);
-    offset += header.size;
-    if (i >= header.count - 1) {
-      break;
-    }
-  }
-  if (parsed_sectors_ + sectors.size() > kMaxCachedSectors) {
-    // Past the limit, start afresh rather than keep track of use.
+  // The first header's count is what the track most likely holds.
+  unsigned char first[kSectorHeaderSize] = {};
+  const bool hasFirst = ReadAt(start, first, sizeof first) == sizeof first;
+  const std::size_t expected = hasFirst ? LoadLe16(first + kSectorCountOffset) : 0;
+  if (parsed_sectors_ + expected > kMaxCachedSectors) {
+    // Past the limit, start afresh rather than keep track of use; before the
+    // parse, so that the tracks let go are not held beside the new one.
     parsed_.clear();
     parsed_sectors_ = 0;
   }
+
+  std::vector<Sector> sectors;
+  sectors.reserve(expected);
+  Scan scan;
+  scan.offset = start;
+  scan.count = static_cast<std::uint32_t>(expected);
+  scan.size = LoadLe16(first + kDataSizeOffset);
+  for (bool more = hasFirst; more && scan.offset < file_size_;) {
+    const std::int64_t index = scan.offset / kBlockSize;
+    // How far the track most likely reaches, by the last header taken: the
+    // rest of its count, each sector of its size. Where headers lie at most
+    // a block apart, the blocks up to there are read at once.
+    const std::int64_t stride = kSectorHeaderSize + std::int64_t{scan.size};
+    const std::int64_t rest = std::max<std::int64_t>(
+        std::int64_t{scan.count} - static_cast<std::int64_t>(sectors.size()), 1);
+    const std::int64_t end = std::min(scan.offset + rest * stride, file_size_);
+    const std::int64_t ahead =
+        stride <= kBlockSize
+            ? std::clamp<std::int64_t>((end - 1) / kBlockSize - index + 1, 1, kReadAheadBlocks)
+            : 1;
+    const Slot* slot = LoadBlock(index, ahead);
+    if (slot == nullptr) {
+      break;
+    }
+    const auto within = static_cast<std::size_t>(scan.offset - index * kBlockSize);
+    if (within + kSectorHeaderSize <= slot->length) {
+      // The headers that lie whole in this block, in place.
+      more = TakeHeaders(SlotBytes(index), within, slot->length, scan, sectors);
+      continue;
+    }
+    // A header across the end of the block, or cut short by the file's.
+    if (slot->length == static_cast<std::size_t>(kBlockSize)) {
+      LoadBlock(index + 1, ahead);
+    }
+    unsigned char copy[kSectorHeaderSize];
+    more = ReadAt(scan.offset, copy, sizeof copy) == sizeof copy &&
+           TakeHeaders(copy, 0, sizeof copy, scan, sectors);
+  }
   parsed_sectors_ += sectors.size();
-  auto track = std::make_shared<const Track>(std::move(sectors), TrackExtent{start, offset});
+  if (parsed_sectors_ > kMaxCachedSectors) {
+    parsed_.clear();
+    parsed_sectors_ = sectors.size();
+  }
+  auto track = std::make_shared<const Track>(std::move(sectors), TrackExtent{start, scan.offset});
   parsed_.emplace(start, track);
   return track;
+}
+
+// Takes the sector headers that lie whole in bytes[within, length), the
+// first of them at scan.offset in the file, into the track; moves the scan
+// past each sector taken. False where the track ends. Kept apart, with the
+// values it steps in locals, so that storing a sector's bytes does not make
+// the compiler read them again from memory: tracks of 65,535 sectors feel it.
+bool D88Image::TakeHeaders(const unsigned char* bytes, std::size_t within, std::size_t length,
+                           Scan& scan, std::vector<Sector>& sectors) const {
+  const std::int64_t fileSize = file_size_;
+  std::int64_t at = scan.offset;
+  std::size_t taken = sectors.size();
+  std::uint32_t count = scan.count;
+  std::uint32_t size = scan.size;
+  bool more = true;
+  while (within + kSectorHeaderSize <= length) {
+    const unsigned char* header = bytes + within;
+    count = LoadLe16(header + kSectorCountOffset);
+    if (count == 0) {
+      more = false;
+      break;
+    }
+    size = LoadLe16(header + kDataSizeOffset);
+    const std::int64_t data = at + kSectorHeaderSize;
+    const SectorId id = {header[kIdOffset], header[kIdOffset + 1], header[kIdOffset + 2],
+                         header[kIdOffset + 3]};
+    const SectorFlags flags = FlagsOf(header[kDeletedMarkOffset], header[kStatusOffset]);
+    const bool singleDensity = header[kDensityOffset] == kSingleDensity;
+    // A sector cut short by the end of the file holds only what is there.
+    const auto held =
+        static_cast<std::uint32_t>(std::clamp<std::int64_t>(fileSize - data, 0, size));
+    Sector& sector = sectors.emplace_back();
+    sector.id = id;
+    sector.flags = flags;
+    sector.singleDensity = singleDensity;
+    sector.recordedSize = size;
+    sector.size = held;
+    sector.location = data;
+    at = data + size;
+    within += kSectorHeaderSize + size;
+    if (++taken >= count) {
+      more = false;
+      break;
+    }
+  }
+  scan.offset = at;
+  scan.count = count;
+  scan.size = size;
+  return more;
 }
 
 std::size_t D88Image::ReadData(const Sector& sector, unsigned char* dest, std::size_t length) {
@@ -322,28 +410,37 @@ std::size_t D88Image::ReadData(const Sector& sector, unsigned char* dest, std::s
   return ReadAt(sector.location, dest, std::min<std::size_t>(length, sector.size));
 }
 
-const D88Image::Block* D88Image::CachedBlock(std::int64_t index) const {
-  const Block& block = blocks_[static_cast<std::size_t>(index) % kBlockSlots];
-  return block.index == index && block.length > 0 ? &block : nullptr;
-}
-
-const D88Image::Block* D88Image::LoadBlock(std::int64_t index) {
-  if (const Block* cached = CachedBlock(index)) {
-    return cached;
+// Block `index` in its slot, read with the blocks after it that are not in
+// theirs, up to `ahead` blocks in all, where their slots follow; null where
+// the file holds none of it.
+const D88Image::Slot* D88Image::LoadBlock(std::int64_t index, std::int64_t ahead) {
+  const std::size_t first = SlotOf(index);
+  if (Cached(index)) {
+    return &slots_[first];
   }
-  Block& block = blocks_[static_cast<std::size_t>(index) % kBlockSlots];
-  block.index = -1;
-  block.length = 0;
-  if (!block.bytes) {
-    block.bytes.reset(new (std::nothrow) unsigned char[kBlockSize]);
-    if (!block.bytes) {
+  if (!arena_) {
+    arena_.reset(
+        new (std::nothrow) unsigned char[kBlockSlots * static_cast<std::size_t>(kBlockSize)]);
+    if (!arena_) {
       return nullptr;
     }
   }
-  block.length =
-      source_->ReadAt(index * kBlockSize, block.bytes.get(), static_cast<std::size_t>(kBlockSize));
-  block.index = index;
-  return block.length > 0 ? &block : nullptr;
+  const std::int64_t from = index * kBlockSize;
+  std::int64_t count = 1;
+  while (count < ahead && first + static_cast<std::size_t>(count) < kBlockSlots &&
+         from + count * kBlockSize < file_size_ && !Cached(index + count)) {
+    ++count;
+  }
+  const std::size_t got =
+      source_->ReadAt(from, arena_.get() + first * static_cast<std::size_t>(kBlockSize),
+                      static_cast<std::size_t>(count * kBlockSize));
+  for (std::int64_t k = 0; k < count; ++k) {
+    Slot& slot = slots_[first + static_cast<std::size_t>(k)];
+    const auto at = static_cast<std::size_t>(k * kBlockSize);
+    slot.length = got > at ? std::min(got - at, static_cast<std::size_t>(kBlockSize)) : 0;
+    slot.index = slot.length > 0 ? index + k : -1;
+  }
+  return slots_[first].length > 0 ? &slots_[first] : nullptr;
 }
 
 // Copies what the file holds of [offset, offset + length) to dest; returns
@@ -351,43 +448,18 @@ const D88Image::Block* D88Image::LoadBlock(std::int64_t index) {
 std::size_t D88Image::ReadAt(std::int64_t offset, unsigned char* dest, std::size_t length) {
   std::size_t copied = 0;
   while (copied < length && offset >= 0 && offset < file_size_) {
-    const Block* block = LoadBlock(offset / kBlockSize);
-    const auto within = static_cast<std::size_t>(offset % kBlockSize);
-    if (block == nullptr || within >= block->length) {
+    const std::int64_t index = offset / kBlockSize;
+    const Slot* slot = LoadBlock(index, 1);
+    const auto within = static_cast<std::size_t>(offset - index * kBlockSize);
+    if (slot == nullptr || within >= slot->length) {
       break;
     }
-    const std::size_t count = std::min(length - copied, block->length - within);
-    std::memcpy(dest + copied, block->bytes.get() + within, count);
+    const std::size_t count = std::min(length - copied, slot->length - within);
+    std::memcpy(dest + copied, SlotBytes(index) + within, count);
     copied += count;
     offset += static_cast<std::int64_t>(count);
   }
   return copied;
-}
-
-bool D88Image::ReadSectorHeader(std::int64_t offset, SectorHeader& header) {
-  // A scan may pass tens of thousands of headers: take them in place where
-  // a header lies whole in a block that is already read.
-  unsigned char copy[kSectorHeaderSize];
-  const unsigned char* bytes = nullptr;
-  if (offset >= 0 && offset < file_size_) {
-    const Block* block = CachedBlock(offset / kBlockSize);
-    const auto within = static_cast<std::size_t>(offset % kBlockSize);
-    if (block != nullptr && block->length >= within + kSectorHeaderSize) {
-      bytes = block->bytes.get() + within;
-    }
-  }
-  if (bytes == nullptr) {
-    if (ReadAt(offset, copy, sizeof copy) != sizeof copy) {
-      return false;
-    }
-    bytes = copy;
-  }
-  header.id = {bytes[kIdOffset], bytes[kIdOffset + 1], bytes[kIdOffset + 2], bytes[kIdOffset + 3]};
-  header.count = static_cast<int>(LoadLe16(bytes + kSectorCountOffset));
-  header.size = static_cast<int>(LoadLe16(bytes + kDataSizeOffset));
-  header.flags = FlagsOf(bytes[kDeletedMarkOffset], bytes[kStatusOffset]);
-  header.singleDensity = bytes[kDensityOffset] == kSingleDensity;
-  return true;
 }
 
 LoadResult LoadD88(std::unique_ptr<ByteSource> source) {
