@@ -36,7 +36,7 @@ cd "$work/out"
 # hyperfine's medians of two commands, and the first over the second.
 ratio_of() {
   awk -F, -v what="$1" -v bound="$2" 'NR == 2 { a = $4 } NR == 3 { b = $4 }
-    END { r = a / b; printf "%-34s %9.1f ms %9.1f ms %6.2f x (bound %s)%s\n", what, a * 1000, b * 1000, r, bound, r > bound ? "  OVER" : "" }' "$3"
+    END { r = a / b; printf "%-34s %9.1f ms %9.1f ms %6.2f x (bound %s)%s\n", what, a * 1000, b * 1000, r, bound, (r > bound ? "  OVER" : "") }' "$3"
 }
 
 echo "== 1. the workload: 64 disks cut with -d, against the floor (bench/floor.cpp)"
@@ -59,7 +59,7 @@ for run in "into new folders" "over the files of a previous run"; do
   image_calls=$(sed -n "/^openat(.*title1a.d88/,\$p" ../trace.txt | grep -cE "^(read|lseek|pread64)\\($fd," || true)
   all_calls=$(grep -cE '^[a-z_0-9]+\(' ../trace.txt || true)
   awk -v a="$all_calls" -v i="$image_calls" -v f="$files" -v run="$run" \
-    'BEGIN { printf "%-34s %d files, %.2f calls per file (bound 5)%s\n", run, f, (a - i) / f, (a - i) / f > 5 ? "  OVER" : "" }'
+    'BEGIN { printf "%-34s %d files, %.2f calls per file (bound 5)%s\n", run, f, (a - i) / f, ((a - i) / f > 5 ? "  OVER" : "") }'
 done
 
 echo "== 3. dry run (-n) of the dense image, against cat"
@@ -76,14 +76,15 @@ read_bytes=$(sed -n "/^openat(.*title1a.d88/,\$p" ../trace.txt | grep -E "^(read
 # data: 15 tracks of 8 sectors of 16 + 1024 bytes.
 needed=$((64 * 15 * 8 * 1040))
 awk -v r="$read_bytes" -v n="$needed" \
-  'BEGIN { printf "%-34s %d of %d bytes, %.2f x (bound 1.5)%s\n", "read / needed tracks", r, n, r / n, r / n > 1.5 ? "  OVER" : "" }'
+  'BEGIN { printf "%-34s %d of %d bytes, %.2f x (bound 1.5)%s\n", "read / needed tracks", r, n, r / n, (r / n > 1.5 ? "  OVER" : "") }'
 
 echo "== memory: peak resident set"
 for image in title1a dense far; do
   /usr/bin/time -f "%M" -o ../rss.txt "$tool" -q -d -o w4 "../$image.d88" >/dev/null 2>&1 || true
-  awk -v image="$image" '{ printf "%-34s %.1f MiB (bound 16)%s\n", image, $1 / 1024, $1 / 1024 > 16 ? "  OVER" : "" }' ../rss.txt
+  awk -v image="$image" 'END { printf "%-34s %.1f MiB (bound 16)%s\n", image, $1 / 1024, ($1 / 1024 > 16 ? "  OVER" : "") }' ../rss.txt
 done
 
+[ "${BENCH_FORMATS:-1}" = 0 ] && exit 0
 echo "== formats (one Title1DiskA disk in each format, against the same disk as D88)"
 # Each format is timed in one hyperfine run with the D88 image, the two
 # interleaved run by run in spirit: a fresh D88 time beside every format, so
