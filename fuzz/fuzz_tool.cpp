@@ -269,10 +269,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string expectedOutput;
   std::map<std::string, Bytes> expectedFiles;
   bool refused = false;
-  ImageProbe probe;
-  probe.head = data;
-  probe.length = std::min(size, ImageProbe::kHeadSize);
-  probe.size = static_cast<std::int64_t>(size);
+  const ImageProbe probe = ProbeOf(data, size);
   const ImageFormat* format = IdentifyImage(probe);
   const bool archive = ArchiveFormat(data, probe.length) != nullptr;
   const bool d88 = !archive && (format == nullptr || format == &kD88Format);
