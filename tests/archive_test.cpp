@@ -33,6 +33,7 @@
 #include "formats/byte_source.h"
 #include "formats/member_names.h"
 #include "support/image_builder.h"
+#include "support/scratch_folder.h"
 
 namespace {
 
@@ -252,16 +253,7 @@ Bytes WriteArchive(const Writer& kind, const std::vector<Entry>& entries) {
 
 class ArchiveTest : public testing::Test {
  protected:
-  void SetUp() override {
-    const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "." + info->name();
-    std::replace_if(
-        name.begin(), name.end(),
-        [](char ch) { return std::isalnum(static_cast<unsigned char>(ch)) == 0; }, '_');
-    dir_ = fs::path(testing::TempDir()) /
-           ("archive_test_" + name + "_" + std::to_string(std::random_device{}()));
-    fs::create_directories(dir_);
-  }
+  void SetUp() override { dir_ = MakeScratchFolder("archive_test"); }
 
   void TearDown() override {
     std::error_code ignored;

@@ -30,6 +30,7 @@
 #include "formats/open_image.h"
 #include "known/sector_run.h"
 #include "support/image_builder.h"
+#include "support/scratch_folder.h"
 
 namespace {
 
@@ -224,14 +225,7 @@ class D88ImageTest : public testing::Test {
   // A folder of the test's own, made on first use.
   const fs::path& Dir() {
     if (dir_.empty()) {
-      const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
-      std::string name = std::string(info->test_suite_name()) + "." + info->name();
-      std::replace_if(
-          name.begin(), name.end(),
-          [](char ch) { return std::isalnum(static_cast<unsigned char>(ch)) == 0; }, '_');
-      dir_ = fs::path(testing::TempDir()) /
-             ("d88_image_test_" + name + "_" + std::to_string(std::random_device{}()));
-      fs::create_directories(dir_);
+      dir_ = MakeScratchFolder("d88_image_test");
     }
     return dir_;
   }
