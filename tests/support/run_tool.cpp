@@ -99,8 +99,10 @@ bool HasFullDevice() {
   return fs::is_character_file(kFullDevice, error);
 }
 
-ToolResult RunProgram(Program which, const ScratchDir& dir, const std::vector<std::string>& args,
-                      const RunOptions& options) {
+namespace {
+
+ToolResult RunOnce(Program which, const ScratchDir& dir, const std::vector<std::string>& args,
+                   const RunOptions& options) {
   const std::string& path = ProgramPath(which);
   if (UnderLauncher() && (options.argv || options.fileSizeLimit)) {
     throw std::logic_error("a launcher passes on neither argument 0 nor a file-size limit");
@@ -224,6 +226,24 @@ ToolResult RunProgram(Program which, const ScratchDir& dir, const std::vector<st
   result.out = options.outTo ? std::string() : ReadText(outPath);
   result.err = ReadText(errPath);
   result.terminal = received;
+  return result;
+}
+
+}  // namespace
+
+ToolResult RunProgram(Program which, const ScratchDir& dir, const std::vector<std::string>& args,
+                      const RunOptions& options) {
+  ToolResult result = RunOnce(which, dir, args, options);
+  // Now and then wine fails to start a program on a busy machine and exits 1
+  // without a word. Both tools say why whenever they end with status 1, so
+  // such a silent run is wine's, and is tried again.
+  for (int retry = 0; retry < 2 && UnderLauncher() && result.status == 1 && result.out.empty() &&
+                      result.err.empty() && result.terminal.empty();
+       ++retry) {
+    std::fprintf(stderr, "note: %s ended silently with status 1 under %s; run again\n",
+                 ProgramPath(which).c_str(), Launcher().c_str());
+    result = RunOnce(which, dir, args, options);
+  }
   return result;
 }
 
