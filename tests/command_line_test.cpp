@@ -359,6 +359,21 @@ TEST(CommandLineTest, DashReadsTheImageFromStandardInput) {
   EXPECT_NE(named.err.find("standard input)"), std::string::npos) << named.err;
 }
 
+// No image is typed in: `-` at a terminal is refused instead of waiting.
+TEST(CommandLineTest, DashDoesNotReadATerminal) {
+  SKIP_UNDER_LAUNCHER();
+  ScratchDir dir;
+  RunOptions options;
+  options.terminalIn = true;
+  const ToolResult result = RunTool(dir, {"-"}, options);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err,
+            "error: standard input: not read from a terminal; pipe an image in, or give its "
+            "path\n");
+  EXPECT_EQ(EntriesIn(dir.Path()), std::set<std::string>{});
+}
+
 // Standard input is held in memory, up to the cap an archive member has.
 TEST(CommandLineTest, StandardInputOverTheCapIsNotRead) {
   ScratchDir dir;

@@ -133,7 +133,7 @@ ToolResult RunOnce(Program which, const ScratchDir& dir, const std::vector<std::
       options.outTo ? O_WRONLY | O_CLOEXEC : O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
   const std::string errPath = dir.StderrFile();
   const std::string inPath = options.stdinFrom.value_or("/dev/null");
-  const bool terminal = options.terminalOut || options.terminalErr;
+  const bool terminal = options.terminalOut || options.terminalErr || options.terminalIn;
   int master = -1;
   std::string slaveName;
   if (terminal) {
@@ -172,7 +172,8 @@ ToolResult RunOnce(Program which, const ScratchDir& dir, const std::vector<std::
       cfmakeraw(&raw);
       if (tcsetattr(slave, TCSANOW, &raw) != 0 ||
           (options.terminalOut && dup2(slave, STDOUT_FILENO) < 0) ||
-          (options.terminalErr && dup2(slave, STDERR_FILENO) < 0)) {
+          (options.terminalErr && dup2(slave, STDERR_FILENO) < 0) ||
+          (options.terminalIn && dup2(slave, STDIN_FILENO) < 0)) {
         ChildFail("cannot attach the terminal");
       }
       close(slave);

@@ -70,6 +70,8 @@ struct RunOptions {
   // receives comes back as ToolResult::terminal.
   bool terminalOut = false;
   bool terminalErr = false;
+  // Standard input is that terminal, with nothing typed.
+  bool terminalIn = false;
   // Standard output goes to this file, which must exist (kFullDevice, say),
   // instead of being captured; ToolResult::out is then empty.
   std::optional<std::string> outTo;
