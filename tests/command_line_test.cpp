@@ -247,11 +247,7 @@ TEST(CommandLineTest, WhichPathsAreImages) {
        kRecognitionMessages[5] + kRecognitionMessages[3],
        cannotOpen("missing.d88"),
        Names(kTitle2DiskB, {"PROG"})},
-      {{"-d", "--", "-x", kImage},
-       1,
-       prog,
-       cannotOpen("-x"),
-       {"image.d88 - ZEFA LOMRI 3 Disk A"}},
+      {{"-d", "--", "-x", kImage}, 1, prog, cannotOpen("-x"), {"image.d88 - ZEFA LOMRI 3 Disk A"}},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -325,8 +321,9 @@ TEST(CommandLineTest, PathsThatAreNoPlainFilesAreRefusedAtOnce) {
     const ToolResult result = RunTool(dir, {path, kImage});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, kRecognitionMessages[5] + "cutting ... PROG\n");
-    EXPECT_EQ(result.err,
-              kOpenFailedMessage + "error: cannot open '" + path + "': not a regular file\n");
+    std::string refused = kOpenFailedMessage;
+    refused += "error: cannot open '" + path + "': not a regular file\n";
+    EXPECT_EQ(result.err, refused);
   }
   EXPECT_EQ(EntriesIn(dir.Path()), (std::set<std::string>{kImage, "ff", "PROG"}));
 }
@@ -454,7 +451,7 @@ TEST(CommandLineTest, EncodingOptionChoosesTheBytesOfTheJapaneseLines) {
   const struct {
     const char* value;
     bool utf8;
-  } kNames[] = {{"UTF8", true},      {"Utf_8", true},     {"utf-8", true},  {"SHIFT_JIS", false},
+  } kNames[] = {{"UTF8", true},      {"Utf_8", true},      {"utf-8", true},  {"SHIFT_JIS", false},
                 {"shiftjis", false}, {"Shift-JIS", false}, {"CP932", false}, {"AUTO", false}};
   for (const auto& name : kNames) {
     result = RunTool(dir, {"-q", "--encoding", name.value, kImage});

@@ -79,7 +79,9 @@ struct UsageCase {
 // at all, the tool names itself.
 const UsageCase kUsageCases[] = {
     {"no path", {"./zefacut"}, "Usage: ./zefacut [d88file]\n"},
-    {"options and no path", {"/opt/bin/zefacut", "-n", "-d"}, "Usage: /opt/bin/zefacut [d88file]\n"},
+    {"options and no path",
+     {"/opt/bin/zefacut", "-n", "-d"},
+     "Usage: /opt/bin/zefacut [d88file]\n"},
     {"other program name", {"./bin/zefa cut", "--"}, "Usage: ./bin/zefa cut [d88file]\n"},
     {"empty argument vector", {}, "Usage: zefacut [d88file]\n"},
     // What Linux makes of an empty vector.
