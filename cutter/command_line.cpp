@@ -4,12 +4,21 @@
 
 namespace {
 
+// The names people write an encoding by, in any case, with or without
+// hyphens and underscores: "Shift_JIS", "shift-jis", "UTF8", "utf-8".
 bool ParseEncoding(const std::string& value, Encoding& encoding) {
-  if (value == "auto") {
+  std::string key;
+  for (const char ch : value) {
+    if (ch == '-' || ch == '_') {
+      continue;
+    }
+    key += ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
+  }
+  if (key == "auto") {
     encoding = Encoding::Auto;
-  } else if (value == "sjis" || value == "shift-jis" || value == "cp932") {
+  } else if (key == "sjis" || key == "shiftjis" || key == "cp932") {
     encoding = Encoding::ShiftJis;
-  } else if (value == "utf-8" || value == "utf8") {
+  } else if (key == "utf8") {
     encoding = Encoding::Utf8;
   } else {
     return false;
@@ -33,9 +42,11 @@ CommandLine ParseCommandLine(int argc, char** argv) {
       ++i;
       break;
     }
-    // A lone "-" and anything not starting with "-" is a path: options end.
+    // A lone "-" (standard input) and anything not starting with "-" is a
+    // path; options may still follow it, as with GNU tools.
     if (argument.size() < 2 || argument[0] != '-') {
-      break;
+      line.paths.push_back(argument);
+      continue;
     }
     if (argument[1] == '-') {
       const std::string::size_type equals = argument.find('=');
@@ -104,6 +115,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
           line.options.quiet = true;
           break;
         case 'o':
+          line.options.outputFolder.clear();
           if (at + 1 < argument.size()) {
             line.options.outputFolder = argument.substr(at + 1);
           } else if (i + 1 < argc && argv[i + 1] != nullptr) {

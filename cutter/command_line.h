@@ -1,4 +1,5 @@
-// zefacut's command line: options first, `--` ends them, then the images.
+// zefacut's command line: options and images in any order, as GNU tools
+// take them; `--` ends the options.
 #ifndef ZEFACUT_CUTTER_COMMAND_LINE_H
 #define ZEFACUT_CUTTER_COMMAND_LINE_H
 
@@ -20,7 +21,7 @@ struct CommandLine {
     Cut,      // cut the images
     Help,     // print the help text
     Version,  // print the name and version
-    Usage,    // no image, or too many arguments: the usage line, status 1
+    Usage,    // no image: the usage line, status 1
     Error,    // a bad option: `error`, then the usage line, status 1
   };
   Action action = Action::Cut;

@@ -8,6 +8,8 @@
 
 #include "cutter/command_line.h"
 #include "cutter/file_writer.h"
+#include "formats/image_input.h"
+#include "platform/input_file.h"
 #include "platform/portable.h"
 #include "run/console_lines.h"
 #include "run/cut_run.h"
@@ -43,6 +45,9 @@ constexpr char kHelp[] =
     "  -V, --version        show the version\n"
     "  --                   end of options\n"
     "\n"
+    "Options may come before or after the images. An IMAGE of - is read from\n"
+    "standard input.\n"
+    "\n"
     "Exit status: 0 when every file was written whole from sound sectors, 2 after\n"
     "a warning, 1 on an error.\n";
 
@@ -73,15 +78,16 @@ std::string BesideImage(const std::string& path) {
   return path.substr(0, path.size() - name.size()) + SafeFolderName(stem) + "/";
 }
 
-bool IsExistingFile(const std::string& path) {
-  std::FILE* file = OpenFile(path.c_str(), "rb");
-  if (file == nullptr) {
+// The old form `zefacut IMAGE EXTRA`: scripts written for the tool's first
+// versions give a second argument that is no image, mostly a folder meant for
+// the files. It names nothing, or a folder; it is ignored with a warning, as
+// it always was. Any other second path is an image.
+bool IsOldOutputFolderArgument(const std::string& path) {
+  if (path == kStandardInputPath) {
     return false;
   }
-  // A folder opens on some systems; it is no image.
-  const bool readable = std::fgetc(file) != EOF || std::ferror(file) == 0;
-  std::fclose(file);
-  return readable;
+  const PathKind kind = KindOfPath(path);
+  return kind == PathKind::Missing || kind == PathKind::Folder;
 }
 
 // The usage line, after an error line when there is one; status 1.
@@ -120,28 +126,21 @@ int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
   console.outForm = FormFor(console.out, options.encoding);
   console.errForm = FormFor(console.err, options.encoding);
 
-  // Several paths are several images when each names a file, as a drop of
-  // several images on the program gives; otherwise the first is the image,
-  // and a second is taken for an output folder given the old way.
+  // Every path is an image, save the second of exactly two when it is an
+  // output folder given the old way.
   std::vector<std::string> images = line.paths;
   std::string ignored;
-  if (images.size() >= 2) {
-    bool allFiles = true;
-    for (const std::string& path : images) {
-      allFiles = allFiles && IsExistingFile(path);
-    }
-    if (!allFiles) {
-      if (images.size() > 2) {
-        return BadUsage(console, program, "");
-      }
-      ignored = images[1];
-      images.resize(1);
-    }
+  if (images.size() == 2 && IsOldOutputFolderArgument(images[1])) {
+    ignored = images[1];
+    images.resize(1);
   }
   // Every image of the run is kept from being written over, the ones already
   // cut as much as the one being read.
   std::vector<FileIdentity> identities;
   for (const std::string& path : images) {
+    if (path == kStandardInputPath) {
+      continue;  // held in memory: no file of the run can be it
+    }
     if (const std::optional<FileIdentity> identity = IdentifyFile(path.c_str())) {
       identities.push_back(*identity);
     }

@@ -32,6 +32,9 @@ constexpr char kHelp[] =
     "  -V, --version  show the version\n"
     "  --             end of options\n"
     "\n"
+    "Options may come before or after the image. An IMAGE of - is read from\n"
+    "standard input.\n"
+    "\n"
     "Exit status: 0 when the image was listed, 2 after a warning (an archive\n"
     "with no image, a member passed over), 1 on an error.\n";
 
@@ -43,7 +46,7 @@ struct Arguments {
   std::string error;
 };
 
-// Options first, as zefacut takes them: `--` or the first path ends them;
+// Options before or after the image, as zefacut takes them, until `--`;
 // exactly one image.
 Arguments ParseArguments(const std::vector<std::string>& arguments) {
   Arguments parsed;
@@ -71,7 +74,6 @@ Arguments ParseArguments(const std::vector<std::string>& arguments) {
       }
     } else {
       paths.push_back(argument);
-      options = false;
     }
   }
   if (paths.size() != 1) {

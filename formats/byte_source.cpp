@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/input_file.h"
 #include "platform/portable.h"
 
 namespace {
@@ -74,11 +75,16 @@ class BytesSource : public ByteSource {
 
 }  // namespace
 
-std::unique_ptr<ByteSource> OpenFileSource(const char* path) {
-  std::FILE* stream = OpenFile(path, "rb");
-  if (stream == nullptr) {
+std::unique_ptr<ByteSource> OpenFileSource(const char* path, bool* notRegular) {
+  const InputFile file = OpenInputFile(path);
+  if (file.stream == nullptr) {
+    if (notRegular != nullptr) {
+      *notRegular = file.notRegular;
+    }
+    errno = file.notRegular ? EINVAL : file.error;
     return nullptr;
   }
+  std::FILE* stream = file.stream;
   // Readers keep their own blocks: a second buffer would only copy twice.
   static_cast<void>(std::setvbuf(stream, nullptr, _IONBF, 0));
   const std::int64_t size = FileLength(stream);

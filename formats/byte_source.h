@@ -36,8 +36,10 @@ class ByteSource {
 };
 
 // The file at `path`, read unbuffered; null (with errno set) when it cannot
-// be opened or its size cannot be found, as for a folder on some systems.
-std::unique_ptr<ByteSource> OpenFileSource(const char* path);
+// be opened or its size cannot be found, as for a folder (EISDIR). A path
+// that leads to no plain file (a FIFO, a device) is not read from at all: null,
+// with `notRegular` set when given (errno EINVAL).
+std::unique_ptr<ByteSource> OpenFileSource(const char* path, bool* notRegular = nullptr);
 
 // Bytes in memory.
 std::unique_ptr<ByteSource> MemorySource(std::vector<unsigned char> bytes);

@@ -7,6 +7,7 @@
 
 #include "formats/byte_source.h"
 #include "formats/open_image.h"
+#include "platform/input_file.h"
 
 namespace {
 
@@ -107,6 +108,33 @@ std::string SizeText(std::uint64_t bytes) {
   return std::to_string(bytes) + " bytes";
 }
 
+// Standard input, held in memory as an archive member is: it can be read
+// only once, and from a pipe only in order.
+void VisitStandardInput(ImageVisitor& visitor, const InputLimits& limits) {
+  const std::int64_t cap = limits.memberCap > static_cast<std::uint64_t>(kMaxImageBytes)
+                               ? kMaxImageBytes
+                               : static_cast<std::int64_t>(limits.memberCap);
+  std::vector<unsigned char> bytes;
+  const StandardInput input = ReadStandardInput(cap, bytes);
+  std::string why;
+  switch (input.result) {
+    case StandardInput::Result::Read:
+      Visit(MemorySource(std::move(bytes)), kStandardInputName, visitor, limits);
+      return;
+    case StandardInput::Result::TooLarge:
+      why = "not read: it holds more than any disk image (over " +
+            SizeText(static_cast<std::uint64_t>(cap)) + ")";
+      break;
+    case StandardInput::Result::Terminal:
+      why = "not read from a terminal; pipe an image in, or give its path";
+      break;
+    case StandardInput::Result::Failed:
+      why = std::string("cannot be read: ") + std::strerror(input.error);
+      break;
+  }
+  visitor.Problem(Problem(InputProblem::Kind::CannotRead, kStandardInputName, why));
+}
+
 }  // namespace
 
 bool InputProblem::IsError() const {
@@ -117,7 +145,8 @@ std::string ProblemLine(const InputProblem& problem) {
   const std::string format = problem.archiveFormat;
   switch (problem.kind) {
     case InputProblem::Kind::CannotOpen:
-      return "error: cannot open '" + problem.name + "': " + std::strerror(problem.systemError) +
+      return "error: cannot open '" + problem.name +
+             "': " + (problem.text.empty() ? std::strerror(problem.systemError) : problem.text) +
              "\n";
     case InputProblem::Kind::CannotRead:
       return "error: " + problem.name + ": " + problem.text + "\n";
@@ -138,8 +167,17 @@ std::string ProblemLine(const InputProblem& problem) {
 }
 
 void ForEachImage(const std::string& path, ImageVisitor& visitor, const InputLimits& limits) {
+  if (path == kStandardInputPath) {
+    VisitStandardInput(visitor, limits);
+    return;
+  }
   errno = 0;
-  std::unique_ptr<ByteSource> source = OpenFileSource(path.c_str());
+  bool notRegular = false;
+  std::unique_ptr<ByteSource> source = OpenFileSource(path.c_str(), &notRegular);
+  if (notRegular) {
+    visitor.Problem(Problem(InputProblem::Kind::CannotOpen, path, "not a regular file"));
+    return;
+  }
   if (!source) {
     OpenedImage failed;
     failed.error = errno != 0 ? errno : ENOENT;

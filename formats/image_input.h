@@ -14,8 +14,9 @@
 
 struct InputProblem {
   enum class Kind {
-    CannotOpen,        // the system cannot open or read the file: `systemError`
-    CannotRead,        // no format reads it: `text` says why
+    CannotOpen,        // the system cannot open or read the file: `systemError`, or
+                       // `text` when it is no file to read (a FIFO, a device)
+    CannotRead,        // no format reads it, or standard input gives none: `text` says why
     NoArchiveSupport,  // an archive, in a build that reads none
     ArchiveDamaged,    // reading the archive stopped: `text` says why
     NoImageInArchive,  // an archive holding no disk image
@@ -62,8 +63,14 @@ struct InputLimits {
   std::uint64_t memberCap = kMaxMemberSize;
 };
 
+// The path that stands for standard input, and the name its image goes by
+// in messages and folder names.
+constexpr char kStandardInputPath[] = "-";
+constexpr char kStandardInputName[] = "standard input";
+
 // Visits each disk image of the file at `path` (UTF-8): the file itself, or
-// each image member of an archive in member order.
+// each image member of an archive in member order. Only a plain file is read;
+// `-` is standard input, read whole into memory up to `limits.memberCap`.
 void ForEachImage(const std::string& path, ImageVisitor& visitor, const InputLimits& limits = {});
 
 // The same for a file held in memory under the name `name`.

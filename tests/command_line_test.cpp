@@ -1,8 +1,12 @@
-// The command line as people use it: options, output folders, several images,
+// The command line as people use it: options anywhere, output folders, which
+// paths are images, standard input, several images,
 // files replaced within a run, the encodings of the Japanese lines, and the
 // summary a person at a terminal sees.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -89,11 +93,16 @@ TEST(CommandLineTest, BadOptionsNameWhatIsWrongAndShowTheUsage) {
       {{"--encoding=latin1", kImage},
        "error: unknown encoding 'latin1'; use auto, sjis or utf-8\n"},
       {{"--encoding"}, "error: option '--encoding' needs one of auto, sjis, utf-8\n"},
+      // After the image, options are still options.
+      {{kImage, "-o"}, "error: option '-o' needs a folder\n"},
+      {{kImage, "-o", ""}, "error: option '-o' needs a folder\n"},
+      {{kImage, "--frobnicate"}, "error: unknown option '--frobnicate'\n"},
+      {{kImage, "-n", "-x"}, "error: unknown option '-x'\n"},
   };
   ScratchDir dir;
   ASSERT_TRUE(WriteFileBytes(dir.File(kImage), BuildImage({KnownDisk(2, 1)})));
   for (const auto& c : kCases) {
-    SCOPED_TRACE(c.args.front());
+    SCOPED_TRACE(::testing::PrintToString(c.args));
     const ToolResult result = RunTool(dir, c.args);
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
@@ -207,22 +216,184 @@ TEST(CommandLineTest, SeveralImagesAreCutInOrder) {
   ExpectCuts(dir.File("b.d88 - ZEFA LOMRI 3 Disk B"), kTitle3DiskB, b);
 }
 
-// A second path that is no file is the old way of naming an output folder:
-// ignored, with a warning; a third makes the command line wrong.
-TEST(CommandLineTest, ArgumentsThatAreNoImages) {
+// Every path is an image, save one: the second of exactly two, when it
+// names nothing or a folder, is the old way of naming an output folder and
+// is ignored with a warning. An image that cannot be opened is told on its
+// own, and the others are still cut.
+TEST(CommandLineTest, WhichPathsAreImages) {
+  const std::string prog = kRecognitionMessages[5] + "cutting ... PROG\n";
+  const std::string diskB = kRecognitionMessages[3] + ProgressLines(kTitle2DiskB);
+  const auto cannotOpen = [](const std::string& path) {
+    return kOpenFailedMessage + "error: cannot open '" + path + "': No such file or directory\n";
+  };
+  const auto ignored = [](const std::string& path) {
+    return "warning: argument '" + path + "' ignored; to choose the output folder use -o DIR\n";
+  };
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    std::string err;
+    std::set<std::string> written;  // beside the images and the folder
+  } kCases[] = {
+      {{kImage, "outdir"}, 2, prog, ignored("outdir"), {"PROG"}},
+      {{kImage, "folder"}, 2, prog, ignored("folder"), {"PROG"}},
+      {{kImage, "--", "-x"}, 2, prog, ignored("-x"), {"PROG"}},
+      {{kImage, "other.d88"}, 0, prog + diskB, "", Names(kTitle2DiskB, {"PROG"})},
+      // The first missing, the second an image: both are images.
+      {{"missing.d88", "other.d88"}, 1, diskB, cannotOpen("missing.d88"), Names(kTitle2DiskB)},
+      {{"-q", kImage, "missing.d88", "other.d88"},
+       1,
+       kRecognitionMessages[5] + kRecognitionMessages[3],
+       cannotOpen("missing.d88"),
+       Names(kTitle2DiskB, {"PROG"})},
+      {{"-d", "--", "-x", kImage}, 1, prog, cannotOpen("-x"), {"image.d88 - ZEFA LOMRI 3 Disk A"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    ScratchDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir.File(kImage), BuildImage({KnownDisk(5, 1)})));
+    ASSERT_TRUE(WriteFileBytes(dir.File("other.d88"), BuildImage({KnownDisk(3, 4)})));
+    fs::create_directory(dir.File("folder"));
+    const ToolResult result = RunTool(dir, c.args);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.out, c.out);
+    if (UnderLauncher()) {
+      // The system's reason is in its own words there.
+      EXPECT_EQ(result.err.empty(), c.err.empty()) << result.err;
+    } else {
+      EXPECT_EQ(result.err, c.err);
+    }
+    std::set<std::string> entries = c.written;
+    entries.insert({kImage, "other.d88", "folder"});
+    EXPECT_EQ(EntriesIn(dir.Path()), entries);
+  }
+}
+
+// Options are taken wherever they stand: after the images they do what they
+// do before them.
+TEST(CommandLineTest, OptionsAfterTheImagesAreTaken) {
+  const struct {
+    std::vector<std::string> before;
+    std::vector<std::string> after;
+  } kCases[] = {
+      {{"-n", kImage}, {kImage, "-n"}},
+      {{"-o", "out", kImage}, {kImage, "-o", "out"}},
+      {{"-d", "-q", "--output=out", kImage}, {"-d", kImage, "-q", "--output=out"}},
+      {{"--encoding=utf-8", kImage, "other.d88"}, {kImage, "--encoding=utf-8", "other.d88"}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(::testing::PrintToString(c.after));
+    ToolResult results[2];
+    std::set<std::string> entries[2];
+    for (int which = 0; which < 2; ++which) {
+      ScratchDir dir;
+      ASSERT_TRUE(WriteFileBytes(dir.File(kImage), BuildImage({KnownDisk(5, 1)})));
+      ASSERT_TRUE(WriteFileBytes(dir.File("other.d88"), BuildImage({PlainDisk(2, 2)})));
+      results[which] = RunTool(dir, which == 0 ? c.before : c.after);
+      for (const fs::directory_entry& entry : fs::recursive_directory_iterator(dir.Path())) {
+        entries[which].insert(fs::relative(entry.path(), dir.Path()).generic_string());
+      }
+    }
+    EXPECT_EQ(results[1].status, results[0].status);
+    EXPECT_EQ(results[1].out, results[0].out);
+    EXPECT_EQ(results[1].err, results[0].err);
+    EXPECT_EQ(entries[1], entries[0]);
+  }
+}
+
+// Paths that lead to no plain file are refused before anything is read from
+// them, so that nothing waits on a FIFO or reads a device for ever; the run
+// goes on with the other images.
+TEST(CommandLineTest, PathsThatAreNoPlainFilesAreRefusedAtOnce) {
+  SKIP_UNDER_LAUNCHER();
   ScratchDir dir;
   ASSERT_TRUE(WriteFileBytes(dir.File(kImage), BuildImage({KnownDisk(5, 1)})));
-  ToolResult result = RunTool(dir, {kImage, "outdir"});
-  EXPECT_EQ(result.status, 2);
-  EXPECT_EQ(result.out, kRecognitionMessages[5] + "cutting ... PROG\n");
-  EXPECT_EQ(result.err,
-            "warning: argument 'outdir' ignored; to choose the output folder use -o DIR\n");
-  EXPECT_EQ(EntriesIn(dir.Path()), (std::set<std::string>{kImage, "PROG"}));
+  ASSERT_EQ(mkfifo(dir.File("ff").c_str(), 0600), 0);
+  std::vector<std::string> paths = {"ff"};
+  for (const char* device : {"/dev/zero", "/dev/null"}) {
+    if (fs::exists(device)) {
+      paths.emplace_back(device);
+    }
+  }
+  for (const std::string& path : paths) {
+    SCOPED_TRACE(path);
+    const ToolResult result = RunTool(dir, {path, kImage});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, kRecognitionMessages[5] + "cutting ... PROG\n");
+    std::string refused = kOpenFailedMessage;
+    refused += "error: cannot open '" + path + "': not a regular file\n";
+    EXPECT_EQ(result.err, refused);
+  }
+  EXPECT_EQ(EntriesIn(dir.Path()), (std::set<std::string>{kImage, "ff", "PROG"}));
+}
 
-  result = RunTool(dir, {kImage, kImage, "missing.d88"});
+// `-` is an image read from standard input: cut as the file it came from is,
+// under the name "standard input".
+TEST(CommandLineTest, DashReadsTheImageFromStandardInput) {
+  const std::vector<DiskSpec> disks = {KnownDisk(3, 1), PlainDisk(2, 2)};
+  ScratchDir fromFile;
+  ASSERT_TRUE(WriteFileBytes(fromFile.File(kImage), BuildImage(disks)));
+  const ToolResult file = RunTool(fromFile, {"-d", kImage});
+  ScratchDir fromInput;
+  RunOptions options;
+  options.stdinFrom = fromFile.File(kImage);
+  const ToolResult input = RunTool(fromInput, {"-d", "-"}, options);
+  EXPECT_EQ(input.status, 0);
+  EXPECT_EQ(input.status, file.status);
+  EXPECT_EQ(input.out, file.out);
+  EXPECT_EQ(input.err, file.err);
+  EXPECT_EQ(EntriesIn(fromInput.Path()),
+            std::set<std::string>{"standard input - ZEFA LOMRI 2 Disk B"});
+  ExpectCuts(fromInput.File("standard input - ZEFA LOMRI 2 Disk B"), kTitle2DiskB, disks[0]);
+
+  // Messages name it so.
+  ASSERT_TRUE(
+      WriteFileBytes(fromFile.File("twice.d88"), BuildImage({KnownDisk(3, 1), KnownDisk(3, 2)})));
+  options.stdinFrom = fromFile.File("twice.d88");
+  const ToolResult named = RunTool(fromInput, {"-q", "-n", "-"}, options);
+  EXPECT_EQ(named.status, 2);
+  EXPECT_NE(named.err.find("standard input)"), std::string::npos) << named.err;
+}
+
+// No image is typed in: `-` at a terminal is refused instead of waiting.
+TEST(CommandLineTest, DashDoesNotReadATerminal) {
+  SKIP_UNDER_LAUNCHER();
+  ScratchDir dir;
+  RunOptions options;
+  options.terminalIn = true;
+  const ToolResult result = RunTool(dir, {"-"}, options);
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err.rfind("Usage: ", 0), 0U);
+  EXPECT_EQ(result.err,
+            "error: standard input: not read from a terminal; pipe an image in, or give its "
+            "path\n");
+  EXPECT_EQ(EntriesIn(dir.Path()), std::set<std::string>{});
+}
+
+// Standard input is held in memory, up to the cap an archive member has.
+TEST(CommandLineTest, StandardInputOverTheCapIsNotRead) {
+  ScratchDir dir;
+  const std::string big = dir.File("big");
+  {
+    std::FILE* file = std::fopen(big.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fclose(file);
+  }
+  constexpr std::uintmax_t kCap = std::uintmax_t{64} << 20U;
+  fs::resize_file(big, kCap + 1);  // sparse: no 64 MiB written
+  RunOptions options;
+  options.stdinFrom = big;
+  ToolResult result = RunTool(dir, {"-n", "-"}, options);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err,
+            "error: standard input: not read: it holds more than any disk image (over 64 MiB)\n");
+  // At the cap it is read.
+  fs::resize_file(big, kCap);
+  result = RunTool(dir, {"-n", "-"}, options);
+  EXPECT_EQ(result.err.find("not read"), std::string::npos) << result.err;
+  EXPECT_EQ(EntriesIn(dir.Path()), std::set<std::string>{"big"});
 }
 
 // --- Dry run and quiet -------------------------------------------------------------------
@@ -276,6 +447,20 @@ TEST(CommandLineTest, EncodingOptionChoosesTheBytesOfTheJapaneseLines) {
     EXPECT_EQ(result.out, kRecognitionMessages[3]) << encoding;
     EXPECT_EQ(result.err, kUnsupportedMessage) << encoding;
   }
+  // The names people write, in any case, with or without hyphens.
+  const struct {
+    const char* value;
+    bool utf8;
+  } kNames[] = {{"UTF8", true},      {"Utf_8", true},      {"utf-8", true},  {"SHIFT_JIS", false},
+                {"shiftjis", false}, {"Shift-JIS", false}, {"CP932", false}, {"AUTO", false}};
+  for (const auto& name : kNames) {
+    result = RunTool(dir, {"-q", "--encoding", name.value, kImage});
+    EXPECT_EQ(result.status, 0) << name.value << result.err;
+    EXPECT_EQ(result.out, name.utf8 ? kTitle2DiskBUtf8 : kRecognitionMessages[3]) << name.value;
+  }
+  result = RunTool(dir, {"--encoding=utf-16", kImage});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err.rfind("error: unknown encoding 'utf-16'; use auto, sjis or utf-8\n", 0), 0U);
   result = RunTool(dir, {"-q", "missing.d88", "--encoding=utf-8"});
   EXPECT_EQ(result.status, 1);
 }

@@ -1,6 +1,7 @@
 // Runs the built d88info as a separate process (tests/support/run_tool.h)
 // and compares its whole output.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -328,7 +329,8 @@ TEST(D88InfoTest, WithoutOneArgumentPrintsUsage) {
   ASSERT_TRUE(WriteFileBytes(dir.File("image.d88"), BuildImage({TwoTracks()})));
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{}, std::vector<std::string>{"image.d88", "more"},
-        std::vector<std::string>{"--json"}, std::vector<std::string>{"image.d88", "--json"}}) {
+        std::vector<std::string>{"--json"}, std::vector<std::string>{"image.d88", "--", "--json"},
+        std::vector<std::string>{"image.d88", "--json", "image.d88"}}) {
     SCOPED_TRACE(::testing::PrintToString(args));
     ExpectUsage(RunD88info(dir, args), "");
   }
@@ -345,6 +347,38 @@ TEST(D88InfoTest, ReportsAnImageItCannotOpen) {
                {"folder.d88", "Is a directory"}};
   for (const auto& c : cases) {
     ExpectCannotOpen(RunD88info(dir, {c.path}), c.path, c.reason);
+  }
+}
+
+// Nothing is read from a path that leads to no plain file: a FIFO would wait
+// for ever, a device might never end.
+TEST(D88InfoTest, RefusesPathsThatAreNoPlainFilesAtOnce) {
+  SKIP_UNDER_LAUNCHER();
+  ScratchDir dir;
+  ASSERT_EQ(mkfifo(dir.File("ff").c_str(), 0600), 0);
+  for (const char* path : {"ff", "/dev/zero", "/dev/null"}) {
+    if (fs::exists(path) || path[0] != '/') {
+      ExpectCannotOpen(RunD88info(dir, {path}), path, "not a regular file");
+    }
+  }
+}
+
+// `-` lists the image on standard input, as its file would be listed.
+TEST(D88InfoTest, DashListsStandardInput) {
+  ScratchDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File("image.d88"), BuildImage({KnownDisk(3, 8), TwoTracks()})));
+  RunOptions options;
+  options.stdinFrom = dir.File("image.d88");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-"}, std::vector<std::string>{"--json", "-"}}) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    std::vector<std::string> fromFile = args;
+    fromFile.back() = "image.d88";
+    const ToolResult file = RunD88info(dir, fromFile);
+    const ToolResult input = RunD88info(dir, args, options);
+    EXPECT_EQ(input.status, 0);
+    EXPECT_EQ(input.out, file.out);
+    EXPECT_EQ(input.err, file.err);
   }
 }
 
@@ -396,6 +430,7 @@ TEST(D88InfoCommandLineTest, UnknownOptionsAreRefusedBeforeAnyImageIsRead) {
       {{"-x", "image.d88"}, "-x"},
       {{"--jsonx", "image.d88"}, "--jsonx"},
       {{"--json", "-j", "image.d88"}, "-j"},
+      {{"image.d88", "--jsonx"}, "--jsonx"},
       {{"--", "image.d88"}, nullptr},  // the control: `--` alone is no option
   };
   for (const auto& c : cases) {
@@ -425,6 +460,7 @@ TEST(D88InfoCommandLineTest, TheUsageLineNamesTheProgramByArgumentZero) {
   EXPECT_EQ(result.err, "Usage: d88info [--json] IMAGE\n");
 }
 
+// Options before or after the image, until `--`.
 TEST(D88InfoCommandLineTest, DoubleDashEndsTheOptions) {
   ScratchDir dir;
   const Bytes image = BuildImage({KnownDisk(3, 8)});
@@ -442,6 +478,8 @@ TEST(D88InfoCommandLineTest, DoubleDashEndsTheOptions) {
       {{"--", "-x.d88"}, plain},
       {{"--json", "--", "-x.d88"}, json},
       {{"--", "--json"}, plain},
+      // Before `--`, an option counts wherever it stands.
+      {{"image.d88", "--json"}, json},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));

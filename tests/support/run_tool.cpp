@@ -132,7 +132,8 @@ ToolResult RunOnce(Program which, const ScratchDir& dir, const std::vector<std::
   const int outFlags =
       options.outTo ? O_WRONLY | O_CLOEXEC : O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
   const std::string errPath = dir.StderrFile();
-  const bool terminal = options.terminalOut || options.terminalErr;
+  const std::string inPath = options.stdinFrom.value_or("/dev/null");
+  const bool terminal = options.terminalOut || options.terminalErr || options.terminalIn;
   int master = -1;
   std::string slaveName;
   if (terminal) {
@@ -158,9 +159,9 @@ ToolResult RunOnce(Program which, const ScratchDir& dir, const std::vector<std::
     if (out < 0 || dup2(out, STDOUT_FILENO) < 0) {
       ChildFail("cannot capture standard output");
     }
-    const int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const int in = open(inPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0 || dup2(in, STDIN_FILENO) < 0) {
-      ChildFail("cannot open /dev/null");
+      ChildFail("cannot open standard input");
     }
     if (terminal) {
       const int slave = open(slaveName.c_str(), O_RDWR | O_NOCTTY);
@@ -171,7 +172,8 @@ ToolResult RunOnce(Program which, const ScratchDir& dir, const std::vector<std::
       cfmakeraw(&raw);
       if (tcsetattr(slave, TCSANOW, &raw) != 0 ||
           (options.terminalOut && dup2(slave, STDOUT_FILENO) < 0) ||
-          (options.terminalErr && dup2(slave, STDERR_FILENO) < 0)) {
+          (options.terminalErr && dup2(slave, STDERR_FILENO) < 0) ||
+          (options.terminalIn && dup2(slave, STDIN_FILENO) < 0)) {
         ChildFail("cannot attach the terminal");
       }
       close(slave);

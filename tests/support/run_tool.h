@@ -70,16 +70,21 @@ struct RunOptions {
   // receives comes back as ToolResult::terminal.
   bool terminalOut = false;
   bool terminalErr = false;
+  // Standard input is that terminal, with nothing typed.
+  bool terminalIn = false;
   // Standard output goes to this file, which must exist (kFullDevice, say),
   // instead of being captured; ToolResult::out is then empty.
   std::optional<std::string> outTo;
+  // Standard input comes from this file (a path as the test sees it)
+  // instead of /dev/null.
+  std::optional<std::string> stdinFrom;
 };
 
 // The programs the tests run.
 enum class Program { kZefacut, kD88info };
 
 // Runs the program in dir.Path() with `args` after argument 0, standard
-// input from /dev/null, and waits for it.
+// input from /dev/null (or options.stdinFrom), and waits for it.
 ToolResult RunProgram(Program which, const ScratchDir& dir, const std::vector<std::string>& args,
                       const RunOptions& options = {});
 

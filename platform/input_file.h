@@ -1,0 +1,44 @@
+// Opening the files the programs read, without ever waiting on one: a FIFO,
+// a terminal or a device is told apart before a byte is read from it, since
+// reading one could wait for ever or never end. And standard input, read
+// whole into memory for `-`.
+#ifndef ZEFACUT_PLATFORM_INPUT_FILE_H
+#define ZEFACUT_PLATFORM_INPUT_FILE_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// What a path names, following links.
+enum class PathKind {
+  Missing,      // nothing, or nothing that can be examined
+  RegularFile,  // a plain file
+  Folder,       // a directory
+  Other,        // a FIFO, a device, a socket
+};
+PathKind KindOfPath(const std::string& path);
+
+// A file opened for binary reading, or why not.
+struct InputFile {
+  std::FILE* stream = nullptr;  // null when not opened; the caller closes it
+  int error = 0;                // the system's reason (EISDIR for a folder)
+  bool notRegular = false;      // it is there, but no plain file nor folder
+};
+
+// Opens the plain file at `path` (UTF-8). Anything else is refused at once:
+// the check is made on the opened file itself, opened so that opening it
+// does not wait, so no other file can take the name in between.
+InputFile OpenInputFile(const std::string& path);
+
+// Standard input read to its end into `bytes`.
+struct StandardInput {
+  enum class Result { Read, TooLarge, Terminal, Failed };
+  Result result = Result::Read;
+  int error = 0;  // the system's reason, for Failed
+};
+// Reads at most `limit` bytes; more than that is TooLarge (and the rest is
+// left unread). A terminal is not read at all: no image is typed in.
+StandardInput ReadStandardInput(std::int64_t limit, std::vector<unsigned char>& bytes);
+
+#endif  // ZEFACUT_PLATFORM_INPUT_FILE_H
