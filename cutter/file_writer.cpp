@@ -32,11 +32,17 @@ std::string FileWriter::MakeFolder(const std::string& folder) {
   if (created) {
     folders_[folder] = false;
     swept_.insert(folder);
+    made_.insert(folder);
   }
   return {};
 }
 
-bool FileWriter::IsReadOnly(const std::string& path) const { return IsReadOnlyFile(path); }
+bool FileWriter::IsReadOnly(const std::string& path) const {
+  // A folder this run made holds only the run's own files.
+  const std::string::size_type slash = path.find_last_of("/\\");
+  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  return made_.count(folder) == 0 && IsReadOnlyFile(path);
+}
 
 std::string FileWriter::Write(const std::string& path, const unsigned char* data,
                               std::size_t size) {

@@ -36,6 +36,8 @@ class FileWriter {
   std::map<std::string, bool> folders_;
   // The folders cleared of stale temporaries, or made new by this run.
   std::set<std::string> swept_;
+  // The folders this run made new.
+  std::set<std::string> made_;
   TemporaryNamer namer_;
 };
 

@@ -567,9 +567,11 @@ std::string TemporaryName(const std::string& target, TemporaryNamer& namer) {
   const std::string::size_type end = FolderEnd(target);
   std::string name = target.substr(0, end);
   name += kTemporaryPrefix;
-  name.append(target, end, std::string::npos);
+  name += target.substr(end);
   name += '.';
-  name += std::to_string(OwnRun());
+  // The process id cannot change during the run.
+  static const std::string run = std::to_string(OwnRun());
+  name += run;
   name += '-';
   name += namer.Next();
   name += kTemporarySuffix;

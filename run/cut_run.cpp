@@ -183,8 +183,9 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
                                 " earlier in this run; use -d to keep each disk's files apart");
     }
     if (!settings_.dryRun) {
-      // Someone protected it: theirs, not the run's, to replace.
-      if (report_.Output().IsReadOnly(path)) {
+      // Someone protected it: theirs, not the run's, to replace. A file of
+      // this run's own is the run's, however the umask left it.
+      if (earlier == written_.end() && report_.Output().IsReadOnly(path)) {
         report_.ErrorLine("error: " + std::string(file) + ": not replaced: '" + path +
                           "' is read-only\n");
         continue;

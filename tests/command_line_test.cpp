@@ -384,34 +384,52 @@ TEST(CommandLineTest, SummaryCountsTheFilesThereAre) {
     bool readOnlyFmse;
     std::string summary;
   } cases[] = {
-      {"files replaced in the run", {"twice.d88"}, {}, false, "4 files written into '.'; 4 warnings"},
+      {"files replaced in the run",
+       {"twice.d88"},
+       {},
+       false,
+       "4 files written into '.'; 4 warnings"},
       {"each disk apart",
        {"-d", "-o", "out", "twice.d88"},
        {},
        false,
        "8 files written in folders under 'out'; no warnings"},
-      {"a dry run", {"-n", "twice.d88"}, {}, false, "4 files would be written into '.'; 4 warnings"},
-      {"a dry run of nothing", {"-n", "other.d88"}, {}, false, "nothing would be written; no warnings"},
+      {"a dry run",
+       {"-n", "twice.d88"},
+       {},
+       false,
+       "4 files would be written into '.'; 4 warnings"},
+      {"a dry run of nothing",
+       {"-n", "other.d88"},
+       {},
+       false,
+       "nothing would be written; no warnings"},
       {"an unsupported disk", {"other.d88"}, {}, false, "nothing written; no warnings"},
       {"every write refused",
        {kImage},
        {"FMBGM", "FMSE", "BEEPBGM", "BEEPSE"},
        false,
        "nothing written; 4 errors"},
-      {"a read-only file kept", {"twice.d88"}, {}, true, "3 files written into '.'; 2 errors, 3 warnings"},
+      {"a read-only file kept",
+       {"twice.d88"},
+       {},
+       true,
+       "3 files written into '.'; 2 errors, 3 warnings"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     ScratchDir dir;
     ASSERT_TRUE(WriteFileBytes(dir.File(kImage), BuildImage({KnownDisk(3, 1)})));
-    ASSERT_TRUE(WriteFileBytes(dir.File("twice.d88"), BuildImage({KnownDisk(3, 1), KnownDisk(3, 2)})));
+    ASSERT_TRUE(
+        WriteFileBytes(dir.File("twice.d88"), BuildImage({KnownDisk(3, 1), KnownDisk(3, 2)})));
     ASSERT_TRUE(WriteFileBytes(dir.File("other.d88"), BuildImage({PlainDisk(4, 3)})));
     for (const std::string& name : c.blocked) {
       ASSERT_TRUE(fs::create_directory(dir.File(name)));
     }
     if (c.readOnlyFmse) {
       ASSERT_TRUE(WriteFileBytes(dir.File("FMSE"), Bytes(10, 7)));
-      fs::permissions(dir.File("FMSE"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+      fs::permissions(dir.File("FMSE"),
+                      fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     }
     RunOptions options;
     options.locale = "C.UTF-8";
@@ -419,7 +437,8 @@ TEST(CommandLineTest, SummaryCountsTheFilesThereAre) {
     const ToolResult result = RunTool(dir, c.args, options);
     const std::string want = c.summary + "\n";
     ASSERT_GE(result.terminal.size(), want.size()) << result.terminal;
-    EXPECT_EQ(result.terminal.substr(result.terminal.size() - want.size()), want) << result.terminal;
+    EXPECT_EQ(result.terminal.substr(result.terminal.size() - want.size()), want)
+        << result.terminal;
   }
 }
 

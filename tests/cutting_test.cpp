@@ -377,10 +377,12 @@ TEST(CuttingTest, WriteErrorNamesTheFolder) {
   SKIP_UNDER_LAUNCHER();  // the system's wording of the reason differs
   ScratchDir dir;
   WriteImage(dir, {KnownDisk(3, 86)});
-  ASSERT_TRUE(std::filesystem::create_directories(dir.File("out/image.d88 - ZEFA LOMRI 2 Disk B/FMSE")));
+  ASSERT_TRUE(
+      std::filesystem::create_directories(dir.File("out/image.d88 - ZEFA LOMRI 2 Disk B/FMSE")));
   const ToolResult result = RunTool(dir, {"-d", "-o", "out", kImage});
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, "error: cannot write 'out/image.d88 - ZEFA LOMRI 2 Disk B/FMSE': Is a directory\n");
+  EXPECT_EQ(result.err,
+            "error: cannot write 'out/image.d88 - ZEFA LOMRI 2 Disk B/FMSE': Is a directory\n");
 }
 
 // A file-size limit stands for a full disk: a write that fails leaves no

@@ -58,7 +58,10 @@ TEST(LostOutputTest, ClosedPipeEndsNoRun) {
     std::vector<std::string> args;
     std::set<std::string> written;  // files and folders the run leaves in hp
   } cases[] = {
-      {"a cut", Program::kZefacut, {"-o", "hp", "image.d88"}, {"FMBGM", "FMSE", "BEEPBGM", "BEEPSE", "PROG"}},
+      {"a cut",
+       Program::kZefacut,
+       {"-o", "hp", "image.d88"},
+       {"FMBGM", "FMSE", "BEEPBGM", "BEEPSE", "PROG"}},
       {"a cut of each disk apart",
        Program::kZefacut,
        {"-d", "-o", "hp", "image.d88"},
@@ -70,7 +73,8 @@ TEST(LostOutputTest, ClosedPipeEndsNoRun) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     ScratchDir dir;
-    ASSERT_TRUE(WriteFileBytes(dir.File("image.d88"), BuildImage({KnownDisk(3, 21), KnownDisk(5, 22)})));
+    ASSERT_TRUE(
+        WriteFileBytes(dir.File("image.d88"), BuildImage({KnownDisk(3, 21), KnownDisk(5, 22)})));
     RunOptions closed;
     closed.outToClosedPipe = true;
     const ToolResult result = RunProgram(c.program, dir, c.args, closed);
