@@ -193,7 +193,11 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
       const std::string reason =
           report_.Output().WriteFile(path, reading.run.bytes.data() + reading.from, reading.size);
       if (!reason.empty()) {
-        report_.ErrorLine("error: cannot write '" + path + "': " + reason + "\n");
+        std::string line = "error: cannot write '";
+        line += path;
+        line += "': ";
+        line += reason;
+        report_.ErrorLine(line + "\n");
         continue;
       }
     }
