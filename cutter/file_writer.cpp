@@ -31,8 +31,17 @@ std::string FileWriter::MakeFolder(const std::string& folder) {
   }
   if (created) {
     folders_[folder] = false;
+    swept_.insert(folder);
+    made_.insert(folder);
   }
   return {};
+}
+
+bool FileWriter::IsReadOnly(const std::string& path) const {
+  // A folder this run made holds only the run's own files.
+  const std::string::size_type slash = path.find_last_of("/\\");
+  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  return made_.count(folder) == 0 && IsReadOnlyFile(path);
 }
 
 std::string FileWriter::Write(const std::string& path, const unsigned char* data,
@@ -46,24 +55,26 @@ std::string FileWriter::Write(const std::string& path, const unsigned char* data
       return "it is the image being read";
     }
   }
+  // What an earlier run killed outright left in the folder goes before this
+  // run adds to it.
+  if (swept_.insert(folder).second) {
+    RemoveStaleTemporaries(folder);
+  }
   // The bytes go to a temporary file of its own first, which takes the name
   // only once it is complete: a failed write never leaves a file that looks
   // whole, and an older good file of that name survives it.
-  std::string temporary;
-  const int descriptor = CreateTemporaryBeside(path, temporary, namer_);
-  if (descriptor < 0) {
-    return std::strerror(errno);
-  }
-  int error = WriteAll(descriptor, data, size);
-  const int closed = CloseDescriptor(descriptor);
-  if (error == 0) {
-    error = closed;
-  }
-  if (error == 0 && RenameReplacing(temporary.c_str(), path.c_str()) != 0) {
-    error = errno;
-  }
+  TemporaryFile temporary;
+  int error = OpenTemporaryBeside(path, temporary, namer_);
   if (error != 0) {
-    RemoveFile(temporary.c_str());
+    return std::strerror(error);
+  }
+  error = WriteAll(temporary.descriptor, data, size);
+  if (error != 0) {
+    DiscardTemporary(temporary);
+    return std::strerror(error);
+  }
+  error = PlaceTemporary(temporary, path, namer_);
+  if (error != 0) {
     return std::strerror(error);
   }
   return {};

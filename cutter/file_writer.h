@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ class FileWriter {
   // that this run made new holds no image: its files need no check.
   std::string MakeFolder(const std::string& folder);
 
+  // Whether the file at `path` is one its owner protected from writing.
+  bool IsReadOnly(const std::string& path) const;
+
   // Empty when written; otherwise why not, in words.
   std::string Write(const std::string& path, const unsigned char* data, std::size_t size);
 
@@ -30,6 +34,10 @@ class FileWriter {
 
   std::vector<FileIdentity> images_;
   std::map<std::string, bool> folders_;
+  // The folders cleared of stale temporaries, or made new by this run.
+  std::set<std::string> swept_;
+  // The folders this run made new.
+  std::set<std::string> made_;
   TemporaryNamer namer_;
 };
 

@@ -59,6 +59,8 @@ class ConsoleOutput : public ConsoleLines {
 
   std::string MakeFolder(const std::string& folder) override { return writer_.MakeFolder(folder); }
 
+  bool IsReadOnly(const std::string& path) override { return writer_.IsReadOnly(path); }
+
   std::string WriteFile(const std::string& path, const unsigned char* data,
                         std::size_t size) override {
     return writer_.Write(path, data, size);
@@ -102,9 +104,46 @@ int BadUsage(Console& console, const char* program, const std::string& error) {
   return 1;
 }
 
+// "45 files written into 'out'; 13 warnings", "nothing written; 1 error",
+// "4 files would be written into 'out'; no warnings" (a dry run).
+std::string Summary(const Report& report, const Options& options, const std::string& base,
+                    RunPlace place) {
+  const auto count = [](int n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  };
+  const int files = report.FilesWritten();
+  const char* written = options.dryRun ? "would be written" : "written";
+  std::string summary;
+  if (files == 0) {
+    summary = std::string("nothing ") + written;
+  } else {
+    std::string where = "'" + (base.empty() ? "." : base.substr(0, base.size() - 1)) + "'";
+    if (base.empty() && place == RunPlace::BesideEachImage) {
+      where = "folders beside the images";
+    }
+    summary = count(files, "file", "files") + " " + written + " " +
+              (options.perDisk ? "in folders under " : "into ") + where;
+  }
+  const int errors = report.Errors();
+  const int warnings = report.Warnings();
+  if (errors > 0) {
+    summary += "; " + count(errors, "error", "errors");
+    if (warnings > 0) {
+      summary += ", " + count(warnings, "warning", "warnings");
+    }
+  } else {
+    summary += warnings == 0 ? std::string("; no warnings")
+                             : "; " + count(warnings, "warning", "warnings");
+  }
+  return summary;
+}
+
 }  // namespace
 
 int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
+  // Lost output is told and the run goes on: the files are what it is for.
+  IgnoreBrokenPipe();
+  RemoveTemporaryOnSignals();
   const char* program =
       (argc > 0 && argv[0] != nullptr && argv[0][0] != '\0') ? argv[0] : kProgramName;
   const CommandLine line = ParseCommandLine(argc, argv);
@@ -157,42 +196,36 @@ int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
                        "' ignored; to choose the output folder use -o DIR\n");
   }
 
+  // The folders are made when their first file is written: a run that
+  // writes nothing leaves nothing.
   std::string base;
   if (!options.outputFolder.empty()) {
     base = options.outputFolder;
-    if (base.back() != '/' && base.back() != '\\') {
-      base += '/';
+    std::string bare = base;
+    while (bare.size() > 1 && (bare.back() == '/' || bare.back() == '\\')) {
+      bare.pop_back();
     }
-    if (!run.MakeFolder(base)) {
+    if (KindOfPath(bare) == PathKind::Other) {
+      report.ErrorLine("error: '" + options.outputFolder + "' is not a folder\n");
       console.Finish();
       return 1;
+    }
+    if (base.back() != '/' && base.back() != '\\') {
+      base += '/';
     }
   }
   for (const std::string& path : images) {
     std::string folder = base;
     if (base.empty() && place == RunPlace::BesideEachImage) {
       folder = BesideImage(path);
-      if (!run.MakeFolder(folder)) {
-        continue;
-      }
     }
     run.CutFile(path, folder);
   }
 
-  // Where the files went, for a person watching.
-  const int files = report.FilesWritten();
-  const int warnings = report.Warnings();
-  if (!options.quiet && files > 0 && KindOfStream(console.err) != StreamKind::File) {
-    std::string where = "'" + (base.empty() ? "." : base.substr(0, base.size() - 1)) + "'";
-    if (base.empty() && place == RunPlace::BesideEachImage) {
-      where = "folders beside the images";
-    }
-    report.Note(Text::Ascii(
-        std::to_string(files) + (files == 1 ? " file" : " files") + " written " +
-        (options.perDisk ? "in folders under " : "into ") + where + "; " +
-        (warnings == 0 ? std::string("no warnings")
-                       : std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings")) +
-        "\n"));
+  // Where the files went, for a person watching: the files there are now,
+  // each once however often the run replaced it.
+  if (!options.quiet && KindOfStream(console.err) != StreamKind::File) {
+    report.Note(Text::Ascii(Summary(report, options, base, place) + "\n"));
   }
   // Output that did not arrive is a failure, whatever the files.
   const bool delivered = console.Finish();

@@ -159,6 +159,8 @@ class Lister : public ImageVisitor {
 
 int main(int argc, char** argv) {
   UseBinaryStandardStreams();
+  // A listing piped into a pager that quits early is told as lost output.
+  IgnoreBrokenPipe();
   const std::vector<std::string> arguments = ProgramArguments(argc, argv);
   const std::string program =
       !arguments.empty() && !arguments[0].empty() ? arguments[0] : "d88info";

@@ -1,7 +1,9 @@
 #include "platform/portable.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -70,6 +72,59 @@ int CreateFoldersAt(const std::filesystem::path& path, bool* created) {
     return error.value() != 0 ? error.value() : EIO;
   }
   return std::filesystem::is_directory(path, error) ? 0 : ENOTDIR;
+}
+
+constexpr char kTemporarySuffix[] = ".zefacut-tmp";
+
+// The temporary file being written, for a signal handler to remove: its
+// path, and whether it holds one. Written only while the flag is clear.
+char g_temporary[4096];
+volatile std::sig_atomic_t g_holdsTemporary = 0;
+
+void HoldTemporary(const std::string& name) {
+  g_holdsTemporary = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  // A name too long for the buffer is left to a later run.
+  if (name.size() < sizeof g_temporary) {
+    std::memcpy(g_temporary, name.c_str(), name.size() + 1);
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    g_holdsTemporary = 1;
+  }
+}
+
+void ReleaseTemporary() {
+  g_holdsTemporary = 0;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+
+// The process id a temporary's name carries: ".NAME.PID-RANDOM" and the
+// suffix (without the dot on Windows); 0 when the name is no temporary's.
+unsigned long RunOfTemporary(const std::string& name, const char* prefix) {
+  const std::size_t prefixSize = std::strlen(prefix);
+  const std::size_t suffixSize = sizeof kTemporarySuffix - 1;
+  if (name.size() <= prefixSize + suffixSize || name.compare(0, prefixSize, prefix) != 0 ||
+      name.compare(name.size() - suffixSize, suffixSize, kTemporarySuffix) != 0) {
+    return 0;
+  }
+  const std::string stem = name.substr(0, name.size() - suffixSize);
+  const std::string::size_type dot = stem.find_last_of('.');
+  if (dot == std::string::npos || dot < prefixSize + 1) {
+    return 0;
+  }
+  const std::string part = stem.substr(dot + 1);
+  const std::string::size_type dash = part.find('-');
+  // Ten digits hold any process id; more would overflow.
+  if (dash == std::string::npos || dash == 0 || dash > 10 || part.size() - dash - 1 != 8) {
+    return 0;
+  }
+  unsigned long run = 0;
+  for (std::size_t i = 0; i < dash; ++i) {
+    if (part[i] < '0' || part[i] > '9') {
+      return 0;
+    }
+    run = run * 10 + static_cast<unsigned long>(part[i] - '0');
+  }
+  return run;
 }
 
 }  // namespace
@@ -258,7 +313,52 @@ int CloseRaw(int descriptor) { return _close(descriptor); }
 // Windows has no convention of hidden names.
 constexpr char kTemporaryPrefix[] = "";
 
+unsigned long OwnRun() { return GetCurrentProcessId(); }
+
+bool RunIsGone(unsigned long run) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(run));
+  if (process == nullptr) {
+    return GetLastError() == ERROR_INVALID_PARAMETER;
+  }
+  DWORD code = 0;
+  const bool ended = GetExitCodeProcess(process, &code) != 0 && code != STILL_ACTIVE;
+  CloseHandle(process);
+  return ended;
+}
+
+// Windows has no file without a name.
+int OpenUnnamed(const std::string& /*folder*/) {
+  errno = EOPNOTSUPP;
+  return -1;
+}
+
+int LinkUnnamed(int /*descriptor*/, const std::string& /*name*/) { return EOPNOTSUPP; }
+
+std::filesystem::path SystemPath(const std::string& path) {
+  return std::filesystem::path(Widen(path));
+}
+
+std::string NameOf(const std::filesystem::path& path) { return path.filename().u8string(); }
+
 }  // namespace
+
+bool IsReadOnlyFile(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(Widen(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+         (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+PathKind KindOfPath(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(Widen(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    return PathKind::Missing;
+  }
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::Folder : PathKind::Other;
+}
+
+void RemoveTemporaryOnSignals() {}
+
+void IgnoreBrokenPipe() {}
 
 #else
 
@@ -352,7 +452,94 @@ int CloseRaw(int descriptor) { return close(descriptor); }
 // A name that directory listings leave out.
 constexpr char kTemporaryPrefix[] = ".";
 
+unsigned long OwnRun() { return static_cast<unsigned long>(getpid()); }
+
+bool RunIsGone(unsigned long run) {
+  // An id that is no pid_t's is no process's either.
+  const auto pid = static_cast<pid_t>(run);
+  if (pid <= 0 || static_cast<unsigned long>(pid) != run) {
+    return false;
+  }
+  return kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+#if defined(__linux__) && defined(O_TMPFILE)
+
+// A file with no name in `folder`, which a link names once it is whole: one
+// that the program ends before that leaves nothing behind, however it ends.
+// Linked through /proc, so only where /proc is there.
+int OpenUnnamed(const std::string& folder) {
+  static const bool linkable = access("/proc/self/fd", X_OK) == 0;
+  if (!linkable) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
+  return open(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+}
+
+// Gives an unnamed file a new name; 0, or the system's error number.
+int LinkUnnamed(int descriptor, const std::string& name) {
+  char own[64];
+  std::snprintf(own, sizeof own, "/proc/self/fd/%d", descriptor);
+  return linkat(AT_FDCWD, own, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+}
+
+#else
+
+int OpenUnnamed(const std::string& /*folder*/) {
+  errno = EOPNOTSUPP;
+  return -1;
+}
+
+int LinkUnnamed(int /*descriptor*/, const std::string& /*name*/) { return EOPNOTSUPP; }
+
+#endif
+
+std::filesystem::path SystemPath(const std::string& path) { return std::filesystem::path(path); }
+
+std::string NameOf(const std::filesystem::path& path) { return path.filename().string(); }
+
+extern "C" void RemoveTemporaryAndEnd(int signal) {
+  if (g_holdsTemporary != 0) {
+    unlink(g_temporary);
+  }
+  // The handler was reset on entry: the signal, pending until the handler
+  // returns, ends the program as it would have.
+  raise(signal);
+}
+
 }  // namespace
+
+bool IsReadOnlyFile(const std::string& path) {
+  struct stat status {};
+  return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+         (status.st_mode & S_IWUSR) == 0;
+}
+
+PathKind KindOfPath(const std::string& path) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) {
+    return PathKind::Missing;
+  }
+  return S_ISDIR(status.st_mode) ? PathKind::Folder : PathKind::Other;
+}
+
+void RemoveTemporaryOnSignals() {
+  for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU,
+                           SIGXFSZ, SIGVTALRM, SIGPROF}) {
+    struct sigaction action {};
+    if (sigaction(signal, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) {
+      continue;
+    }
+    action = {};
+    action.sa_handler = RemoveTemporaryAndEnd;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND;
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+void IgnoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
 
 #endif
 
@@ -373,23 +560,117 @@ std::string TemporaryNamer::Next() {
   return part;
 }
 
-int CreateTemporaryBeside(const std::string& target, std::string& name, TemporaryNamer& namer) {
-  const std::string folder = target.substr(0, FolderEnd(target));
-  const std::string base = target.substr(FolderEnd(target));
+namespace {
+
+// A name for a temporary beside `target`, new each call.
+std::string TemporaryName(const std::string& target, TemporaryNamer& namer) {
+  const std::string::size_type end = FolderEnd(target);
+  std::string name = target.substr(0, end);
+  name += kTemporaryPrefix;
+  name += target.substr(end);
+  name += '.';
+  // The process id cannot change during the run.
+  static const std::string run = std::to_string(OwnRun());
+  name += run;
+  name += '-';
+  name += namer.Next();
+  name += kTemporarySuffix;
+  return name;
+}
+
+}  // namespace
+
+int OpenTemporaryBeside(const std::string& target, TemporaryFile& file, TemporaryNamer& namer) {
+  file = TemporaryFile();
+  file.descriptor = OpenUnnamed(target.substr(0, FolderEnd(target)));
+  if (file.descriptor >= 0) {
+    return 0;
+  }
+  // The file system, or the system, has no unnamed files: a named one,
+  // which a signal handler or a later run removes if this run cannot.
   for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
-    name = folder;
-    name += kTemporaryPrefix;
-    name += base;
-    name += '.';
-    name += namer.Next();
-    name += ".zefacut-tmp";
-    const int descriptor = CreateNewFile(name);
-    if (descriptor >= 0 || errno != EEXIST) {
-      return descriptor;
+    file.name = TemporaryName(target, namer);
+    HoldTemporary(file.name);
+    file.descriptor = CreateNewFile(file.name);
+    if (file.descriptor >= 0) {
+      return 0;
+    }
+    const int error = errno;
+    ReleaseTemporary();
+    file.name.clear();
+    if (error != EEXIST) {
+      return error != 0 ? error : EIO;
     }
   }
-  errno = EEXIST;
-  return -1;
+  return EEXIST;
+}
+
+int PlaceTemporary(TemporaryFile& file, const std::string& target, TemporaryNamer& namer) {
+  int error = 0;
+  if (file.name.empty()) {
+    // An unnamed file cannot replace a file, only be linked under a new
+    // name: a name of its own first, then the rename.
+    error = EEXIST;
+    for (int attempt = 0; attempt < kTemporaryAttempts && error == EEXIST; ++attempt) {
+      const std::string name = TemporaryName(target, namer);
+      HoldTemporary(name);
+      error = LinkUnnamed(file.descriptor, name);
+      if (error == 0) {
+        file.name = name;
+      } else {
+        ReleaseTemporary();
+      }
+    }
+  }
+  const int closed = CloseRaw(file.descriptor) == 0 ? 0 : errno;
+  file.descriptor = -1;
+  if (error == 0) {
+    error = closed;
+  }
+  if (error == 0 && RenameReplacing(file.name.c_str(), target.c_str()) != 0) {
+    error = errno != 0 ? errno : EIO;
+  }
+  if (error != 0 && !file.name.empty()) {
+    RemoveFile(file.name.c_str());
+  }
+  ReleaseTemporary();
+  file.name.clear();
+  return error;
+}
+
+void DiscardTemporary(TemporaryFile& file) {
+  if (file.descriptor >= 0) {
+    CloseRaw(file.descriptor);
+    file.descriptor = -1;
+  }
+  if (!file.name.empty()) {
+    RemoveFile(file.name.c_str());
+  }
+  ReleaseTemporary();
+  file.name.clear();
+}
+
+void RemoveStaleTemporaries(const std::string& folder) {
+  std::error_code error;
+  const unsigned long own = OwnRun();
+  std::vector<std::string> stale;
+  for (std::filesystem::directory_iterator entry(SystemPath(folder.empty() ? "." : folder), error),
+       end;
+       !error && entry != end; entry.increment(error)) {
+    // Only a file of its own: a link of that name is someone's.
+    std::error_code kindError;
+    if (entry->symlink_status(kindError).type() != std::filesystem::file_type::regular) {
+      continue;
+    }
+    const std::string name = NameOf(entry->path());
+    const unsigned long run = RunOfTemporary(name, kTemporaryPrefix);
+    if (run != 0 && run != own && RunIsGone(run)) {
+      stale.push_back(name);
+    }
+  }
+  for (const std::string& name : stale) {
+    RemoveFile((folder + name).c_str());
+  }
 }
 
 int WriteAll(int descriptor, const unsigned char* data, std::size_t size) {
@@ -409,5 +690,3 @@ int WriteAll(int descriptor, const unsigned char* data, std::size_t size) {
   }
   return 0;
 }
-
-int CloseDescriptor(int descriptor) { return CloseRaw(descriptor) == 0 ? 0 : errno; }

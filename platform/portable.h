@@ -73,17 +73,59 @@ class TemporaryNamer {
   std::uint64_t state_;
 };
 
-// Creates a new file for binary writing beside `target` (in the same folder,
-// so that a rename can give it the target's name), under a name of its own
-// with a random part, never taking over an existing file. Returns a plain
-// descriptor and sets `name`; -1 with errno set on failure.
-int CreateTemporaryBeside(const std::string& target, std::string& name, TemporaryNamer& namer);
+// A file being written beside its target (in the same folder, so that a
+// rename can give it the target's name). Where the system can, it has no
+// name at all until it is whole; otherwise, and between its link and its
+// rename, its name is ".TARGET.PID-RANDOM.zefacut-tmp" ("TARGET.PID-..."
+// on Windows): the process id lets a later run tell a temporary of a run
+// that ended without removing it (killed outright, or the power gone).
+struct TemporaryFile {
+  int descriptor = -1;
+  // Its name beside the target; empty while it has none.
+  std::string name;
+};
+
+// Opens a new temporary file for binary writing beside `target`, never
+// taking over an existing file; 0, or the system's error number. From here
+// until PlaceTemporary or DiscardTemporary, a signal that ends the program
+// removes it (see RemoveTemporaryOnSignals).
+int OpenTemporaryBeside(const std::string& target, TemporaryFile& file, TemporaryNamer& namer);
+
+// Closes a whole temporary file and gives it the target's name, replacing a
+// file of that name; 0, or the system's error number, and then nothing of it
+// is left.
+int PlaceTemporary(TemporaryFile& file, const std::string& target, TemporaryNamer& namer);
+
+// Closes a temporary file and removes it.
+void DiscardTemporary(TemporaryFile& file);
+
+// Removes from `folder` (empty for the current one, otherwise ending in a
+// separator) the temporary files of runs that are no longer alive. A process
+// that now has the id of a dead run keeps its files until it ends too.
+void RemoveStaleTemporaries(const std::string& folder);
+
+// Makes the signals that end the program by default (hangup, interrupt,
+// quit, terminate and the like) remove the temporary file being written
+// before the program ends of them as it would have. Signals the program was
+// started with ignored stay ignored. Nothing on Windows, where a later run
+// removes what is left.
+void RemoveTemporaryOnSignals();
+
+// Makes a write to a closed pipe fail with EPIPE, as any lost write fails,
+// instead of ending the program. Nothing on Windows, which has no SIGPIPE.
+void IgnoreBrokenPipe();
+
+// True when `path` names a regular file that its owner may not write (mode
+// 444, say; the read-only attribute on Windows): a file someone protected,
+// whoever runs the program.
+bool IsReadOnlyFile(const std::string& path);
+
+// Whether a path names a folder, something else, or nothing.
+enum class PathKind { Missing, Folder, Other };
+PathKind KindOfPath(const std::string& path);
 
 // Writes all `size` bytes to a descriptor; 0, or the system's error number.
 int WriteAll(int descriptor, const unsigned char* data, std::size_t size);
-
-// Closes a descriptor; 0, or the system's error number.
-int CloseDescriptor(int descriptor);
 
 // Where a standard stream goes, for choosing how to write text to it.
 enum class StreamKind {

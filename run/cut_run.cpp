@@ -94,16 +94,20 @@ void CutRun::CutBytes(const std::string& name, std::vector<unsigned char> bytes,
   ForEachImage(name, std::move(bytes), visitor, settings_.limits);
 }
 
-bool CutRun::MakeFolder(const std::string& folder) {
-  if (settings_.dryRun) {
+bool CutRun::FolderReady(const std::string& folder) {
+  if (settings_.dryRun || folder.empty()) {
     return true;
+  }
+  const auto known = made_.find(folder);
+  if (known != made_.end()) {
+    return known->second;
   }
   const std::string reason = report_.Output().MakeFolder(folder);
   if (!reason.empty()) {
     report_.ErrorLine("error: cannot create '" + folder + "': " + reason + "\n");
-    return false;
   }
-  return true;
+  made_.emplace(folder, reason.empty());
+  return reason.empty();
 }
 
 void CutRun::CutDisks(DiskImage& image, const std::string& name, const std::string& folder) {
@@ -150,16 +154,16 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
     }
     folders_.insert(into);
     into += "/";
-    if (!MakeFolder(into)) {
-      return;
-    }
   }
   for (std::size_t i = 0; i < known->cutCount; ++i) {
     const Cut& cut = known->cuts[i];
     const char* file = cut.name.data();
     const CutReading reading = ReadCut(image, disk, cut);
     const std::string path = into + file;
-    if (reading.written) {
+    // A folder that cannot be made is told once, before its first file; its
+    // files are not tried.
+    const bool ready = !reading.written || FolderReady(into);
+    if (reading.written && ready) {
       if (settings_.dryRun) {
         report_.Out("would write " + path + ": " + std::to_string(reading.size) + " bytes from " +
                     SectorName(reading.run.sectors.front().at) + "\n");
@@ -170,7 +174,7 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
     for (const std::string& note : reading.notes) {
       report_.Warning(file, note);
     }
-    if (!reading.written) {
+    if (!reading.written || !ready) {
       continue;
     }
     const auto earlier = written_.find(path);
@@ -179,12 +183,25 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
                                 " earlier in this run; use -d to keep each disk's files apart");
     }
     if (!settings_.dryRun) {
+      // Someone protected it: theirs, not the run's, to replace. A file of
+      // this run's own is the run's, however the umask left it.
+      if (earlier == written_.end() && report_.Output().IsReadOnly(path)) {
+        report_.ErrorLine("error: " + std::string(file) + ": not replaced: '" + path +
+                          "' is read-only\n");
+        continue;
+      }
       const std::string reason =
           report_.Output().WriteFile(path, reading.run.bytes.data() + reading.from, reading.size);
       if (!reason.empty()) {
-        report_.ErrorLine("error: cannot write " + std::string(file) + ": " + reason + "\n");
+        std::string line = "error: cannot write '";
+        line += path;
+        line += "': ";
+        line += reason;
+        report_.ErrorLine(line + "\n");
         continue;
       }
+    }
+    if (earlier == written_.end()) {
       report_.FileWritten();
     }
     written_[path] = source;

@@ -29,15 +29,12 @@ class CutRun {
   CutRun(RunOutput& output, const CutSettings& settings);
 
   // Cuts every disk of every image of the file at `path` into `folder`
-  // (empty for the current one, otherwise ending in a separator).
+  // (empty for the current one, otherwise ending in a separator), made with
+  // its parents when the first file goes into it.
   void CutFile(const std::string& path, const std::string& folder);
   // The same for a file held in memory under the name `name`.
   void CutBytes(const std::string& name, std::vector<unsigned char> bytes,
                 const std::string& folder);
-
-  // Makes a folder for files, with its parents (nothing in a dry run); false
-  // after telling why not.
-  bool MakeFolder(const std::string& folder);
 
   Report& GetReport() { return report_; }
   const Report& GetReport() const { return report_; }
@@ -48,14 +45,20 @@ class CutRun {
 
   void CutDisks(DiskImage& image, const std::string& name, const std::string& folder);
   void CutDisk(DiskImage& image, int disk, const std::string& name, const std::string& folder);
+  // Makes a folder for files, with its parents, when the first file goes
+  // into it (never in a dry run): a run that writes nothing makes nothing.
+  // False, after telling why once, when it cannot be made.
+  bool FolderReady(const std::string& folder);
 
   Report report_;
   CutSettings settings_;
   // Every file written in this run, by path, with the disk it came from in
   // words: "ZEFA LOMRI 2 Disk B (disk 3 of game.d88)".
   std::map<std::string, std::string> written_;
-  // The per-disk folders made so far.
+  // The per-disk folders chosen so far.
   std::set<std::string> folders_;
+  // The folders asked for so far, and whether each is there.
+  std::map<std::string, bool> made_;
 };
 
 // A folder name valid on Windows too: no characters it forbids, no trailing

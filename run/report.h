@@ -34,6 +34,9 @@ class RunOutput {
   // Makes a folder with its parents; empty when it is there, otherwise why
   // not.
   virtual std::string MakeFolder(const std::string& folder) = 0;
+  // Whether the file at `path` is one that its owner protected from being
+  // written (mode 444, say), which a run leaves as it is.
+  virtual bool IsReadOnly(const std::string& /*path*/) { return false; }
   // Writes a whole file under `path` (folder + name), replacing one of that
   // name; empty when written, otherwise why not.
   virtual std::string WriteFile(const std::string& path, const unsigned char* data,
@@ -55,6 +58,8 @@ class Report {
   // A whole warning or error line, counted.
   void WarningLine(const std::string& line);
   void ErrorLine(const std::string& line);
+  // A file of a path not written before in the run (in a dry run, one that
+  // would be): files replaced within the run count once.
   void FileWritten() { ++files_; }
 
   int FilesWritten() const { return files_; }

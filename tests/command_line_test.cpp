@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+<<<<<<< HEAD
 #include <cstdint>
 #include <cstdio>
+=======
+#include <algorithm>
+>>>>>>> h16-files
 #include <filesystem>
 #include <set>
 #include <string>
@@ -15,6 +19,9 @@
 #include "support/expected_cuts.h"
 #include "support/image_builder.h"
 #include "support/run_tool.h"
+#ifdef ZEFACUT_TEST_ARCHIVES
+#include "support/archive_writer.h"
+#endif
 
 namespace fs = std::filesystem;
 
@@ -149,15 +156,66 @@ TEST(CommandLineTest, OutputFolderIsMadeWithItsParents) {
   }
 }
 
+// A folder that cannot be made is told once, when the first file would go
+// into it; an output folder that is a file is refused before any reading.
 TEST(CommandLineTest, OutputFolderThatCannotBeMadeIsAnError) {
-  ScratchDir dir;
-  ASSERT_TRUE(WriteFileBytes(dir.File(kImage), BuildImage({KnownDisk(3, 4)})));
-  ASSERT_TRUE(WriteFileBytes(dir.File("taken"), Bytes(3, 1)));
-  const ToolResult result = RunTool(dir, {"-o", "taken/out", kImage});
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err.rfind("error: cannot create 'taken/out/': ", 0), 0U) << result.err;
-  EXPECT_EQ(EntriesIn(dir.Path()), (std::set<std::string>{kImage, "taken"}));
+  const struct {
+    const char* output;
+    std::string out;
+    std::string errStart;  // the whole error stream starts so, and has one line
+  } cases[] = {
+      {"taken/out", kRecognitionMessages[3], "error: cannot create 'taken/out/': "},
+      {"taken", "", "error: 'taken' is not a folder\n"},
+      {"taken/", "", "error: 'taken/' is not a folder\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output);
+    ScratchDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir.File(kImage), BuildImage({KnownDisk(3, 4)})));
+    ASSERT_TRUE(WriteFileBytes(dir.File("taken"), Bytes(3, 1)));
+    const ToolResult result = RunTool(dir, {"-o", c.output, kImage});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err.rfind(c.errStart, 0), 0U) << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    EXPECT_EQ(EntriesIn(dir.Path()), (std::set<std::string>{kImage, "taken"}));
+  }
+}
+
+// The output folder, and each disk's folder, is made when its first file is
+// written: a run that writes nothing leaves nothing behind.
+TEST(CommandLineTest, FolderIsMadeOnlyForAFile) {
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    int status;
+  } cases[] = {
+      {"a missing image", {"-o", "never/made", "missing.d88"}, 1},
+      {"an unsupported disk", {"-o", "never/made", "other.d88"}, 0},
+      {"a known disk none of whose files can be read", {"-d", "-o", "never/made", "bare.d88"}, 2},
+      {"the same, beside", {"-d", "bare.d88"}, 2},
+      {"a dry run", {"-n", "-d", "-o", "never/made", kImage}, 0},
+#ifdef ZEFACUT_TEST_ARCHIVES
+      {"an archive with no image", {"-o", "never/made", "text.zip"}, 2},
+#endif
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    std::set<std::string> entries = {kImage, "other.d88", "bare.d88"};
+    ASSERT_TRUE(WriteFileBytes(dir.File(kImage), BuildImage({KnownDisk(3, 4)})));
+    ASSERT_TRUE(WriteFileBytes(dir.File("other.d88"), BuildImage({PlainDisk(4, 5)})));
+    // The signature's track, and none of the files'.
+    ASSERT_TRUE(WriteFileBytes(dir.File("bare.d88"), BuildImage({KnownDisk(3, 6, 2)})));
+#ifdef ZEFACUT_TEST_ARCHIVES
+    ASSERT_TRUE(WriteFileBytes(dir.File("text.zip"),
+                               BuildArchive(ArchiveKind::kZip, {{"readme.txt", Bytes{'h', 'i'}}})));
+    entries.insert("text.zip");
+#endif
+    const ToolResult result = RunTool(dir, c.args);
+    EXPECT_EQ(result.status, c.status) << result.err;
+    EXPECT_EQ(EntriesIn(dir.Path()), entries);
+  }
 }
 
 // Each disk's files in a folder named after the image and the disk; a disk
@@ -502,6 +560,76 @@ TEST(CommandLineTest, TerminalGetsItsEncodingAndTheSummary) {
   EXPECT_EQ(quiet.terminal, kUnsupportedUtf8);
 }
 
+// The summary counts the files there are after the run, each once however
+// often the run replaced it, and says so when there is none.
+TEST(CommandLineTest, SummaryCountsTheFilesThereAre) {
+  SKIP_UNDER_LAUNCHER();
+  const struct {
+    const char* what;
+    std::vector<std::string> args;
+    // Folders that stand where these files would go; a read-only FMSE.
+    std::vector<std::string> blocked;
+    bool readOnlyFmse;
+    std::string summary;
+  } cases[] = {
+      {"files replaced in the run",
+       {"twice.d88"},
+       {},
+       false,
+       "4 files written into '.'; 4 warnings"},
+      {"each disk apart",
+       {"-d", "-o", "out", "twice.d88"},
+       {},
+       false,
+       "8 files written in folders under 'out'; no warnings"},
+      {"a dry run",
+       {"-n", "twice.d88"},
+       {},
+       false,
+       "4 files would be written into '.'; 4 warnings"},
+      {"a dry run of nothing",
+       {"-n", "other.d88"},
+       {},
+       false,
+       "nothing would be written; no warnings"},
+      {"an unsupported disk", {"other.d88"}, {}, false, "nothing written; no warnings"},
+      {"every write refused",
+       {kImage},
+       {"FMBGM", "FMSE", "BEEPBGM", "BEEPSE"},
+       false,
+       "nothing written; 4 errors"},
+      {"a read-only file kept",
+       {"twice.d88"},
+       {},
+       true,
+       "3 files written into '.'; 2 errors, 3 warnings"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir.File(kImage), BuildImage({KnownDisk(3, 1)})));
+    ASSERT_TRUE(
+        WriteFileBytes(dir.File("twice.d88"), BuildImage({KnownDisk(3, 1), KnownDisk(3, 2)})));
+    ASSERT_TRUE(WriteFileBytes(dir.File("other.d88"), BuildImage({PlainDisk(4, 3)})));
+    for (const std::string& name : c.blocked) {
+      ASSERT_TRUE(fs::create_directory(dir.File(name)));
+    }
+    if (c.readOnlyFmse) {
+      ASSERT_TRUE(WriteFileBytes(dir.File("FMSE"), Bytes(10, 7)));
+      fs::permissions(dir.File("FMSE"),
+                      fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    }
+    RunOptions options;
+    options.locale = "C.UTF-8";
+    options.terminalErr = true;
+    const ToolResult result = RunTool(dir, c.args, options);
+    const std::string want = c.summary + "\n";
+    ASSERT_GE(result.terminal.size(), want.size()) << result.terminal;
+    EXPECT_EQ(result.terminal.substr(result.terminal.size() - want.size()), want)
+        << result.terminal;
+  }
+}
+
 }  // namespace
 
 namespace {
@@ -538,8 +666,8 @@ TEST(CommandLineTest, NoImageOfTheRunIsWrittenOver) {
   EXPECT_EQ(result.out, kRecognitionMessages[2] + "cutting ... PROG\n" + kRecognitionMessages[5] +
                             "cutting ... PROG\n");
   EXPECT_EQ(result.err,
-            "error: cannot write PROG: it is the image being read\n"
-            "error: cannot write PROG: it is the image being read\n");
+            "error: cannot write 'PROG': it is the image being read\n"
+            "error: cannot write 'PROG': it is the image being read\n");
   EXPECT_TRUE(FileHolds(dir.File("PROG"), first));
   EXPECT_EQ(EntriesIn(dir.Path()), (std::set<std::string>{"PROG", "b.d88"}));
 }

@@ -292,7 +292,7 @@ TEST(ToolRunTest, RunsInOneProcessDoNotAffectEachOther) {
 
   // The second disk's signature lies in its short sector: unsupported.
   RunOutcome want = LinesOnly(1, kRecognitionMessages[3] + CuttingLines(3),
-                              "error: cannot write FMSE: Is a directory\n" + kUnsupportedMessage);
+                              "error: cannot write 'FMSE': Is a directory\n" + kUnsupportedMessage);
   for (auto& file : ExpectedFiles(title2b, 3, "")) {
     if (file.first != "FMSE") {
       want.files.push_back(std::move(file));
@@ -403,7 +403,7 @@ TEST(CutRunTest, StatusIsZeroTwoOrOne) {
            ": replaces the file cut from ZEFA LOMRI 2 Disk B (disk 0 of twice.d88) earlier in "
            "this run; use -d to keep each disk's files apart\n";
   };
-  const std::string fmseRefused = "error: cannot write FMSE: Is a directory\n";
+  const std::string fmseRefused = "error: cannot write 'FMSE': Is a directory\n";
   // A table of cases, in the order they read best; its padding costs nothing.
   const struct {  // NOLINT(clang-analyzer-optin.performance.Padding)
     const char* what;
@@ -437,7 +437,7 @@ TEST(CutRunTest, StatusIsZeroTwoOrOne) {
        false,
        "BEEPSE",
        1,
-       "error: cannot write BEEPSE: Is a directory\n"},
+       "error: cannot write 'BEEPSE': Is a directory\n"},
       // A file not written is replaced by none.
       {"errors among warnings",
        {{"empty.d88", {}}, {"twice.d88", twice}},

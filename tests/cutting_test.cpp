@@ -4,9 +4,16 @@
 // at T * 8192 + (R - 1) * 1024 + offset.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
+#include <map>
+#include <optional>
+#include <random>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -331,11 +338,51 @@ TEST(CuttingTest, FileThatCannotBeWrittenIsReportedAndTheRunGoesOn) {
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, kRecognitionMessages[3] + ProgressLines(kTitle2DiskB) +
                             kRecognitionMessages[5] + ProgressLines(kDiskA));
-  EXPECT_EQ(result.err, "error: cannot write FMSE: Is a directory\n" + kUnsupportedMessage);
+  EXPECT_EQ(result.err, "error: cannot write 'FMSE': Is a directory\n" + kUnsupportedMessage);
   EXPECT_TRUE(std::filesystem::is_empty(dir.File("FMSE")));
   ExpectCutsFrom(dir, Without(kTitle2DiskB, {"FMSE"}), LinearBytes(titleTwo, kKnownDiskTracks));
   ExpectCutsFrom(dir, kDiskA, LinearBytes(titleThree, kKnownDiskTracks));
   ExpectEntries(dir, {"FMBGM", "FMSE", "BEEPBGM", "BEEPSE", "PROG"});
+}
+
+// A file its owner made read-only is left as it is, under whatever
+// permissions the run has (root's included); the run goes on.
+TEST(CuttingTest, ReadOnlyFileIsKept) {
+  SKIP_UNDER_LAUNCHER();  // the read-only attribute is not made from here
+  ScratchDir dir;
+  const DiskSpec disk = KnownDisk(3, 85);
+  WriteImage(dir, {disk});
+  ASSERT_TRUE(std::filesystem::create_directory(dir.File("out")));
+  const Bytes mine(100, 0x22);
+  ASSERT_TRUE(WriteFileBytes(dir.File("out/FMSE"), mine));
+  namespace fs = std::filesystem;
+  fs::permissions(dir.File("out/FMSE"),
+                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+
+  const ToolResult result = RunTool(dir, {"-o", "out", kImage});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.out, kRecognitionMessages[3] + ProgressLines(kTitle2DiskB));
+  EXPECT_EQ(result.err, "error: FMSE: not replaced: 'out/FMSE' is read-only\n");
+  EXPECT_TRUE(FileHolds(dir.File("out/FMSE"), mine));
+  const Bytes linear = LinearBytes(disk, kKnownDiskTracks);
+  for (const ExpectedCut& cut : Without(kTitle2DiskB, {"FMSE"})) {
+    EXPECT_TRUE(FileHolds(dir.File(std::string("out/") + cut.name),
+                          Slice(linear, LinearAddress(cut), static_cast<std::size_t>(cut.length))));
+  }
+  EXPECT_EQ(EntriesIn(dir.File("out")), Names(kTitle2DiskB));
+}
+
+// A write error names the file with its folder.
+TEST(CuttingTest, WriteErrorNamesTheFolder) {
+  SKIP_UNDER_LAUNCHER();  // the system's wording of the reason differs
+  ScratchDir dir;
+  WriteImage(dir, {KnownDisk(3, 86)});
+  ASSERT_TRUE(
+      std::filesystem::create_directories(dir.File("out/image.d88 - ZEFA LOMRI 2 Disk B/FMSE")));
+  const ToolResult result = RunTool(dir, {"-d", "-o", "out", kImage});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err,
+            "error: cannot write 'out/image.d88 - ZEFA LOMRI 2 Disk B/FMSE': Is a directory\n");
 }
 
 // A file-size limit stands for a full disk: a write that fails leaves no
@@ -372,7 +419,7 @@ TEST(CuttingTest, WriteThatRunsOutOfSpaceLeavesTheOlderFile) {
     std::string errors;
     for (const ExpectedCut& cut : kTitle2DiskB) {
       if (c.failing.count(cut.name) != 0) {
-        errors += std::string("error: cannot write ") + cut.name + ": File too large\n";
+        errors += std::string("error: cannot write '") + cut.name + "': File too large\n";
       }
     }
     EXPECT_EQ(result.err, errors);
@@ -437,7 +484,7 @@ TEST(CuttingTest, OutputThatIsTheImageItselfIsRefused) {
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, kRecognitionMessages[2] + ProgressLines(kDiskA) +
                               kRecognitionMessages[6] + ProgressLines(kTitle3DiskB));
-    EXPECT_EQ(result.err, "error: cannot write PROG: it is the image being read\n");
+    EXPECT_EQ(result.err, "error: cannot write 'PROG': it is the image being read\n");
     EXPECT_TRUE(FileHolds(dir.File("PROG"), image));
     ExpectCutsFrom(dir, kTitle3DiskB, LinearBytes(KnownDisk(6, 102), kKnownDiskTracks));
     EXPECT_EQ(EntriesIn(dir.Path()), entries);
@@ -463,6 +510,154 @@ TEST(CuttingTest, TemporaryFilesLeaveTheUsersFilesAlone) {
   for (const std::string& name : kept) {
     EXPECT_TRUE(FileHolds(dir.File(name), mine)) << name;
   }
+  std::set<std::string> names = Names(kTitle2DiskB);
+  names.insert(kept.begin(), kept.end());
+  ExpectEntries(dir, names);
+}
+
+// --- A run that ends early --------------------------------------------------
+
+bool IsTemporary(const std::string& name) {
+  const std::string suffix = ".zefacut-tmp";
+  return name.size() > suffix.size() &&
+         name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// Every file under a folder, by its path from there, with its bytes.
+std::map<std::string, Bytes> FilesUnder(const std::string& folder) {
+  std::map<std::string, Bytes> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    if (entry.is_regular_file()) {
+      const std::optional<Bytes> bytes = ReadFileBytes(entry.path().string());
+      files[std::filesystem::relative(entry.path(), folder).string()] = bytes.value_or(Bytes());
+    }
+  }
+  return files;
+}
+
+// An image of many disks, every one cut into a folder of its own, and how
+// long a whole run over it takes: the files that a run ended at any moment
+// must agree with.
+struct LongRun {
+  ScratchDir reference;
+  Bytes image;
+  std::map<std::string, Bytes> files;
+  long microseconds = 0;
+
+  LongRun() {
+    constexpr int kDisks = 48;
+    std::vector<DiskSpec> disks;
+    disks.reserve(kDisks);
+    for (int i = 0; i < kDisks; ++i) {
+      disks.push_back(KnownDisk(i % 8, 200U + static_cast<std::uint32_t>(i)));
+    }
+    image = BuildImage(disks);
+    EXPECT_TRUE(WriteFileBytes(reference.File(kImage), image));
+    const auto start = std::chrono::steady_clock::now();
+    const ToolResult result = RunTool(reference, Args());
+    microseconds = static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                         std::chrono::steady_clock::now() - start)
+                                         .count());
+    EXPECT_EQ(result.status, 0) << result.err;
+    files = FilesUnder(reference.File("out"));
+  }
+
+  static std::vector<std::string> Args() { return {"-q", "-d", "-o", "out", kImage}; }
+
+  // Every file under its final name in `folder` is whole: a file of the
+  // complete run, byte for byte. Temporaries are counted, not judged.
+  int ExpectWholeFiles(const std::string& folder) const {
+    int temporaries = 0;
+    for (const auto& [path, bytes] : FilesUnder(folder)) {
+      if (IsTemporary(std::filesystem::path(path).filename().string())) {
+        ++temporaries;
+        continue;
+      }
+      const auto found = files.find(path);
+      EXPECT_TRUE(found != files.end() && found->second == bytes) << path << " is partial";
+    }
+    return temporaries;
+  }
+};
+
+// Killed outright, at seeded random moments, a run leaves no file under its
+// final name that is not whole; the next run in the same folder leaves no
+// temporary of the killed ones, and exactly the files of a whole run.
+TEST(CuttingTest, RunKilledOutrightLeavesNothingTheNextRunLeaves) {
+  SKIP_UNDER_LAUNCHER();  // a signal reaches the launcher, not the tool
+  const LongRun whole;
+  ScratchDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File(kImage), whole.image));
+  // Seeded: a failure comes back on the next run.
+  std::mt19937 random(16);  // NOLINT(cert-msc32-c,cert-msc51-cpp)
+  for (int kill = 0; kill < 5; ++kill) {
+    RunOptions options;
+    options.signal = SIGKILL;
+    options.signalAfterMicroseconds =
+        std::uniform_int_distribution<long>(0, whole.microseconds)(random);
+    SCOPED_TRACE(options.signalAfterMicroseconds);
+    const ToolResult killed = RunTool(dir, LongRun::Args(), options);
+    EXPECT_TRUE(killed.status == 128 + SIGKILL || killed.status == 0) << killed.status;
+    if (std::filesystem::exists(dir.File("out"))) {
+      whole.ExpectWholeFiles(dir.File("out"));
+    }
+  }
+  const ToolResult next = RunTool(dir, LongRun::Args());
+  EXPECT_EQ(next.status, 0) << next.err;
+  EXPECT_EQ(FilesUnder(dir.File("out")), whole.files);
+}
+
+// A signal that ends the run (a closed terminal, Ctrl+C, kill) takes the
+// run's temporary file with it; the files written before it stay whole.
+TEST(CuttingTest, SignalThatEndsTheRunRemovesItsTemporaries) {
+  SKIP_UNDER_LAUNCHER();
+  const LongRun whole;
+  for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+    for (int step = 1; step <= 3; ++step) {
+      RunOptions options;
+      options.signal = signal;
+      options.signalAfterMicroseconds = whole.microseconds * step / 4;
+      SCOPED_TRACE(std::to_string(signal) + " after " +
+                   std::to_string(options.signalAfterMicroseconds) + " us");
+      ScratchDir dir;
+      ASSERT_TRUE(WriteFileBytes(dir.File(kImage), whole.image));
+      const ToolResult ended = RunTool(dir, LongRun::Args(), options);
+      EXPECT_TRUE(ended.status == 128 + signal || ended.status == 0) << ended.status;
+      if (std::filesystem::exists(dir.File("out"))) {
+        EXPECT_EQ(whole.ExpectWholeFiles(dir.File("out")), 0);
+      }
+    }
+  }
+}
+
+// What a run killed outright left is removed by the next run that writes
+// into that folder, when the run that made it is gone; a live run's
+// temporaries, and names that only look alike, stay.
+TEST(CuttingTest, TemporariesOfRunsNoLongerAliveAreRemoved) {
+  SKIP_UNDER_LAUNCHER();  // process ids are the launcher's there
+  ScratchDir dir;
+  const DiskSpec disk = KnownDisk(3, 121);
+  WriteImage(dir, {disk});
+  const std::string dead = std::to_string(EndedProcessId());
+  const std::string alive = std::to_string(getpid());
+  const std::set<std::string> stale = {".FMSE." + dead + "-abcd1234.zefacut-tmp",
+                                       ".PROG." + dead + "-0000zzzz.zefacut-tmp"};
+  const std::set<std::string> kept = {
+      ".FMSE." + alive + "-abcd1234.zefacut-tmp",  // a run still going
+      ".FMSE.abcd1234.zefacut-tmp",                // no run named
+      ".FMSE." + dead + "-abcd.zefacut-tmp",       // not a name the tool makes
+      "FMSE." + dead + "-abcd1234.zefacut-tmp",    // nor this, here
+      ".FMSE." + dead + "-abcd1234.zefacut-tmp.txt",
+  };
+  const Bytes partial(10, 0x33);
+  for (const std::set<std::string>* names : {&stale, &kept}) {
+    for (const std::string& name : *names) {
+      ASSERT_TRUE(WriteFileBytes(dir.File(name), partial));
+    }
+  }
+  const ToolResult result = RunTool(dir, {kImage});
+  EXPECT_EQ(result.status, 0) << result.err;
+  ExpectCutsFrom(dir, kTitle2DiskB, LinearBytes(disk, kKnownDiskTracks));
   std::set<std::string> names = Names(kTitle2DiskB);
   names.insert(kept.begin(), kept.end());
   ExpectEntries(dir, names);

@@ -46,4 +46,48 @@ TEST(LostOutputTest, EndsTheRunWithStatus1) {
   }
 }
 
+// A pipe closed early, as `zefacut ... | head -1` leaves it: neither tool
+// dies of it. zefacut goes on writing every file; both end with status 1
+// and say once that their output was lost.
+TEST(LostOutputTest, ClosedPipeEndsNoRun) {
+  SKIP_UNDER_LAUNCHER();  // the launcher's own output meets the pipe first
+  const std::string brokenPipe = "error: cannot write to standard output: Broken pipe\n";
+  const struct {
+    const char* what;
+    Program program;
+    std::vector<std::string> args;
+    std::set<std::string> written;  // files and folders the run leaves in hp
+  } cases[] = {
+      {"a cut",
+       Program::kZefacut,
+       {"-o", "hp", "image.d88"},
+       {"FMBGM", "FMSE", "BEEPBGM", "BEEPSE", "PROG"}},
+      {"a cut of each disk apart",
+       Program::kZefacut,
+       {"-d", "-o", "hp", "image.d88"},
+       {"image.d88 - ZEFA LOMRI 2 Disk B", "image.d88 - ZEFA LOMRI 3 Disk A"}},
+      {"the help", Program::kZefacut, {"--help"}, {}},
+      {"a listing", Program::kD88info, {"image.d88"}, {}},
+      {"a listing in JSON", Program::kD88info, {"--json", "image.d88"}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    ASSERT_TRUE(
+        WriteFileBytes(dir.File("image.d88"), BuildImage({KnownDisk(3, 21), KnownDisk(5, 22)})));
+    RunOptions closed;
+    closed.outToClosedPipe = true;
+    const ToolResult result = RunProgram(c.program, dir, c.args, closed);
+    EXPECT_EQ(result.status, 1);
+    // Said once, last: the replacing of the second disk's files is told
+    // before it.
+    ASSERT_GE(result.err.size(), brokenPipe.size());
+    EXPECT_EQ(result.err.substr(result.err.size() - brokenPipe.size()), brokenPipe);
+    EXPECT_EQ(result.err.find("standard output"), result.err.rfind("standard output"));
+    if (!c.written.empty()) {
+      EXPECT_EQ(EntriesIn(dir.File("hp")), c.written);
+    }
+  }
+}
+
 }  // namespace

@@ -107,6 +107,7 @@ ToolResult RunOnce(Program which, const ScratchDir& dir, const std::vector<std::
   if (UnderLauncher() && (options.argv || options.fileSizeLimit)) {
     throw std::logic_error("a launcher passes on neither argument 0 nor a file-size limit");
   }
+  const bool captureOut = !options.outTo && !options.outToClosedPipe;
   std::vector<std::string> argv;
   std::string program;
   if (options.argv) {
@@ -144,6 +145,18 @@ ToolResult RunOnce(Program which, const ScratchDir& dir, const std::vector<std::
     slaveName = ptsname(master);
   }
 
+  // A pipe with no reader from the start, so that no write of the tool can
+  // get through, however early.
+  int closedPipe = -1;
+  if (options.outToClosedPipe) {
+    int ends[2];
+    if (pipe(ends) != 0) {
+      throw std::runtime_error("cannot make a pipe");
+    }
+    close(ends[0]);
+    closedPipe = ends[1];
+  }
+
   std::fflush(nullptr);
   const pid_t pid = fork();
   if (pid < 0) {
@@ -155,10 +168,15 @@ ToolResult RunOnce(Program which, const ScratchDir& dir, const std::vector<std::
     if (err < 0 || dup2(err, STDERR_FILENO) < 0) {
       _exit(127);
     }
-    const int out = open(outPath.c_str(), outFlags, 0644);
+    const int out = closedPipe >= 0 ? closedPipe : open(outPath.c_str(), outFlags, 0644);
     if (out < 0 || dup2(out, STDOUT_FILENO) < 0) {
       ChildFail("cannot capture standard output");
     }
+    if (closedPipe >= 0) {
+      close(closedPipe);
+    }
+    // The tool starts with the signals as a shell leaves them.
+    signal(SIGPIPE, SIG_DFL);
     const int in = open(inPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0 || dup2(in, STDIN_FILENO) < 0) {
       ChildFail("cannot open standard input");
@@ -201,6 +219,18 @@ ToolResult RunOnce(Program which, const ScratchDir& dir, const std::vector<std::
     ChildFail("cannot run the program");
   }
 
+  if (closedPipe >= 0) {
+    close(closedPipe);
+  }
+  if (options.signal) {
+    const long micro = options.signalAfterMicroseconds;
+    timespec delay{static_cast<time_t>(micro / 1000000), (micro % 1000000) * 1000};
+    while (nanosleep(&delay, &delay) != 0 && errno == EINTR) {
+    }
+    // A tool that has ended already is not reaped yet: the signal reaches no
+    // other process.
+    kill(pid, *options.signal);
+  }
   std::string received;
   if (terminal) {
     // Read until every holder of the terminal's other end has closed it.
@@ -225,7 +255,7 @@ ToolResult RunOnce(Program which, const ScratchDir& dir, const std::vector<std::
   }
   ToolResult result;
   result.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
-  result.out = options.outTo ? std::string() : ReadText(outPath);
+  result.out = captureOut ? ReadText(outPath) : std::string();
   result.err = ReadText(errPath);
   result.terminal = received;
   return result;
@@ -247,6 +277,24 @@ ToolResult RunProgram(Program which, const ScratchDir& dir, const std::vector<st
     result = RunOnce(which, dir, args, options);
   }
   return result;
+}
+
+int EndedProcessId() {
+  std::fflush(nullptr);
+  const pid_t pid = fork();
+  if (pid < 0) {
+    throw std::runtime_error("fork failed");
+  }
+  if (pid == 0) {
+    _exit(0);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) {
+      throw std::runtime_error("waitpid failed");
+    }
+  }
+  return static_cast<int>(pid);
 }
 
 std::set<std::string> EntriesIn(const std::string& dir) {

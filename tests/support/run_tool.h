@@ -78,6 +78,13 @@ struct RunOptions {
   // Standard input comes from this file (a path as the test sees it)
   // instead of /dev/null.
   std::optional<std::string> stdinFrom;
+  // Standard output is a pipe whose reading end is closed before the tool
+  // starts: every write to it is lost (EPIPE, or SIGPIPE where not ignored).
+  // ToolResult::out is then empty.
+  bool outToClosedPipe = false;
+  // A signal sent to the tool this many microseconds after it starts.
+  std::optional<int> signal;
+  long signalAfterMicroseconds = 0;
 };
 
 // The programs the tests run.
@@ -129,6 +136,10 @@ std::string NotOnDiskWarning(const ExpectedCut& cut);
 // The same for every file of known disk `index` (by kKnownSignatures): what a
 // disk that holds nothing but its signature gives.
 std::string NotOnDiskWarnings(int index);
+
+// The id of a process that has ended and been reaped: no process has it,
+// until the system hands it out again.
+int EndedProcessId();
 
 // The names of the entries of a directory, sorted.
 std::set<std::string> EntriesIn(const std::string& dir);
