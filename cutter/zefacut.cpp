@@ -205,7 +205,8 @@ int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
     while (bare.size() > 1 && (bare.back() == '/' || bare.back() == '\\')) {
       bare.pop_back();
     }
-    if (KindOfPath(bare) == PathKind::Other) {
+    const PathKind kind = KindOfPath(bare);
+    if (kind == PathKind::RegularFile || kind == PathKind::Other) {
       report.ErrorLine("error: '" + options.outputFolder + "' is not a folder\n");
       console.Finish();
       return 1;

@@ -348,14 +348,6 @@ bool IsReadOnlyFile(const std::string& path) {
          (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
-PathKind KindOfPath(const std::string& path) {
-  const DWORD attributes = GetFileAttributesW(Widen(path).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    return PathKind::Missing;
-  }
-  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::Folder : PathKind::Other;
-}
-
 void RemoveTemporaryOnSignals() {}
 
 void IgnoreBrokenPipe() {}
@@ -514,14 +506,6 @@ bool IsReadOnlyFile(const std::string& path) {
   struct stat status {};
   return stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
          (status.st_mode & S_IWUSR) == 0;
-}
-
-PathKind KindOfPath(const std::string& path) {
-  struct stat status {};
-  if (stat(path.c_str(), &status) != 0) {
-    return PathKind::Missing;
-  }
-  return S_ISDIR(status.st_mode) ? PathKind::Folder : PathKind::Other;
 }
 
 void RemoveTemporaryOnSignals() {

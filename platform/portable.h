@@ -120,10 +120,6 @@ void IgnoreBrokenPipe();
 // whoever runs the program.
 bool IsReadOnlyFile(const std::string& path);
 
-// Whether a path names a folder, something else, or nothing.
-enum class PathKind { Missing, Folder, Other };
-PathKind KindOfPath(const std::string& path);
-
 // Writes all `size` bytes to a descriptor; 0, or the system's error number.
 int WriteAll(int descriptor, const unsigned char* data, std::size_t size);
 

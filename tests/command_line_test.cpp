@@ -5,12 +5,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-<<<<<<< HEAD
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
-=======
-#include <algorithm>
->>>>>>> h16-files
 #include <filesystem>
 #include <set>
 #include <string>
