@@ -9,6 +9,7 @@
 #include "cutter/command_line.h"
 #include "cutter/file_writer.h"
 #include "platform/portable.h"
+#include "platform/text_form.h"
 #include "run/console_lines.h"
 #include "run/cut_run.h"
 
@@ -151,10 +152,11 @@ int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
   settings.perDisk = options.perDisk;
   settings.dryRun = options.dryRun;
   settings.quiet = options.quiet;
+  settings.nameEachImage = images.size() > 1;
   CutRun run(output, settings);
   Report& report = run.GetReport();
   if (!ignored.empty()) {
-    report.WarningLine("warning: argument '" + ignored +
+    report.WarningLine("warning: argument '" + ShownName(ignored) +
                        "' ignored; to choose the output folder use -o DIR\n");
   }
 

@@ -8,13 +8,14 @@
 #include <cstddef>
 #include <string>
 
-// A line whose Japanese parts come in two encodings: Shift-JIS (the tool's
-// own form) and UTF-8. ASCII text is the same in both.
+// Lines as the run composes them: in UTF-8, with every name in them shown
+// (ShownName). The output writes them in its stream's form, Shift-JIS or
+// UTF-8 (TextInForm).
 struct Text {
-  std::string shiftJis;
   std::string utf8;
 
-  static Text Ascii(const std::string& text) { return {text, text}; }
+  // ASCII is UTF-8 as it is.
+  static Text Ascii(const std::string& text) { return {text}; }
 };
 
 // Where a line goes: recognition and progress to Out, warnings and errors
