@@ -182,10 +182,11 @@ TEST(CommandLineTest, FileReplacedWithinARunIsTold) {
   ASSERT_TRUE(WriteFileBytes(dir.File("b.d88"), BuildImage({second})));
   const ToolResult result = RunTool(dir, {"a.d88", "b.d88"});
   EXPECT_EQ(result.status, 2);
-  EXPECT_EQ(result.out, kRecognitionMessages[5] + "cutting ... PROG\n" + kRecognitionMessages[2] +
+  EXPECT_EQ(result.out, "reading ... a.d88\n" + kRecognitionMessages[5] + "cutting ... PROG\n" +
+                            "reading ... b.d88\n" + kRecognitionMessages[2] +
                             "cutting ... PROG\n");
   EXPECT_EQ(result.err,
-            "warning: PROG: replaces the file cut from ZEFA LOMRI 3 Disk A (disk 0 of a.d88) "
+            "warning: PROG: replaces the file cut from ZEFA LOMRI 3 Disk A (disk 1 of 1 in a.d88) "
             "earlier in this run; use -d to keep each disk's files apart\n");
   ExpectCuts(dir.Path(), kDiskA, second);
 }
@@ -200,7 +201,8 @@ TEST(CommandLineTest, SeveralImagesAreCutInOrder) {
   ASSERT_TRUE(WriteFileBytes(dir.File("b.d88"), BuildImage({PlainDisk(2, 3), b})));
   const ToolResult result = RunTool(dir, {"-d", "a.d88", "b.d88"});
   EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, kRecognitionMessages[3] + ProgressLines(kTitle2DiskB) +
+  EXPECT_EQ(result.out, "reading ... a.d88\n" + kRecognitionMessages[3] +
+                            ProgressLines(kTitle2DiskB) + "reading ... b.d88\n" +
                             kRecognitionMessages[6] + ProgressLines(kTitle3DiskB));
   EXPECT_EQ(result.err, kUnsupportedMessage);
   ExpectCuts(dir.File("a.d88 - ZEFA LOMRI 2 Disk B"), kTitle2DiskB, a);
@@ -350,7 +352,8 @@ TEST(CommandLineTest, NoImageOfTheRunIsWrittenOver) {
   ASSERT_TRUE(WriteFileBytes(dir.File("b.d88"), BuildImage({KnownDisk(5, 2)})));
   const ToolResult result = RunTool(dir, {"PROG", "b.d88"});
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.out, kRecognitionMessages[2] + "cutting ... PROG\n" + kRecognitionMessages[5] +
+  EXPECT_EQ(result.out, "reading ... PROG\n" + kRecognitionMessages[2] + "cutting ... PROG\n" +
+                            "reading ... b.d88\n" + kRecognitionMessages[5] +
                             "cutting ... PROG\n");
   EXPECT_EQ(result.err,
             "error: cannot write PROG: it is the image being read\n"

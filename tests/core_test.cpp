@@ -400,7 +400,7 @@ TEST(CutRunTest, StatusIsZeroTwoOrOne) {
   const Bytes twice = BuildImage({KnownDisk(3, 31), KnownDisk(3, 32)});
   const auto replaced = [](const char* file) {
     return std::string("warning: ") + file +
-           ": replaces the file cut from ZEFA LOMRI 2 Disk B (disk 0 of twice.d88) earlier in "
+           ": replaces the file cut from ZEFA LOMRI 2 Disk B (disk 1 of 2 in twice.d88) earlier in "
            "this run; use -d to keep each disk's files apart\n";
   };
   const std::string fmseRefused = "error: cannot write FMSE: Is a directory\n";
