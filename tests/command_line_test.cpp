@@ -339,6 +339,49 @@ TEST(CommandLineTest, JapaneseNamesOfImagesAndFolders) {
   EXPECT_EQ(EntriesIn(dir.Path()), (std::set<std::string>{image, folder}));
 }
 
+// Paths reach each stream in its form: in Shift-JIS a character it cannot
+// hold as \u00e9, a Japanese name as its Shift-JIS bytes; control characters
+// and bytes that are no UTF-8 escaped in every form, never raw.
+TEST(CommandLineTest, PathsAreShownInEachStreamsForm) {
+  ScratchDir dir;
+  const std::string cafe = "caf\xC3\xA9.d88";                              // "café.d88"
+  const std::string zefa = "\xE3\x82\xBC\xE3\x83\x95\xE3\x82\xA1.d88";  // "ゼファ.d88"
+  const std::string zefaShiftJis = "\x83\x5B\x83\x74\x83\x40.d88";
+  ASSERT_TRUE(WriteFileBytes(dir.File(cafe), BuildImage({PlainDisk(2, 1)})));
+  ASSERT_TRUE(WriteFileBytes(dir.File(zefa), BuildImage({PlainDisk(2, 2)})));
+  const std::string noSuchFile = "': No such file or directory\n";
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+    std::string err;
+  };
+  std::vector<Case> cases = {
+      {{cafe, zefa},
+       "reading ... caf\\u00e9.d88\nreading ... " + zefaShiftJis + "\n",
+       kUnsupportedMessage + kUnsupportedMessage},
+      {{"--encoding=utf-8", cafe, zefa},
+       "reading ... " + cafe + "\nreading ... " + zefa + "\n",
+       kUnsupportedUtf8 + kUnsupportedUtf8},
+      {{"gone\x1b[2J\n.d88"},
+       "",
+       kOpenFailedMessage + "error: cannot open 'gone\\x1b[2J\\x0a.d88" + noSuchFile},
+      {{cafe, "out\x1b]0;x\a"},
+       "",
+       "warning: argument 'out\\x1b]0;x\\x07' ignored; to choose the output folder use -o DIR\n" +
+           kUnsupportedMessage},
+  };
+  if (!UnderLauncher()) {
+    // Bytes that are no UTF-8 reach a Linux program as they are.
+    cases.push_back({{"\xFF\xFE.d88"}, "", kOpenFailedMessage + "error: cannot open '\\xff\\xfe.d88" + noSuchFile});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const ToolResult result = RunTool(dir, c.args);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, c.err);
+  }
+}
+
 }  // namespace
 
 namespace {
