@@ -536,6 +536,27 @@ INSTANTIATE_TEST_SUITE_P(Cases, D88InfoDamagedDumpTest, ::testing::ValuesIn(Dama
                            return std::string(info.param.name);
                          });
 
+// A disk name recorded in Shift-JIS reaches a UTF-8 terminal as UTF-8, and
+// a file as its own bytes (see kDiskCases); JSON is UTF-8 wherever it goes.
+TEST(D88InfoTest, DiskNamesInEachStreamsForm) {
+  SKIP_UNDER_LAUNCHER();
+  ScratchDir dir;
+  DiskSpec disk = TwoTracks();
+  disk.name = "\x83\x5B\x83\x74\x83\x40\x1b[2J";  // "ゼファ" and a control sequence
+  ASSERT_TRUE(WriteFileBytes(dir.File("image.d88"), BuildImage({disk})));
+  const std::string utf8 = "\xE3\x82\xBC\xE3\x83\x95\xE3\x82\xA1\\x1b[2J";
+  RunOptions terminal;
+  terminal.locale = "C.UTF-8";
+  terminal.terminalOut = true;
+  const ToolResult shown = RunD88info(dir, {"image.d88"}, terminal);
+  EXPECT_NE(shown.terminal.find("\n  name: \"" + utf8 + "\"\n"), std::string::npos)
+      << shown.terminal;
+  const ToolResult json = RunD88info(dir, {"--json", "image.d88"});
+  EXPECT_NE(json.out.find("\"name\": \"\xE3\x82\xBC\xE3\x83\x95\xE3\x82\xA1\\\\x1b[2J\""),
+            std::string::npos)
+      << json.out;
+}
+
 // --json gives one JSON document: here, checked for the facts a script looks
 // for, and for being one balanced document of well-formed strings.
 TEST(D88InfoTest, JsonListsDisksTracksSectorsAndTheVerdict) {
