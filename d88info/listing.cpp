@@ -172,9 +172,9 @@ SignatureBytes ReadSignatureSector(DiskImage& image, int disk, const Signature& 
   const std::shared_ptr<const Track> track = image.ReadTrack(disk, read.at->track);
   const Sector* found = track ? track->Find(read.at->id) : nullptr;
   read.sector.assign(kSignatureSectorSize, 0);
-  read.got = found == nullptr ? 0
-                              : static_cast<int>(image.ReadData(*found, read.sector.data(),
-                                                                read.sector.size()));
+  read.got = found == nullptr
+                 ? 0
+                 : static_cast<int>(image.ReadData(*found, read.sector.data(), read.sector.size()));
   return read;
 }
 
@@ -232,9 +232,8 @@ struct SignatureSectors {
 SignatureSectors SignatureSectorsCompared() {
   SignatureSectors sectors;
   for (const KnownDiskRow& known : kKnownDisks) {
-    const Signature*& longest = known.signature.sector.track == kBootSector.track
-                                    ? sectors.boot
-                                    : sectors.identification;
+    const Signature*& longest =
+        known.signature.sector.track == kBootSector.track ? sectors.boot : sectors.identification;
     if (longest == nullptr || known.signature.length > longest->length) {
       longest = &known.signature;
     }
@@ -421,8 +420,7 @@ void ListImage(DiskImage& image, const std::function<void(const std::string&)>& 
   emit(Format("format: %s, %lld bytes", about.format, static_cast<long long>(about.fileSize)));
   emit(Format("disks: %d", disks));
   if (about.zeroSizeDisk) {
-    emit(Format("disk %d has a size of 0: no disk after it can be found",
-                *about.zeroSizeDisk + 1));
+    emit(Format("disk %d has a size of 0: no disk after it can be found", *about.zeroSizeDisk + 1));
   }
   if (about.diskLimit) {
     emit(Format("more disks follow: only the first %d are read", *about.diskLimit));

@@ -20,7 +20,7 @@ void ListImageJson(DiskImage& image, const std::function<void(const std::string&
 // other characters that act on text (ActsOnText) as JSON's escapes, and a
 // byte that makes no character as the text "\xNN", as the tools' lines
 // show it.
-std::string JsonString(const std::string& bytes);
+std::string JsonString(const std::string& text);
 
 // The media byte's usual meaning: "2D", "2DD", "2HD", "1D", "1DD" or
 // "unknown".

@@ -112,9 +112,9 @@ std::string ShiftJisOf(char32_t code) {
     return {};
   }
   const auto& cells = CellsByCharacter();
-  const auto found = std::lower_bound(
-      cells.begin(), cells.end(), code,
-      [](const std::pair<std::uint16_t, std::uint16_t>& cell, char32_t c) { return cell.first < c; });
+  const auto found = std::lower_bound(cells.begin(), cells.end(), code,
+                                      [](const std::pair<std::uint16_t, std::uint16_t>& cell,
+                                         char32_t c) { return cell.first < c; });
   if (found == cells.end() || found->first != code) {
     return {};
   }
@@ -208,8 +208,7 @@ std::string ShownShiftJisName(const std::string& bytes) {
     } else if (byte >= 0xA1 && byte <= 0xDF) {
       AppendUtf8(out, 0xFF61 + (byte - 0xA1u));
     } else if (at + 1 < bytes.size()) {
-      const char32_t code =
-          DoubleByteCharacter(byte, static_cast<unsigned char>(bytes[at + 1]));
+      const char32_t code = DoubleByteCharacter(byte, static_cast<unsigned char>(bytes[at + 1]));
       if (code != 0) {
         AppendShown(out, code);
         ++at;

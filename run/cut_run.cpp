@@ -120,7 +120,8 @@ void CutRun::CutDisks(DiskImage& image, const std::string& name, const std::stri
                                " has a size of 0; no disk after it can be found");
   }
   if (info.diskLimit) {
-    report_.Warning(shown, "only the first " + std::to_string(*info.diskLimit) + " disks were read");
+    report_.Warning(shown,
+                    "only the first " + std::to_string(*info.diskLimit) + " disks were read");
   }
   if (diskCount == 0) {
     report_.Warning(shown, "no disk found");
@@ -141,8 +142,8 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
   }
   // Disks count from 1 in what the tool says.
   const std::string source = std::string(known->title) + " " + known->disk + " (disk " +
-                             std::to_string(disk + 1) + " of " +
-                             std::to_string(image.DiskCount()) + " in " + ShownName(name) + ")";
+                             std::to_string(disk + 1) + " of " + std::to_string(image.DiskCount()) +
+                             " in " + ShownName(name) + ")";
   std::string into = folder;
   if (settings_.perDisk && known->cutCount > 0) {
     // A folder of its own, unique in the run.
@@ -165,8 +166,8 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
     const std::string path = into + file;
     if (reading.written) {
       if (settings_.dryRun) {
-        report_.Out("would write " + ShownName(path) + ": " + std::to_string(reading.size) + " bytes from " +
-                    SectorName(reading.run.sectors.front().at) + "\n");
+        report_.Out("would write " + ShownName(path) + ": " + std::to_string(reading.size) +
+                    " bytes from " + SectorName(reading.run.sectors.front().at) + "\n");
       } else if (!settings_.quiet) {
         report_.Out(std::string("cutting ... ") + file + "\n");
       }

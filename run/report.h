@@ -51,7 +51,8 @@ class Report {
   void Out(const std::string& ascii) { Out(Text::Ascii(ascii)); }
   // A line on the error stream that counts as neither.
   void Note(const Text& text) { output_.Say(Channel::Err, text); }
-  // "warning: SUBJECT: TEXT", counted.
+  // "warning: SUBJECT: TEXT", counted; a name in SUBJECT or TEXT is the
+  // caller's to show (ShownName).
   void Warning(const std::string& subject, const std::string& text);
   // A whole warning or error line, counted.
   void WarningLine(const std::string& line);

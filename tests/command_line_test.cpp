@@ -183,8 +183,7 @@ TEST(CommandLineTest, FileReplacedWithinARunIsTold) {
   const ToolResult result = RunTool(dir, {"a.d88", "b.d88"});
   EXPECT_EQ(result.status, 2);
   EXPECT_EQ(result.out, "reading ... a.d88\n" + kRecognitionMessages[5] + "cutting ... PROG\n" +
-                            "reading ... b.d88\n" + kRecognitionMessages[2] +
-                            "cutting ... PROG\n");
+                            "reading ... b.d88\n" + kRecognitionMessages[2] + "cutting ... PROG\n");
   EXPECT_EQ(result.err,
             "warning: PROG: replaces the file cut from ZEFA LOMRI 3 Disk A (disk 1 of 1 in a.d88) "
             "earlier in this run; use -d to keep each disk's files apart\n");
@@ -344,7 +343,7 @@ TEST(CommandLineTest, JapaneseNamesOfImagesAndFolders) {
 // and bytes that are no UTF-8 escaped in every form, never raw.
 TEST(CommandLineTest, PathsAreShownInEachStreamsForm) {
   ScratchDir dir;
-  const std::string cafe = "caf\xC3\xA9.d88";                              // "café.d88"
+  const std::string cafe = "caf\xC3\xA9.d88";                           // "café.d88"
   const std::string zefa = "\xE3\x82\xBC\xE3\x83\x95\xE3\x82\xA1.d88";  // "ゼファ.d88"
   const std::string zefaShiftJis = "\x83\x5B\x83\x74\x83\x40.d88";
   ASSERT_TRUE(WriteFileBytes(dir.File(cafe), BuildImage({PlainDisk(2, 1)})));
@@ -372,7 +371,9 @@ TEST(CommandLineTest, PathsAreShownInEachStreamsForm) {
   };
   if (!UnderLauncher()) {
     // Bytes that are no UTF-8 reach a Linux program as they are.
-    cases.push_back({{"\xFF\xFE.d88"}, "", kOpenFailedMessage + "error: cannot open '\\xff\\xfe.d88" + noSuchFile});
+    cases.push_back({{"\xFF\xFE.d88"},
+                     "",
+                     kOpenFailedMessage + "error: cannot open '\\xff\\xfe.d88" + noSuchFile});
   }
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -396,8 +397,7 @@ TEST(CommandLineTest, NoImageOfTheRunIsWrittenOver) {
   const ToolResult result = RunTool(dir, {"PROG", "b.d88"});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "reading ... PROG\n" + kRecognitionMessages[2] + "cutting ... PROG\n" +
-                            "reading ... b.d88\n" + kRecognitionMessages[5] +
-                            "cutting ... PROG\n");
+                            "reading ... b.d88\n" + kRecognitionMessages[5] + "cutting ... PROG\n");
   EXPECT_EQ(result.err,
             "error: cannot write PROG: it is the image being read\n"
             "error: cannot write PROG: it is the image being read\n");

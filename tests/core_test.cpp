@@ -45,17 +45,19 @@ TEST(TextFormTest, EachFormHoldsWhatItCanAndEscapesTheRest) {
   } cases[] = {
       {kUnsupportedMessageUtf8, kUnsupportedMessage, kUnsupportedMessageUtf8},
       {"a\\b~\n", "a\\b~\n", "a\\b~\n"},
-      {"\xEF\xBD\xB1", "\xB1", "\xEF\xBD\xB1"},          // half-width katakana A
-      {"\xE2\x89\x92", "\x81\xE0", "\xE2\x89\x92"},      // U+2252, also at 0x8790
-      {"\xE2\x85\xB0", "\xFA\x40", "\xE2\x85\xB0"},      // U+2170, also at 0xEEEF
-      {"\xEF\xBF\xA2", "\x81\xCA", "\xEF\xBF\xA2"},      // U+FFE2, also at 0xEEF9, 0xFA54
+      {"\xEF\xBD\xB1", "\xB1", "\xEF\xBD\xB1"},      // half-width katakana A
+      {"\xE2\x89\x92", "\x81\xE0", "\xE2\x89\x92"},  // U+2252, also at 0x8790
+      {"\xE2\x85\xB0", "\xFA\x40", "\xE2\x85\xB0"},  // U+2170, also at 0xEEEF
+      {"\xEF\xBF\xA2", "\x81\xCA", "\xEF\xBF\xA2"},  // U+FFE2, also at 0xEEF9, 0xFA54
       {"caf\xC3\xA9", "caf\\u00e9", "caf\xC3\xA9"},
-      {"\xC2\xA5", "\\u00a5", "\xC2\xA5"},               // the yen sign: 0x5C is the backslash
+      {"\xC2\xA5", "\\u00a5", "\xC2\xA5"},  // the yen sign: 0x5C is the backslash
       {"\xF0\x9F\x98\x80", "\\U0001f600", "\xF0\x9F\x98\x80"},
       {"\x1b[31m\a\r\t", "\\x1b[31m\\x07\\x0d\\x09", "\\x1b[31m\\x07\\x0d\\x09"},
       {"\x7f\xC2\x9B", "\\x7f\\u009b", "\\x7f\\u009b"},  // DEL, the C1 CSI
-      {"\xE2\x80\xAE" "abc", "\\u202eabc", "\\u202eabc"},
-      {"\xFF\xC3", "\\xff\\xc3", "\\xff\\xc3"},          // no UTF-8, cut short
+      {"\xE2\x80\xAE"
+       "abc",
+       "\\u202eabc", "\\u202eabc"},
+      {"\xFF\xC3", "\\xff\\xc3", "\\xff\\xc3"},  // no UTF-8, cut short
       {"\xC0\xAF\xED\xA0\x80", "\\xc0\\xaf\\xed\\xa0\\x80", "\\xc0\\xaf\\xed\\xa0\\x80"},
   };
   for (const auto& c : cases) {
@@ -88,9 +90,9 @@ TEST(TextFormTest, NamesAreShownWithTheirControlsEscaped) {
       {"\x95\x5C", "\xE8\xA1\xA8"},  // a backslash as a second byte: U+8868
       {"\xB1\x83\x5B", "\xEF\xBD\xB1\xE3\x82\xBC"},
       {"\x80\xA0\xFD", "\\x80\\xa0\\xfd"},
-      {"A\x81", "A\\x81"},      // a first byte at the end
-      {"\x81 ", "\\x81 "},      // a first byte before no second
-      {"\xF0\x40", "\\xf0@"},   // the user-defined area stands for nothing
+      {"A\x81", "A\\x81"},     // a first byte at the end
+      {"\x81 ", "\\x81 "},     // a first byte before no second
+      {"\xF0\x40", "\\xf0@"},  // the user-defined area stands for nothing
       {"\x1b\n", "\\x1b\\x0a"},
   };
   for (const auto& c : diskNames) {

@@ -572,7 +572,9 @@ TEST(D88InfoTest, JsonListsDisksTracksSectorsAndTheVerdict) {
   for (const char* fragment : {
            "\"format\": \"D88\"",
            // "あ" from its Shift-JIS bytes 0x82 0xA0.
-           "\"number\": 1,", "\"name\": \"Q\\\"\\\\\xE3\x81\x82\"", "\"writeProtect\": 0,",
+           "\"number\": 1,",
+           "\"name\": \"Q\\\"\\\\\xE3\x81\x82\"",
+           "\"writeProtect\": 0,",
            "\"number\": 2,",
            "\"geometry\": {\"tracks\": 24, \"sectors\": 8, \"size\": 1024, \"kind\": \"2HD\", "
            "\"cylinders\": 12, \"heads\": 2}",

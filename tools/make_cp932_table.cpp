@@ -77,7 +77,9 @@ bool Preferred(unsigned cell, unsigned over) {
 int main() {
   const iconv_t toUnicode = iconv_open("UTF-32BE", "CP932");
   const iconv_t fromUnicode = iconv_open("CP932", "UTF-32BE");
-  if (toUnicode == reinterpret_cast<iconv_t>(-1) || fromUnicode == reinterpret_cast<iconv_t>(-1)) {
+  // iconv_open's (iconv_t)-1
+  if (reinterpret_cast<std::intptr_t>(toUnicode) == -1 ||
+      reinterpret_cast<std::intptr_t>(fromUnicode) == -1) {
     std::fprintf(stderr, "iconv has no CP932\n");
     return 1;
   }
