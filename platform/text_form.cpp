@@ -53,11 +53,11 @@ int RowOf(unsigned char lead) {
 // The character of the double-byte cell lead/trail; 0 for none.
 char32_t DoubleByteCharacter(unsigned char lead, unsigned char trail) {
   const int row = RowOf(lead);
-  if (row < 0 || trail < 0x40 || trail > 0xFC || trail == 0x7F) {
+  if (row < 0 || trail < 0x40 || trail == 0x7F) {
     return 0;
   }
   const std::size_t column = trail - 0x40u - (trail > 0x7F ? 1u : 0u);
-  return kCp932Cells[static_cast<std::size_t>(row)][column];
+  return column < kTrails ? kCp932Cells[static_cast<std::size_t>(row)][column] : 0;
 }
 
 // Whether cell `a` is written rather than `b` for the character both hold:
