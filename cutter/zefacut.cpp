@@ -11,6 +11,7 @@
 #include "formats/image_input.h"
 #include "platform/input_file.h"
 #include "platform/portable.h"
+#include "platform/text_form.h"
 #include "run/console_lines.h"
 #include "run/cut_run.h"
 
@@ -117,7 +118,8 @@ std::string Summary(const Report& report, const Options& options, const std::str
   if (files == 0) {
     summary = std::string("nothing ") + written;
   } else {
-    std::string where = "'" + (base.empty() ? "." : base.substr(0, base.size() - 1)) + "'";
+    std::string where =
+        "'" + (base.empty() ? "." : ShownName(base.substr(0, base.size() - 1))) + "'";
     if (base.empty() && place == RunPlace::BesideEachImage) {
       where = "folders beside the images";
     }
@@ -189,10 +191,11 @@ int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
   settings.perDisk = options.perDisk;
   settings.dryRun = options.dryRun;
   settings.quiet = options.quiet;
+  settings.nameEachImage = images.size() > 1;
   CutRun run(output, settings);
   Report& report = run.GetReport();
   if (!ignored.empty()) {
-    report.WarningLine("warning: argument '" + ignored +
+    report.WarningLine("warning: argument '" + ShownName(ignored) +
                        "' ignored; to choose the output folder use -o DIR\n");
   }
 
@@ -207,7 +210,7 @@ int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
     }
     const PathKind kind = KindOfPath(bare);
     if (kind == PathKind::RegularFile || kind == PathKind::Other) {
-      report.ErrorLine("error: '" + options.outputFolder + "' is not a folder\n");
+      report.ErrorLine("error: '" + ShownName(options.outputFolder) + "' is not a folder\n");
       console.Finish();
       return 1;
     }

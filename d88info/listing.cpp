@@ -12,6 +12,7 @@
 #include "known/cut_reading.h"
 #include "known/known_disks.h"
 #include "known/recognition.h"
+#include "platform/text_form.h"
 
 namespace {
 
@@ -49,22 +50,19 @@ std::string Number(std::int32_t value) {
 
 bool IsPrintable(unsigned char byte) { return byte >= 0x20 && byte <= 0x7E; }
 
-// The disk name as a quoted string; bytes that are not printable ASCII, the
-// quote and the backslash as C escapes.
-std::string QuotedName(const char* name) {
+// The disk name as a quoted string: read as Shift-JIS, in which the disks'
+// own tools wrote it, with the quote escaped and everything ShownName escapes
+// (bytes that make no character as \xNN). A backslash stays: in Shift-JIS
+// it may be the second byte of a character.
+std::string QuotedName(const std::string& name) {
   std::string out = "\"";
-  for (const char* p = name; *p != '\0'; ++p) {
-    const auto byte = static_cast<unsigned char>(*p);
-    if (byte == '"' || byte == '\\') {
-      out += '\\';
-      out += static_cast<char>(byte);
-    } else if (IsPrintable(byte)) {
-      out += static_cast<char>(byte);
-    } else {
-      out += Format("\\x%02X", byte);
-    }
+  std::size_t from = 0;
+  for (std::size_t quote = name.find('"'); quote != std::string::npos;
+       quote = name.find('"', from)) {
+    out += ShownShiftJisName(name.substr(from, quote - from)) + "\\\"";
+    from = quote + 1;
   }
-  return out + "\"";
+  return out + ShownShiftJisName(name.substr(from)) + "\"";
 }
 
 std::string SectorId(const unsigned char* id) {
@@ -157,30 +155,90 @@ void ShowBytes(const unsigned char* sector, int size, int from, int length,
 }
 
 // A signature sector as zefacut reads it, and the bytes it compares.
-void ShowSignatureSector(DiskImage& image, int disk, const char* what, const Signature& signature,
+struct SignatureBytes {
+  const SectorAddress* at = nullptr;
+  // How many bytes of the sector could be read: 0 when it is not found.
+  int got = 0;
+  int from = 0;
+  int length = 0;
+  std::vector<unsigned char> sector;
+};
+
+SignatureBytes ReadSignatureSector(DiskImage& image, int disk, const Signature& signature) {
+  SignatureBytes read;
+  read.at = &signature.sector;
+  read.from = signature.offset;
+  read.length = signature.length;
+  const std::shared_ptr<const Track> track = image.ReadTrack(disk, read.at->track);
+  const Sector* found = track ? track->Find(read.at->id) : nullptr;
+  read.sector.assign(kSignatureSectorSize, 0);
+  read.got = found == nullptr
+                 ? 0
+                 : static_cast<int>(image.ReadData(*found, read.sector.data(), read.sector.size()));
+  return read;
+}
+
+// The bytes compared that could be read: [from, end).
+int ShownEnd(const SignatureBytes& read) {
+  return std::max(read.from, std::min(read.from + read.length, read.got));
+}
+
+void ShowSignatureSector(const char* what, const SignatureBytes& read,
                          const std::function<void(const std::string&)>& emit) {
-  const SectorAddress& at = signature.sector;
-  const std::shared_ptr<const Track> track = image.ReadTrack(disk, at.track);
-  const Sector* found = track ? track->Find(at.id) : nullptr;
-  std::vector<unsigned char> sector(kSignatureSectorSize);
-  const int got =
-      found == nullptr ? 0 : static_cast<int>(image.ReadData(*found, sector.data(), sector.size()));
+  const SectorAddress& at = *read.at;
   std::string line =
       Format("  %s, track %d C%u H%u R%u N%u", what, at.track, at.id.c, at.id.h, at.id.r, at.id.n);
-  if (got == 0) {
+  if (read.got == 0) {
     emit(line + ": not found");
     return;
   }
-  const int from = signature.offset;
-  if (got < kSignatureSectorSize) {
-    line += Format(": only %d of %d bytes", got, kSignatureSectorSize);
-    if (got <= from) {
+  if (read.got < kSignatureSectorSize) {
+    line += Format(": only %d of %d bytes", read.got, kSignatureSectorSize);
+    if (read.got <= read.from) {
       emit(line);
       return;
     }
   }
-  emit(line + Format(", bytes %d-%d:", from, from + signature.length - 1));
-  ShowBytes(sector.data(), got, from, signature.length, emit);
+  emit(line + Format(", bytes %d-%d:", read.from, read.from + read.length - 1));
+  ShowBytes(read.sector.data(), read.got, read.from, read.length, emit);
+}
+
+// The same as a JSON object: where the sector is, how much of it was read,
+// and the bytes compared that could be, as hex and as text.
+std::string SignatureJson(const SignatureBytes& read) {
+  const SectorAddress& at = *read.at;
+  std::string hex;
+  std::string text;
+  for (int i = read.from; i < ShownEnd(read); ++i) {
+    const unsigned char byte = read.sector[static_cast<std::size_t>(i)];
+    hex += Format(i == read.from ? "%02X" : " %02X", byte);
+    text += IsPrintable(byte) ? static_cast<char>(byte) : '.';
+  }
+  return Format(
+             "{\"track\": %d, \"c\": %u, \"h\": %u, \"r\": %u, \"n\": %u, \"found\": %s, "
+             "\"read\": %d, \"from\": %d, \"length\": %d, \"hex\": ",
+             at.track, at.id.c, at.id.h, at.id.r, at.id.n, read.got > 0 ? "true" : "false",
+             read.got, read.from, read.length) +
+         JsonString(hex) + ", \"text\": " + JsonString(text) + "}";
+}
+
+// The signature sectors an unsupported disk is compared by: each once, with
+// the longest text compared in it.
+struct SignatureSectors {
+  const Signature* identification = nullptr;
+  const Signature* boot = nullptr;
+};
+
+SignatureSectors SignatureSectorsCompared() {
+  SignatureSectors sectors;
+  for (const KnownDiskRow& known : kKnownDisks) {
+    const Signature*& longest =
+        known.signature.sector.track == kBootSector.track ? sectors.boot : sectors.identification;
+    if (longest == nullptr || known.signature.length > longest->length) {
+      longest = &known.signature;
+    }
+  }
+  return sectors;
 }
 
 void ListVerdict(DiskImage& image, int disk, const std::function<void(const std::string&)>& emit) {
@@ -200,18 +258,10 @@ void ListVerdict(DiskImage& image, int disk, const std::function<void(const std:
     return;
   }
   emit("  zefacut: unsupported");
-  // Each signature sector once, with the longest text compared in it.
-  const Signature* identification = nullptr;
-  const Signature* boot = nullptr;
-  for (const KnownDiskRow& known : kKnownDisks) {
-    const Signature*& longest =
-        known.signature.sector.track == kBootSector.track ? boot : identification;
-    if (longest == nullptr || known.signature.length > longest->length) {
-      longest = &known.signature;
-    }
-  }
-  ShowSignatureSector(image, disk, "identification sector", *identification, emit);
-  ShowSignatureSector(image, disk, "boot sector", *boot, emit);
+  const SignatureSectors compared = SignatureSectorsCompared();
+  ShowSignatureSector("identification sector",
+                      ReadSignatureSector(image, disk, *compared.identification), emit);
+  ShowSignatureSector("boot sector", ReadSignatureSector(image, disk, *compared.boot), emit);
 }
 
 }  // namespace
@@ -329,18 +379,24 @@ std::string GeometryText(DiskImage& image, int disk) {
                 geometry.kind);
 }
 
-std::string JsonString(const std::string& bytes) {
+std::string JsonString(const std::string& text) {
   std::string out = "\"";
-  for (const char ch : bytes) {
-    const auto byte = static_cast<unsigned char>(ch);
-    if (byte == '"' || byte == '\\') {
+  for (std::size_t at = 0; at < text.size();) {
+    const Utf8Step step = NextUtf8(text, at);
+    const char32_t code = step.code;
+    if (!step.valid) {
+      // JSON holds characters, not bytes: a byte that makes none is written
+      // as zefacut's lines show it.
+      out += Format("\\\\x%02x", static_cast<unsigned>(static_cast<unsigned char>(text[at])));
+    } else if (code == '"' || code == '\\') {
       out += '\\';
-      out += ch;
-    } else if (byte < 0x20 || byte >= 0x7F) {
-      out += Format("\\u%04X", byte);
+      out += static_cast<char>(code);
+    } else if (ActsOnText(code)) {
+      out += Format("\\u%04X", static_cast<unsigned>(code));
     } else {
-      out += ch;
+      out.append(text, at, step.length);
     }
+    at += step.length;
   }
   return out + "\"";
 }
@@ -364,7 +420,7 @@ void ListImage(DiskImage& image, const std::function<void(const std::string&)>& 
   emit(Format("format: %s, %lld bytes", about.format, static_cast<long long>(about.fileSize)));
   emit(Format("disks: %d", disks));
   if (about.zeroSizeDisk) {
-    emit(Format("disk %d has a size of 0: no disk after it can be found", *about.zeroSizeDisk));
+    emit(Format("disk %d has a size of 0: no disk after it can be found", *about.zeroSizeDisk + 1));
   }
   if (about.diskLimit) {
     emit(Format("more disks follow: only the first %d are read", *about.diskLimit));
@@ -375,19 +431,23 @@ void ListImage(DiskImage& image, const std::function<void(const std::string&)>& 
   }
   for (int disk = 0; disk < disks; ++disk) {
     emit("");
-    emit(Format("disk %d", disk));
+    emit(Format("disk %d", disk + 1));
     const DiskInfo info = image.Describe(disk);
     emit("  offset: " + Number(static_cast<std::int32_t>(info.offset)));
     if (info.sizeField) {
       emit("  size: " + Number(static_cast<std::int32_t>(*info.sizeField)));
     }
-    emit("  name: " + QuotedName(info.name.c_str()));
+    emit("  name: " + QuotedName(info.name));
     if (info.mediaType) {
       emit(Format("  media: 0x%02X (%s); ", static_cast<unsigned>(*info.mediaType),
                   MediaTypeName(*info.mediaType)) +
            GeometryText(image, disk));
     } else {
       emit("  " + GeometryText(image, disk));
+    }
+    if (info.writeProtect) {
+      emit(Format("  write protect: 0x%02X (%s)", static_cast<unsigned>(*info.writeProtect),
+                  *info.writeProtect == 0 ? "off" : "on"));
     }
     emit(GeometryLine(image, disk, info));
     ListTracks(image, disk, info, emit);
@@ -401,7 +461,10 @@ void ListImageJson(DiskImage& image, const std::function<void(const std::string&
   emit("  \"format\": " + JsonString(about.format) + ",");
   emit("  \"fileSize\": " + std::to_string(about.fileSize) + ",");
   emit("  \"bytesAfterLastDisk\": " + JsonOptional(about.bytesAfterLastDisk) + ",");
-  emit("  \"zeroSizeDisk\": " + JsonOptional(about.zeroSizeDisk) + ",");
+  emit("  \"zeroSizeDisk\": " +
+       JsonOptional(about.zeroSizeDisk ? std::optional<int>(*about.zeroSizeDisk + 1)
+                                       : std::nullopt) +
+       ",");
   emit("  \"diskLimit\": " + JsonOptional(about.diskLimit) + ",");
   emit("  \"disks\": [");
   const int disks = image.DiskCount();
@@ -409,11 +472,12 @@ void ListImageJson(DiskImage& image, const std::function<void(const std::string&
     const DiskInfo info = image.Describe(disk);
     const Geometry geometry = GeometryOf(image, disk);
     emit("    {");
-    emit("      \"index\": " + std::to_string(disk) + ",");
+    emit("      \"number\": " + std::to_string(disk + 1) + ",");
     emit("      \"offset\": " + std::to_string(info.offset) + ",");
     emit("      \"sizeField\": " + JsonOptional(info.sizeField) + ",");
-    emit("      \"name\": " + JsonString(info.name) + ",");
+    emit("      \"name\": " + JsonString(ShownShiftJisName(info.name)) + ",");
     emit("      \"media\": " + JsonOptional(info.mediaType) + ",");
+    emit("      \"writeProtect\": " + JsonOptional(info.writeProtect) + ",");
     emit(
         Format("      \"geometry\": {\"tracks\": %d, \"sectors\": %d, \"size\": %d, "
                "\"kind\": %s, \"cylinders\": %d, \"heads\": %d},",
@@ -456,7 +520,12 @@ void ListImageJson(DiskImage& image, const std::function<void(const std::string&
     const Recognition recognition = RecogniseDisk(image, disk);
     const KnownDiskRow* known = FindKnownDisk(recognition.kind);
     if (known == nullptr) {
-      emit("      \"verdict\": {\"recognised\": false}");
+      const SignatureSectors compared = SignatureSectorsCompared();
+      emit("      \"verdict\": {\"recognised\": false,");
+      emit("        \"identificationSector\": " +
+           SignatureJson(ReadSignatureSector(image, disk, *compared.identification)) + ",");
+      emit("        \"bootSector\": " +
+           SignatureJson(ReadSignatureSector(image, disk, *compared.boot)) + "}");
     } else {
       emit("      \"verdict\": {\"recognised\": true, \"title\": " + JsonString(known->title) +
            ", \"disk\": " + JsonString(known->disk) + ", \"notes\": [");

@@ -16,9 +16,11 @@ void ListImage(DiskImage& image, const std::function<void(const std::string&)>& 
 // geometry, tracks and sectors (IDs, sizes, flags), and the verdict.
 void ListImageJson(DiskImage& image, const std::function<void(const std::string&)>& emit);
 
-// A JSON string of raw bytes: ASCII as it is, with JSON's escapes; every
-// other byte as the code point of the same value, so that no byte is lost.
-std::string JsonString(const std::string& bytes);
+// A JSON string of UTF-8 text: characters as they are, controls and the
+// other characters that act on text (ActsOnText) as JSON's escapes, and a
+// byte that makes no character as the text "\xNN", as the tools' lines
+// show it.
+std::string JsonString(const std::string& text);
 
 // The media byte's usual meaning: "2D", "2DD", "2HD", "1D", "1DD" or
 // "unknown".

@@ -8,6 +8,7 @@
 #include "formats/image_input.h"
 #include "platform/console.h"
 #include "platform/portable.h"
+#include "platform/text_form.h"
 #include "run/console_lines.h"
 #include "run/report.h"
 
@@ -120,17 +121,19 @@ class Lister : public ImageVisitor {
       Print("    }");
     } else {
       Print("");
-      Print("member: " + member);
+      Print("member: " + ShownName(member));
       ListImage(image, print);
     }
     first_ = false;
   }
 
   void Problem(const InputProblem& problem) override {
+    InputProblem shown = problem;
+    shown.name = ShownName(problem.name);
     if (problem.IsError()) {
-      report_.ErrorLine(ProblemLine(problem));
+      report_.ErrorLine(ProblemLine(shown));
     } else {
-      report_.WarningLine(ProblemLine(problem));
+      report_.WarningLine(ProblemLine(shown));
     }
   }
 
@@ -184,6 +187,13 @@ int main(int argc, char** argv) {
       return 1;
     case Arguments::Action::List:
       break;
+  }
+  // Names in each stream's form, as zefacut writes them; JSON is UTF-8
+  // wherever it goes.
+  console.outForm = FormFor(console.out, Encoding::Auto);
+  console.errForm = FormFor(console.err, Encoding::Auto);
+  if (parsed.json && console.outForm == TextForm::ShiftJis) {
+    console.outForm = TextForm::Utf8;
   }
   Lister lister(console, parsed.json);
   ForEachImage(parsed.path, lister);

@@ -119,6 +119,7 @@ struct ClaimedGeometry {
 struct DiskInfo {
   std::string name;                        // as recorded, without padding
   std::optional<int> mediaType;            // the media byte
+  std::optional<int> writeProtect;         // the write-protect byte
   std::int64_t offset = 0;                 // where the disk starts in the file
   std::optional<std::uint32_t> sizeField;  // the size the header gives
   // The location the image records for each track index; 0 = no track.

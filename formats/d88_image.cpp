@@ -23,6 +23,7 @@ constexpr int kSectorHeaderSize = 16;
 constexpr int kNameLength = 16;
 
 constexpr int kNameOffset = 0x00;
+constexpr int kWriteProtectOffset = 0x1A;
 constexpr int kMediaTypeOffset = 0x1B;
 constexpr int kDiskSizeOffset = 0x1C;
 constexpr int kTrackTableOffset = 0x20;
@@ -138,6 +139,7 @@ class D88Image : public DiskImage {
     std::int32_t offset = 0;
     std::int32_t size = 0;
     int mediaType = 0;
+    int writeProtect = 0;
     char name[kNameLength + 1] = {};
     std::int32_t tracks[kMaxTracks] = {};
   };
@@ -206,6 +208,7 @@ bool D88Image::Open(std::unique_ptr<ByteSource> source) {
     header.offset = static_cast<std::int32_t>(offset);
     header.size = ToSigned32(LoadLe32(bytes + kDiskSizeOffset));
     header.mediaType = bytes[kMediaTypeOffset];
+    header.writeProtect = bytes[kWriteProtectOffset];
     for (int i = 0; i < kNameLength && bytes[kNameOffset + i] != 0; ++i) {
       header.name[i] = static_cast<char>(bytes[kNameOffset + i]);
     }
@@ -258,6 +261,7 @@ DiskInfo D88Image::Describe(int disk) const {
   const Header& header = disks_[static_cast<std::size_t>(disk)];
   info.name = header.name;
   info.mediaType = header.mediaType;
+  info.writeProtect = header.writeProtect;
   info.offset = header.offset;
   info.sizeField = static_cast<std::uint32_t>(header.size);
   info.trackLocations.assign(std::begin(header.tracks), std::end(header.tracks));

@@ -5,7 +5,8 @@
 //
 //   Disk header, 0x2B0 bytes:
 //     0x00  16  disk name, NUL-padded text
-//     0x10  11  (write protect, density, reserved: not read)
+//     0x10  10  (reserved: not read)
+//     0x1A   1  write protect: 0x10 protected, 0x00 not
 //     0x1B   1  media type (0x00 2D, 0x10 2DD, 0x20 2HD, ...)
 //     0x1C   4  disk size in bytes, header included
 //     0x20 656  164 track offsets, 4 bytes each, from the disk's start; 0 = none

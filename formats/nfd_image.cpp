@@ -40,6 +40,7 @@ constexpr char kSignatureR1[] = "T98FDDIMAGE.R1";
 constexpr std::size_t kCommentOffset = 0x10;
 constexpr std::size_t kCommentLength = 0x100;
 constexpr std::size_t kHeaderSizeOffset = 0x110;
+constexpr std::size_t kWriteProtectOffset = 0x114;
 constexpr std::size_t kHeadsOffset = 0x115;
 constexpr std::size_t kMapOffset = 0x120;
 constexpr std::size_t kEntrySize = 16;
@@ -264,6 +265,7 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
   const unsigned char* comment = bytes.data() + kCommentOffset;
   info.name.assign(comment, std::find(comment, comment + kCommentLength, 0));
   info.claimed.heads = bytes[kHeadsOffset];
+  info.writeProtect = bytes[kWriteProtectOffset];
   if (revision1) {
     info.trackLocations.resize(kR1Tracks);
     for (int track = 0; track < kR1Tracks; ++track) {

@@ -7,13 +7,13 @@
 
 namespace {
 
-// Writes text in a stream's form; the system's error number when it was
-// lost, 0 otherwise.
-int Write(std::FILE* stream, TextForm form, const std::string& shiftJis, const std::string& utf8) {
-  if (form == TextForm::Console && WriteToConsole(stream, utf8)) {
+// Writes UTF-8 text in a stream's form; the system's error number when it
+// was lost, 0 otherwise.
+int Write(std::FILE* stream, TextForm form, const std::string& utf8) {
+  const std::string text = TextInForm(utf8, form);
+  if (form == TextForm::Console && WriteToConsole(stream, text)) {
     return 0;
   }
-  const std::string& text = form == TextForm::ShiftJis ? shiftJis : utf8;
   errno = 0;
   if (std::fwrite(text.data(), 1, text.size(), stream) != text.size()) {
     return errno != 0 ? errno : EIO;
@@ -54,18 +54,18 @@ TextForm FormFor(std::FILE* stream, Encoding encoding) {
   return TextForm::ShiftJis;
 }
 
-void Console::Out(const std::string& shiftJis, const std::string& utf8) {
-  const int error = Write(out, outForm, shiftJis, utf8);
+void Console::Out(const std::string& utf8) {
+  const int error = Write(out, outForm, utf8);
   if (outError == 0) {
     outError = error;
   }
 }
 
-void Console::Err(const std::string& shiftJis, const std::string& utf8) {
+void Console::Err(const std::string& utf8) {
   if (const int error = Flush(out); error != 0 && outError == 0) {
     outError = error;
   }
-  const int error = Write(err, errForm, shiftJis, utf8);
+  const int error = Write(err, errForm, utf8);
   if (errError == 0) {
     errError = error;
   }

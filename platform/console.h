@@ -7,10 +7,7 @@
 #include <cstdio>
 #include <string>
 
-// How text with Japanese in it reaches a stream: as Shift-JIS bytes (the
-// tool's own form, and what files and pipes get), as UTF-8, or through a
-// Windows console's Unicode interface.
-enum class TextForm { ShiftJis, Utf8, Console };
+#include "platform/text_form.h"
 
 // How the Japanese lines are to be written: as Shift-JIS bytes, as UTF-8, or
 // (auto) as fits where each stream goes.
@@ -34,14 +31,11 @@ struct Console {
   Console() = default;
   Console(std::FILE* outStream, std::FILE* errStream) : out(outStream), err(errStream) {}
 
-  // Text whose Japanese parts come in both encodings, in the form the stream
-  // takes. ASCII text is the same in both.
-  void Out(const std::string& shiftJis, const std::string& utf8);
-  void Out(const std::string& ascii) { Out(ascii, ascii); }
+  // Lines in UTF-8, written in the form the stream takes (see TextInForm).
+  void Out(const std::string& utf8);
   // To the error stream, after what is pending on the output stream, so that
   // the two keep their order when they go to one place.
-  void Err(const std::string& shiftJis, const std::string& utf8);
-  void Err(const std::string& ascii) { Err(ascii, ascii); }
+  void Err(const std::string& utf8);
 
   // Flushes both streams. False when any write to either was lost; then,
   // where the error stream still works, a line says so.

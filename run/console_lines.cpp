@@ -2,9 +2,9 @@
 
 void ConsoleLines::Say(Channel channel, const Text& text) {
   if (channel == Channel::Out) {
-    console_.Out(text.shiftJis, text.utf8);
+    console_.Out(text.utf8);
   } else {
-    console_.Err(text.shiftJis, text.utf8);
+    console_.Err(text.utf8);
   }
 }
 

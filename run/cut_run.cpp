@@ -6,28 +6,23 @@
 #include "known/cut_reading.h"
 #include "known/known_disks.h"
 #include "known/recognition.h"
+#include "platform/text_form.h"
 
 namespace {
 
-// The Japanese texts, as Shift-JIS bytes and as UTF-8.
+// The Japanese lines. The output writes them in its stream's form: in
+// Shift-JIS they are the bytes the tool has always written.
 // "ファイルをオープンできません.\n"
 constexpr char kOpenFailed[] =
-    "\x83\x74\x83\x40\x83\x43\x83\x8B\x82\xF0\x83\x49\x81\x5B\x83\x76\x83\x93"
-    "\x82\xC5\x82\xAB\x82\xDC\x82\xB9\x82\xF1.\n";
-constexpr char kOpenFailedUtf8[] =
     "\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAB\xE3\x82\x92\xE3\x82\xAA\xE3\x83\xBC"
     "\xE3\x83\x97\xE3\x83\xB3\xE3\x81\xA7\xE3\x81\x8D\xE3\x81\xBE\xE3\x81\x9B\xE3\x82\x93.\n";
 // "未対応の形式です.\n"
 constexpr char kUnsupported[] =
-    "\x96\xA2\x91\xCE\x89\x9E\x82\xCC\x8C\x60\x8E\xAE\x82\xC5\x82\xB7.\n";
-constexpr char kUnsupportedUtf8[] =
     "\xE6\x9C\xAA\xE5\xAF\xBE\xE5\xBF\x9C\xE3\x81\xAE\xE5\xBD\xA2\xE5\xBC\x8F\xE3\x81\xA7"
     "\xE3\x81\x99.\n";
 // A recognition line: the title, " の ", the disk, " を認識しました.\n".
-constexpr char kOf[] = " \x82\xCC ";
-constexpr char kOfUtf8[] = " \xE3\x81\xAE ";
-constexpr char kRecognised[] = " \x82\xF0\x94\x46\x8E\xAF\x82\xB5\x82\xDC\x82\xB5\x82\xBD.\n";
-constexpr char kRecognisedUtf8[] =
+constexpr char kOf[] = " \xE3\x81\xAE ";
+constexpr char kRecognised[] =
     " \xE3\x82\x92\xE8\xAA\x8D\xE8\xAD\x98\xE3\x81\x97\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F.\n";
 
 }  // namespace
@@ -56,7 +51,7 @@ class CutRun::Visitor : public ImageVisitor {
 
   void Member(const std::string& name, const std::string& /*member*/) override {
     // Which member the recognition lines that follow come from.
-    run_.report_.Out("reading ... " + name + "\n");
+    run_.report_.Out("reading ... " + ShownName(name) + "\n");
   }
 
   void Image(const std::string& name, const std::string& /*member*/, DiskImage& image) override {
@@ -66,12 +61,14 @@ class CutRun::Visitor : public ImageVisitor {
   void Problem(const InputProblem& problem) override {
     Report& report = run_.report_;
     if (problem.kind == InputProblem::Kind::CannotOpen) {
-      report.Note({kOpenFailed, kOpenFailedUtf8});
+      report.Note({kOpenFailed});
     }
+    InputProblem shown = problem;
+    shown.name = ShownName(problem.name);
     if (problem.IsError()) {
-      report.ErrorLine(ProblemLine(problem));
+      report.ErrorLine(ProblemLine(shown));
     } else {
-      report.WarningLine(ProblemLine(problem));
+      report.WarningLine(ProblemLine(shown));
     }
   }
 
@@ -84,6 +81,10 @@ CutRun::CutRun(RunOutput& output, const CutSettings& settings)
     : report_(output), settings_(settings) {}
 
 void CutRun::CutFile(const std::string& path, const std::string& folder) {
+  if (settings_.nameEachImage) {
+    // Which image the lines that follow are about, as for archive members.
+    report_.Out("reading ... " + ShownName(path) + "\n");
+  }
   Visitor visitor(*this, folder);
   ForEachImage(path, visitor, settings_.limits);
 }
@@ -104,7 +105,7 @@ bool CutRun::FolderReady(const std::string& folder) {
   }
   const std::string reason = report_.Output().MakeFolder(folder);
   if (!reason.empty()) {
-    report_.ErrorLine("error: cannot create '" + folder + "': " + reason + "\n");
+    report_.ErrorLine("error: cannot create '" + ShownName(folder) + "': " + reason + "\n");
   }
   made_.emplace(folder, reason.empty());
   return reason.empty();
@@ -116,15 +117,18 @@ void CutRun::CutDisks(DiskImage& image, const std::string& name, const std::stri
     CutDisk(image, disk, name, folder);
   }
   const ImageInfo info = image.DescribeImage();
+  const std::string shown = ShownName(name);
   if (info.zeroSizeDisk) {
-    report_.Warning(name, "disk " + std::to_string(*info.zeroSizeDisk) +
-                              " has a size of 0; no disk after it can be found");
+    report_.Warning(shown, "disk " + std::to_string(*info.zeroSizeDisk + 1) + " of " +
+                               std::to_string(diskCount) +
+                               " has a size of 0; no disk after it can be found");
   }
   if (info.diskLimit) {
-    report_.Warning(name, "only the first " + std::to_string(*info.diskLimit) + " disks were read");
+    report_.Warning(shown,
+                    "only the first " + std::to_string(*info.diskLimit) + " disks were read");
   }
   if (diskCount == 0) {
-    report_.Warning(name, "no disk found");
+    report_.Warning(shown, "no disk found");
   }
 }
 
@@ -133,16 +137,17 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
   const Recognition recognition = RecogniseDisk(image, disk);
   const KnownDiskRow* known = FindKnownDisk(recognition.kind);
   if (known == nullptr) {
-    report_.Note({kUnsupported, kUnsupportedUtf8});
+    report_.Note({kUnsupported});
     return;
   }
-  report_.Out({std::string(known->title) + kOf + known->disk + kRecognised,
-               std::string(known->title) + kOfUtf8 + known->disk + kRecognisedUtf8});
+  report_.Out({std::string(known->title) + kOf + known->disk + kRecognised});
   if (recognition.flags != 0) {
-    report_.Warning(name, MarkedSectorNote(recognition.sector, recognition.flags));
+    report_.Warning(ShownName(name), MarkedSectorNote(recognition.sector, recognition.flags));
   }
+  // Disks count from 1 in what the tool says.
   const std::string source = std::string(known->title) + " " + known->disk + " (disk " +
-                             std::to_string(disk) + " of " + name + ")";
+                             std::to_string(disk + 1) + " of " + std::to_string(image.DiskCount()) +
+                             " in " + ShownName(name) + ")";
   std::string into = folder;
   if (settings_.perDisk && known->cutCount > 0) {
     // A folder of its own, unique in the run.
@@ -165,8 +170,8 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
     const bool ready = !reading.written || FolderReady(into);
     if (reading.written && ready) {
       if (settings_.dryRun) {
-        report_.Out("would write " + path + ": " + std::to_string(reading.size) + " bytes from " +
-                    SectorName(reading.run.sectors.front().at) + "\n");
+        report_.Out("would write " + ShownName(path) + ": " + std::to_string(reading.size) +
+                    " bytes from " + SectorName(reading.run.sectors.front().at) + "\n");
       } else if (!settings_.quiet) {
         report_.Out(std::string("cutting ... ") + file + "\n");
       }
@@ -186,7 +191,7 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
       // Someone protected it: theirs, not the run's, to replace. A file of
       // this run's own is the run's, however the umask left it.
       if (earlier == written_.end() && report_.Output().IsReadOnly(path)) {
-        report_.ErrorLine("error: " + std::string(file) + ": not replaced: '" + path +
+        report_.ErrorLine("error: " + std::string(file) + ": not replaced: '" + ShownName(path) +
                           "' is read-only\n");
         continue;
       }
@@ -194,7 +199,7 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
           report_.Output().WriteFile(path, reading.run.bytes.data() + reading.from, reading.size);
       if (!reason.empty()) {
         std::string line = "error: cannot write '";
-        line += path;
+        line += ShownName(path);
         line += "': ";
         line += reason;
         report_.ErrorLine(line + "\n");

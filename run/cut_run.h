@@ -21,6 +21,8 @@ struct CutSettings {
   bool dryRun = false;
   // No progress lines.
   bool quiet = false;
+  // A line naming each image before its own lines: for a run over several.
+  bool nameEachImage = false;
   InputLimits limits;
 };
 
@@ -53,7 +55,7 @@ class CutRun {
   Report report_;
   CutSettings settings_;
   // Every file written in this run, by path, with the disk it came from in
-  // words: "ZEFA LOMRI 2 Disk B (disk 3 of game.d88)".
+  // words: "ZEFA LOMRI 2 Disk B (disk 3 of 4 in game.d88)".
   std::map<std::string, std::string> written_;
   // The per-disk folders chosen so far.
   std::set<std::string> folders_;

@@ -1,7 +1,10 @@
 #include "run/memory_output.h"
 
+#include "platform/text_form.h"
+
 void MemoryOutput::Say(Channel channel, const Text& text) {
-  const std::string& bytes = encoding_ == Encoding::ShiftJis ? text.shiftJis : text.utf8;
+  const std::string bytes =
+      TextInForm(text.utf8, encoding_ == Encoding::ShiftJis ? TextForm::ShiftJis : TextForm::Utf8);
   (channel == Channel::Out ? out_ : err_) += bytes;
   lines_.push_back({channel, bytes});
 }

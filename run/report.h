@@ -8,13 +8,14 @@
 #include <cstddef>
 #include <string>
 
-// A line whose Japanese parts come in two encodings: Shift-JIS (the tool's
-// own form) and UTF-8. ASCII text is the same in both.
+// Lines as the run composes them: in UTF-8, with every name in them shown
+// (ShownName). The output writes them in its stream's form, Shift-JIS or
+// UTF-8 (TextInForm).
 struct Text {
-  std::string shiftJis;
   std::string utf8;
 
-  static Text Ascii(const std::string& text) { return {text, text}; }
+  // ASCII is UTF-8 as it is.
+  static Text Ascii(const std::string& text) { return {text}; }
 };
 
 // Where a line goes: recognition and progress to Out, warnings and errors
@@ -53,7 +54,8 @@ class Report {
   void Out(const std::string& ascii) { Out(Text::Ascii(ascii)); }
   // A line on the error stream that counts as neither.
   void Note(const Text& text) { output_.Say(Channel::Err, text); }
-  // "warning: SUBJECT: TEXT", counted.
+  // "warning: SUBJECT: TEXT", counted; a name in SUBJECT or TEXT is the
+  // caller's to show (ShownName).
   void Warning(const std::string& subject, const std::string& text);
   // A whole warning or error line, counted.
   void WarningLine(const std::string& line);

@@ -151,3 +151,53 @@ TEST(ArchivesToolTest, AnArchiveWithoutImagesOrDamagedIsTold) {
 }
 
 }  // namespace
+
+namespace {
+
+// Member names reach each stream in its form: a Japanese name as Shift-JIS
+// in a file (so that the whole output reads as CP932) or as UTF-8 when asked
+// for, in d88info's JSON as UTF-8; control characters escaped, never raw.
+TEST(ArchivesToolTest, MemberNamesAreShownInEachStreamsForm) {
+  const std::string evil = "evil\x1b[31mRED\x1b]0;pwned\a.d88";
+  const std::string evilShown = "evil\\x1b[31mRED\\x1b]0;pwned\\x07.d88";
+  const std::string japanese =
+      "\xE3\x82\xBC\xE3\x83\x95\xE3\x82\xA1 \xE3\x83\xAD\xE3\x83\xA0"
+      "\xE3\x83\xAA\xEF\xBC\x92.d88";  // "ゼファ ロムリ２.d88"
+  const std::string japaneseShiftJis =
+      "\x83\x5B\x83\x74\x83\x40 \x83\x8D\x83\x80\x83\x8A\x82\x51.d88";
+  ScratchDir dir;
+  ASSERT_TRUE(
+      WriteFileBytes(dir.File("names.zip"),
+                     BuildArchive(ArchiveKind::kZip, {{evil, BuildImage({PlainDisk(2, 1)})},
+                                                      {japanese, BuildImage({PlainDisk(2, 2)})}})));
+  const struct {
+    Program program;
+    std::vector<std::string> args;
+    std::string out;  // lines the output holds, in order
+  } cases[] = {
+      {Program::kZefacut,
+       {"names.zip"},
+       "reading ... names.zip/" + evilShown + "\nreading ... names.zip/" + japaneseShiftJis + "\n"},
+      {Program::kZefacut,
+       {"--encoding=utf-8", "names.zip"},
+       "reading ... names.zip/" + evilShown + "\nreading ... names.zip/" + japanese + "\n"},
+      {Program::kD88info, {"names.zip"}, "member: " + evilShown + "\n"},
+      {Program::kD88info, {"names.zip"}, "member: " + japaneseShiftJis + "\n"},
+      {Program::kD88info,
+       {"--json", "names.zip"},
+       "{\"member\": \"evil\\u001B[31mRED\\u001B]0;pwned\\u0007.d88\", \"image\":\n"},
+      {Program::kD88info,
+       {"--json", "names.zip"},
+       "{\"member\": \"" + japanese + "\", \"image\":\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const ToolResult result = RunProgram(c.program, dir, c.args);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find(c.out), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(result.out.find('\a'), std::string::npos);
+  }
+}
+
+}  // namespace

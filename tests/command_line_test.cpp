@@ -246,15 +246,18 @@ TEST(CommandLineTest, FileReplacedWithinARunIsTold) {
   ASSERT_TRUE(WriteFileBytes(dir.File("b.d88"), BuildImage({second})));
   const ToolResult result = RunTool(dir, {"a.d88", "b.d88"});
   EXPECT_EQ(result.status, 2);
-  EXPECT_EQ(result.out, kRecognitionMessages[5] + "cutting ... PROG\n" + kRecognitionMessages[2] +
-                            "cutting ... PROG\n");
+  EXPECT_EQ(result.out, "reading ... a.d88\n" + kRecognitionMessages[5] + "cutting ... PROG\n" +
+                            "reading ... b.d88\n" + kRecognitionMessages[2] + "cutting ... PROG\n");
   EXPECT_EQ(result.err,
-            "warning: PROG: replaces the file cut from ZEFA LOMRI 3 Disk A (disk 0 of a.d88) "
+            "warning: PROG: replaces the file cut from ZEFA LOMRI 3 Disk A (disk 1 of 1 in a.d88) "
             "earlier in this run; use -d to keep each disk's files apart\n");
   ExpectCuts(dir.Path(), kDiskA, second);
 }
 
 // --- Several images ----------------------------------------------------------------
+
+// The line that names each image when several are given.
+std::string Reading(const std::string& image) { return "reading ... " + image + "\n"; }
 
 TEST(CommandLineTest, SeveralImagesAreCutInOrder) {
   ScratchDir dir;
@@ -264,7 +267,8 @@ TEST(CommandLineTest, SeveralImagesAreCutInOrder) {
   ASSERT_TRUE(WriteFileBytes(dir.File("b.d88"), BuildImage({PlainDisk(2, 3), b})));
   const ToolResult result = RunTool(dir, {"-d", "a.d88", "b.d88"});
   EXPECT_EQ(result.status, 0);
-  EXPECT_EQ(result.out, kRecognitionMessages[3] + ProgressLines(kTitle2DiskB) +
+  EXPECT_EQ(result.out, "reading ... a.d88\n" + kRecognitionMessages[3] +
+                            ProgressLines(kTitle2DiskB) + "reading ... b.d88\n" +
                             kRecognitionMessages[6] + ProgressLines(kTitle3DiskB));
   EXPECT_EQ(result.err, kUnsupportedMessage);
   ExpectCuts(dir.File("a.d88 - ZEFA LOMRI 2 Disk B"), kTitle2DiskB, a);
@@ -294,15 +298,29 @@ TEST(CommandLineTest, WhichPathsAreImages) {
       {{kImage, "outdir"}, 2, prog, ignored("outdir"), {"PROG"}},
       {{kImage, "folder"}, 2, prog, ignored("folder"), {"PROG"}},
       {{kImage, "--", "-x"}, 2, prog, ignored("-x"), {"PROG"}},
-      {{kImage, "other.d88"}, 0, prog + diskB, "", Names(kTitle2DiskB, {"PROG"})},
+      // With several images, each image's lines follow its name.
+      {{kImage, "other.d88"},
+       0,
+       Reading(kImage) + prog + Reading("other.d88") + diskB,
+       "",
+       Names(kTitle2DiskB, {"PROG"})},
       // The first missing, the second an image: both are images.
-      {{"missing.d88", "other.d88"}, 1, diskB, cannotOpen("missing.d88"), Names(kTitle2DiskB)},
+      {{"missing.d88", "other.d88"},
+       1,
+       Reading("missing.d88") + Reading("other.d88") + diskB,
+       cannotOpen("missing.d88"),
+       Names(kTitle2DiskB)},
       {{"-q", kImage, "missing.d88", "other.d88"},
        1,
-       kRecognitionMessages[5] + kRecognitionMessages[3],
+       Reading(kImage) + kRecognitionMessages[5] + Reading("missing.d88") + Reading("other.d88") +
+           kRecognitionMessages[3],
        cannotOpen("missing.d88"),
        Names(kTitle2DiskB, {"PROG"})},
-      {{"-d", "--", "-x", kImage}, 1, prog, cannotOpen("-x"), {"image.d88 - ZEFA LOMRI 3 Disk A"}},
+      {{"-d", "--", "-x", kImage},
+       1,
+       Reading("-x") + Reading(kImage) + prog,
+       cannotOpen("-x"),
+       {"image.d88 - ZEFA LOMRI 3 Disk A"}},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -375,7 +393,8 @@ TEST(CommandLineTest, PathsThatAreNoPlainFilesAreRefusedAtOnce) {
     SCOPED_TRACE(path);
     const ToolResult result = RunTool(dir, {path, kImage});
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, kRecognitionMessages[5] + "cutting ... PROG\n");
+    EXPECT_EQ(result.out,
+              Reading(path) + Reading(kImage) + kRecognitionMessages[5] + "cutting ... PROG\n");
     std::string refused = kOpenFailedMessage;
     refused += "error: cannot open '" + path + "': not a regular file\n";
     EXPECT_EQ(result.err, refused);
@@ -647,6 +666,51 @@ TEST(CommandLineTest, JapaneseNamesOfImagesAndFolders) {
   EXPECT_EQ(EntriesIn(dir.Path()), (std::set<std::string>{image, folder}));
 }
 
+// Paths reach each stream in its form: in Shift-JIS a character it cannot
+// hold as \u00e9, a Japanese name as its Shift-JIS bytes; control characters
+// and bytes that are no UTF-8 escaped in every form, never raw.
+TEST(CommandLineTest, PathsAreShownInEachStreamsForm) {
+  ScratchDir dir;
+  const std::string cafe = "caf\xC3\xA9.d88";                           // "café.d88"
+  const std::string zefa = "\xE3\x82\xBC\xE3\x83\x95\xE3\x82\xA1.d88";  // "ゼファ.d88"
+  const std::string zefaShiftJis = "\x83\x5B\x83\x74\x83\x40.d88";
+  ASSERT_TRUE(WriteFileBytes(dir.File(cafe), BuildImage({PlainDisk(2, 1)})));
+  ASSERT_TRUE(WriteFileBytes(dir.File(zefa), BuildImage({PlainDisk(2, 2)})));
+  const std::string noSuchFile = "': No such file or directory\n";
+  struct Case {
+    std::vector<std::string> args;
+    std::string out;
+    std::string err;
+  };
+  std::vector<Case> cases = {
+      {{cafe, zefa},
+       "reading ... caf\\u00e9.d88\nreading ... " + zefaShiftJis + "\n",
+       kUnsupportedMessage + kUnsupportedMessage},
+      {{"--encoding=utf-8", cafe, zefa},
+       "reading ... " + cafe + "\nreading ... " + zefa + "\n",
+       kUnsupportedUtf8 + kUnsupportedUtf8},
+      {{"gone\x1b[2J\n.d88"},
+       "",
+       kOpenFailedMessage + "error: cannot open 'gone\\x1b[2J\\x0a.d88" + noSuchFile},
+      {{cafe, "out\x1b]0;x\a"},
+       "",
+       "warning: argument 'out\\x1b]0;x\\x07' ignored; to choose the output folder use -o DIR\n" +
+           kUnsupportedMessage},
+  };
+  if (!UnderLauncher()) {
+    // Bytes that are no UTF-8 reach a Linux program as they are.
+    cases.push_back({{"\xFF\xFE.d88"},
+                     "",
+                     kOpenFailedMessage + "error: cannot open '\\xff\\xfe.d88" + noSuchFile});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const ToolResult result = RunTool(dir, c.args);
+    EXPECT_EQ(result.out, c.out);
+    EXPECT_EQ(result.err, c.err);
+  }
+}
+
 }  // namespace
 
 namespace {
@@ -660,8 +724,8 @@ TEST(CommandLineTest, NoImageOfTheRunIsWrittenOver) {
   ASSERT_TRUE(WriteFileBytes(dir.File("b.d88"), BuildImage({KnownDisk(5, 2)})));
   const ToolResult result = RunTool(dir, {"PROG", "b.d88"});
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.out, kRecognitionMessages[2] + "cutting ... PROG\n" + kRecognitionMessages[5] +
-                            "cutting ... PROG\n");
+  EXPECT_EQ(result.out, "reading ... PROG\n" + kRecognitionMessages[2] + "cutting ... PROG\n" +
+                            "reading ... b.d88\n" + kRecognitionMessages[5] + "cutting ... PROG\n");
   EXPECT_EQ(result.err,
             "error: cannot write 'PROG': it is the image being read\n"
             "error: cannot write 'PROG': it is the image being read\n");

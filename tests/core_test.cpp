@@ -18,6 +18,7 @@
 #include "formats/open_image.h"
 #include "known/known_disks.h"
 #include "known/sector_run.h"
+#include "platform/text_form.h"
 #include "run/cut_run.h"
 #include "run/memory_output.h"
 #ifdef ZEFACUT_TEST_ARCHIVES
@@ -30,6 +31,102 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// --- Text in each stream's form ------------------------------------------------
+
+// What each form holds as it is, and the escapes for the rest: in Shift-JIS
+// the bytes Windows writes, a character it lacks as \uXXXX; in every form
+// controls and stray bytes escaped, line feeds kept.
+TEST(TextFormTest, EachFormHoldsWhatItCanAndEscapesTheRest) {
+  const struct {
+    std::string utf8;
+    std::string shiftJis;
+    std::string inUtf8;  // TextInForm(utf8, Utf8)
+  } cases[] = {
+      {kUnsupportedMessageUtf8, kUnsupportedMessage, kUnsupportedMessageUtf8},
+      {"a\\b~\n", "a\\b~\n", "a\\b~\n"},
+      {"\xEF\xBD\xB1", "\xB1", "\xEF\xBD\xB1"},      // half-width katakana A
+      {"\xE2\x89\x92", "\x81\xE0", "\xE2\x89\x92"},  // U+2252, also at 0x8790
+      {"\xE2\x85\xB0", "\xFA\x40", "\xE2\x85\xB0"},  // U+2170, also at 0xEEEF
+      {"\xEF\xBF\xA2", "\x81\xCA", "\xEF\xBF\xA2"},  // U+FFE2, also at 0xEEF9, 0xFA54
+      {"caf\xC3\xA9", "caf\\u00e9", "caf\xC3\xA9"},
+      {"\xC2\xA5", "\\u00a5", "\xC2\xA5"},  // the yen sign: 0x5C is the backslash
+      {"\xF0\x9F\x98\x80", "\\U0001f600", "\xF0\x9F\x98\x80"},
+      {"\x1b[31m\a\r\t", "\\x1b[31m\\x07\\x0d\\x09", "\\x1b[31m\\x07\\x0d\\x09"},
+      {"\x7f\xC2\x9B", "\\x7f\\u009b", "\\x7f\\u009b"},  // DEL, the C1 CSI
+      {"\xE2\x80\xAE"
+       "abc",
+       "\\u202eabc", "\\u202eabc"},
+      {"\xFF\xC3", "\\xff\\xc3", "\\xff\\xc3"},  // no UTF-8, cut short
+      {"\xC0\xAF\xED\xA0\x80", "\\xc0\\xaf\\xed\\xa0\\x80", "\\xc0\\xaf\\xed\\xa0\\x80"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.utf8));
+    EXPECT_EQ(TextInForm(c.utf8, TextForm::ShiftJis), c.shiftJis);
+    EXPECT_EQ(TextInForm(c.utf8, TextForm::Utf8), c.inUtf8);
+    EXPECT_EQ(TextInForm(c.utf8, TextForm::Console), c.inUtf8);
+  }
+}
+
+// A name keeps its characters; its line feed is escaped too, so that it
+// cannot start a line of its own. A disk name is read as Shift-JIS.
+TEST(TextFormTest, NamesAreShownWithTheirControlsEscaped) {
+  const struct {
+    std::string name;
+    std::string shown;
+  } names[] = {
+      {"ok \xE3\x82\xBC", "ok \xE3\x82\xBC"},
+      {"a\nb\x1b", "a\\x0ab\\x1b"},
+      {"\xC2\x85\xE2\x80\xA8", "\\u0085\\u2028"},
+      {"\xFF", "\\xff"},
+  };
+  for (const auto& c : names) {
+    EXPECT_EQ(ShownName(c.name), c.shown) << ::testing::PrintToString(c.name);
+  }
+  const struct {
+    std::string bytes;
+    std::string shown;
+  } diskNames[] = {
+      {"\x95\x5C", "\xE8\xA1\xA8"},  // a backslash as a second byte: U+8868
+      {"\xB1\x83\x5B", "\xEF\xBD\xB1\xE3\x82\xBC"},
+      {"\x80\xA0\xFD", "\\x80\\xa0\\xfd"},
+      {"A\x81", "A\\x81"},     // a first byte at the end
+      {"\x81 ", "\\x81 "},     // a first byte before no second
+      {"\xF0\x40", "\\xf0@"},  // the user-defined area stands for nothing
+      {"\x1b\n", "\\x1b\\x0a"},
+  };
+  for (const auto& c : diskNames) {
+    EXPECT_EQ(ShownShiftJisName(c.bytes), c.shown) << ::testing::PrintToString(c.bytes);
+  }
+}
+
+// Every double-byte character read from Shift-JIS is written back as the
+// same bytes, or (for the few held twice) as bytes read as the same
+// character.
+TEST(TextFormTest, ShiftJisCharactersComeBackAsTheyWere) {
+  int characters = 0;
+  for (int lead = 0x81; lead <= 0xFC; ++lead) {
+    if (lead == 0xA0) {
+      lead = 0xE0;  // past the single bytes of half-width katakana
+    }
+    for (int trail = 0x40; trail <= 0xFC; ++trail) {
+      const std::string cell = {static_cast<char>(lead), static_cast<char>(trail)};
+      const std::string utf8 = ShownShiftJisName(cell);
+      if (utf8.find('\\') != std::string::npos) {
+        continue;  // no character there
+      }
+      ++characters;
+      const std::string back = TextInForm(utf8, TextForm::ShiftJis);
+      ASSERT_EQ(ShownShiftJisName(back), utf8) << std::hex << lead << trail;
+      const bool heldTwice = lead == 0x87 || lead == 0xED || lead == 0xEE || lead >= 0xFA;
+      if (!heldTwice) {
+        ASSERT_EQ(back, cell) << std::hex << lead << trail;
+      }
+    }
+  }
+  // JIS X 0208 with the NEC and IBM extensions, as Windows has them.
+  EXPECT_EQ(characters, 7724);
+}
 
 // --- The known-disk table ----------------------------------------------------
 
@@ -400,7 +497,7 @@ TEST(CutRunTest, StatusIsZeroTwoOrOne) {
   const Bytes twice = BuildImage({KnownDisk(3, 31), KnownDisk(3, 32)});
   const auto replaced = [](const char* file) {
     return std::string("warning: ") + file +
-           ": replaces the file cut from ZEFA LOMRI 2 Disk B (disk 0 of twice.d88) earlier in "
+           ": replaces the file cut from ZEFA LOMRI 2 Disk B (disk 1 of 2 in twice.d88) earlier in "
            "this run; use -d to keep each disk's files apart\n";
   };
   const std::string fmseRefused = "error: cannot write 'FMSE': Is a directory\n";

@@ -311,7 +311,7 @@ TEST(CuttingTest, LaterDiskOfTheSameFilesReplacesTheEarlier) {
           })) {
         replaced += std::string("warning: ") + cut.name + ": replaces the file cut from " +
                     kKinds[pair.first].title + " " + kKinds[pair.first].disk +
-                    " (disk 0 of image.d88) earlier in this run; use -d to keep each disk's "
+                    " (disk 1 of 2 in image.d88) earlier in this run; use -d to keep each disk's "
                     "files apart\n";
       }
     }

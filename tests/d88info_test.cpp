@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/text_form.h"
 #ifdef ZEFACUT_TEST_ARCHIVES
 #include "support/archive_writer.h"
 #endif
@@ -66,16 +67,18 @@ TEST(D88InfoTest, ListsTheSampleImage) {
   };
   std::string want = "format: D88, 1803312 bytes\ndisks: 9\n";
   for (int i = 0; i < 8; ++i) {
-    want += "\ndisk " + std::to_string(i) + "\n  " + expected[i].header +
+    want += "\ndisk " + std::to_string(i + 1) + "\n  " + expected[i].header +
             "\n  size: 200368 (0x30EB0)\n  name: \"" + kKnownSignatures[i].kind +
             "\"\n  media: 0x00 (2D); tracks: 24 x 8 x 1024 (2HD)\n"
+            "  write protect: 0x00 (off)\n"
             "  geometry: 12 cylinders, 2 heads, 8 sectors of 1024 bytes\n" +
             PlainTracks(kKnownDiskTracks, 8, 3) + "  " + expected[i].verdict + "\n";
   }
   // The other disk's signature bytes are its made-up sector contents.
   want +=
-      "\ndisk 8\n  offset: 1602944 (0x187580)\n  size: 200368 (0x30EB0)\n"
+      "\ndisk 9\n  offset: 1602944 (0x187580)\n  size: 200368 (0x30EB0)\n"
       "  name: \"OTHER GAME\"\n  media: 0x00 (2D); tracks: 24 x 8 x 1024 (2HD)\n"
+      "  write protect: 0x00 (off)\n"
       "  geometry: 12 cylinders, 2 heads, 8 sectors of 1024 bytes\n" +
       PlainTracks(kKnownDiskTracks, 8, 3) +
       "  zefacut: unsupported\n"
@@ -101,11 +104,12 @@ TEST(D88InfoTest, ListsARealDisk) {
                                "format: D88, 348848 bytes\n"
                                "disks: 1\n"
                                "\n"
-                               "disk 0\n"
+                               "disk 1\n"
                                "  offset: 0 (0x0)\n"
                                "  size: 348848 (0x552B0)\n"
                                "  name: \"by_github_ORYZAP\"\n"
                                "  media: 0x00 (2D); tracks: 80 x 16 x 256 (2D)\n"
+                               "  write protect: 0x00 (off)\n"
                                "  geometry: 40 cylinders, 2 heads, 16 sectors of 256 bytes\n") +
                            PlainTracks(80, 16, 1) + kBothSignatureSectorsMissing;
 
@@ -151,8 +155,26 @@ constexpr DiskCase kDiskCases[] = {
        PutBytes(disk, 1, 5, 0, "ZEFA-LOMRI 2");
        return disk;
      },
-     "  name: \"A\\\"B\\\\C\\x01\\xFF z\"\n"
+     "  name: \"A\\\"B\\C\\x01\\xff z\"\n"
      "  media: 0x00 (2D); tracks: 2 x 8 x 1024 (2HD)\n"
+     "  write protect: 0x00 (off)\n"
+     "  geometry: 1 cylinder, 2 heads, 8 sectors of 1024 bytes\n"
+     "  track 0: 8 sectors: C0 H0 R1-8 N3\n"
+     "  track 1: 8 sectors: C0 H1 R1-8 N3\n"
+     "  zefacut: recognises ZEFA LOMRI Disk B\n"},
+    // Files get Shift-JIS: the name's own bytes, a backslash that is the
+    // second byte of a character (0x95 0x5C) among them.
+    {"ShiftJisNameWriteProtected", "a Shift-JIS name, a write-protected disk",
+     [] {
+       DiskSpec disk = TwoTracks();
+       disk.name = "\x83\x5B\x83\x74\x83\x40 \xDB\xD1\xD8\x95\x5C";  // "ゼファ ﾛﾑﾘ表"
+       disk.writeProtect = 0x10;
+       PutBytes(disk, 1, 5, 0, "ZEFA-LOMRI 2");
+       return disk;
+     },
+     "  name: \"\x83\x5B\x83\x74\x83\x40 \xDB\xD1\xD8\x95\x5C\"\n"
+     "  media: 0x00 (2D); tracks: 2 x 8 x 1024 (2HD)\n"
+     "  write protect: 0x10 (on)\n"
      "  geometry: 1 cylinder, 2 heads, 8 sectors of 1024 bytes\n"
      "  track 0: 8 sectors: C0 H0 R1-8 N3\n"
      "  track 1: 8 sectors: C0 H1 R1-8 N3\n"
@@ -172,6 +194,7 @@ constexpr DiskCase kDiskCases[] = {
      },
      "  name: \"ODD\"\n"
      "  media: 0x10 (2DD); tracks: 4 x 2 x 1024 (2D)\n"
+     "  write protect: 0x00 (off)\n"
      "  geometry: 3 cylinders, 2 heads, 2 sectors of 1024 bytes\n"
      "  track 0: 3 sectors: C0 H0 R1 N3, C0 H0 R3 N3, C0 H0 R2 N3\n"
      "  track 1: 2 sectors: C0 H1 R1 N3, C0 H1 R2 N2\n"
@@ -194,6 +217,7 @@ constexpr DiskCase kDiskCases[] = {
      },
      "  name: \"TWO\"\n"
      "  media: 0x20 (2HD); tracks: 2 x 8 x 1024 (2HD)\n"
+     "  write protect: 0x00 (off)\n"
      "  geometry: 1 cylinder, 2 heads, 8 sectors of 1024 bytes\n"
      "  track 0: 8 sectors: C0 H0 R1-8 N3\n"
      "  track 1: 8 sectors: C0 H1 R1-8 N3\n"
@@ -214,6 +238,7 @@ constexpr DiskCase kDiskCases[] = {
      },
      "  name: \"TWO\"\n"
      "  media: 0x30 (1D); tracks: 2 x 8 x 1024 (2HD)\n"
+     "  write protect: 0x00 (off)\n"
      "  geometry: 1 cylinder, 2 heads, 8 sectors of 1024 bytes\n"
      "  track 0: 8 sectors: C0 H0 R1-8 N3\n"
      "  track 1: 8 sectors: C0 H1 R1-8 N3\n"
@@ -237,6 +262,7 @@ constexpr DiskCase kDiskCases[] = {
      },
      "  name: \"SHORT\"\n"
      "  media: 0x40 (1DD); tracks: 2 x 1 x 1024 (2D)\n"
+     "  write protect: 0x00 (off)\n"
      "  geometry: 1 cylinder, 2 heads, 1 sector of 1024 bytes\n"
      "  track 0: 1 sector: C0 H0 R1 N3\n"
      "  track 1: 1 sector: C0 H1 R5 N3\n"
@@ -257,6 +283,7 @@ constexpr DiskCase kDiskCases[] = {
      },
      "  name: \"\"\n"
      "  media: 0x05 (unknown); tracks: 1 x 1 x 1024 (2D)\n"
+     "  write protect: 0x00 (off)\n"
      "  geometry: 1 cylinder, 1 head, 1 sector of 1024 bytes\n"
      "  track 0: 1 sector: C0 H0 R1 N3\n"
      "  zefacut: unsupported\n"
@@ -281,10 +308,10 @@ TEST_P(D88InfoDiskTest, ListsTheDisk) {
   const ToolResult result = RunD88info(dir, {"image.d88"});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  const std::size_t start = result.out.find("\ndisk 1\n");
+  const std::size_t start = result.out.find("\ndisk 2\n");
   ASSERT_NE(start, std::string::npos) << result.out;
   char header[128];
-  std::snprintf(header, sizeof header, "\ndisk 1\n  offset: %zu (0x%zX)\n  size: %zu (0x%zX)\n",
+  std::snprintf(header, sizeof header, "\ndisk 2\n  offset: %zu (0x%zX)\n  size: %zu (0x%zX)\n",
                 offset, offset, size, size);
   EXPECT_EQ(result.out.substr(start), std::string(header) + c.listing) << c.what;
 }
@@ -547,6 +574,27 @@ INSTANTIATE_TEST_SUITE_P(Cases, D88InfoDamagedDumpTest, ::testing::ValuesIn(Dama
                            return std::string(info.param.name);
                          });
 
+// A disk name recorded in Shift-JIS reaches a UTF-8 terminal as UTF-8, and
+// a file as its own bytes (see kDiskCases); JSON is UTF-8 wherever it goes.
+TEST(D88InfoTest, DiskNamesInEachStreamsForm) {
+  SKIP_UNDER_LAUNCHER();
+  ScratchDir dir;
+  DiskSpec disk = TwoTracks();
+  disk.name = "\x83\x5B\x83\x74\x83\x40\x1b[2J";  // "ゼファ" and a control sequence
+  ASSERT_TRUE(WriteFileBytes(dir.File("image.d88"), BuildImage({disk})));
+  const std::string utf8 = "\xE3\x82\xBC\xE3\x83\x95\xE3\x82\xA1\\x1b[2J";
+  RunOptions terminal;
+  terminal.locale = "C.UTF-8";
+  terminal.terminalOut = true;
+  const ToolResult shown = RunD88info(dir, {"image.d88"}, terminal);
+  EXPECT_NE(shown.terminal.find("\n  name: \"" + utf8 + "\"\n"), std::string::npos)
+      << shown.terminal;
+  const ToolResult json = RunD88info(dir, {"--json", "image.d88"});
+  EXPECT_NE(json.out.find("\"name\": \"\xE3\x82\xBC\xE3\x83\x95\xE3\x82\xA1\\\\x1b[2J\""),
+            std::string::npos)
+      << json.out;
+}
+
 // --json gives one JSON document: here, checked for the facts a script looks
 // for, and for being one balanced document of well-formed strings.
 TEST(D88InfoTest, JsonListsDisksTracksSectorsAndTheVerdict) {
@@ -561,7 +609,11 @@ TEST(D88InfoTest, JsonListsDisksTracksSectorsAndTheVerdict) {
   const std::string& out = result.out;
   for (const char* fragment : {
            "\"format\": \"D88\"",
-           "\"name\": \"Q\\\"\\\\\\u0082\\u00A0\"",
+           // "あ" from its Shift-JIS bytes 0x82 0xA0.
+           "\"number\": 1,",
+           "\"name\": \"Q\\\"\\\\\xE3\x81\x82\"",
+           "\"writeProtect\": 0,",
+           "\"number\": 2,",
            "\"geometry\": {\"tracks\": 24, \"sectors\": 8, \"size\": 1024, \"kind\": \"2HD\", "
            "\"cylinders\": 12, \"heads\": 2}",
            "{\"c\": 6, \"h\": 0, \"r\": 6, \"n\": 3, \"size\": 1024, \"recordedSize\": 1024, "
@@ -570,18 +622,34 @@ TEST(D88InfoTest, JsonListsDisksTracksSectorsAndTheVerdict) {
            "{\"file\": \"FMSE\", \"note\": \"sector 6 0 6 3 of track 12 is marked as a data CRC "
            "error "
            "in the image\"}",
-           "\"verdict\": {\"recognised\": false}",
+           "\"verdict\": {\"recognised\": false,",
+           "\"identificationSector\": {\"track\": 1, \"c\": 0, \"h\": 1, \"r\": 5, \"n\": 3, "
+           "\"found\": false, \"read\": 0, \"from\": 0, \"length\": 12, \"hex\": \"\", "
+           "\"text\": \"\"},",
+           "\"bootSector\": {\"track\": 0, \"c\": 0, \"h\": 0, \"r\": 1, \"n\": 3, "
+           "\"found\": true, \"read\": 1024, \"from\": 2, \"length\": 25, \"hex\": ",
        }) {
     EXPECT_NE(out.find(fragment), std::string::npos) << fragment << "\nin:\n" << out;
   }
-  // Brackets balance outside strings, and no string holds a raw control byte.
+  // The bytes of the signature sectors are the ones the text listing shows.
+  const ToolResult text = RunD88info(dir, {"image.d88"});
+  for (std::size_t at = text.out.find("    hex  "); at != std::string::npos;
+       at = text.out.find("    hex  ", at + 1)) {
+    const std::size_t from = at + 9;
+    const std::string hex = text.out.substr(from, text.out.find('\n', from) - from);
+    EXPECT_NE(out.find("\"hex\": \"" + hex + "\""), std::string::npos) << hex;
+  }
+  // Brackets balance outside strings, and every string is UTF-8 with no raw
+  // control character.
   int depth = 0;
   bool inString = false;
   for (std::size_t i = 0; i < out.size(); ++i) {
     const char ch = out[i];
     if (inString) {
-      ASSERT_GE(static_cast<unsigned char>(ch), 0x20) << "at " << i;
-      ASSERT_LT(static_cast<unsigned char>(ch), 0x80) << "at " << i;
+      const Utf8Step step = NextUtf8(out, i);
+      ASSERT_TRUE(step.valid) << "at " << i;
+      ASSERT_FALSE(ActsOnText(step.code)) << "at " << i;
+      i += step.length - 1;
       if (ch == '\\') {
         ++i;
       } else if (ch == '"') {

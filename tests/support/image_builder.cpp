@@ -141,6 +141,7 @@ Bytes BuildDisk(const DiskSpec& disk) {
   for (std::size_t i = 0; i < disk.name.size() && i < 16; ++i) {
     out[i] = static_cast<std::uint8_t>(disk.name[i]);
   }
+  out[0x1A] = disk.writeProtect;
   out[0x1B] = disk.mediaType;
   for (const auto& [index, track] : disk.tracks) {
     if (index < 0 || index >= kTrackCount) {

@@ -37,6 +37,7 @@ struct TrackSpec {
 struct DiskSpec {
   std::string name;  // the first 16 bytes go to the name field, NUL-padded
   std::uint8_t mediaType = 0;
+  std::uint8_t writeProtect = 0;    // 0x10: protected
   std::map<int, TrackSpec> tracks;  // by track index, 0..163
   // Written as given instead of what the layout gives.
   std::optional<std::uint32_t> sizeField;
