@@ -313,7 +313,12 @@ std::shared_ptr<const Track> D88Image::ParseTrack(std::int64_t start) {
   scan.offset = start;
   scan.count = static_cast<std::uint32_t>(expected);
   scan.size = LoadLe16(first + kDataSizeOffset);
-  for (bool more = hasFirst; more && scan.offset < file_size_;) {
+  // Whether the end of the file, rather than the track's own records, ended
+  // the scan: a track that starts past it, a header it cuts, or a count
+  // that reaches past it.
+  bool fileEnded = !hasFirst && start + kSectorHeaderSize > file_size_;
+  bool more = hasFirst;
+  while (more && scan.offset < file_size_) {
     const std::int64_t index = scan.offset / kBlockSize;
     // How far the track most likely reaches, by the last header taken: the
     // rest of its count, each sector of its size. Where headers lie at most
@@ -341,15 +346,27 @@ std::shared_ptr<const Track> D88Image::ParseTrack(std::int64_t start) {
       LoadBlock(index + 1, ahead);
     }
     unsigned char copy[kSectorHeaderSize];
-    more = ReadAt(scan.offset, copy, sizeof copy) == sizeof copy &&
-           TakeHeaders(copy, 0, sizeof copy, scan, sectors);
+    if (ReadAt(scan.offset, copy, sizeof copy) != sizeof copy) {
+      fileEnded = scan.offset + kSectorHeaderSize > file_size_;
+      break;
+    }
+    more = TakeHeaders(copy, 0, sizeof copy, scan, sectors);
+  }
+  fileEnded = fileEnded || (more && scan.offset >= file_size_);
+  std::optional<TrackCutShort> cutShort;
+  if (fileEnded) {
+    cutShort = TrackCutShort{};
+    if (hasFirst) {
+      cutShort->announced = scan.count;
+    }
   }
   parsed_sectors_ += sectors.size();
   if (parsed_sectors_ > kMaxCachedSectors) {
     parsed_.clear();
     parsed_sectors_ = sectors.size();
   }
-  auto track = std::make_shared<const Track>(std::move(sectors), TrackExtent{start, scan.offset});
+  auto track = std::make_shared<const Track>(std::move(sectors), TrackExtent{start, scan.offset},
+                                             cutShort);
   parsed_.emplace(start, track);
   return track;
 }
