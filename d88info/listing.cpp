@@ -136,11 +136,12 @@ void ListTracks(DiskImage& image, int disk, const DiskInfo& info,
       line += ": " + TrackIds(ids.data(), count);
     }
     line += marks;
-    if (cut && cut->announced) {
-      line += Format("; the file ends after %d of its %lu sectors", static_cast<int>(count),
-                     static_cast<unsigned long>(*cut->announced));
-    } else if (cutShort || cut) {
+    if (cutShort || cut) {
       line += "; runs past the end of the file";
+    }
+    if (cut && cut->announced) {
+      line += Format(", which holds %d of its %lu sectors", static_cast<int>(count),
+                     static_cast<unsigned long>(*cut->announced));
     }
     const std::optional<TrackExtent>& extent = sectors->Extent();
     if (extent && info.sizeField && *info.sizeField != 0 &&

@@ -425,6 +425,7 @@ TEST(CutRunTest, StatusIsZeroTwoOrOne) {
        false,
        "",
        2,
+       "warning: empty.d88: no image format recognised (0 bytes); read as D88\n"
        "warning: empty.d88: no disk found\n"},
       {"files replaced in one run",
        {{"twice.d88", twice}},
@@ -444,6 +445,7 @@ TEST(CutRunTest, StatusIsZeroTwoOrOne) {
        false,
        "FMSE",
        1,
+       "warning: empty.d88: no image format recognised (0 bytes); read as D88\n"
        "warning: empty.d88: no disk found\n" + fmseRefused + replaced("FMBGM") + fmseRefused +
            replaced("BEEPBGM") + replaced("BEEPSE")},
       {"a folder not made",

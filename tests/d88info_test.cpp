@@ -478,7 +478,7 @@ TEST(D88InfoTest, ListsAnEmptyImage) {
   const ToolResult result = RunD88info(dir, {"empty.d88"});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out, "format: D88, 0 bytes\ndisks: 0\n");
+  EXPECT_EQ(result.out, "format: unknown (0 bytes), read as D88\ndisks: 0\n");
 }
 
 }  // namespace
