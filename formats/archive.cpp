@@ -7,6 +7,7 @@
 #include <archive_entry.h>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -120,6 +121,23 @@ std::string ReadData(archive* reader, std::uint64_t cap, ArchiveMember& member) 
 
 namespace {
 
+// Whether a compressed file's name says it holds a tar archive: "x.tar.gz",
+// "x.tgz", in any case.
+bool NamedAsTar(const std::string& name) {
+  std::string lower = name;
+  for (char& ch : lower) {
+    ch = ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
+  }
+  for (const char* ending : {".tar.gz", ".tar.bz2", ".tar.xz", ".tar.z", ".tgz", ".tbz", ".tbz2",
+                             ".txz", ".taz"}) {
+    const std::size_t length = std::strlen(ending);
+    if (lower.size() >= length && lower.compare(lower.size() - length, length, ending) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
 bool IsCompressedFile(ArchiveKind kind) {
   return kind == ArchiveKind::kGzip || kind == ArchiveKind::kBzip2 || kind == ArchiveKind::kXz;
 }
@@ -211,8 +229,9 @@ std::string ForEachMember(ByteSource& source, const std::string& archiveName,
   std::string reason = ReadMembers(source, archiveName, kind, false, visit, cap, visited, ended);
   // A compressed file that unpacks to bytes the tar reader takes for an
   // empty archive (a file that starts with zero blocks: a blank raw image)
-  // is one file all the same.
-  if (reason.empty() && visited == 0 && IsCompressedFile(kind) && ended != ARCHIVE_FORMAT_EMPTY) {
+  // is one file all the same, unless its name says it is a tar archive.
+  if (reason.empty() && visited == 0 && IsCompressedFile(kind) && ended != ARCHIVE_FORMAT_EMPTY &&
+      !NamedAsTar(archiveName)) {
     reason = ReadMembers(source, archiveName, kind, true, visit, cap, visited, ended);
   }
   return reason;
