@@ -452,10 +452,11 @@ void ListImageJson(DiskImage& image, const std::function<void(const std::string&
         emit(pending + ",");
       }
       const std::optional<TrackCutShort>& cut = sectors->CutShort();
-      pending = Format("        {\"track\": %d, \"cutShort\": %s, \"announcedSectors\": %s, "
-                       "\"sectors\": [",
-                       track, cut ? "true" : "false",
-                       cut && cut->announced ? std::to_string(*cut->announced).c_str() : "null");
+      pending = Format(
+          "        {\"track\": %d, \"cutShort\": %s, \"announcedSectors\": %s, "
+          "\"sectors\": [",
+          track, cut ? "true" : "false",
+          cut && cut->announced ? std::to_string(*cut->announced).c_str() : "null");
       bool first = true;
       for (const Sector& sector : sectors->Sectors()) {
         pending +=

@@ -128,8 +128,8 @@ bool NamedAsTar(const std::string& name) {
   for (char& ch : lower) {
     ch = ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
   }
-  for (const char* ending : {".tar.gz", ".tar.bz2", ".tar.xz", ".tar.z", ".tgz", ".tbz", ".tbz2",
-                             ".txz", ".taz"}) {
+  for (const char* ending :
+       {".tar.gz", ".tar.bz2", ".tar.xz", ".tar.z", ".tgz", ".tbz", ".tbz2", ".txz", ".taz"}) {
     const std::size_t length = std::strlen(ending);
     if (lower.size() >= length && lower.compare(lower.size() - length, length, ending) == 0) {
       return true;

@@ -386,8 +386,8 @@ std::shared_ptr<const Track> D88Image::ParseTrack(std::int64_t start, bool insid
     parsed_.clear();
     parsed_sectors_ = sectors.size();
   }
-  auto track = std::make_shared<const Track>(std::move(sectors), TrackExtent{start, scan.offset},
-                                             cutShort);
+  auto track =
+      std::make_shared<const Track>(std::move(sectors), TrackExtent{start, scan.offset}, cutShort);
   parsed_.emplace(start, track);
   return track;
 }

@@ -58,8 +58,8 @@ int VisitArchive(ByteSource& source, const std::string& path, const char* format
           visitor.Problem(problem);
           return;
         }
-        if (const char* inner = ArchiveFormat(member.bytes.data(),
-                                              std::min(member.bytes.size(), kProbeSize))) {
+        if (const char* inner =
+                ArchiveFormat(member.bytes.data(), std::min(member.bytes.size(), kProbeSize))) {
           if (depth == kMaxArchiveDepth) {
             InputProblem problem = Problem(InputProblem::Kind::NestedTooDeep, name);
             problem.archiveFormat = inner;

@@ -446,8 +446,9 @@ TEST(CutRunTest, StatusIsZeroTwoOrOne) {
        "FMSE",
        1,
        "warning: empty.d88: no image format recognised (0 bytes); read as D88\n"
-       "warning: empty.d88: no disk found\n" + fmseRefused + replaced("FMBGM") + fmseRefused +
-           replaced("BEEPBGM") + replaced("BEEPSE")},
+       "warning: empty.d88: no disk found\n" +
+           fmseRefused + replaced("FMBGM") + fmseRefused + replaced("BEEPBGM") +
+           replaced("BEEPSE")},
       {"a folder not made",
        {{"disk.d88", title2b}},
        true,
@@ -519,8 +520,7 @@ TEST(CutRunTest, ArchivesFollowOneRule) {
     return BuildArchive(ArchiveKind::kGzip, {{name, bytes}});
   };
   const std::string cut = kRecognitionMessages[3] + CuttingLines(3);
-  const std::string emptyWarnings =
-      "no image format recognised (0 bytes); read as D88\nwarning: ";
+  const std::string emptyWarnings = "no image format recognised (0 bytes); read as D88\nwarning: ";
   const struct {
     const char* what;
     std::string name;
@@ -532,8 +532,8 @@ TEST(CutRunTest, ArchivesFollowOneRule) {
   } cases[] = {
       {"a ZIP archive in a ZIP archive", "set.zip", zip("inner.zip", zip("disk.d88", image)),
        kMaxMemberSize, "reading ... set.zip/inner.zip/disk.d88\n" + cut, "", 0},
-      {"three deep", "set.zip", zip("b.zip", zip("c.zip", zip("disk.d88", image))),
-       kMaxMemberSize, "reading ... set.zip/b.zip/c.zip/disk.d88\n" + cut, "", 0},
+      {"three deep", "set.zip", zip("b.zip", zip("c.zip", zip("disk.d88", image))), kMaxMemberSize,
+       "reading ... set.zip/b.zip/c.zip/disk.d88\n" + cut, "", 0},
       {"four deep", "set.zip", zip("b.zip", zip("c.zip", zip("d.zip", zip("disk.d88", image)))),
        kMaxMemberSize, "",
        "warning: set.zip/b.zip/c.zip/d.zip: not read: a ZIP archive nested more than 3 deep\n"
@@ -555,8 +555,8 @@ TEST(CutRunTest, ArchivesFollowOneRule) {
        "warning: disk.d88.gz/disk.d88: not read: it holds more than any disk image (over 64 "
        "KiB)\nwarning: disk.d88.gz: no disk image in the gzip archive\n",
        2},
-      {"a nested archive over the cap", "set.zip", zip("inner.zip", zip("disk.d88", image)),
-       65536, "",
+      {"a nested archive over the cap", "set.zip", zip("inner.zip", zip("disk.d88", image)), 65536,
+       "",
        "warning: set.zip/inner.zip: not read: it holds more than any disk image (over 64 KiB)\n"
        "warning: set.zip: no disk image in the ZIP archive\n",
        2},

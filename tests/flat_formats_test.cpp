@@ -528,7 +528,7 @@ TEST(FlatFormatsTest, TruncatedHeadersAreReadAsFarAsTheyHold) {
   const struct {
     const char* what;
     Bytes bytes;
-    int firstCutTrack;  // the tracks before it are whole; -1: none cut
+    int firstCutTrack;      // the tracks before it are whole; -1: none cut
     int wholeSectorsThere;  // of the first cut track
   } kCases[] = {
       {"FDI 1000 bytes short", cut(fdi, fdi.size() - 1000), kFlatTracks - 1, 7},
