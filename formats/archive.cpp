@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <memory>
 
@@ -128,14 +129,12 @@ bool NamedAsTar(const std::string& name) {
   for (char& ch : lower) {
     ch = ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
   }
-  for (const char* ending :
-       {".tar.gz", ".tar.bz2", ".tar.xz", ".tar.z", ".tgz", ".tbz", ".tbz2", ".txz", ".taz"}) {
+  static constexpr const char* kEndings[] = {".tar.gz", ".tar.bz2", ".tar.xz", ".tar.z", ".tgz",
+                                             ".tbz",    ".tbz2",    ".txz",    ".taz"};
+  return std::any_of(std::begin(kEndings), std::end(kEndings), [&lower](const char* ending) {
     const std::size_t length = std::strlen(ending);
-    if (lower.size() >= length && lower.compare(lower.size() - length, length, ending) == 0) {
-      return true;
-    }
-  }
-  return false;
+    return lower.size() >= length && lower.compare(lower.size() - length, length, ending) == 0;
+  });
 }
 
 bool IsCompressedFile(ArchiveKind kind) {
