@@ -126,9 +126,9 @@ namespace {
 // "x.tgz", in any case.
 bool NamedAsTar(const std::string& name) {
   std::string lower = name;
-  for (char& ch : lower) {
-    ch = ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
-  }
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](char ch) {
+    return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
+  });
   static constexpr const char* kEndings[] = {".tar.gz", ".tar.bz2", ".tar.xz", ".tar.z", ".tgz",
                                              ".tbz",    ".tbz2",    ".txz",    ".taz"};
   return std::any_of(std::begin(kEndings), std::end(kEndings), [&lower](const char* ending) {

@@ -302,10 +302,10 @@ std::shared_ptr<const Track> D88Image::ReadTrack(int disk, int track) {
   // claims the bytes: some writers point unformatted tracks at the disk's
   // end.
   const Header& header = disks_[static_cast<std::size_t>(disk)];
-  const std::int64_t diskEnd =
-      header.size == 0 ? kMaxReach
-                       : std::int64_t{header.offset} + static_cast<std::uint32_t>(header.size);
-  return ParseTrack(start, start < diskEnd);
+  const std::int64_t diskStart = header.offset;
+  const bool insideDisk =
+      header.size == 0 || start < diskStart + static_cast<std::uint32_t>(header.size);
+  return ParseTrack(start, insideDisk);
 }
 
 // A track as a read by ID sees it: the sectors from its first header on,

@@ -150,10 +150,10 @@ TEST(FormatChoiceTest, ContentDecidesNeverTheName) {
     // What nothing claims is read as D88, and says so.
     const OpenedImage opened = Open(c.bytes);
     if (opened.image) {
-      const ImageInfo info = opened.image->DescribeImage();
-      EXPECT_EQ(info.formatUnrecognised, std::string(c.format).empty());
-      if (info.formatUnrecognised) {
-        EXPECT_EQ(std::string(info.format), "D88");
+      const ImageInfo about = opened.image->DescribeImage();
+      EXPECT_EQ(about.formatUnrecognised, std::string(c.format).empty());
+      if (about.formatUnrecognised) {
+        EXPECT_EQ(std::string(about.format), "D88");
       }
     }
   }
