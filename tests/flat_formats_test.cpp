@@ -550,10 +550,9 @@ TEST(FlatFormatsTest, TruncatedHeadersAreReadAsFarAsTheyHold) {
     const auto first = opened.image->ReadTrack(0, c.firstCutTrack);
     ASSERT_NE(first, nullptr);
     EXPECT_TRUE(first->CutShort());
-    int whole = 0;
-    for (const Sector& sector : first->Sectors()) {
-      whole += sector.size == sector.recordedSize ? 1 : 0;
-    }
+    const auto whole =
+        std::count_if(first->Sectors().begin(), first->Sectors().end(),
+                      [](const Sector& sector) { return sector.size == sector.recordedSize; });
     EXPECT_EQ(whole, c.wholeSectorsThere);
   }
   // Too short for the header itself: nothing to read.
