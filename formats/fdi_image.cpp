@@ -8,7 +8,8 @@
 //   0x0C  data size
 //
 // Sector R of cylinder C head H lies at header size + ((C x heads + H) x
-// sectors + R - 1) x sector size; its ID is (C, H, R, n).
+// sectors + R - 1) x sector size; its ID is (C, H, R, n). A file that ends
+// before its data does is read as far as it holds.
 #include "formats/fdi_image.h"
 
 #include <string>

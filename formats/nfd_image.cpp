@@ -21,7 +21,9 @@
 // followed by that many more copies of its data, and a track's special reads
 // follow its sectors, each (retries + 1) x its data length (as Neko Project
 // II kai reads them). The track index is the map position, as MAME reads
-// it; the IDs are as recorded.
+// it; the IDs are as recorded. A file cut short is read as far as it holds:
+// a sector whose data it cuts keeps what is there, and a track whose map it
+// cuts is there without the sectors it cannot name, both cut short.
 #include "formats/nfd_image.h"
 
 #include <algorithm>
@@ -187,8 +189,9 @@ std::string ReadRevision1(SectorImage& image, int disk, const std::vector<unsign
     if (block == 0) {
       continue;
     }
-    // A sector map the file cuts leaves the track there without a sector;
-    // the data of every later track is past the end of the file too.
+    // A sector map that the end of the file cuts, or that lies past it,
+    // leaves the track there without a sector, cut short; the tracks after
+    // it are read as far as the file holds them.
     const auto cutShort = [&image, disk, track]() {
       image.SetTrack(disk, track, {}, TrackCutShort{});
     };
