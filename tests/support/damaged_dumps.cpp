@@ -183,7 +183,8 @@ std::vector<DamagedDump> DamagedDumps() {
       {"FdiCutInsideATrack",
        [] {
          const Bytes whole = BuildFdi(DamagedBase());
-         constexpr std::ptrdiff_t kEnd = 4096 + std::ptrdiff_t{12} * 8192 + 5 * 1024 + 200;
+         constexpr std::ptrdiff_t kEnd =
+             4096 + std::ptrdiff_t{12} * 8192 + std::ptrdiff_t{5} * 1024 + 200;
          return Bytes(whole.begin(), whole.begin() + kEnd);
        },
        "warning: FMSE: only 527 of 3124 bytes could be read; the image file ends inside track "
