@@ -110,6 +110,12 @@ void ListTracks(DiskImage& image, int disk, const DiskInfo& info,
       }
       continue;
     }
+    const std::optional<TrackCutShort>& cut = sectors->CutShort();
+    if (recorded && cut && sectors->Sectors().empty() && !cut->announced) {
+      emit(Format("  track %d: offset %s lies past the end of the file", track,
+                  Number(static_cast<std::int32_t>(location)).c_str()));
+      continue;
+    }
     ids.clear();
     std::string marks;
     bool cutShort = false;
@@ -128,8 +134,12 @@ void ListTracks(DiskImage& image, int disk, const DiskInfo& info,
       line += ": " + TrackIds(ids.data(), count);
     }
     line += marks;
-    if (cutShort) {
+    if (cutShort || cut) {
       line += "; runs past the end of the file";
+    }
+    if (cut && cut->announced) {
+      line += Format(", which holds %d of its %lu sectors", static_cast<int>(count),
+                     static_cast<unsigned long>(*cut->announced));
     }
     const std::optional<TrackExtent>& extent = sectors->Extent();
     if (extent && info.sizeField && *info.sizeField != 0 &&
@@ -417,7 +427,12 @@ std::string JsonOptional(const std::optional<T>& value) {
 void ListImage(DiskImage& image, const std::function<void(const std::string&)>& emit) {
   const int disks = image.DiskCount();
   const ImageInfo about = image.DescribeImage();
-  emit(Format("format: %s, %lld bytes", about.format, static_cast<long long>(about.fileSize)));
+  if (about.formatUnrecognised) {
+    emit(Format("format: unknown (%lld bytes), read as %s", static_cast<long long>(about.fileSize),
+                about.format));
+  } else {
+    emit(Format("format: %s, %lld bytes", about.format, static_cast<long long>(about.fileSize)));
+  }
   emit(Format("disks: %d", disks));
   if (about.zeroSizeDisk) {
     emit(Format("disk %d has a size of 0: no disk after it can be found", *about.zeroSizeDisk + 1));
@@ -459,6 +474,8 @@ void ListImageJson(DiskImage& image, const std::function<void(const std::string&
   const ImageInfo about = image.DescribeImage();
   emit("{");
   emit("  \"format\": " + JsonString(about.format) + ",");
+  emit(std::string("  \"formatRecognised\": ") + (about.formatUnrecognised ? "false" : "true") +
+       ",");
   emit("  \"fileSize\": " + std::to_string(about.fileSize) + ",");
   emit("  \"bytesAfterLastDisk\": " + JsonOptional(about.bytesAfterLastDisk) + ",");
   emit("  \"zeroSizeDisk\": " +
@@ -498,7 +515,12 @@ void ListImageJson(DiskImage& image, const std::function<void(const std::string&
       if (!pending.empty()) {
         emit(pending + ",");
       }
-      pending = Format("        {\"track\": %d, \"sectors\": [", track);
+      const std::optional<TrackCutShort>& cut = sectors->CutShort();
+      pending = Format(
+          "        {\"track\": %d, \"cutShort\": %s, \"announcedSectors\": %s, "
+          "\"sectors\": [",
+          track, cut ? "true" : "false",
+          cut && cut->announced ? std::to_string(*cut->announced).c_str() : "null");
       bool first = true;
       for (const Sector& sector : sectors->Sectors()) {
         pending +=

@@ -21,8 +21,20 @@ constexpr std::size_t Slot(std::uint32_t packed, std::size_t mask) {
 
 }  // namespace
 
-Track::Track(std::vector<Sector> sectors, std::optional<TrackExtent> extent)
-    : sectors_(std::move(sectors)), extent_(extent), next_same_(sectors_.size(), 0) {
+Track::Track(std::vector<Sector> sectors, std::optional<TrackExtent> extent,
+             std::optional<TrackCutShort> cutShort)
+    : sectors_(std::move(sectors)),
+      extent_(extent),
+      cut_short_(cutShort),
+      next_same_(sectors_.size(), 0) {
+  if (cut_short_ && cut_short_->announced && *cut_short_->announced <= sectors_.size()) {
+    cut_short_->announced.reset();
+  }
+  if (!cut_short_ && std::any_of(sectors_.begin(), sectors_.end(), [](const Sector& sector) {
+        return sector.size < sector.recordedSize;
+      })) {
+    cut_short_ = TrackCutShort{};
+  }
   if (sectors_.size() < kIndexFrom) {
     for (std::size_t i = 0; i < sectors_.size(); ++i) {
       for (std::size_t later = i + 1; later < sectors_.size(); ++later) {

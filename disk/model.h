@@ -80,15 +80,27 @@ struct TrackExtent {
   std::int64_t end = 0;
 };
 
+// The image file ends inside a track's records: the track holds fewer
+// sectors, or less of their data, than it was written with.
+struct TrackCutShort {
+  // How many sectors the track's records announce (a header's count), where
+  // they say and announce more than the track holds.
+  std::optional<std::uint32_t> announced;
+};
+
 // The sectors of one track in recorded order. Finding a sector by its ID
 // gives the first in that order, as a drive reading by ID finds it.
 class Track {
  public:
   Track() = default;
-  explicit Track(std::vector<Sector> sectors, std::optional<TrackExtent> extent = std::nullopt);
+  explicit Track(std::vector<Sector> sectors, std::optional<TrackExtent> extent = std::nullopt,
+                 std::optional<TrackCutShort> cutShort = std::nullopt);
 
   const std::vector<Sector>& Sectors() const { return sectors_; }
   const std::optional<TrackExtent>& Extent() const { return extent_; }
+  // Set when the end of the file cut the track short; a sector whose data
+  // the file cuts (size below recordedSize) sets it too.
+  const std::optional<TrackCutShort>& CutShort() const { return cut_short_; }
   const Sector* Find(SectorId id) const;
   // The sectors after `sector` (one of this track's) that carry its ID, in
   // recorded order.
@@ -97,6 +109,7 @@ class Track {
  private:
   std::vector<Sector> sectors_;
   std::optional<TrackExtent> extent_;
+  std::optional<TrackCutShort> cut_short_;
   // Position + 1 of the next sector with the same ID; 0 for none.
   std::vector<std::uint32_t> next_same_;
   // Open addressing over the IDs of long tracks: position + 1 of the first
@@ -139,6 +152,9 @@ struct ImageInfo {
   std::optional<int> zeroSizeDisk;
   // More disks follow than a reader takes (kMaxDisks of the format).
   std::optional<int> diskLimit;
+  // No format claimed the file: it was read as D88, the tool's own format,
+  // whatever it holds.
+  bool formatUnrecognised = false;
 };
 
 class DiskImage {

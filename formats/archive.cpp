@@ -7,6 +7,8 @@
 #include <archive_entry.h>
 
 #include <algorithm>
+#include <cstring>
+#include <iterator>
 #include <limits>
 #include <memory>
 
@@ -26,8 +28,9 @@ using Reader = std::unique_ptr<archive, ArchiveFreer>;
 // ZIP archive is read as nothing else. A compressed file is read as a tar
 // archive or, failing that, as one file (libarchive's raw format, which takes
 // anything and so is offered only here), or as nothing when it unpacks to
-// nothing (the empty format, the same). Empty when done, otherwise why not.
-std::string Support(archive* reader, ArchiveKind kind) {
+// nothing (the empty format, the same); `singleOnly` leaves out tar. Empty
+// when done, otherwise why not.
+std::string Support(archive* reader, ArchiveKind kind, bool singleOnly) {
   int status = ARCHIVE_OK;
   switch (kind) {
     case ArchiveKind::kZip:
@@ -66,7 +69,7 @@ std::string Support(archive* reader, ArchiveKind kind) {
       if (filter != ARCHIVE_OK) {
         return std::string(ArchiveKindName(kind)) + " decompression is not built into this program";
       }
-      status = archive_read_support_format_tar(reader);
+      status = singleOnly ? ARCHIVE_OK : archive_read_support_format_tar(reader);
       if (status == ARCHIVE_OK) {
         status = archive_read_support_format_raw(reader);
       }
@@ -117,16 +120,33 @@ std::string ReadData(archive* reader, std::uint64_t cap, ArchiveMember& member) 
 
 }  // namespace
 
-std::string ForEachMember(ByteSource& source, const std::string& archiveName,
-                          const std::function<void(const ArchiveMember&)>& visit,
-                          std::uint64_t cap) {
-  std::vector<unsigned char> head(kArchiveHeadSize);
-  const std::size_t headLength = source.ReadAt(0, head.data(), head.size());
-  if (source.Error() != 0 || source.Size() < 0) {
-    return "the archive file cannot be read";
-  }
-  const ArchiveKind kind = ClassifyArchive(head.data(), headLength);
+namespace {
 
+// Whether a compressed file's name says it holds a tar archive: "x.tar.gz",
+// "x.tgz", in any case.
+bool NamedAsTar(const std::string& name) {
+  std::string lower = name;
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](char ch) {
+    return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
+  });
+  static constexpr const char* kEndings[] = {".tar.gz", ".tar.bz2", ".tar.xz", ".tar.z", ".tgz",
+                                             ".tbz",    ".tbz2",    ".txz",    ".taz"};
+  return std::any_of(std::begin(kEndings), std::end(kEndings), [&lower](const char* ending) {
+    const std::size_t length = std::strlen(ending);
+    return lower.size() >= length && lower.compare(lower.size() - length, length, ending) == 0;
+  });
+}
+
+bool IsCompressedFile(ArchiveKind kind) {
+  return kind == ArchiveKind::kGzip || kind == ArchiveKind::kBzip2 || kind == ArchiveKind::kXz;
+}
+
+// One pass over the members. `singleOnly`: a compressed file read as one
+// file whatever it unpacks to. `visited` counts the members handed over;
+// `ended` tells the format libarchive read once the pass reached the end.
+std::string ReadMembers(ByteSource& source, const std::string& archiveName, ArchiveKind kind,
+                        bool singleOnly, const std::function<void(const ArchiveMember&)>& visit,
+                        std::uint64_t cap, int& visited, int& ended) {
   Utf8Locale locale;  // before the reader, which is freed in it
   // The source itself, or for gzip the bytes it unpacks to, read from the
   // start; it outlives the reader.
@@ -135,7 +155,7 @@ std::string ForEachMember(ByteSource& source, const std::string& archiveName,
   if (!reader) {
     return "out of memory";
   }
-  std::string reason = Support(reader.get(), kind);
+  std::string reason = Support(reader.get(), kind, singleOnly);
   if (!reason.empty()) {
     return reason;
   }
@@ -148,6 +168,18 @@ std::string ForEachMember(ByteSource& source, const std::string& archiveName,
     archive_entry* entry = nullptr;
     const int status = archive_read_next_header(reader.get(), &entry);
     if (status == ARCHIVE_EOF) {
+      ended = archive_format(reader.get());
+      if (ended == ARCHIVE_FORMAT_EMPTY && IsCompressedFile(kind)) {
+        // A compressed empty file is an empty file, named as its one file
+        // would be: a member like any other, as an empty member of a ZIP
+        // archive is.
+        ArchiveMember member;
+        member.name = SingleFileName(archiveName, kind);
+        locale.Leave();
+        visit(member);
+        locale.Enter();
+        ++visited;
+      }
       return std::string();
     }
     // ARCHIVE_WARN: read, with something noted (a name not in the expected
@@ -173,10 +205,35 @@ std::string ForEachMember(ByteSource& source, const std::string& archiveName,
     locale.Leave();
     visit(member);
     locale.Enter();
+    ++visited;
     if (single) {
       return std::string();  // nothing follows a compressed file's one file
     }
   }
+}
+
+}  // namespace
+
+std::string ForEachMember(ByteSource& source, const std::string& archiveName,
+                          const std::function<void(const ArchiveMember&)>& visit,
+                          std::uint64_t cap) {
+  std::vector<unsigned char> head(kArchiveHeadSize);
+  const std::size_t headLength = source.ReadAt(0, head.data(), head.size());
+  if (source.Error() != 0 || source.Size() < 0) {
+    return "the archive file cannot be read";
+  }
+  const ArchiveKind kind = ClassifyArchive(head.data(), headLength);
+  int visited = 0;
+  int ended = 0;
+  std::string reason = ReadMembers(source, archiveName, kind, false, visit, cap, visited, ended);
+  // A compressed file that unpacks to bytes the tar reader takes for an
+  // empty archive (a file that starts with zero blocks: a blank raw image)
+  // is one file all the same, unless its name says it is a tar archive.
+  if (reason.empty() && visited == 0 && IsCompressedFile(kind) && ended != ARCHIVE_FORMAT_EMPTY &&
+      !NamedAsTar(archiveName)) {
+    reason = ReadMembers(source, archiveName, kind, true, visit, cap, visited, ended);
+  }
+  return reason;
 }
 
 bool ArchivesRead() { return true; }

@@ -199,7 +199,60 @@ std::string ArchiveInput::Open(archive* reader) {
   return std::string();
 }
 
+namespace {
+
+// A code in parentheses at the end of a message, "(-5)" or "(error 9)":
+// the code, with the message before it; false when there is none.
+bool TrailingCode(const std::string& text, std::string& before, long& code) {
+  const std::string::size_type open = text.rfind('(');
+  if (open == std::string::npos || text.empty() || text.back() != ')') {
+    return false;
+  }
+  std::string inside = text.substr(open + 1, text.size() - open - 2);
+  if (inside.rfind("error ", 0) == 0) {
+    inside.erase(0, 6);
+  }
+  const std::size_t digits = inside.size() - (!inside.empty() && inside[0] == '-' ? 1 : 0);
+  if (digits == 0 || digits > 9 ||
+      inside.find_first_not_of("0123456789", inside.size() - digits) != std::string::npos) {
+    return false;
+  }
+  code = std::stol(inside);
+  before = text.substr(0, open);
+  while (!before.empty() && before.back() == ' ') {
+    before.pop_back();
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string ErrorInWords(const std::string& text) {
+  std::string before;
+  long code = 0;
+  if (!TrailingCode(text, before, code)) {
+    return text;
+  }
+  // zlib's codes, which libarchive's deflate readers give as they are.
+  constexpr long kZlibBufError = -5;  // the input ended before the data did
+  constexpr long kZlibDataError = -3;
+  constexpr char kFailed[] = "decompression failed";
+  const std::size_t failedLength = sizeof kFailed - 1;
+  if (before.size() >= failedLength &&
+      (before.compare(before.size() - failedLength, failedLength, kFailed) == 0 ||
+       before.compare(before.size() - failedLength, failedLength, "Decompression failed") == 0) &&
+      (code == kZlibBufError || code == kZlibDataError)) {
+    std::string what = before.substr(0, before.size() - failedLength);
+    while (!what.empty() && what.back() == ' ') {
+      what.pop_back();
+    }
+    return "the " + (what.empty() ? std::string() : what + " ") + "data is " +
+           (code == kZlibBufError ? "cut short" : "damaged");
+  }
+  return before;
+}
+
 std::string ArchiveError(archive* reader, const char* otherwise) {
   const char* text = archive_error_string(reader);
-  return text != nullptr && *text != '\0' ? std::string(text) : std::string(otherwise);
+  return text != nullptr && *text != '\0' ? ErrorInWords(text) : std::string(otherwise);
 }

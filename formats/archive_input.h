@@ -31,8 +31,13 @@ class ArchiveInput {
   std::unique_ptr<Inflater> inflater_;  // null but for gzip
 };
 
-// libarchive's message for the reader's last error, or `otherwise` when it
-// has none.
+// libarchive's message for the reader's last error, in words (see
+// ErrorInWords), or `otherwise` when it has none.
 std::string ArchiveError(archive* reader, const char* otherwise);
+
+// A libarchive message without the bare error number some end with: zlib's
+// codes for data cut short or damaged become those words ("ZIP decompression
+// failed (-5)": "the ZIP data is cut short"), any other number is left out.
+std::string ErrorInWords(const std::string& text);
 
 #endif  // ZEFACUT_FORMATS_ARCHIVE_INPUT_H

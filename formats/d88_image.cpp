@@ -18,6 +18,8 @@
 namespace {
 
 constexpr int kHeaderSize = 0x2B0;
+// The header of writers whose track table has 160 entries.
+constexpr std::uint32_t kShortHeaderSize = 0x2A0;
 constexpr int kMaxDisks = 64;
 constexpr int kSectorHeaderSize = 16;
 constexpr int kNameLength = 16;
@@ -86,7 +88,15 @@ Confidence IdentifyD88(const ImageProbe& probe) {
   const bool plausible = knownMedia && size >= static_cast<std::uint32_t>(kHeaderSize) &&
                          size <= static_cast<std::uint64_t>(probe.size) &&
                          firstTrack >= kTrackTableOffset && firstTrack < size;
-  return plausible ? kPlausibleHeader : kNotThisFormat;
+  // A file cut short holds less than its size field gives, and a damaged
+  // one may give a size of 0: such a header is taken for D88 still when its
+  // first track starts right after a track table of 160 or 164 entries, as
+  // the format's writers place it.
+  const bool anchored =
+      knownMedia &&
+      (firstTrack == kShortHeaderSize || firstTrack == static_cast<std::uint32_t>(kHeaderSize)) &&
+      (size == 0 || firstTrack < size);
+  return plausible || anchored ? kPlausibleHeader : kNotThisFormat;
 }
 
 // The image as the model gives it. Tracks are parsed when first asked for:
@@ -157,7 +167,8 @@ class D88Image : public DiskImage {
   const Slot* LoadBlock(std::int64_t index, std::int64_t ahead);
   std::size_t ReadAt(std::int64_t offset, unsigned char* dest, std::size_t length);
   std::int64_t TrackStart(int disk, int track) const;
-  std::shared_ptr<const Track> ParseTrack(std::int64_t start);
+  // `insideDisk`: the track starts before its disk's end.
+  std::shared_ptr<const Track> ParseTrack(std::int64_t start, bool insideDisk);
   bool TakeHeaders(const unsigned char* bytes, std::size_t within, std::size_t length, Scan& scan,
                    std::vector<Sector>& sectors) const;
 
@@ -288,14 +299,24 @@ std::int64_t D88Image::TrackStart(int disk, int track) const {
 
 std::shared_ptr<const Track> D88Image::ReadTrack(int disk, int track) {
   const std::int64_t start = TrackStart(disk, track);
-  return start < 0 ? nullptr : ParseTrack(start);
+  if (start < 0) {
+    return nullptr;
+  }
+  // A track that the file ends before is cut short only where its disk
+  // claims the bytes: some writers point unformatted tracks at the disk's
+  // end.
+  const Header& header = disks_[static_cast<std::size_t>(disk)];
+  const std::int64_t diskStart = header.offset;
+  const bool insideDisk =
+      header.size == 0 || start < diskStart + static_cast<std::uint32_t>(header.size);
+  return ParseTrack(start, insideDisk);
 }
 
 // A track as a read by ID sees it: the sectors from its first header on,
 // up to a header that cannot be read whole or whose count is 0 (neither is a
 // sector), or up to the position count - 1 of the header just read. Headers
 // that disagree on the count cannot carry the scan past that position.
-std::shared_ptr<const Track> D88Image::ParseTrack(std::int64_t start) {
+std::shared_ptr<const Track> D88Image::ParseTrack(std::int64_t start, bool insideDisk) {
   const auto cached = parsed_.find(start);
   if (cached != parsed_.end()) {
     return cached->second;
@@ -317,7 +338,12 @@ std::shared_ptr<const Track> D88Image::ParseTrack(std::int64_t start) {
   scan.offset = start;
   scan.count = static_cast<std::uint32_t>(expected);
   scan.size = LoadLe16(first + kDataSizeOffset);
-  for (bool more = hasFirst; more && scan.offset < file_size_;) {
+  // Whether the end of the file, rather than the track's own records, ended
+  // the scan: a track that starts past it, a header it cuts, or a count
+  // that reaches past it.
+  bool fileEnded = !hasFirst && insideDisk && start + kSectorHeaderSize > file_size_;
+  bool more = hasFirst;
+  while (more && scan.offset < file_size_) {
     const std::int64_t index = scan.offset / kBlockSize;
     // How far the track most likely reaches, by the last header taken: the
     // rest of its count, each sector of its size. Where headers lie at most
@@ -345,15 +371,27 @@ std::shared_ptr<const Track> D88Image::ParseTrack(std::int64_t start) {
       LoadBlock(index + 1, ahead);
     }
     unsigned char copy[kSectorHeaderSize];
-    more = ReadAt(scan.offset, copy, sizeof copy) == sizeof copy &&
-           TakeHeaders(copy, 0, sizeof copy, scan, sectors);
+    if (ReadAt(scan.offset, copy, sizeof copy) != sizeof copy) {
+      fileEnded = scan.offset + kSectorHeaderSize > file_size_;
+      break;
+    }
+    more = TakeHeaders(copy, 0, sizeof copy, scan, sectors);
+  }
+  fileEnded = fileEnded || (more && scan.offset >= file_size_);
+  std::optional<TrackCutShort> cutShort;
+  if (fileEnded) {
+    cutShort = TrackCutShort{};
+    if (hasFirst) {
+      cutShort->announced = scan.count;
+    }
   }
   parsed_sectors_ += sectors.size();
   if (parsed_sectors_ > kMaxCachedSectors) {
     parsed_.clear();
     parsed_sectors_ = sectors.size();
   }
-  auto track = std::make_shared<const Track>(std::move(sectors), TrackExtent{start, scan.offset});
+  auto track =
+      std::make_shared<const Track>(std::move(sectors), TrackExtent{start, scan.offset}, cutShort);
   parsed_.emplace(start, track);
   return track;
 }

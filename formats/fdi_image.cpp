@@ -8,7 +8,8 @@
 //   0x0C  data size
 //
 // Sector R of cylinder C head H lies at header size + ((C x heads + H) x
-// sectors + R - 1) x sector size; its ID is (C, H, R, n).
+// sectors + R - 1) x sector size; its ID is (C, H, R, n). A file that ends
+// before its data does is read as far as it holds.
 #include "formats/fdi_image.h"
 
 #include <string>
@@ -124,11 +125,8 @@ std::string HeaderError(const Header& header, std::int64_t fileSize) {
     return "the header size (" + std::to_string(header.headerSize) +
            " bytes) is beyond the end of the file (" + std::to_string(fileSize) + " bytes)";
   }
-  if (std::int64_t{header.headerSize} + header.dataSize > fileSize) {
-    return "the header gives " + std::to_string(header.dataSize) +
-           " bytes of data but the file holds " + std::to_string(fileSize - header.headerSize) +
-           " after the header";
-  }
+  // Data that the file cuts short is read as far as it holds: its tracks
+  // tell it, and the cuts that reach past it warn.
   return {};
 }
 

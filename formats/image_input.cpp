@@ -1,5 +1,6 @@
 #include "formats/image_input.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -28,15 +29,24 @@ void OpenFailed(ImageVisitor& visitor, const std::string& name, const OpenedImag
   visitor.Problem(problem);
 }
 
-// Each image member of an archive, in member order.
-void VisitArchive(ByteSource& source, const std::string& path, const char* format,
-                  ImageVisitor& visitor, const InputLimits& limits) {
-  visitor.Archive(path, format);
+// Archives inside archives are read this deep, the outermost at 1.
+constexpr int kMaxArchiveDepth = 3;
+
+// Each image member of an archive, in member order, and those of the
+// archives it holds. `depth` is 1 for the input itself; `prefix` is what the
+// members of a nested archive are named with inside the outermost
+// ("inner.zip/"). Returns how many images were found.
+int VisitArchive(ByteSource& source, const std::string& path, const char* format,
+                 ImageVisitor& visitor, const InputLimits& limits, int depth = 1,
+                 const std::string& prefix = {}) {
+  if (depth == 1) {
+    visitor.Archive(path, format);
+  }
   if (!ArchivesRead()) {
     InputProblem problem = Problem(InputProblem::Kind::NoArchiveSupport, path);
     problem.archiveFormat = format;
     visitor.Problem(problem);
-    return;
+    return 0;
   }
   int images = 0;
   const std::string reason = ForEachMember(
@@ -49,30 +59,46 @@ void VisitArchive(ByteSource& source, const std::string& path, const char* forma
           visitor.Problem(problem);
           return;
         }
+        if (const char* inner =
+                ArchiveFormat(member.bytes.data(), std::min(member.bytes.size(), kProbeSize))) {
+          if (depth == kMaxArchiveDepth) {
+            InputProblem problem = Problem(InputProblem::Kind::NestedTooDeep, name);
+            problem.archiveFormat = inner;
+            visitor.Problem(problem);
+            return;
+          }
+          // Its images count as the outer archive's: a nested archive
+          // without one is no news of its own.
+          const std::unique_ptr<ByteSource> nested = MemorySource(member.bytes);
+          images += VisitArchive(*nested, name, inner, visitor, limits, depth + 1,
+                                 prefix + member.name + "/");
+          return;
+        }
         const ImageFormat* identified =
             IdentifyImage(ProbeOf(member.bytes.data(), member.bytes.size()));
         if (identified == nullptr && !HasImageName(member.name)) {
           return;  // not a disk image: a read-me, a picture
         }
         ++images;
-        visitor.Member(name, member.name);
+        visitor.Member(name, prefix + member.name);
         const OpenedImage opened = OpenImage(MemorySource(member.bytes), identified);
         if (!opened.image) {
           OpenFailed(visitor, name, opened);
           return;
         }
-        visitor.Image(name, member.name, *opened.image);
+        visitor.Image(name, prefix + member.name, *opened.image);
       },
       limits.memberCap);
   if (!reason.empty()) {
     InputProblem problem = Problem(InputProblem::Kind::ArchiveDamaged, path, reason);
     problem.archiveFormat = format;
     visitor.Problem(problem);
-  } else if (images == 0) {
+  } else if (images == 0 && depth == 1) {
     InputProblem problem = Problem(InputProblem::Kind::NoImageInArchive, path);
     problem.archiveFormat = format;
     visitor.Problem(problem);
   }
+  return images;
 }
 
 void Visit(std::unique_ptr<ByteSource> source, const std::string& name, ImageVisitor& visitor,
@@ -138,7 +164,8 @@ void VisitStandardInput(ImageVisitor& visitor, const InputLimits& limits) {
 }  // namespace
 
 bool InputProblem::IsError() const {
-  return kind != Kind::NoImageInArchive && kind != Kind::MemberTooLarge;
+  return kind != Kind::NoImageInArchive && kind != Kind::MemberTooLarge &&
+         kind != Kind::NestedTooDeep;
 }
 
 std::string ProblemLine(const InputProblem& problem) {
@@ -159,6 +186,9 @@ std::string ProblemLine(const InputProblem& problem) {
              " archive: " + problem.text + "\n";
     case InputProblem::Kind::NoImageInArchive:
       return "warning: " + problem.name + ": no disk image in the " + format + " archive\n";
+    case InputProblem::Kind::NestedTooDeep:
+      return "warning: " + problem.name + ": not read: a " + format + " archive nested more than " +
+             std::to_string(kMaxArchiveDepth) + " deep\n";
     case InputProblem::Kind::MemberTooLarge:
       return "warning: " + problem.name + ": not read: it holds more than any disk image (over " +
              SizeText(problem.cap) + ")\n";

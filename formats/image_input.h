@@ -21,6 +21,7 @@ struct InputProblem {
     ArchiveDamaged,    // reading the archive stopped: `text` says why
     NoImageInArchive,  // an archive holding no disk image
     MemberTooLarge,    // a member over the cap, not read
+    NestedTooDeep,     // an archive inside archives deeper than are read
   };
   Kind kind = Kind::CannotOpen;
   // What it is about: the path, or ARCHIVE/MEMBER.
@@ -50,7 +51,9 @@ class ImageVisitor {
   // The input is an archive of the given format ("ZIP"); its images follow.
   virtual void Archive(const std::string& /*path*/, const char* /*format*/) {}
   // A member that is a disk image is about to be opened; `name` is
-  // ARCHIVE/MEMBER.
+  // ARCHIVE/MEMBER. The members of archives inside the archive (read to a
+  // depth of 3) come as the archive's own, ARCHIVE/INNER/MEMBER, with
+  // `member` INNER/MEMBER.
   virtual void Member(const std::string& /*name*/, const std::string& /*member*/) {}
   // An opened image: `name` is the path, or ARCHIVE/MEMBER with `member` the
   // member's name inside the archive (empty for a plain file).

@@ -25,14 +25,16 @@
 // controller reported it. The walk over the records stops at the end of the
 // file or at a record that cannot be one (a mode, size code or record type
 // out of range); the tracks before it are kept, the bytes from there on are
-// reported after the image. A track whose record is cut short keeps the
-// sectors before the cut, the one cut clipped. IMD has no header giving the
+// reported after the image. A track whose record is cut short by the end of
+// the file keeps the sectors before the cut, the one cut clipped, and says
+// it is cut short; cut inside its maps, it is there without a sector. IMD has no header giving the
 // disk's shape: the claimed geometry stays empty.
 #include "formats/imd_image.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "disk/le_fields.h"
@@ -137,6 +139,10 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
   info.trackLocations.assign(DiskImage::kMaxTracks, 0);
   std::array<std::vector<PendingSector>, DiskImage::kMaxTracks> tracks;
   std::array<bool, DiskImage::kMaxTracks> placed{};
+  // The sectors each track's record announces, and whether the file ends
+  // inside the record.
+  std::array<std::size_t, DiskImage::kMaxTracks> announced{};
+  std::array<bool, DiskImage::kMaxTracks> cutShort{};
   std::array<FillRun, 256> fills{};
   std::string malformed;
 
@@ -163,19 +169,31 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
         (headByte & kCylinderMapFlag) != 0 ? walk.Take(count) : numbers;
     const unsigned char* headMap = (headByte & kHeadMapFlag) != 0 ? walk.Take(count) : numbers;
     const unsigned char* sizeTable = sizeCode == kSizeTableCode ? walk.Take(count * 2) : numbers;
-    if (numbers == nullptr || cylinderMap == nullptr || headMap == nullptr ||
-        sizeTable == nullptr) {
-      break;  // the file ends inside the maps: the track is absent
-    }
     // A track the model has no place for, or a second record of a track,
     // is walked over but not kept.
     const int index = kMaxHeads * cylinder + head;
     const bool keep = head < kMaxHeads && index < DiskImage::kMaxTracks &&
                       !placed[static_cast<std::size_t>(index)];
+    if (keep) {
+      announced[static_cast<std::size_t>(index)] = count;
+    }
+    if (numbers == nullptr || cylinderMap == nullptr || headMap == nullptr ||
+        sizeTable == nullptr) {
+      // The file ends inside the maps: the track is there, without a sector.
+      if (keep && count > 0) {
+        placed[static_cast<std::size_t>(index)] = true;
+        cutShort[static_cast<std::size_t>(index)] = true;
+        info.trackLocations[static_cast<std::size_t>(index)] =
+            static_cast<std::int64_t>(recordStart);
+      }
+      break;
+    }
     std::vector<PendingSector> sectors;
+    bool ended = false;  // the file ends inside the track's sectors
     for (std::size_t i = 0; i < count; ++i) {
       const unsigned char* type = walk.Take(1);
       if (type == nullptr) {
+        ended = true;
         break;
       }
       if (*type > kMaxRecordType) {
@@ -203,6 +221,7 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
         if ((kind & 1U) != 0) {
           const unsigned char* fill = walk.Take(1);
           if (fill == nullptr) {
+            ended = true;
             break;
           }
           pending.fill = *fill;
@@ -226,6 +245,7 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
     if (keep) {
       tracks[static_cast<std::size_t>(index)] = std::move(sectors);
       placed[static_cast<std::size_t>(index)] = true;
+      cutShort[static_cast<std::size_t>(index)] = ended;
       info.trackLocations[static_cast<std::size_t>(index)] = static_cast<std::int64_t>(recordStart);
     }
   }
@@ -259,7 +279,11 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
       }
       sectors.push_back(pending.sector);
     }
-    image->SetTrack(disk, static_cast<int>(index), std::move(sectors));
+    std::optional<TrackCutShort> cut;
+    if (cutShort[index]) {
+      cut = TrackCutShort{static_cast<std::uint32_t>(announced[index])};
+    }
+    image->SetTrack(disk, static_cast<int>(index), std::move(sectors), cut);
   }
   image->SetBytesAfterLastDisk(static_cast<std::int64_t>(bytesAfter));
   result.image = std::move(image);

@@ -21,7 +21,9 @@
 // followed by that many more copies of its data, and a track's special reads
 // follow its sectors, each (retries + 1) x its data length (as Neko Project
 // II kai reads them). The track index is the map position, as MAME reads
-// it; the IDs are as recorded.
+// it; the IDs are as recorded. A file cut short is read as far as it holds:
+// a sector whose data it cuts keeps what is there, and a track whose map it
+// cuts is there without the sectors it cannot name, both cut short.
 #include "formats/nfd_image.h"
 
 #include <algorithm>
@@ -147,10 +149,14 @@ std::string ReadRevision0(SectorImage& image, int disk, const std::vector<unsign
     for (int i = 0; i < kR0EntriesPerTrack; ++i) {
       const std::size_t at =
           kMapOffset + (static_cast<std::size_t>(track) * kR0EntriesPerTrack + i) * kEntrySize;
-      // The map ends with the header, as short as its writer made it.
-      if (static_cast<std::int64_t>(at + kEntrySize) > headerSize ||
-          at + kEntrySize > bytes.size()) {
+      // The map ends with the header, as short as its writer made it, or
+      // where the file ends inside it.
+      if (static_cast<std::int64_t>(at + kEntrySize) > headerSize) {
         break;
+      }
+      if (at + kEntrySize > bytes.size()) {
+        image.SetTrack(disk, track, std::move(sectors), TrackCutShort{});
+        return {};
       }
       const unsigned char* entry = bytes.data() + at;
       if (entry[0] == kUnusedEntry) {
@@ -184,14 +190,20 @@ std::string ReadRevision1(SectorImage& image, int disk, const std::vector<unsign
     if (block == 0) {
       continue;
     }
-    std::string pastEnd =
-        "the sector map of track " + std::to_string(track) + " lies past the end of the file";
+    // A sector map that the end of the file cuts, or that lies past it,
+    // leaves the track there without a sector, cut short; the tracks after
+    // it are read as far as the file holds them.
+    const auto cutShort = [&image, disk, track]() {
+      image.SetTrack(disk, track, {}, TrackCutShort{});
+    };
     if (std::int64_t{block} + static_cast<std::int64_t>(kBlockHeaderSize) > fileSize) {
-      return pastEnd;
+      cutShort();
+      continue;
     }
     unsigned char head[kBlockHeaderSize];
     if (source.ReadAt(block, head, sizeof head) != sizeof head) {
-      return pastEnd;
+      cutShort();
+      continue;
     }
     const std::uint32_t count = LoadLe16(head);
     const std::uint32_t specials = LoadLe16(head + kSpecialCountOffset);
@@ -202,13 +214,15 @@ std::string ReadRevision1(SectorImage& image, int disk, const std::vector<unsign
     if (std::int64_t{block} + static_cast<std::int64_t>(kBlockHeaderSize) +
             (std::int64_t{count} + specials) * static_cast<std::int64_t>(kEntrySize) >
         fileSize) {
-      return pastEnd;
+      cutShort();
+      continue;
     }
     // At most 255 + 65535 entries of 16 bytes: about a megabyte.
     blockBytes.resize((std::size_t{count} + specials) * kEntrySize);
     if (source.ReadAt(std::int64_t{block} + static_cast<std::int64_t>(kBlockHeaderSize),
                       blockBytes.data(), blockBytes.size()) != blockBytes.size()) {
-      return pastEnd;
+      cutShort();
+      continue;
     }
     const unsigned char* entry = blockBytes.data();
     std::vector<Sector> sectors(count);
@@ -255,11 +269,8 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
         "the header size (" + std::to_string(headerSize) + " bytes) is smaller than an NFD header";
     return result;
   }
-  if (headerSize > fileSize) {
-    result.error = "the header size (" + std::to_string(headerSize) +
-                   " bytes) is beyond the end of the file (" + std::to_string(fileSize) + " bytes)";
-    return result;
-  }
+  // A header size past the end of the file leaves every sector without
+  // data: the sector map is read as far as the file holds it.
 
   DiskInfo info;
   const unsigned char* comment = bytes.data() + kCommentOffset;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <iterator>
+#include <utility>
 
 #include "formats/d88_image.h"
 #include "formats/dim_image.h"
@@ -27,6 +28,30 @@ const ImageFormat* const kFormats[] = {
 constexpr const char* kImageExtensions[] = {".d88", ".d77", ".d68", ".d98", ".88d", ".98d", ".hdm",
                                             ".xdf", ".2hd", ".tfd", ".img", ".fdi", ".dim", ".nfd",
                                             ".fdd", ".imd", ".hfe", ".td0", ".scp", ".raw", ".dsk"};
+
+// An image that no format claimed, read as D88: the D88 reading, which
+// says as well that no format claimed the file.
+class UnclaimedImage : public DiskImage {
+ public:
+  explicit UnclaimedImage(std::unique_ptr<DiskImage> image) : image_(std::move(image)) {}
+
+  ImageInfo DescribeImage() const override {
+    ImageInfo info = image_->DescribeImage();
+    info.formatUnrecognised = true;
+    return info;
+  }
+  int DiskCount() const override { return image_->DiskCount(); }
+  DiskInfo Describe(int disk) const override { return image_->Describe(disk); }
+  std::shared_ptr<const Track> ReadTrack(int disk, int track) override {
+    return image_->ReadTrack(disk, track);
+  }
+  std::size_t ReadData(const Sector& sector, unsigned char* dest, std::size_t length) override {
+    return image_->ReadData(sector, dest, length);
+  }
+
+ private:
+  std::unique_ptr<DiskImage> image_;
+};
 
 }  // namespace
 
@@ -94,8 +119,10 @@ OpenedImage OpenImage(std::unique_ptr<ByteSource> source, const ImageFormat* for
     opened.error = EINVAL;
     return opened;
   }
-  if (format == nullptr) {
-    // What nothing claims is read as D88, as it always was.
+  const bool unclaimed = format == nullptr;
+  if (unclaimed) {
+    // What nothing claims is read as D88, as it always was; the image says
+    // so, for the run to warn of it.
     format = &kD88Format;
   }
   if (format->load == nullptr) {
@@ -111,7 +138,8 @@ OpenedImage OpenImage(std::unique_ptr<ByteSource> source, const ImageFormat* for
     }
     return opened;
   }
-  opened.image = std::move(loaded.image);
+  opened.image = unclaimed ? std::make_unique<UnclaimedImage>(std::move(loaded.image))
+                           : std::move(loaded.image);
   return opened;
 }
 

@@ -43,7 +43,8 @@ ImageProbe ReadProbe(ByteSource& source, unsigned char* head);
 OpenedImage OpenImage(std::unique_ptr<ByteSource> source);
 
 // The same for a source whose format was identified already: `format` is
-// what IdentifyImage gave (null: read as D88).
+// what IdentifyImage gave (null: read as D88, an image whose DescribeImage
+// says formatUnrecognised).
 OpenedImage OpenImage(std::unique_ptr<ByteSource> source, const ImageFormat* format);
 
 #endif  // ZEFACUT_FORMATS_OPEN_IMAGE_H

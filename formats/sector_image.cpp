@@ -16,7 +16,8 @@ int SectorImage::AddDisk(DiskInfo info) {
   return static_cast<int>(disks_.size()) - 1;
 }
 
-bool SectorImage::SetTrack(int disk, int track, std::vector<Sector> sectors) {
+bool SectorImage::SetTrack(int disk, int track, std::vector<Sector> sectors,
+                           std::optional<TrackCutShort> cutShort) {
   if (disk < 0 || disk >= DiskCount() || track < 0 || track >= kMaxTracks) {
     return false;
   }
@@ -32,7 +33,7 @@ bool SectorImage::SetTrack(int disk, int track, std::vector<Sector> sectors) {
         static_cast<std::uint32_t>(std::min<std::int64_t>(sector.size, end - sector.location));
   }
   disks_[static_cast<std::size_t>(disk)].tracks[static_cast<std::size_t>(track)] =
-      std::make_shared<const Track>(std::move(sectors));
+      std::make_shared<const Track>(std::move(sectors), std::nullopt, cutShort);
   return true;
 }
 

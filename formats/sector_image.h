@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,8 +44,10 @@ class SectorImage : public DiskImage {
   // Sets the sectors of a track of a disk, in recorded order. A sector
   // whose data would lie outside Data() keeps only the part inside it (its
   // size shrinks; recordedSize stays). False for a disk or track out of
-  // range.
-  bool SetTrack(int disk, int track, std::vector<Sector> sectors);
+  // range. `cutShort` tells that the file ends inside the track's records;
+  // a sector clipped here or by the reader tells it without.
+  bool SetTrack(int disk, int track, std::vector<Sector> sectors,
+                std::optional<TrackCutShort> cutShort = std::nullopt);
   // Bytes of the file after what the format's records cover.
   void SetBytesAfterLastDisk(std::int64_t bytes) { bytes_after_ = bytes; }
 

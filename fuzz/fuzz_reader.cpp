@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,9 @@ void DriveModel(DiskImage& image, std::int64_t size) {
       const std::shared_ptr<const Track> parsed = image.ReadTrack(disk, track);
       Require(!parsed || (inRange && track >= 0 && track < DiskImage::kMaxTracks));
       if (parsed) {
+        // A track cut short announces more sectors than it holds, or none.
+        const std::optional<TrackCutShort>& cut = parsed->CutShort();
+        Require(!cut || !cut->announced || *cut->announced > parsed->Sectors().size());
         DriveTrack(image, disk, track, *parsed);
       }
     }

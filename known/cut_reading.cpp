@@ -1,6 +1,8 @@
 #include "known/cut_reading.h"
 
 #include <algorithm>
+#include <memory>
+#include <optional>
 
 std::string SectorName(const SectorAddress& at, bool withTrack) {
   std::string name = "sector " + std::to_string(at.id.c) + " " + std::to_string(at.id.h) + " " +
@@ -15,6 +17,22 @@ std::string MarkedSectorNote(const SectorAddress& at, SectorFlags flags) {
   return SectorName(at) + " is marked as " + FlagWords(flags) + " in the image";
 }
 
+namespace {
+
+// Where a run stopped inside a track that the end of the image file cuts
+// short, the words that say why: "; the image file ends inside track 79".
+std::string FileEndNote(DiskImage& image, int disk, const std::optional<SectorAddress>& stop) {
+  if (!stop) {
+    return {};
+  }
+  const std::shared_ptr<const Track> track = image.ReadTrack(disk, stop->track);
+  return track && track->CutShort()
+             ? "; the image file ends inside track " + std::to_string(stop->track)
+             : std::string();
+}
+
+}  // namespace
+
 CutReading ReadCut(DiskImage& image, int disk, const Cut& cut) {
   CutReading reading;
   const auto wanted = static_cast<std::size_t>(cut.offset) + static_cast<std::size_t>(cut.length);
@@ -25,9 +43,11 @@ CutReading ReadCut(DiskImage& image, int disk, const Cut& cut) {
     if (run.stopHolds) {
       reading.notes.push_back("not written: " + SectorName(at) + " holds only " +
                               std::to_string(*run.stopHolds) + " of " +
-                              std::to_string(std::min(wanted, NominalSize(at.id.n))) + " bytes");
+                              std::to_string(std::min(wanted, NominalSize(at.id.n))) + " bytes" +
+                              FileEndNote(image, disk, run.stop));
     } else {
-      reading.notes.push_back("not written: " + SectorName(at) + " is not on the disk");
+      reading.notes.push_back("not written: " + SectorName(at) + " is not on the disk" +
+                              FileEndNote(image, disk, run.stop));
     }
     return reading;
   }
@@ -47,7 +67,8 @@ CutReading ReadCut(DiskImage& image, int disk, const Cut& cut) {
   reading.size = run.bytes.size() - reading.from;
   if (reading.size < static_cast<std::size_t>(cut.length)) {
     reading.notes.push_back("only " + std::to_string(reading.size) + " of " +
-                            std::to_string(cut.length) + " bytes could be read");
+                            std::to_string(cut.length) + " bytes could be read" +
+                            FileEndNote(image, disk, run.stop));
   }
   return reading;
 }

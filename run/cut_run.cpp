@@ -27,6 +27,20 @@ constexpr char kRecognised[] =
 
 }  // namespace
 
+std::string GroupedNumber(std::int64_t value) {
+  const std::uint64_t magnitude =
+      value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  const std::string digits = std::to_string(magnitude);
+  std::string grouped;
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) {
+      grouped += ',';
+    }
+    grouped += digits[i];
+  }
+  return (value < 0 ? "-" : "") + grouped;
+}
+
 std::string FileNameOf(const std::string& path) {
   const std::string::size_type slash = path.find_last_of("/\\");
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -112,12 +126,16 @@ bool CutRun::FolderReady(const std::string& folder) {
 }
 
 void CutRun::CutDisks(DiskImage& image, const std::string& name, const std::string& folder) {
+  const ImageInfo info = image.DescribeImage();
+  const std::string shown = ShownName(name);
+  if (info.formatUnrecognised) {
+    report_.Warning(shown, "no image format recognised (" + GroupedNumber(info.fileSize) +
+                              " bytes); read as D88");
+  }
   const int diskCount = image.DiskCount();
   for (int disk = 0; disk < diskCount; ++disk) {
     CutDisk(image, disk, name, folder);
   }
-  const ImageInfo info = image.DescribeImage();
-  const std::string shown = ShownName(name);
   if (info.zeroSizeDisk) {
     report_.Warning(shown, "disk " + std::to_string(*info.zeroSizeDisk + 1) + " of " +
                                std::to_string(diskCount) +

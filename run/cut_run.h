@@ -5,6 +5,7 @@
 #ifndef ZEFACUT_RUN_CUT_RUN_H
 #define ZEFACUT_RUN_CUT_RUN_H
 
+#include <cstdint>
 #include <map>
 #include <set>
 #include <string>
@@ -66,6 +67,9 @@ class CutRun {
 // A folder name valid on Windows too: no characters it forbids, no trailing
 // dot or blank.
 std::string SafeFolderName(const std::string& name);
+
+// A count with its thousands apart, for messages: "737,280".
+std::string GroupedNumber(std::int64_t value);
 
 // The last part of a path.
 std::string FileNameOf(const std::string& path);

@@ -522,6 +522,7 @@ TEST(CutRunTest, StatusIsZeroTwoOrOne) {
        false,
        "",
        2,
+       "warning: empty.d88: no image format recognised (0 bytes); read as D88\n"
        "warning: empty.d88: no disk found\n"},
       {"files replaced in one run",
        {{"twice.d88", twice}},
@@ -541,8 +542,10 @@ TEST(CutRunTest, StatusIsZeroTwoOrOne) {
        false,
        "FMSE",
        1,
-       "warning: empty.d88: no disk found\n" + fmseRefused + replaced("FMBGM") + fmseRefused +
-           replaced("BEEPBGM") + replaced("BEEPSE")},
+       "warning: empty.d88: no image format recognised (0 bytes); read as D88\n"
+       "warning: empty.d88: no disk found\n" +
+           fmseRefused + replaced("FMBGM") + fmseRefused + replaced("BEEPBGM") +
+           replaced("BEEPSE")},
       {"a folder not made",
        {{"disk.d88", title2b}},
        true,
@@ -598,6 +601,71 @@ TEST(CutRunTest, AnArchiveIsCutAsTheImageItHolds) {
     RunOutcome expected = want;
     expected.out = c.member + want.out;
     EXPECT_EQ(RunOver(setup, c.give), expected);
+  }
+}
+
+// Every archive follows one rule: a compressed file's one file is a member
+// like a ZIP archive's, archives inside archives are read to a depth of 3,
+// and one cap holds for every member.
+TEST(CutRunTest, ArchivesFollowOneRule) {
+  const Bytes image = BuildImage({KnownDisk(3, 41)});
+  const Bytes blank(1261568, 0);  // a blank raw image: zero blocks to a tar reader
+  const auto zip = [](const std::string& name, const Bytes& bytes) {
+    return BuildArchive(ArchiveKind::kZip, {{name, bytes}});
+  };
+  const auto gz = [](const std::string& name, const Bytes& bytes) {
+    return BuildArchive(ArchiveKind::kGzip, {{name, bytes}});
+  };
+  const std::string cut = kRecognitionMessages[3] + CuttingLines(3);
+  const std::string emptyWarnings = "no image format recognised (0 bytes); read as D88\nwarning: ";
+  const struct {
+    const char* what;
+    std::string name;
+    Bytes bytes;
+    std::uint64_t cap;
+    std::string out;
+    std::string err;
+    int status;
+  } cases[] = {
+      {"a ZIP archive in a ZIP archive", "set.zip", zip("inner.zip", zip("disk.d88", image)),
+       kMaxMemberSize, "reading ... set.zip/inner.zip/disk.d88\n" + cut, "", 0},
+      {"three deep", "set.zip", zip("b.zip", zip("c.zip", zip("disk.d88", image))), kMaxMemberSize,
+       "reading ... set.zip/b.zip/c.zip/disk.d88\n" + cut, "", 0},
+      {"four deep", "set.zip", zip("b.zip", zip("c.zip", zip("d.zip", zip("disk.d88", image)))),
+       kMaxMemberSize, "",
+       "warning: set.zip/b.zip/c.zip/d.zip: not read: a ZIP archive nested more than 3 deep\n"
+       "warning: set.zip: no disk image in the ZIP archive\n",
+       2},
+      {"an empty image in a ZIP archive", "set.zip", zip("z1.d88", {}), kMaxMemberSize,
+       "reading ... set.zip/z1.d88\n",
+       "warning: set.zip/z1.d88: " + emptyWarnings + "set.zip/z1.d88: no disk found\n", 2},
+      {"an empty image compressed", "z1.d88.gz", gz("z1.d88", {}), kMaxMemberSize,
+       "reading ... z1.d88.gz/z1.d88\n",
+       "warning: z1.d88.gz/z1.d88: " + emptyWarnings + "z1.d88.gz/z1.d88: no disk found\n", 2},
+      {"a blank raw image compressed", "blank.hdm.gz", gz("blank.hdm", blank), kMaxMemberSize,
+       "reading ... blank.hdm.gz/blank.hdm\n", kUnsupportedMessage, 0},
+      {"a ZIP member over the cap", "set.zip", zip("disk.d88", image), 65536, "",
+       "warning: set.zip/disk.d88: not read: it holds more than any disk image (over 64 KiB)\n"
+       "warning: set.zip: no disk image in the ZIP archive\n",
+       2},
+      {"a compressed file over the cap", "disk.d88.gz", gz("disk.d88", image), 65536, "",
+       "warning: disk.d88.gz/disk.d88: not read: it holds more than any disk image (over 64 "
+       "KiB)\nwarning: disk.d88.gz: no disk image in the gzip archive\n",
+       2},
+      {"a nested archive over the cap", "set.zip", zip("inner.zip", zip("disk.d88", image)), 65536,
+       "",
+       "warning: set.zip/inner.zip: not read: it holds more than any disk image (over 64 KiB)\n"
+       "warning: set.zip: no disk image in the ZIP archive\n",
+       2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunSetup setup;
+    setup.settings.limits.memberCap = c.cap;
+    const RunOutcome got = CutImage(c.name, c.bytes, setup);
+    EXPECT_EQ(got.out, c.out);
+    EXPECT_EQ(got.err, c.err);
+    EXPECT_EQ(got.status, c.status);
   }
 }
 #endif

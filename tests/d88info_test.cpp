@@ -543,7 +543,7 @@ TEST(D88InfoTest, ListsAnEmptyImage) {
   const ToolResult result = RunD88info(dir, {"empty.d88"});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
-  EXPECT_EQ(result.out, "format: D88, 0 bytes\ndisks: 0\n");
+  EXPECT_EQ(result.out, "format: unknown (0 bytes), read as D88\ndisks: 0\n");
 }
 
 }  // namespace
@@ -593,6 +593,33 @@ TEST(D88InfoTest, DiskNamesInEachStreamsForm) {
   EXPECT_NE(json.out.find("\"name\": \"\xE3\x82\xBC\xE3\x83\x95\xE3\x82\xA1\\\\x1b[2J\""),
             std::string::npos)
       << json.out;
+}
+
+// The JSON form carries what the listing tells of a file cut short and of a
+// file no format claims.
+TEST(D88InfoTest, JsonTellsTracksCutShortAndAFormatNotRecognised) {
+  ScratchDir dir;
+  for (const DamagedDump& dump : DamagedDumps()) {
+    if (std::string(dump.name) == "EndsAfterTheFirstSectorOfATrack") {
+      ASSERT_TRUE(WriteFileBytes(dir.File("cut.d88"), dump.image()));
+    }
+  }
+  ASSERT_TRUE(WriteFileBytes(dir.File("720k.img"), Bytes(737280, 0xE5)));
+  ToolResult result = RunD88info(dir, {"--json", "cut.d88"});
+  EXPECT_EQ(result.status, 0);
+  for (const char* fragment : {
+           "\"formatRecognised\": true",
+           "{\"track\": 0, \"cutShort\": false, \"announcedSectors\": null, \"sectors\": [{",
+           "{\"track\": 12, \"cutShort\": true, \"announcedSectors\": 8, \"sectors\": [{",
+           "{\"track\": 13, \"cutShort\": true, \"announcedSectors\": null, \"sectors\": []}",
+       }) {
+    EXPECT_NE(result.out.find(fragment), std::string::npos) << fragment << "\nin:\n" << result.out;
+  }
+  result = RunD88info(dir, {"--json", "720k.img"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_NE(result.out.find("\"format\": \"D88\",\n  \"formatRecognised\": false,"),
+            std::string::npos)
+      << result.out;
 }
 
 // --json gives one JSON document: here, checked for the facts a script looks

@@ -113,6 +113,13 @@ TEST(FormatChoiceTest, ContentDecidesNeverTheName) {
   scpNamedD88[1] = 'C';
   scpNamedD88[2] = 'P';
 
+  Bytes cutD88 = BuildImage({PlainDisk(4, 5)});
+  cutD88.resize(cutD88.size() - 3000);
+  Bytes zeroSizeD88 = BuildImage({PlainDisk(2, 5)});
+  PutLe32(zeroSizeD88, 0x1C, 0);
+  Bytes ipl = {'I', 'P', 'L', '4', 0xEB, 0x3C, 0x90};
+  ipl.resize(4096, 0x00);
+
   const struct {
     const char* what;
     Bytes bytes;
@@ -130,11 +137,25 @@ TEST(FormatChoiceTest, ContentDecidesNeverTheName) {
       {"an SCP flux image", scp, "SCP flux"},
       {"a KryoFlux stream", kryoFlux, "KryoFlux stream"},
       {"a D88 disk named SCP", scpNamedD88, "D88"},
+      {"a D88 image cut short of its size field", cutD88, "D88"},
+      {"a D88 image whose size field is 0", zeroSizeD88, "D88"},
       {"an empty file", {}, ""},
+      {"a 720 KB image", Bytes(737280, 0xE5), ""},
+      {"a 1.44 MB image", Bytes(1474560, 0xF6), ""},
+      {"boot code", ipl, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     EXPECT_EQ(IdentifiedFormat(c.bytes), c.format);
+    // What nothing claims is read as D88, and says so.
+    const OpenedImage opened = Open(c.bytes);
+    if (opened.image) {
+      const ImageInfo about = opened.image->DescribeImage();
+      EXPECT_EQ(about.formatUnrecognised, std::string(c.format).empty());
+      if (about.formatUnrecognised) {
+        EXPECT_EQ(std::string(about.format), "D88");
+      }
+    }
   }
 }
 

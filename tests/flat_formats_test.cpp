@@ -213,9 +213,6 @@ TEST(FdiImageTest, HeadersThatDisagreeWithTheFile) {
     std::size_t cut;
     const char* error;  // null: not taken for FDI
   } kCases[] = {
-      {"cut short", 0, 0, 1000,
-       "the header gives 1261568 bytes of data but the file holds "
-       "1260568 after the header"},
       {"data size not the geometry's", 0x0C, 1261568 - 1024, 1024,
        "the header gives 1260544 bytes of data but its geometry makes 1261568"},
       {"data size 0xFFFFFFFF", 0x0C, 0xFFFFFFFF, 0,
@@ -503,7 +500,66 @@ TEST(NfdImageTest, DataPastTheEndIsClippedOrAbsent) {
     ASSERT_NE(last, nullptr);
     EXPECT_EQ(last->Sectors()[7].size, 0U);
     EXPECT_EQ(last->Sectors()[7].recordedSize, 1024U);
+    EXPECT_TRUE(track->CutShort());
+    EXPECT_TRUE(last->CutShort());
+    EXPECT_FALSE(opened.image->ReadTrack(0, 3)->CutShort());
   }
+}
+
+// A file cut short, or a header that places its records past the end, is
+// read as far as it holds: the tracks the end of the file reaches say so,
+// and the sectors before it read whole.
+TEST(FlatFormatsTest, TruncatedHeadersAreReadAsFarAsTheyHold) {
+  const DiskSpec disk = PlainDisk(4, kSeed);
+  const Bytes fdi = BuildFdi(PlainDisk(kFlatTracks, kSeed));
+  const Bytes r0 = BuildNfd(disk, 0);
+  const Bytes r1 = BuildNfd(disk, 1);
+  const auto cut = [](const Bytes& bytes, std::size_t length) {
+    return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
+  };
+  const auto with = [](Bytes bytes, std::size_t at, std::uint32_t value, int width) {
+    if (width == 4) {
+      PutLe32(bytes, at, value);
+    } else {
+      PutLe16(bytes, at, value);
+    }
+    return bytes;
+  };
+  const struct {
+    const char* what;
+    Bytes bytes;
+    int firstCutTrack;      // the tracks before it are whole; -1: none cut
+    int wholeSectorsThere;  // of the first cut track
+  } kCases[] = {
+      {"FDI 1000 bytes short", cut(fdi, fdi.size() - 1000), kFlatTracks - 1, 7},
+      {"FDI cut inside track 0", cut(fdi, 4096 + 1024 + 10), 0, 1},
+      {"NFD r0 cut inside the sector map", cut(r0, 1000), 0, 0},
+      {"NFD r1 block of track 3 past the end", with(r1, 0x120 + 3 * 4, 0xFFFFFFF0, 4), 3, 0},
+      {"NFD r1 special reads of track 0 past the end", with(r1, 0x3C0 + 2, 0xFFFF, 2), 0, 0},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    const OpenedImage opened = Open(c.bytes);
+    ASSERT_NE(opened.image, nullptr) << opened.message;
+    EXPECT_FALSE(opened.image->DescribeImage().formatUnrecognised);
+    for (int track = 0; track < c.firstCutTrack; ++track) {
+      const auto whole = opened.image->ReadTrack(0, track);
+      ASSERT_NE(whole, nullptr);
+      EXPECT_FALSE(whole->CutShort()) << track;
+    }
+    const auto first = opened.image->ReadTrack(0, c.firstCutTrack);
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(first->CutShort());
+    const auto whole =
+        std::count_if(first->Sectors().begin(), first->Sectors().end(),
+                      [](const Sector& sector) { return sector.size == sector.recordedSize; });
+    EXPECT_EQ(whole, c.wholeSectorsThere);
+  }
+  // Too short for the header itself: nothing to read.
+  EXPECT_EQ(Open(cut(r1, 0x200)).image, nullptr);
+  EXPECT_EQ(Open(cut(fdi, 3000)).message,
+            "cannot be read as FDI: the header size (4096 bytes) is beyond the end of the file "
+            "(3000 bytes)");
 }
 
 TEST(NfdImageTest, HeadersThatCannotBeReadSaySo) {
@@ -519,22 +575,14 @@ TEST(NfdImageTest, HeadersThatCannotBeReadSaySo) {
     int width;
     const char* error;
   } kCases[] = {
-      {"r0 header size past the end", &r0, 0x110, 0xFFFFFFFF, 4,
-       "the header size (4294967295 bytes) is beyond the end of the file"},
       {"r0 header size too small", &r0, 0x110, 0x100, 4,
        "the header size (256 bytes) is smaller than an NFD header"},
       {"r0 size code 0xFF", &r0, 0x120 + 26 * 16 + 3, 0xFF, 1,
        "the sector map of track 1 gives size code 255, larger than any sector"},
-      {"r1 header size past the end", &r1, 0x110, 0x7FFFFFFF, 4,
-       "the header size (2147483647 bytes) is beyond the end of the file"},
       {"r1 header size inside the table", &r1, 0x110, 0x200, 4,
        "the header size (512 bytes) is smaller than an NFD header"},
-      {"r1 block past the end", &r1, 0x120 + 3 * 4, 0xFFFFFFF0, 4,
-       "the sector map of track 3 lies past the end of the file"},
       {"r1 sector count 0xFFFF", &r1, firstBlock, 0xFFFF, 2,
        "the sector map of track 0 lists 65535 sectors, more than a track holds"},
-      {"r1 special count 0xFFFF", &r1, firstBlock + 2, 0xFFFF, 2,
-       "the sector map of track 0 lies past the end of the file"},
       {"r1 size code 9", &r1, firstBlock + 16 + 3, 9, 1,
        "the sector map of track 0 gives size code 9, larger than any sector"},
   };

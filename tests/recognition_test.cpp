@@ -172,7 +172,9 @@ TEST_F(RecognitionTest, FileWithoutAWholeDiskHeaderSaysNoDiskIsFound) {
     const ToolResult result = Run();
     EXPECT_EQ(result.status, 2);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "warning: image.d88: no disk found\n");
+    EXPECT_EQ(result.err, "warning: image.d88: no image format recognised (" +
+                              std::to_string(size) +
+                              " bytes); read as D88\nwarning: image.d88: no disk found\n");
   }
   ExpectNoFilesWritten();
 }

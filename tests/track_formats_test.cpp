@@ -275,16 +275,18 @@ TEST(ImdReader, TruncatedFilesKeepWhatTheyHold) {
     std::size_t length;
     std::size_t track1Sectors;  // of track 1; -1: absent
     std::size_t lastSize;       // bytes held of its last sector
+    bool cutShort;              // the track says the file ends inside it, of its 8 sectors
   };
   constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
   const Case cases[] = {
-      {"the comment only", first, kAbsent, 0},
-      {"in the track header", second + 3, kAbsent, 0},
-      {"in the sector-number map", second + 5 + 4, kAbsent, 0},
-      {"after the maps", second + 5 + 8, 0, 0},
-      {"after a record type", second + 5 + 8 + 1, 1, 0},
-      {"in the third sector's data", second + 5 + 8 + std::size_t{2} * 1025 + 1 + 100, 3, 100},
-      {"at a record's end", second + kPlainImdRecord, 8, 1024},
+      {"the comment only", first, kAbsent, 0, false},
+      {"in the track header", second + 3, kAbsent, 0, false},
+      {"in the sector-number map", second + 5 + 4, 0, 0, true},
+      {"after the maps", second + 5 + 8, 0, 0, true},
+      {"after a record type", second + 5 + 8 + 1, 1, 0, true},
+      {"in the third sector's data", second + 5 + 8 + std::size_t{2} * 1025 + 1 + 100, 3, 100,
+       true},
+      {"at a record's end", second + kPlainImdRecord, 8, 1024, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -300,6 +302,11 @@ TEST(ImdReader, TruncatedFilesKeepWhatTheyHold) {
     }
     ASSERT_NE(track, nullptr);
     ASSERT_EQ(track->Sectors().size(), c.track1Sectors);
+    ASSERT_EQ(track->CutShort().has_value(), c.cutShort);
+    if (c.cutShort) {
+      EXPECT_EQ(track->CutShort()->announced, 8U);
+    }
+    EXPECT_FALSE(opened.image->ReadTrack(0, 0)->CutShort());
     for (std::size_t i = 0; i < c.track1Sectors; ++i) {
       const Sector& sector = track->Sectors()[i];
       const Bytes& data = disk.tracks.at(1).sectors[i].data;

@@ -1,6 +1,11 @@
 #include "support/damaged_dumps.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <string>
+
+#include "support/format_writers.h"
+#include "support/tool_messages.h"
 
 namespace {
 
@@ -34,6 +39,31 @@ Bytes DuplicateOfSectorSix(bool sameData) {
   }
   disk.tracks[12].sectors.push_back(copy);
   return BuildDisk(disk);
+}
+
+// Title 2 Disk B ending after `sectors` sectors of `track`, whose headers
+// announce 8: the tracks after it start past the end of the file.
+Bytes EndingInTrack(int track, int sectors) {
+  Bytes image = BuildDisk(DamagedBase());
+  const std::size_t entry = 0x20 + 4 * static_cast<std::size_t>(track);
+  const std::size_t start = image[entry] | image[entry + 1] << 8U | image[entry + 2] << 16U |
+                            static_cast<std::size_t>(image[entry + 3]) << 24U;
+  image.resize(start + static_cast<std::size_t>(sectors) * (16 + 1024));
+  return image;
+}
+
+// Title 2 Disk B as IMD, ending `into` bytes into the data of sector
+// `sector` (from 0) of track `track`.
+Bytes ImdEndingInTrack(int track, int sector, std::size_t into) {
+  Bytes image = BuildImd(DamagedBase());
+  std::size_t at = static_cast<std::size_t>(
+                       std::find(image.begin(), image.end(), std::uint8_t{0x1A}) - image.begin()) +
+                   1;
+  constexpr std::size_t kRecord = 5 + 8 + 8 * (1 + 1024);
+  at += static_cast<std::size_t>(track) * kRecord + 5 + 8 +
+        static_cast<std::size_t>(sector) * (1 + 1024) + 1 + into;
+  image.resize(at);
+  return image;
 }
 
 }  // namespace
@@ -112,7 +142,12 @@ std::vector<DamagedDump> DamagedDumps() {
        "warning: image.d88: only the first 64 disks were read\n",
        2,
        {"disks: 64", "more disks follow: only the first 64 are read"}},
-      {"EmptyFile", [] { return Bytes{}; }, "warning: image.d88: no disk found\n", 2, {"disks: 0"}},
+      {"EmptyFile",
+       [] { return Bytes{}; },
+       "warning: image.d88: no image format recognised (0 bytes); read as D88\n"
+       "warning: image.d88: no disk found\n",
+       2,
+       {"format: unknown (0 bytes), read as D88", "disks: 0"}},
       // Damage no cut reads is shown by d88info alone.
       {"CutShortInTheLastTrack",
        [] {
@@ -122,7 +157,49 @@ std::vector<DamagedDump> DamagedDumps() {
        },
        "",
        0,
-       {"  track 23: 7 sectors: C11 H1 R1-7 N3; runs past the end of the file"}},
+       {"  track 23: 7 sectors: C11 H1 R1-7 N3; runs past the end of the file, which holds 7 "
+        "of its 8 sectors"}},
+      {"EndsAfterTheFirstSectorOfATrack",
+       [] { return EndingInTrack(12, 1); },
+       "warning: FMSE: not written: sector 6 0 5 3 of track 12 is not on the disk; the image "
+       "file ends inside track 12\n"
+       "warning: BEEPBGM: only 15041 of 18610 bytes could be read; the image file ends inside "
+       "track 12\n"
+       "warning: BEEPSE: not written: sector 6 0 8 3 of track 12 is not on the disk; the image "
+       "file ends inside track 12\n",
+       2,
+       {"  track 12: 1 sector: C6 H0 R1 N3; runs past the end of the file, which holds 1 of its "
+        "8 sectors",
+        "  track 13: offset 108848 (0x1A930) lies past the end of the file"}},
+      {"ImdCutInsideATrack",
+       [] { return ImdEndingInTrack(12, 5, 200); },
+       "warning: FMSE: only 527 of 3124 bytes could be read; the image file ends inside track "
+       "12\n"
+       "warning: BEEPSE: not written: sector 6 0 8 3 of track 12 is not on the disk; the image "
+       "file ends inside track 12\n",
+       2,
+       {"  track 12: 6 sectors: C6 H0 R1-6 N3; runs past the end of the file, which holds 6 of "
+        "its 8 sectors"}},
+      {"FdiCutInsideATrack",
+       [] {
+         const Bytes whole = BuildFdi(DamagedBase());
+         constexpr std::ptrdiff_t kEnd =
+             4096 + std::ptrdiff_t{12} * 8192 + std::ptrdiff_t{5} * 1024 + 200;
+         return Bytes(whole.begin(), whole.begin() + kEnd);
+       },
+       "warning: FMSE: only 527 of 3124 bytes could be read; the image file ends inside track "
+       "12\n"
+       "warning: BEEPSE: not written: sector 6 0 8 3 of track 12 holds only 0 of 1024 bytes; "
+       "the image file ends inside track 12\n",
+       2,
+       {"  track 12: 8 sectors: C6 H0 R1-8 N3; runs past the end of the file",
+        "  track 13: 8 sectors: C6 H1 R1-8 N3; runs past the end of the file"}},
+      {"NoFormatClaimsIt",
+       [] { return Bytes(737280, 0xE5); },
+       "warning: image.d88: no image format recognised (737,280 bytes); read as D88\n" +
+           kUnsupportedMessage,
+       2,
+       {"format: unknown (737280 bytes), read as D88"}},
       {"BytesAfterTheLastDisk",
        [] {
          Bytes image = BuildDisk(DamagedBase());
