@@ -28,10 +28,13 @@ constexpr char kHelp[] =
     "Usage: d88info [options] IMAGE\n"
     "\n"
     "Options:\n"
-    "      --json     one JSON document instead of text, for scripts\n"
-    "  -h, --help     show this help\n"
-    "  -V, --version  show the version\n"
-    "  --             end of options\n"
+    "      --json             one JSON document instead of text, for scripts\n"
+    "                         (always UTF-8)\n"
+    "      --encoding=NAME    the text's encoding: auto (Shift-JIS, or the\n"
+    "                         terminal's own), sjis or utf-8\n"
+    "  -h, --help             show this help\n"
+    "  -V, --version          show the version\n"
+    "  --                     end of options\n"
     "\n"
     "Options may come before or after the image. An IMAGE of - is read from\n"
     "standard input.\n"
@@ -43,6 +46,7 @@ struct Arguments {
   enum class Action { List, Help, Version, Usage, Error };
   Action action = Action::List;
   bool json = false;
+  Encoding encoding = Encoding::Auto;
   std::string path;
   std::string error;
 };
@@ -66,8 +70,26 @@ Arguments ParseArguments(const std::vector<std::string>& arguments) {
         parsed.action = Arguments::Action::Version;
         return parsed;
       }
+      const std::string::size_type equals = argument.find('=');
+      const std::string name = argument.substr(0, equals);
       if (argument == "--json") {
         parsed.json = true;
+      } else if (name == "--encoding") {
+        std::string value;
+        if (equals != std::string::npos) {
+          value = argument.substr(equals + 1);
+        } else if (i + 1 < arguments.size()) {
+          value = arguments[++i];
+        } else {
+          parsed.action = Arguments::Action::Error;
+          parsed.error = "option '--encoding' needs one of auto, sjis, utf-8";
+          return parsed;
+        }
+        if (!ParseEncoding(value, parsed.encoding)) {
+          parsed.action = Arguments::Action::Error;
+          parsed.error = "unknown encoding '" + value + "'; use auto, sjis or utf-8";
+          return parsed;
+        }
       } else {
         parsed.action = Arguments::Action::Error;
         parsed.error = "unknown option '" + argument + "'";
@@ -190,8 +212,8 @@ int main(int argc, char** argv) {
   }
   // Names in each stream's form, as zefacut writes them; JSON is UTF-8
   // wherever it goes.
-  console.outForm = FormFor(console.out, Encoding::Auto);
-  console.errForm = FormFor(console.err, Encoding::Auto);
+  console.outForm = FormFor(console.out, parsed.encoding);
+  console.errForm = FormFor(console.err, parsed.encoding);
   if (parsed.json && console.outForm == TextForm::ShiftJis) {
     console.outForm = TextForm::Utf8;
   }

@@ -33,6 +33,28 @@ int Flush(std::FILE* stream) {
 
 }  // namespace
 
+// The names people write an encoding by, in any case, with or without
+// hyphens and underscores: "Shift_JIS", "shift-jis", "UTF8", "utf-8".
+bool ParseEncoding(const std::string& value, Encoding& encoding) {
+  std::string key;
+  for (const char ch : value) {
+    if (ch == '-' || ch == '_') {
+      continue;
+    }
+    key += ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
+  }
+  if (key == "auto") {
+    encoding = Encoding::Auto;
+  } else if (key == "sjis" || key == "shiftjis" || key == "cp932") {
+    encoding = Encoding::ShiftJis;
+  } else if (key == "utf8") {
+    encoding = Encoding::Utf8;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 TextForm FormFor(std::FILE* stream, Encoding encoding) {
   switch (encoding) {
     case Encoding::ShiftJis:

@@ -18,6 +18,11 @@ enum class Encoding { Auto, ShiftJis, Utf8 };
 // rest.
 TextForm FormFor(std::FILE* stream, Encoding encoding);
 
+// An encoding by any of the names people write it with, in any case, with or
+// without hyphens and underscores ("Shift_JIS", "cp932", "UTF8", "utf-8",
+// "auto"); false for any other name.
+bool ParseEncoding(const std::string& value, Encoding& encoding);
+
 struct Console {
   std::FILE* out = stdout;
   std::FILE* err = stderr;

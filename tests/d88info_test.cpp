@@ -593,6 +593,19 @@ TEST(D88InfoTest, DiskNamesInEachStreamsForm) {
   EXPECT_NE(json.out.find("\"name\": \"\xE3\x82\xBC\xE3\x83\x95\xE3\x82\xA1\\\\x1b[2J\""),
             std::string::npos)
       << json.out;
+  // --encoding chooses the text's form as zefacut's does, by any spelling.
+  const ToolResult piped = RunD88info(dir, {"image.d88", "--encoding=UTF8"});
+  EXPECT_NE(piped.out.find("\n  name: \"" + utf8 + "\"\n"), std::string::npos) << piped.out;
+  const ToolResult sjis = RunD88info(dir, {"--encoding", "Shift_JIS", "image.d88"}, terminal);
+  EXPECT_NE(sjis.terminal.find("\n  name: \"\x83\x5B\x83\x74\x83\x40\\x1b[2J\"\n"),
+            std::string::npos)
+      << sjis.terminal;
+  const ToolResult unknown = RunD88info(dir, {"--encoding=latin1", "image.d88"});
+  EXPECT_EQ(unknown.status, 1);
+  EXPECT_EQ(unknown.out, "");
+  EXPECT_EQ(unknown.err.rfind("error: unknown encoding 'latin1'; use auto, sjis or utf-8\n", 0),
+            0U)
+      << unknown.err;
 }
 
 // The JSON form carries what the listing tells of a file cut short and of a
