@@ -49,17 +49,26 @@ hyperfine -N --style none --warmup 3 --runs 30 -i --output=null --export-csv ../
 ratio_of "zefacut -d / floor" 1.10 ../floor.csv
 
 echo "== 2. system calls per file written (64 disks, -d)"
+# Into a folder the run made, a file takes its name with one link; over a
+# previous run's file, an unnamed file needs a name of its own and a rename
+# (a link never replaces), the file there is looked at once, and each folder
+# is listed once for what runs killed outright left.
 for run in "into new folders" "over the files of a previous run"; do
-  [ "$run" = "into new folders" ] && rm -rf w3
+  bound=5
+  if [ "$run" = "into new folders" ]; then
+    rm -rf w3
+  else
+    bound=6.5
+  fi
   strace -qq -o ../trace.txt -e trace=all "$tool" -q -d -o w3 ../title1a.d88 >/dev/null 2>&1 || true
-  files=$(grep -c '^rename(' ../trace.txt || true)
+  files=$(find w3 -type f | wc -l)
   # The image's descriptor is the one opened for the image path; its reads
   # and seeks are not the files' cost.
   fd=$(grep -m1 '^openat(.*title1a.d88' ../trace.txt | sed -E 's/.*= ([0-9]+)$/\1/')
   image_calls=$(sed -n "/^openat(.*title1a.d88/,\$p" ../trace.txt | grep -cE "^(read|lseek|pread64)\\($fd," || true)
   all_calls=$(grep -cE '^[a-z_0-9]+\(' ../trace.txt || true)
-  awk -v a="$all_calls" -v i="$image_calls" -v f="$files" -v run="$run" \
-    'BEGIN { printf "%-34s %d files, %.2f calls per file (bound 5)%s\n", run, f, (a - i) / f, ((a - i) / f > 5 ? "  OVER" : "") }'
+  awk -v a="$all_calls" -v i="$image_calls" -v f="$files" -v run="$run" -v bound="$bound" \
+    'BEGIN { printf "%-34s %d files, %.2f calls per file (bound %s)%s\n", run, f, (a - i) / f, bound, ((a - i) / f > bound ? "  OVER" : "") }'
 done
 
 echo "== 3. dry run (-n) of the dense image, against cat"

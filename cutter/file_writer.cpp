@@ -37,11 +37,16 @@ std::string FileWriter::MakeFolder(const std::string& folder) {
   return {};
 }
 
-bool FileWriter::IsReadOnly(const std::string& path) const {
+bool FileWriter::IsReadOnly(const std::string& path) {
   // A folder this run made holds only the run's own files.
   const std::string::size_type slash = path.find_last_of("/\\");
   const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  return made_.count(folder) == 0 && IsReadOnlyFile(path);
+  if (made_.count(folder) != 0) {
+    return false;
+  }
+  lookedAt_ = path;
+  facts_ = FactsOf(path);
+  return facts_.readOnly;
 }
 
 std::string FileWriter::Write(const std::string& path, const unsigned char* data,
@@ -49,8 +54,11 @@ std::string FileWriter::Write(const std::string& path, const unsigned char* data
   // Renaming over the image would destroy it, under whatever name it goes.
   const std::string::size_type slash = path.find_last_of("/\\");
   const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const bool looked = lookedAt_ == path;
+  lookedAt_.clear();
   if (MayHoldImage(folder)) {
-    const std::optional<FileIdentity> existing = IdentifyFile(path.c_str());
+    const std::optional<FileIdentity> existing =
+        looked ? facts_.identity : IdentifyFile(path.c_str());
     if (existing && std::find(images_.begin(), images_.end(), *existing) != images_.end()) {
       return "it is the image being read";
     }
@@ -73,7 +81,7 @@ std::string FileWriter::Write(const std::string& path, const unsigned char* data
     DiscardTemporary(temporary);
     return std::strerror(error);
   }
-  error = PlaceTemporary(temporary, path, namer_);
+  error = PlaceTemporary(temporary, path, namer_, made_.count(folder) != 0);
   if (error != 0) {
     return std::strerror(error);
   }

@@ -22,7 +22,7 @@ class FileWriter {
   std::string MakeFolder(const std::string& folder);
 
   // Whether the file at `path` is one its owner protected from writing.
-  bool IsReadOnly(const std::string& path) const;
+  bool IsReadOnly(const std::string& path);
 
   // Empty when written; otherwise why not, in words.
   std::string Write(const std::string& path, const unsigned char* data, std::size_t size);
@@ -38,6 +38,10 @@ class FileWriter {
   std::set<std::string> swept_;
   // The folders this run made new.
   std::set<std::string> made_;
+  // What IsReadOnly saw of a path, for the Write of that path that follows:
+  // one look at each existing file.
+  std::string lookedAt_;
+  FileFacts facts_;
   TemporaryNamer namer_;
 };
 

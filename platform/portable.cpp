@@ -348,6 +348,13 @@ bool IsReadOnlyFile(const std::string& path) {
          (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
+FileFacts FactsOf(const std::string& path) {
+  FileFacts facts;
+  facts.identity = IdentifyFile(path.c_str());
+  facts.readOnly = facts.identity && IsReadOnlyFile(path);
+  return facts;
+}
+
 void RemoveTemporaryOnSignals() {}
 
 void IgnoreBrokenPipe() {}
@@ -508,6 +515,18 @@ bool IsReadOnlyFile(const std::string& path) {
          (status.st_mode & S_IWUSR) == 0;
 }
 
+FileFacts FactsOf(const std::string& path) {
+  FileFacts facts;
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) {
+    return facts;
+  }
+  facts.identity = FileIdentity{static_cast<std::uint64_t>(status.st_dev),
+                                static_cast<std::uint64_t>(status.st_ino)};
+  facts.readOnly = S_ISREG(status.st_mode) && (status.st_mode & S_IWUSR) == 0;
+  return facts;
+}
+
 void RemoveTemporaryOnSignals() {
   for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU,
                            SIGXFSZ, SIGVTALRM, SIGPROF}) {
@@ -589,8 +608,21 @@ int OpenTemporaryBeside(const std::string& target, TemporaryFile& file, Temporar
   return EEXIST;
 }
 
-int PlaceTemporary(TemporaryFile& file, const std::string& target, TemporaryNamer& namer) {
+int PlaceTemporary(TemporaryFile& file, const std::string& target, TemporaryNamer& namer,
+                   bool targetIsLikelyNew) {
   int error = 0;
+  if (file.name.empty() && targetIsLikelyNew) {
+    // A link never replaces a file: where none is there, the whole file takes
+    // its name at once; where one is, it is replaced as below.
+    error = LinkUnnamed(file.descriptor, target);
+    if (error == 0) {
+      error = CloseRaw(file.descriptor) == 0 ? 0 : errno;
+      file.descriptor = -1;
+      ReleaseTemporary();
+      return error;
+    }
+    error = 0;
+  }
   if (file.name.empty()) {
     // An unnamed file cannot replace a file, only be linked under a new
     // name: a name of its own first, then the rename.
@@ -641,14 +673,18 @@ void RemoveStaleTemporaries(const std::string& folder) {
   for (std::filesystem::directory_iterator entry(SystemPath(folder.empty() ? "." : folder), error),
        end;
        !error && entry != end; entry.increment(error)) {
-    // Only a file of its own: a link of that name is someone's.
+    // Only a file of its own: a link of that name is someone's. The name is
+    // looked at first, which costs no system call.
+    const std::string name = NameOf(entry->path());
+    const unsigned long run = RunOfTemporary(name, kTemporaryPrefix);
+    if (run == 0 || run == own) {
+      continue;
+    }
     std::error_code kindError;
     if (entry->symlink_status(kindError).type() != std::filesystem::file_type::regular) {
       continue;
     }
-    const std::string name = NameOf(entry->path());
-    const unsigned long run = RunOfTemporary(name, kTemporaryPrefix);
-    if (run != 0 && run != own && RunIsGone(run)) {
+    if (RunIsGone(run)) {
       stale.push_back(name);
     }
   }

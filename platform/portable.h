@@ -93,8 +93,10 @@ int OpenTemporaryBeside(const std::string& target, TemporaryFile& file, Temporar
 
 // Closes a whole temporary file and gives it the target's name, replacing a
 // file of that name; 0, or the system's error number, and then nothing of it
-// is left.
-int PlaceTemporary(TemporaryFile& file, const std::string& target, TemporaryNamer& namer);
+// is left. `targetIsLikelyNew` (a folder the run made) lets a file with no
+// name take the target's name in one link, with no rename after it.
+int PlaceTemporary(TemporaryFile& file, const std::string& target, TemporaryNamer& namer,
+                   bool targetIsLikelyNew = false);
 
 // Closes a temporary file and removes it.
 void DiscardTemporary(TemporaryFile& file);
@@ -119,6 +121,15 @@ void IgnoreBrokenPipe();
 // 444, say; the read-only attribute on Windows): a file someone protected,
 // whoever runs the program.
 bool IsReadOnlyFile(const std::string& path);
+
+// What one look at a path tells: the file's identity when something is
+// there, and whether it is a regular file its owner protected (as
+// IsReadOnlyFile). One stat where the system allows.
+struct FileFacts {
+  std::optional<FileIdentity> identity;
+  bool readOnly = false;
+};
+FileFacts FactsOf(const std::string& path);
 
 // Writes all `size` bytes to a descriptor; 0, or the system's error number.
 int WriteAll(int descriptor, const unsigned char* data, std::size_t size);

@@ -319,6 +319,18 @@ TEST(CuttingTest, LaterDiskOfTheSameFilesReplacesTheEarlier) {
     const std::vector<ExpectedCut>& cuts = kKinds[pair.second].cuts;
     ExpectEntries(dir, Names(cuts));
     ExpectCutsFrom(dir, cuts, LinearBytes(second, kKnownDiskTracks));
+
+    // Into a folder the run makes, where a file takes its name in one link
+    // unless an earlier disk's is there: the same files, nothing else.
+    const ToolResult intoNew = RunTool(dir, {"-o", "made", kImage});
+    EXPECT_EQ(intoNew.status, 2);
+    EXPECT_EQ(intoNew.err, replaced);
+    EXPECT_EQ(EntriesIn(dir.File("made")), Names(cuts));
+    for (const ExpectedCut& cut : cuts) {
+      const std::optional<Bytes> bytes = ReadFileBytes(dir.File(cut.name));
+      ASSERT_TRUE(bytes.has_value());
+      EXPECT_TRUE(FileHolds(dir.File("made/") + cut.name, *bytes));
+    }
   }
 }
 
