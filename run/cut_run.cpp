@@ -130,7 +130,7 @@ void CutRun::CutDisks(DiskImage& image, const std::string& name, const std::stri
   const std::string shown = ShownName(name);
   if (info.formatUnrecognised) {
     report_.Warning(shown, "no image format recognised (" + GroupedNumber(info.fileSize) +
-                              " bytes); read as D88");
+                               " bytes); read as D88");
   }
   const int diskCount = image.DiskCount();
   for (int disk = 0; disk < diskCount; ++disk) {

@@ -603,8 +603,7 @@ TEST(D88InfoTest, DiskNamesInEachStreamsForm) {
   const ToolResult unknown = RunD88info(dir, {"--encoding=latin1", "image.d88"});
   EXPECT_EQ(unknown.status, 1);
   EXPECT_EQ(unknown.out, "");
-  EXPECT_EQ(unknown.err.rfind("error: unknown encoding 'latin1'; use auto, sjis or utf-8\n", 0),
-            0U)
+  EXPECT_EQ(unknown.err.rfind("error: unknown encoding 'latin1'; use auto, sjis or utf-8\n", 0), 0U)
       << unknown.err;
 }
 
