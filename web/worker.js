@@ -4,6 +4,10 @@
 "use strict";
 
 const started = performance.now();
+// The module is inside this script: the core reads it from there, not
+// through fetch, which the worker never needs (the page allows it no
+// connection at all).
+self.fetch = undefined;
 let core = null;
 const pending = [];
 // The bytes of every file cut so far, by the page's id, for a listing asked
