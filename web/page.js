@@ -156,7 +156,15 @@ function showResult(message, entry) {
     }
     if (paths.length > 0) {
       const body = element("tbody");
+      let folder = null;
       for (const path of paths) {
+        // Each disk's files under the name of its folder in the zip.
+        const inFolder = path.slice(0, Math.max(path.lastIndexOf("/"), 0));
+        if (inFolder !== folder) {
+          folder = inFolder;
+          body.append(element("tr", { class: "folder" },
+            element("th", { colspan: "4", scope: "rowgroup", class: "mono" }, (kept.get(path) || path).replace(/\/[^/]*$/, "/"))));
+        }
         const file = files.get(path);
         const plan = planned.get(path) || { from: "" };
         const name = lastPart(path);
