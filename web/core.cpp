@@ -11,6 +11,7 @@
 
 #include "d88info/listing.h"
 #include "formats/image_input.h"
+#include "platform/text_form.h"
 #include "run/cut_run.h"
 #include "run/memory_output.h"
 #include "run/report.h"
@@ -56,16 +57,18 @@ class Lister : public ImageVisitor {
   void Image(const std::string& /*name*/, const std::string& member, DiskImage& image) override {
     if (archive_) {
       Print("");
-      Print("member: " + member);
+      Print("member: " + ShownName(member));
     }
     ListImage(image, [this](const std::string& line) { Print(line); });
   }
 
   void Problem(const InputProblem& problem) override {
+    InputProblem shown = problem;
+    shown.name = ShownName(problem.name);
     if (problem.IsError()) {
-      report_.ErrorLine(ProblemLine(problem));
+      report_.ErrorLine(ProblemLine(shown));
     } else {
-      report_.WarningLine(ProblemLine(problem));
+      report_.WarningLine(ProblemLine(shown));
     }
   }
 
