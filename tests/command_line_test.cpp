@@ -707,7 +707,14 @@ TEST(CommandLineTest, PathsAreShownInEachStreamsForm) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
     const ToolResult result = RunTool(dir, c.args);
     EXPECT_EQ(result.out, c.out);
-    EXPECT_EQ(result.err, c.err);
+    const std::string::size_type reason = c.err.find(noSuchFile);
+    if (UnderLauncher() && reason != std::string::npos) {
+      // The system's reason is in its own words there (a name with control
+      // characters is no valid Windows name at all).
+      EXPECT_EQ(result.err.rfind(c.err.substr(0, reason), 0), 0U) << result.err;
+    } else {
+      EXPECT_EQ(result.err, c.err);
+    }
   }
 }
 
