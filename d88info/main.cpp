@@ -4,12 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "d88info/listing.h"
 #include "formats/image_input.h"
 #include "platform/console.h"
 #include "platform/portable.h"
 #include "platform/text_form.h"
 #include "run/console_lines.h"
+#include "run/listing.h"
 #include "run/report.h"
 
 #ifndef ZEFACUT_VERSION
@@ -149,15 +149,7 @@ class Lister : public ImageVisitor {
     first_ = false;
   }
 
-  void Problem(const InputProblem& problem) override {
-    InputProblem shown = problem;
-    shown.name = ShownName(problem.name);
-    if (problem.IsError()) {
-      report_.ErrorLine(ProblemLine(shown));
-    } else {
-      report_.WarningLine(ProblemLine(shown));
-    }
-  }
+  void Problem(const InputProblem& problem) override { report_.Problem(problem); }
 
   // Closes the document of an archive's listings.
   void End() {

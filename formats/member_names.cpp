@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/text_form.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -15,42 +17,12 @@
 #endif
 
 bool IsUtf8(const std::string& text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = 0;
-    unsigned long value = 0;
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-      value = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      value = lead & 0x0Fu;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      value = lead & 0x07u;
-    } else {
+  for (std::size_t at = 0; at < text.size();) {
+    const Utf8Step step = NextUtf8(text, at);
+    if (!step.valid) {
       return false;
     }
-    if (text.size() - i < length) {
-      return false;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0u) != 0x80u) {
-        return false;
-      }
-      value = (value << 6) | (next & 0x3Fu);
-    }
-    const unsigned long least = length == 3 ? 0x800 : length == 4 ? 0x10000 : 0x80;
-    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-      return false;
-    }
-    i += length;
+    at += step.length;
   }
   return true;
 }

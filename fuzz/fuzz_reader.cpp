@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "d88info/listing.h"
+#include "run/listing.h"
 #include "disk/model.h"
 #include "formats/open_image.h"
 #include "fuzz/fuzz_support.h"

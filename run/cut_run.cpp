@@ -77,13 +77,7 @@ class CutRun::Visitor : public ImageVisitor {
     if (problem.kind == InputProblem::Kind::CannotOpen) {
       report.Note({kOpenFailed});
     }
-    InputProblem shown = problem;
-    shown.name = ShownName(problem.name);
-    if (problem.IsError()) {
-      report.ErrorLine(ProblemLine(shown));
-    } else {
-      report.WarningLine(ProblemLine(shown));
-    }
+    report.Problem(problem);
   }
 
  private:

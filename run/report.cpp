@@ -1,5 +1,8 @@
 #include "run/report.h"
 
+#include "formats/image_input.h"
+#include "platform/text_form.h"
+
 void Report::Warning(const std::string& subject, const std::string& text) {
   WarningLine("warning: " + subject + ": " + text + "\n");
 }
@@ -19,4 +22,14 @@ int Report::Status() const {
     return 1;
   }
   return warnings_ > 0 ? 2 : 0;
+}
+
+void Report::Problem(const InputProblem& problem) {
+  InputProblem shown = problem;
+  shown.name = ShownName(problem.name);
+  if (problem.IsError()) {
+    ErrorLine(ProblemLine(shown));
+  } else {
+    WarningLine(ProblemLine(shown));
+  }
 }

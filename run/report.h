@@ -44,6 +44,8 @@ class RunOutput {
                                 std::size_t size) = 0;
 };
 
+struct InputProblem;
+
 class Report {
  public:
   explicit Report(RunOutput& output) : output_(output) {}
@@ -60,6 +62,9 @@ class Report {
   // A whole warning or error line, counted.
   void WarningLine(const std::string& line);
   void ErrorLine(const std::string& line);
+  // A problem with an input, its name shown safely, as an error or a
+  // warning by its kind: every front end tells them alike.
+  void Problem(const InputProblem& problem);
   // A file of a path not written before in the run (in a dry run, one that
   // would be): files replaced within the run count once.
   void FileWritten() { ++files_; }

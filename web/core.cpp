@@ -9,10 +9,10 @@
 
 #include <emscripten/emscripten.h>
 
-#include "d88info/listing.h"
 #include "formats/image_input.h"
 #include "platform/text_form.h"
 #include "run/cut_run.h"
+#include "run/listing.h"
 #include "run/memory_output.h"
 #include "run/report.h"
 
@@ -62,15 +62,7 @@ class Lister : public ImageVisitor {
     ListImage(image, [this](const std::string& line) { Print(line); });
   }
 
-  void Problem(const InputProblem& problem) override {
-    InputProblem shown = problem;
-    shown.name = ShownName(problem.name);
-    if (problem.IsError()) {
-      report_.ErrorLine(ProblemLine(shown));
-    } else {
-      report_.WarningLine(ProblemLine(shown));
-    }
-  }
+  void Problem(const InputProblem& problem) override { report_.Problem(problem); }
 
   int Status() const { return report_.Status(); }
 

@@ -1,4 +1,4 @@
-#include "d88info/listing.h"
+#include "run/listing.h"
 
 #include <algorithm>
 #include <cstdarg>

@@ -1,7 +1,7 @@
 // What d88info prints about a disk image of any format: the format, every disk with its header
 // fields, the sector IDs of each track, and what zefacut makes of the disk.
-#ifndef ZEFACUT_D88INFO_LISTING_H
-#define ZEFACUT_D88INFO_LISTING_H
+#ifndef ZEFACUT_RUN_LISTING_H
+#define ZEFACUT_RUN_LISTING_H
 
 #include <functional>
 #include <string>
@@ -26,4 +26,4 @@ std::string JsonString(const std::string& text);
 // "unknown".
 const char* MediaTypeName(int mediaType);
 
-#endif  // ZEFACUT_D88INFO_LISTING_H
+#endif  // ZEFACUT_RUN_LISTING_H
