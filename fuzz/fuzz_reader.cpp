@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "run/listing.h"
 #include "disk/model.h"
 #include "formats/open_image.h"
 #include "fuzz/fuzz_support.h"
 #include "known/sector_run.h"
+#include "run/listing.h"
 
 namespace {
 
