@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <utility>
 
 namespace {
 
@@ -20,6 +21,11 @@ constexpr std::size_t Slot(std::uint32_t packed, std::size_t mask) {
 }
 
 }  // namespace
+
+Track::Track(std::vector<Sector> sectors, TrackReading reading)
+    : Track(std::move(sectors)) {
+  reading_ = std::move(reading);
+}
 
 Track::Track(std::vector<Sector> sectors, std::optional<TrackExtent> extent,
              std::optional<TrackCutShort> cutShort)

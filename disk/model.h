@@ -71,6 +71,11 @@ struct Sector {
   std::uint32_t size = 0;
   // Where the format reader finds the data; meaningful to that reader only.
   std::int64_t location = 0;
+  // For a sector read from flux: in how many of the revolutions that held
+  // it both its ID and its data CRC were good. 0 of 0 for every format that
+  // records no revolutions.
+  std::uint8_t revolutionsGood = 0;
+  std::uint8_t revolutions = 0;
 };
 
 // Where a track's bytes lie in the image file, for formats that lay tracks
@@ -88,6 +93,16 @@ struct TrackCutShort {
   std::optional<std::uint32_t> announced;
 };
 
+// How a track was read from flux, for the formats that hold flux: how many
+// whole revolutions, at what data rate and rotation speed, and what the
+// dump's own records got wrong for this track (empty when nothing).
+struct TrackReading {
+  int revolutions = 0;
+  std::uint32_t dataRate = 0;  // bit/s of data: 250000, 300000, 500000
+  double rpm = 0;              // from the index-to-index time
+  std::vector<std::string> faults;
+};
+
 // The sectors of one track in recorded order. Finding a sector by its ID
 // gives the first in that order, as a drive reading by ID finds it.
 class Track {
@@ -95,12 +110,15 @@ class Track {
   Track() = default;
   explicit Track(std::vector<Sector> sectors, std::optional<TrackExtent> extent = std::nullopt,
                  std::optional<TrackCutShort> cutShort = std::nullopt);
+  Track(std::vector<Sector> sectors, TrackReading reading);
 
   const std::vector<Sector>& Sectors() const { return sectors_; }
   const std::optional<TrackExtent>& Extent() const { return extent_; }
   // Set when the end of the file cut the track short; a sector whose data
   // the file cuts (size below recordedSize) sets it too.
   const std::optional<TrackCutShort>& CutShort() const { return cut_short_; }
+  // Set for a track read from flux.
+  const std::optional<TrackReading>& Reading() const { return reading_; }
   const Sector* Find(SectorId id) const;
   // The sectors after `sector` (one of this track's) that carry its ID, in
   // recorded order.
@@ -110,6 +128,7 @@ class Track {
   std::vector<Sector> sectors_;
   std::optional<TrackExtent> extent_;
   std::optional<TrackCutShort> cut_short_;
+  std::optional<TrackReading> reading_;
   // Position + 1 of the next sector with the same ID; 0 for none.
   std::vector<std::uint32_t> next_same_;
   // Open addressing over the IDs of long tracks: position + 1 of the first

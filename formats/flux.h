@@ -1,0 +1,70 @@
+// Flux dumps (SCP, KryoFlux streams) as the model of their disks. A flux
+// reader gives the times between flux changes as its file records them; here
+// they become bit cells (a phase-locked loop that finds the data rate and
+// follows the drive's drift), the cells become sectors (formats/mfm.h, as
+// for HFE), and the revolutions of a track become one reading of each
+// sector: the first revolution that read it well, else the data most bad
+// reads agree on, flagged.
+//
+// Tracks are decoded when first asked for: cutting a known disk decodes only
+// the tracks its signature and its files lie in.
+#ifndef ZEFACUT_FORMATS_FLUX_H
+#define ZEFACUT_FORMATS_FLUX_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "disk/model.h"
+
+// The flux of one track as a dump recorded it.
+struct FluxTrack {
+  // The clock the intervals count, in Hz (SCP: 40 MHz / (resolution + 1);
+  // KryoFlux: its sample clock).
+  double sampleClock = 0;
+  // The times between flux changes, in ticks of that clock, in the order
+  // they were read: the revolutions one after another, as one stream.
+  std::vector<std::uint32_t> intervals;
+  // Where each index pulse fell: the position in `intervals` of the first
+  // interval that ends after it. Revolution k runs from indexes[k] to
+  // indexes[k + 1]; flux before the first or after the last index is kept,
+  // for a sector that runs across the index.
+  std::vector<std::size_t> indexes;
+  // What the dump's records of this track got wrong, one phrase each (a
+  // position check that fails, a block cut short); the flux read before the
+  // fault is kept.
+  std::vector<std::string> faults;
+};
+
+// A flux dump's tracks, by track index (2 x cylinder + head).
+class FluxSource {
+ public:
+  FluxSource() = default;
+  virtual ~FluxSource() = default;
+  FluxSource(const FluxSource&) = delete;
+  FluxSource& operator=(const FluxSource&) = delete;
+
+  // One past the highest track index the dump may hold.
+  virtual int TrackCount() const = 0;
+  // The flux of a track; false when the dump holds no such track.
+  virtual bool ReadFlux(int track, FluxTrack& flux) = 0;
+};
+
+// One track decoded: its sectors, with locations into `data`, and how it
+// was read.
+struct DecodedFluxTrack {
+  std::vector<Sector> sectors;
+  std::vector<unsigned char> data;
+  TrackReading reading;
+};
+
+DecodedFluxTrack DecodeFluxTrack(const FluxTrack& flux);
+
+// The model over a flux dump: one disk, its tracks decoded lazily from
+// `source`. `format` names the format for messages (a string literal).
+std::unique_ptr<DiskImage> MakeFluxImage(const char* format, std::int64_t fileSize, DiskInfo info,
+                                         std::unique_ptr<FluxSource> source);
+
+#endif  // ZEFACUT_FORMATS_FLUX_H
