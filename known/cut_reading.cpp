@@ -13,8 +13,14 @@ std::string SectorName(const SectorAddress& at, bool withTrack) {
   return name;
 }
 
-std::string MarkedSectorNote(const SectorAddress& at, SectorFlags flags) {
-  return SectorName(at) + " is marked as " + FlagWords(flags) + " in the image";
+std::string MarkedSectorNote(const SectorAddress& at, SectorFlags flags,
+                             std::uint8_t revolutionsGood, std::uint8_t revolutions) {
+  std::string note = SectorName(at) + " is marked as " + FlagWords(flags) + " in the image";
+  if (revolutions != 0) {
+    note += "; read well in " + (revolutionsGood == 0 ? std::string("none") : std::to_string(revolutionsGood)) +
+            " of " + std::to_string(revolutions) + (revolutions == 1 ? " revolution" : " revolutions");
+  }
+  return note;
 }
 
 namespace {
@@ -29,6 +35,27 @@ std::string FileEndNote(DiskImage& image, int disk, const std::optional<SectorAd
   return track && track->CutShort()
              ? "; the image file ends inside track " + std::to_string(stop->track)
              : std::string();
+}
+
+// What a flux dump's own records got wrong in the tracks a run read: the
+// flux before each fault was decoded, so the bytes may still be whole, but a
+// user recovering a marginal disk is told.
+void FaultNotes(DiskImage& image, int disk, const SectorRun& run, std::vector<std::string>& notes) {
+  int last = -1;
+  for (const RunSector& sector : run.sectors) {
+    if (sector.at.track == last) {
+      continue;
+    }
+    last = sector.at.track;
+    const std::shared_ptr<const Track> track = image.ReadTrack(disk, last);
+    if (!track || !track->Reading()) {
+      continue;
+    }
+    for (const std::string& fault : track->Reading()->faults) {
+      notes.push_back("track " + std::to_string(last) + " of the flux dump: " + fault +
+                      "; the flux read before it was used");
+    }
+  }
 }
 
 }  // namespace
@@ -52,9 +79,11 @@ CutReading ReadCut(DiskImage& image, int disk, const Cut& cut) {
     return reading;
   }
   reading.written = true;
+  FaultNotes(image, disk, run, reading.notes);
   for (const RunSector& sector : run.sectors) {
     if (sector.flags != 0) {
-      reading.notes.push_back(MarkedSectorNote(sector.at, sector.flags));
+      reading.notes.push_back(
+          MarkedSectorNote(sector.at, sector.flags, sector.revolutionsGood, sector.revolutions));
     }
     if (sector.duplicated) {
       reading.notes.push_back("track " + std::to_string(sector.at.track) + " holds more than one " +

@@ -4,6 +4,7 @@
 #define ZEFACUT_KNOWN_CUT_READING_H
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,7 +29,9 @@ CutReading ReadCut(DiskImage& image, int disk, const Cut& cut);
 // "sector C H R N of track T", or without the track.
 std::string SectorName(const SectorAddress& at, bool withTrack = true);
 
-// "sector C H R N of track T is marked as REASON in the image".
-std::string MarkedSectorNote(const SectorAddress& at, SectorFlags flags);
+// "sector C H R N of track T is marked as REASON in the image", and for a
+// sector read from flux "; read well in none of 3 revolutions".
+std::string MarkedSectorNote(const SectorAddress& at, SectorFlags flags,
+                             std::uint8_t revolutionsGood = 0, std::uint8_t revolutions = 0);
 
 #endif  // ZEFACUT_KNOWN_CUT_READING_H

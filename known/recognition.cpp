@@ -12,7 +12,8 @@ Recognition RecogniseDisk(DiskImage& image, int disk) {
     if (sector.bytes.size() == static_cast<std::size_t>(kSignatureSectorSize) &&
         std::memcmp(sector.bytes.data() + signature.offset, signature.text,
                     static_cast<std::size_t>(signature.length)) == 0) {
-      return {known.kind, signature.sector, sector.sectors.front().flags};
+      const RunSector& read = sector.sectors.front();
+      return {known.kind, signature.sector, read.flags, read.revolutionsGood, read.revolutions};
     }
   }
   return {};

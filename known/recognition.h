@@ -12,6 +12,10 @@ struct Recognition {
   // says of that sector.
   SectorAddress sector;
   SectorFlags flags = 0;
+  // For a disk read from flux: in how many of how many revolutions that
+  // sector read well.
+  std::uint8_t revolutionsGood = 0;
+  std::uint8_t revolutions = 0;
 };
 
 // Which known disk disk `disk` of the image is; Unsupported for any other.

@@ -69,7 +69,8 @@ SectorRun ReadRun(DiskImage& image, int disk, SectorAddress start, std::size_t l
       }
       break;
     }
-    run.sectors.push_back({at, sector->flags, HasOtherData(image, *track, *sector)});
+    run.sectors.push_back({at, sector->flags, sector->revolutionsGood, sector->revolutions,
+                           HasOtherData(image, *track, *sector)});
     total += chunk;
     if (!NextInRun(at)) {
       break;

@@ -15,6 +15,10 @@
 struct RunSector {
   SectorAddress at;
   SectorFlags flags = 0;
+  // For a sector read from flux: in how many of how many revolutions it read
+  // well (0 of 0 otherwise).
+  std::uint8_t revolutionsGood = 0;
+  std::uint8_t revolutions = 0;
   // Its track holds another sector of the same ID with other data; this one,
   // the first, is the one read.
   bool duplicated = false;

@@ -91,6 +91,36 @@ std::string TrackIds(const unsigned char* ids, std::size_t count) {
   return out;
 }
 
+// How a track read from flux was read: "    flux: 3 revolutions, 250 kbit/s,
+// 300.0 rpm; every sector read well in 3 of 3", or each sector's count when
+// they differ; then each fault of the dump's records.
+void ListFluxReading(const Track& track, const std::function<void(const std::string&)>& emit) {
+  const TrackReading& reading = *track.Reading();
+  std::string line = Format("    flux: %d revolution%s, %u kbit/s, %.1f rpm", reading.revolutions,
+                            reading.revolutions == 1 ? "" : "s",
+                            static_cast<unsigned>(reading.dataRate / 1000), reading.rpm);
+  const std::vector<Sector>& sectors = track.Sectors();
+  const bool allWell = std::all_of(sectors.begin(), sectors.end(), [](const Sector& sector) {
+    return sector.revolutionsGood == sector.revolutions;
+  });
+  if (sectors.empty()) {
+    line += "; no sector found";
+  } else if (allWell && reading.revolutions > 0 &&
+             sectors.front().revolutions == static_cast<unsigned>(reading.revolutions)) {
+    line += Format("; every sector read well in %d of %d", reading.revolutions,
+                   reading.revolutions);
+  } else {
+    line += "; read well:";
+    for (const Sector& sector : sectors) {
+      line += Format(" R%u %u/%u", sector.id.r, sector.revolutionsGood, sector.revolutions);
+    }
+  }
+  emit(line);
+  for (const std::string& fault : reading.faults) {
+    emit("    fault: " + fault);
+  }
+}
+
 void ListTracks(DiskImage& image, int disk, const DiskInfo& info,
                 const std::function<void(const std::string&)>& emit) {
   std::vector<unsigned char> ids;
@@ -147,6 +177,9 @@ void ListTracks(DiskImage& image, int disk, const DiskInfo& info,
       line += "; runs past the disk's size";
     }
     emit(line);
+    if (sectors->Reading()) {
+      ListFluxReading(*sectors, emit);
+    }
   }
 }
 
@@ -257,7 +290,8 @@ void ListVerdict(DiskImage& image, int disk, const std::function<void(const std:
     emit(Format("  zefacut: recognises %s %s", known->title, known->disk));
     // What the tool would warn of when it cuts this disk.
     if (recognition.flags != 0) {
-      emit("    signature: " + MarkedSectorNote(recognition.sector, recognition.flags));
+      emit("    signature: " + MarkedSectorNote(recognition.sector, recognition.flags, recognition.revolutionsGood,
+                                 recognition.revolutions));
     }
     for (std::size_t i = 0; i < known->cutCount; ++i) {
       const Cut& cut = known->cuts[i];
@@ -530,10 +564,25 @@ void ListImageJson(DiskImage& image, const std::function<void(const std::string&
                 first ? "" : ", ", sector.id.c, sector.id.h, sector.id.r, sector.id.n,
                 static_cast<unsigned>(sector.size), static_cast<unsigned>(sector.recordedSize),
                 sector.singleDensity ? "FM" : "MFM") +
-            JsonFlags(sector.flags) + "}";
+            JsonFlags(sector.flags) +
+            (sectors->Reading() ? Format(", \"revolutionsGood\": %u, \"revolutions\": %u",
+                                         sector.revolutionsGood, sector.revolutions)
+                                : std::string()) +
+            "}";
         first = false;
       }
-      pending += "]}";
+      pending += "]";
+      if (sectors->Reading()) {
+        const TrackReading& reading = *sectors->Reading();
+        pending += Format(", \"flux\": {\"revolutions\": %d, \"dataRate\": %u, \"rpm\": %.1f, "
+                          "\"faults\": [",
+                          reading.revolutions, static_cast<unsigned>(reading.dataRate), reading.rpm);
+        for (std::size_t i = 0; i < reading.faults.size(); ++i) {
+          pending += (i == 0 ? "" : ", ") + JsonString(reading.faults[i]);
+        }
+        pending += "]}";
+      }
+      pending += "}";
     }
     if (!pending.empty()) {
       emit(pending);
@@ -554,7 +603,8 @@ void ListImageJson(DiskImage& image, const std::function<void(const std::string&
       std::string notes;
       if (recognition.flags != 0) {
         notes = "        {\"file\": null, \"note\": " +
-                JsonString(MarkedSectorNote(recognition.sector, recognition.flags)) + "}";
+                JsonString(MarkedSectorNote(recognition.sector, recognition.flags, recognition.revolutionsGood,
+                                 recognition.revolutions)) + "}";
       }
       for (std::size_t i = 0; i < known->cutCount; ++i) {
         const Cut& cut = known->cuts[i];
