@@ -22,8 +22,7 @@ constexpr std::size_t Slot(std::uint32_t packed, std::size_t mask) {
 
 }  // namespace
 
-Track::Track(std::vector<Sector> sectors, TrackReading reading)
-    : Track(std::move(sectors)) {
+Track::Track(std::vector<Sector> sectors, TrackReading reading) : Track(std::move(sectors)) {
   reading_ = std::move(reading);
 }
 
