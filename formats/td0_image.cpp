@@ -104,13 +104,23 @@ constexpr unsigned kRunBlock = 2;
 
 constexpr std::uint16_t kCrcPolynomial = 0xA097;
 
+constexpr std::array<std::uint16_t, 256> MakeCrcTable() {
+  std::array<std::uint16_t, 256> table{};
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    unsigned crc = byte << 8U;
+    for (int bit = 0; bit < 8; ++bit) {
+      crc = (crc & 0x8000U) != 0 ? (crc << 1U) ^ kCrcPolynomial : crc << 1U;
+    }
+    table[byte] = static_cast<std::uint16_t>(crc & 0xFFFFU);
+  }
+  return table;
+}
+
+constexpr std::array<std::uint16_t, 256> kCrcTable = MakeCrcTable();
+
 std::uint16_t Crc(std::uint16_t crc, const unsigned char* bytes, std::size_t length) {
   for (std::size_t i = 0; i < length; ++i) {
-    crc = static_cast<std::uint16_t>(crc ^ static_cast<unsigned>(bytes[i]) << 8U);
-    for (int bit = 0; bit < 8; ++bit) {
-      crc = static_cast<std::uint16_t>((crc & 0x8000U) != 0 ? (crc << 1U) ^ kCrcPolynomial
-                                                            : crc << 1U);
-    }
+    crc = static_cast<std::uint16_t>(crc << 8U ^ kCrcTable[(crc >> 8U ^ bytes[i]) & 0xFFU]);
   }
   return crc;
 }

@@ -46,15 +46,20 @@ struct Td0Options {
 };
 Bytes BuildTd0(const DiskSpec& disk, const Td0Options& options = {});
 // The pieces of a Teledisk image, for images made by hand: the header (its
-// CRC right), a track header (its CRC right; `head` with bit 7 for FM), a
+// CRC right, version 2.1, 500 kbit/s, two sides), a track header (its CRC right; `head` with bit 7 for FM), a
 // sector's header and data block, and the CRC byte of a sector's data.
 Bytes Td0Header(bool compressed, bool comment);
+// Writes the CRC of an image's first 10 bytes over bytes 10 and 11.
+void SetTd0HeaderCrc(Bytes& image);
 Bytes Td0Track(std::uint8_t count, std::uint8_t cylinder, std::uint8_t head);
 Bytes Td0Sector(const SectorSpec& sector, Td0Encoding encoding);
 std::uint8_t Td0SectorCrc(const Bytes& data);
 // LZHUF as Teledisk 2.x compresses: a 4096-byte ring buffer, matches of 3
 // to 60 bytes, adaptive Huffman codes; the last byte padded with zero bits.
 Bytes Lzhuf(const Bytes& plain);
+// LZHUF of `unit` repeated for `length` bytes (the unit at most 4036 bytes),
+// made in a time that goes with the symbols, not the bytes.
+Bytes LzhufRepeating(const Bytes& unit, std::size_t length);
 
 // NFD revision 1 with the records of repeated reads: every sector followed
 // by `retries` more copies of 0xEE bytes, and every track's sectors by

@@ -202,6 +202,23 @@ class LzhufWriter {
     return out_;  // the last byte padded with zero bits
   }
 
+  // `unit` over and over for `length` bytes: the unit as literals, then
+  // matches one unit back.
+  Bytes CompressRepeating(const Bytes& unit, std::size_t length) {
+    for (std::size_t at = 0; at < length;) {
+      const std::size_t left = std::min(kLookahead, length - at);
+      if (at < unit.size() || left < 3) {
+        EncodeChar(unit[at % unit.size()]);
+        ++at;
+      } else {
+        EncodeChar(static_cast<unsigned>(253 + left));
+        EncodePosition(static_cast<unsigned>(unit.size() - 1));
+        at += left;
+      }
+    }
+    return out_;
+  }
+
  private:
   void PutBit(unsigned bit) {
     if (bits_ % 8 == 0) {
@@ -310,6 +327,10 @@ class LzhufWriter {
 
 Bytes Lzhuf(const Bytes& plain) { return LzhufWriter().Compress(plain); }
 
+Bytes LzhufRepeating(const Bytes& unit, std::size_t length) {
+  return LzhufWriter().CompressRepeating(unit, length);
+}
+
 std::uint8_t Td0SectorCrc(const Bytes& data) {
   return static_cast<std::uint8_t>(Td0Crc(data) & 0xFFU);
 }
@@ -328,6 +349,8 @@ Bytes Td0Header(bool compressed, bool comment) {
   AppendLe16(header, Td0Crc(header));
   return header;
 }
+
+void SetTd0HeaderCrc(Bytes& image) { PutLe16At(image, 10, Td0Crc(0, image.data(), 10)); }
 
 Bytes Td0Track(std::uint8_t count, std::uint8_t cylinder, std::uint8_t head) {
   Bytes track = {count, cylinder, head};
