@@ -188,39 +188,49 @@ class Lzhuf {
   // Appends decoded bytes to `out` until it holds `want` bytes or the input
   // ends; false when it ends first.
   bool Fill(std::vector<unsigned char>& out, std::size_t want) {
-    while (out.size() < want) {
+    std::size_t at = out.size();
+    out.resize(want);
+    bool more = true;
+    while (at < want) {
       if (copy_left_ > 0) {
-        const unsigned char byte = ring_[copy_from_];
-        copy_from_ = (copy_from_ + 1) % kRingSize;
-        --copy_left_;
-        Put(out, byte);
+        const std::size_t count = std::min(copy_left_, out.size() - at);
+        unsigned char* dest = out.data() + at;
+        unsigned char* ring = ring_.data();
+        for (std::size_t i = 0; i < count; ++i) {
+          const unsigned char byte = ring[copy_from_];
+          copy_from_ = (copy_from_ + 1) % kRingSize;
+          dest[i] = byte;
+          ring[ring_at_] = byte;
+          ring_at_ = (ring_at_ + 1) % kRingSize;
+        }
+        at += count;
+        copy_left_ -= count;
         continue;
       }
       const int symbol = DecodeSymbol();
       if (symbol < 0) {
-        return false;
+        more = false;
+        break;
       }
       if (symbol < 256) {
-        Put(out, static_cast<unsigned char>(symbol));
+        out[at++] = static_cast<unsigned char>(symbol);
+        ring_[ring_at_] = static_cast<unsigned char>(symbol);
+        ring_at_ = (ring_at_ + 1) % kRingSize;
         continue;
       }
       const int distance = DecodeDistance();
       if (distance < 0) {
-        return false;
+        more = false;
+        break;
       }
       copy_from_ = (ring_at_ + kRingSize - static_cast<std::size_t>(distance) - 1) % kRingSize;
       copy_left_ = static_cast<std::size_t>(symbol) - 255 + kThreshold;
     }
-    return true;
+    out.resize(at);
+    return more;
   }
 
  private:
-  void Put(std::vector<unsigned char>& out, unsigned char byte) {
-    out.push_back(byte);
-    ring_[ring_at_] = byte;
-    ring_at_ = (ring_at_ + 1) % kRingSize;
-  }
-
   int Bit() {
     if (bit_at_ >= length_ * 8) {
       return -1;
@@ -389,10 +399,10 @@ class Body {
     if (!lzhuf_ || bytes_.size() >= end || ended_) {
       return;
     }
+    // Decoded a stretch ahead at a time, not a few bytes per record.
+    constexpr std::size_t kStretch = 64 * 1024;
     constexpr auto kLimit = static_cast<std::size_t>(kMaxImageBytes);
-    if (end > kLimit) {
-      end = kLimit + 1;
-    }
+    end = std::min(std::max(end, bytes_.size() + kStretch), kLimit + 1);
     ended_ = !lzhuf_->Fill(bytes_, end);
     if (bytes_.size() > kLimit) {
       bytes_.resize(kLimit);
@@ -429,14 +439,24 @@ Expansion ExpandBlock(const unsigned char* block, std::size_t length, unsigned c
   std::size_t left = length - 1;
   std::size_t& held = result.held;
   bool fits = true;
-  // Appends `count` copies of `unit` bytes, as many as there is room for.
+  // Appends `count` copies of `unit` bytes, as much of them as there is
+  // room for: the first copied, then what is written doubled.
   const auto repeat = [&](const unsigned char* unit, std::size_t unitSize, std::size_t count) {
-    for (std::size_t i = 0; i < count && fits; ++i) {
-      const std::size_t part = std::min(unitSize, room - held);
-      std::memcpy(out + held, unit, part);
-      held += part;
-      fits = part == unitSize;
+    if (count == 0 || unitSize == 0) {
+      return;
     }
+    const std::size_t space = room - held;
+    const std::size_t want = unitSize > space / count ? space + 1 : unitSize * count;
+    const std::size_t total = std::min(want, space);
+    std::size_t done = std::min(unitSize, total);
+    std::memcpy(out + held, unit, done);
+    while (done < total) {
+      const std::size_t part = std::min(done, total - done);
+      std::memcpy(out + held + done, out + held, part);
+      done += part;
+    }
+    held += total;
+    fits = want <= space;
   };
   switch (block[0]) {
     case kRawBlock:
@@ -641,7 +661,9 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
           }
         }
       }
-      sectors.push_back(sector);
+      if (keep) {
+        sectors.push_back(sector);
+      }
     }
     if (keep) {
       PlacedTrack& track = tracks[index];

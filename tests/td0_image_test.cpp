@@ -93,20 +93,22 @@ TEST(Td0Reader, BothFormsReadBackEveryDiskInEveryEncoding) {
   }
   std::fill_n(SectorData(uniform, 3, 1).begin() + 100, 600, 0x00);
   uniform.tracks[4].sectors[6].data = Pattern(1024, 9);
+  const std::vector<Td0Encoding> all = {Td0Encoding::kChoose, Td0Encoding::kRaw,
+                                        Td0Encoding::kRun};
   const struct {
     const char* what;
     DiskSpec disk;
     bool compressed;
+    std::vector<Td0Encoding> encodings;
   } cases[] = {
-      {"a whole 2HD disk", PlainDisk(154, 11), false},
-      {"a known disk, compressed", KnownDisk(0, 12), true},
-      {"another known disk, compressed", KnownDisk(5, 13), true},
-      {"repeated bytes and runs", uniform, false},
-      {"repeated bytes and runs, compressed", uniform, true},
+      {"a whole 2HD disk", PlainDisk(154, 11), false, all},
+      {"a known disk, compressed", KnownDisk(0, 12), true, {Td0Encoding::kChoose}},
+      {"another known disk, compressed", KnownDisk(5, 13), true, {Td0Encoding::kRaw}},
+      {"repeated bytes and runs", uniform, false, all},
+      {"repeated bytes and runs, compressed", uniform, true, all},
   };
-  const Td0Encoding encodings[] = {Td0Encoding::kChoose, Td0Encoding::kRaw, Td0Encoding::kRun};
   for (const auto& c : cases) {
-    for (const Td0Encoding encoding : encodings) {
+    for (const Td0Encoding encoding : c.encodings) {
       SCOPED_TRACE(std::string(c.what) + ", encoding " +
                    std::to_string(static_cast<int>(encoding)));
       Td0Options options;
