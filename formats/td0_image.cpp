@@ -53,7 +53,9 @@
 // first is an error), and a track the file ends inside keeps the sectors
 // before the cut, the one cut clipped, and says it is cut short, as IMD
 // images do. A track the model has no place for, or recorded a second time,
-// is walked over but not kept.
+// is walked over but not kept. A normal image reports the bytes after where
+// the walk stopped (after the end mark, or from the track header it could
+// not take); a compressed one cannot say which of its bytes those are.
 //
 // DiskInfo::name holds the comment's text, its lines joined by line feeds;
 // the claimed geometry has the header's sides. A track's location is where
@@ -388,11 +390,8 @@ class Body {
     return held == count ? at : nullptr;
   }
 
-  // The bytes from here to the end of the body.
-  std::size_t Left() {
-    Ensure(static_cast<std::size_t>(kMaxImageBytes) + 1);
-    return bytes_.size() - pos_;
-  }
+  // The bytes from here to the end of a file read as it is.
+  std::size_t Left() const { return bytes_.size() - pos_; }
 
  private:
   void Ensure(std::size_t end) {
@@ -482,7 +481,9 @@ Expansion ExpandBlock(const unsigned char* block, std::size_t length, unsigned c
         in += 2;
         left -= 2;
         // A literal fragment, or a unit of 2^kind bytes repeated.
-        const std::size_t unitSize = kind == 0 ? count : kind < 16 ? std::size_t{1} << kind : room + 1;
+        const std::size_t unitSize = kind == 0   ? count
+                                     : kind < 16 ? std::size_t{1} << kind
+                                                 : room + 1;
         const std::size_t repeats = kind == 0 ? 1 : count;
         if (unitSize > left) {
           repeat(in, std::min(left, room - held), 1);
@@ -689,14 +690,13 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
                                : "the file ends before its first track";
     return result;
   }
-  // The bytes after the walk. A compressed stream may decode a byte or two
-  // from the bits that pad its end: after the end mark nothing is counted.
-  std::int64_t bytesAfter = 0;
-  if (!compressed || !reachedEnd) {
+  // The bytes of the file after the walk; a compressed stream's decoded
+  // bytes are not the file's, and its last byte's padding bits may decode
+  // to one more: it says nothing of them.
+  if (!compressed) {
     body.Rewind(stop);
-    bytesAfter = static_cast<std::int64_t>(body.Left());
+    image->SetBytesAfterLastDisk(static_cast<std::int64_t>(body.Left()));
   }
-
   const int disk = image->AddDisk(info);
   for (std::size_t index = 0; index < tracks.size(); ++index) {
     if (tracks[index].placed) {
@@ -704,7 +704,6 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
                       tracks[index].cut);
     }
   }
-  image->SetBytesAfterLastDisk(bytesAfter);
   result.image = std::move(image);
   return result;
 }

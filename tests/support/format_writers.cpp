@@ -1,11 +1,11 @@
 #include "support/format_writers.h"
 
 const std::vector<WrittenFormatName> kWrittenFormats = {
-    {WrittenFormat::kD88, "D88", ".d88"},  {WrittenFormat::kRaw, "raw", ".hdm"},
-    {WrittenFormat::kFdi, "FDI", ".fdi"},  {WrittenFormat::kDim, "DIM", ".dim"},
-    {WrittenFormat::kNfd0, "NFD", ".nfd"}, {WrittenFormat::kNfd1, "NFD", ".nfd"},
-    {WrittenFormat::kFdd, "FDD", ".fdd"},  {WrittenFormat::kImd, "IMD", ".imd"},
-    {WrittenFormat::kHfe1, "HFE", ".hfe"}, {WrittenFormat::kHfe3, "HFE", ".hfe"},
+    {WrittenFormat::kD88, "D88", ".d88"},      {WrittenFormat::kRaw, "raw", ".hdm"},
+    {WrittenFormat::kFdi, "FDI", ".fdi"},      {WrittenFormat::kDim, "DIM", ".dim"},
+    {WrittenFormat::kNfd0, "NFD", ".nfd"},     {WrittenFormat::kNfd1, "NFD", ".nfd"},
+    {WrittenFormat::kFdd, "FDD", ".fdd"},      {WrittenFormat::kImd, "IMD", ".imd"},
+    {WrittenFormat::kHfe1, "HFE", ".hfe"},     {WrittenFormat::kHfe3, "HFE", ".hfe"},
     {WrittenFormat::kTd0, "Teledisk", ".td0"},
 };
 

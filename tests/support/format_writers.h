@@ -46,8 +46,8 @@ struct Td0Options {
 };
 Bytes BuildTd0(const DiskSpec& disk, const Td0Options& options = {});
 // The pieces of a Teledisk image, for images made by hand: the header (its
-// CRC right, version 2.1, 500 kbit/s, two sides), a track header (its CRC right; `head` with bit 7 for FM), a
-// sector's header and data block, and the CRC byte of a sector's data.
+// CRC right, version 2.1, 500 kbit/s, two sides), a track header (its CRC right; `head` with bit 7
+// for FM), a sector's header and data block, and the CRC byte of a sector's data.
 Bytes Td0Header(bool compressed, bool comment);
 // Writes the CRC of an image's first 10 bytes over bytes 10 and 11.
 void SetTd0HeaderCrc(Bytes& image);

@@ -77,8 +77,8 @@ Bytes RunFragments(const Bytes& data) {
   std::size_t at = 0;
   while (at < data.size()) {
     std::size_t units = 1;
-    while (at + 2 * units + 1 < data.size() && units < 255 &&
-           data[at + 2 * units] == data[at] && data[at + 2 * units + 1] == data[at + 1]) {
+    while (at + 2 * units + 1 < data.size() && units < 255 && data[at + 2 * units] == data[at] &&
+           data[at + 2 * units + 1] == data[at + 1]) {
       ++units;
     }
     if (at + 1 < data.size() && units >= 4) {
@@ -96,7 +96,7 @@ Bytes RunFragments(const Bytes& data) {
 
 Bytes DataBlock(const Bytes& data, Td0Encoding encoding) {
   if (encoding == Td0Encoding::kChoose) {
-    encoding = OnePattern(data)                      ? Td0Encoding::kPattern
+    encoding = OnePattern(data)                          ? Td0Encoding::kPattern
                : RunFragments(data).size() < data.size() ? Td0Encoding::kRun
                                                          : Td0Encoding::kRaw;
   }
@@ -393,10 +393,9 @@ Bytes BuildTd0(const DiskSpec& disk, const Td0Options& options) {
         !track.sectors.empty() &&
         std::all_of(track.sectors.begin(), track.sectors.end(),
                     [](const SectorSpec& sector) { return sector.density == kFmDensity; });
-    const Bytes header =
-        Td0Track(static_cast<std::uint8_t>(track.sectors.size()),
-                 static_cast<std::uint8_t>(index / 2),
-                 static_cast<std::uint8_t>((index % 2) | (fm ? 0x80 : 0)));
+    const Bytes header = Td0Track(static_cast<std::uint8_t>(track.sectors.size()),
+                                  static_cast<std::uint8_t>(index / 2),
+                                  static_cast<std::uint8_t>((index % 2) | (fm ? 0x80 : 0)));
     body.insert(body.end(), header.begin(), header.end());
     for (const SectorSpec& sector : track.sectors) {
       const Bytes bytes = Td0Sector(sector, options.encoding);
