@@ -56,6 +56,9 @@
 // is walked over but not kept. A normal image reports the bytes after where
 // the walk stopped (after the end mark, or from the track header it could
 // not take); a compressed one cannot say which of its bytes those are.
+// A compressed stream is decoded as far as the walk reads, and no further
+// than kMaxImageBytes; the sectors' expanded data is held in memory up to
+// the same size. A file that needs more is an error: no floppy disk does.
 //
 // DiskInfo::name holds the comment's text, its lines joined by line feeds;
 // the claimed geometry has the header's sides. A track's location is where
@@ -399,7 +402,7 @@ class Body {
       return;
     }
     // Decoded a stretch ahead at a time, not a few bytes per record.
-    constexpr std::size_t kStretch = 64 * 1024;
+    constexpr std::size_t kStretch = std::size_t{64} * 1024;
     constexpr auto kLimit = static_cast<std::size_t>(kMaxImageBytes);
     end = std::min(std::max(end, bytes_.size() + kStretch), kLimit + 1);
     ended_ = !lzhuf_->Fill(bytes_, end);

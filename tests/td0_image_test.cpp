@@ -58,7 +58,7 @@ Bytes SectorWithBlock(std::uint8_t r, std::uint8_t n, std::uint8_t flags, const 
 Bytes Pattern(std::size_t size, std::uint32_t seed) {
   Bytes bytes(size);
   for (std::size_t i = 0; i < size; ++i) {
-    bytes[i] = static_cast<std::uint8_t>(i * 37 + seed * 11 + (i >> 3));
+    bytes[i] = static_cast<std::uint8_t>(i * 37 + static_cast<std::size_t>(seed) * 11 + (i >> 3));
   }
   return bytes;
 }
@@ -317,7 +317,7 @@ TEST(Td0Reader, TrackHeadersPlaceTracksAndGiveTheirDensity) {
   ASSERT_EQ(track->Sectors().size(), 2U);
   EXPECT_TRUE(track->Sectors()[0].singleDensity);
   EXPECT_EQ(track->Sectors()[1].flags, 0);
-  EXPECT_EQ(track->Find(SectorId{0, 0, 1, 0}), &track->Sectors()[0]);
+  EXPECT_EQ(track->Find(SectorId{0, 0, 1, 0}), track->Sectors().data());
   ASSERT_EQ(track->LaterWithSameId(track->Sectors()[0]).size(), 1U);
   EXPECT_EQ(ReadSector(*opened.image, *track->LaterWithSameId(track->Sectors()[0])[0]), second);
   const std::shared_ptr<const Track> cylinder4 = opened.image->ReadTrack(0, 8);
@@ -447,19 +447,19 @@ TEST(Td0Reader, TruncatedFilesKeepWhatTheyHold) {
   struct Case {
     const char* what;
     Bytes bytes;
-    int track1Sectors;     // -1: absent
-    std::size_t lastHeld;  // bytes held of its last sector
+    int track1Sectors;  // -1: absent
     bool cutShort;
+    std::size_t lastHeld;  // bytes held of its last sector
     std::int64_t bytesAfter;
   };
   const Case cases[] = {
-      {"inside track 1's header", Cut(whole, kSecond + 2), -1, 0, false, 0},
-      {"after track 1's header", Cut(whole, kSecond + 4), 0, 0, true, 0},
-      {"inside a sector header", Cut(whole, kSecond + 4 + 2 * kSector + 3), 2, 1024, true, 0},
-      {"inside a block's size", Cut(whole, kSecond + 4 + 2 * kSector + 7), 3, 0, true, 0},
-      {"inside a sector's data", Cut(whole, kSecond + 4 + 2 * kSector + 9 + 100), 3, 100, true, 0},
-      {"at a track's end, no end mark", Cut(whole, kSecond + kTrack), 8, 1024, false, 0},
-      {"a wrong CRC in track 2's header", badThird, 8, 1024, false,
+      {"inside track 1's header", Cut(whole, kSecond + 2), -1, false, 0, 0},
+      {"after track 1's header", Cut(whole, kSecond + 4), 0, true, 0, 0},
+      {"inside a sector header", Cut(whole, kSecond + 4 + 2 * kSector + 3), 2, true, 1024, 0},
+      {"inside a block's size", Cut(whole, kSecond + 4 + 2 * kSector + 7), 3, true, 0, 0},
+      {"inside a sector's data", Cut(whole, kSecond + 4 + 2 * kSector + 9 + 100), 3, true, 100, 0},
+      {"at a track's end, no end mark", Cut(whole, kSecond + kTrack), 8, false, 1024, 0},
+      {"a wrong CRC in track 2's header", badThird, 8, false, 1024,
        static_cast<std::int64_t>(kTrack + kTrack + 1)},
   };
   for (const Case& c : cases) {
@@ -588,7 +588,7 @@ TEST(Td0Reader, RealCompressedImageReadsAsTheRawImageOfItsDisk) {
       EXPECT_EQ(sector.recordedSize, 512U);
       numbers.insert(sector.id.r);
       // Cylinder-major in the raw image: cylinder, head, then R.
-      const auto at = raw.begin() + (index * 9 + sector.id.r - 1) * 512;
+      const auto at = raw.begin() + (index * 9 + sector.id.r - 1) * std::ptrdiff_t{512};
       EXPECT_EQ(ReadSector(*opened.image, sector), Bytes(at, at + 512))
           << "sector " << static_cast<int>(sector.id.r);
     }

@@ -168,7 +168,7 @@ class LzhufWriter {
       std::size_t best = 0;
       std::size_t bestDistance = 0;
       if (at + 3 <= plain.size()) {
-        std::vector<std::size_t>& chain = seen[key(at) & 0xFFFFU];
+        const std::vector<std::size_t>& chain = seen[key(at) & 0xFFFFU];
         int tries = 0;
         for (auto it = chain.rbegin(); it != chain.rend() && tries < 32; ++it, ++tries) {
           const std::size_t distance = at - *it;
