@@ -53,18 +53,6 @@ Confidence IdentifyKryoFlux(const ImageProbe& probe) {
   return kNotThisFormat;
 }
 
-// Teledisk: "TD" (or "td" when compressed), a volume sequence of 0, a check
-// byte and a version from 1.0 to 2.1.
-Confidence IdentifyTeledisk(const ImageProbe& probe) {
-  constexpr unsigned kFirstVersion = 10;
-  constexpr unsigned kLastVersion = 21;
-  if (!(StartsWith(probe, "TD") || StartsWith(probe, "td")) || probe.length < 12 ||
-      probe.head[2] != 0 || probe.head[4] < kFirstVersion || probe.head[4] > kLastVersion) {
-    return kNotThisFormat;
-  }
-  return kSignature;
-}
-
 // IPF: a first record "CAPS" whose big-endian length is 12.
 Confidence IdentifyIpf(const ImageProbe& probe) {
   constexpr unsigned char kCapsRecord[] = {'C', 'A', 'P', 'S', 0, 0, 0, 12};
@@ -104,7 +92,6 @@ Confidence IdentifyCpcDsk(const ImageProbe& probe) {
 
 const ImageFormat kScpFormat = {"SCP flux", IdentifyScp, nullptr};
 const ImageFormat kKryoFluxFormat = {"KryoFlux stream", IdentifyKryoFlux, nullptr};
-const ImageFormat kTeledisk = {"Teledisk", IdentifyTeledisk, nullptr};
 const ImageFormat kIpfFormat = {"IPF", IdentifyIpf, nullptr};
 const ImageFormat kMfiFormat = {"MAME floppy (MFI)", IdentifyMfi, nullptr};
 const ImageFormat kHxcMfmFormat = {"HxC MFM", IdentifyHxcMfm, nullptr};

@@ -8,7 +8,6 @@
 
 extern const ImageFormat kScpFormat;
 extern const ImageFormat kKryoFluxFormat;
-extern const ImageFormat kTeledisk;
 extern const ImageFormat kIpfFormat;
 extern const ImageFormat kMfiFormat;
 extern const ImageFormat kHxcMfmFormat;

@@ -126,6 +126,16 @@ int main(int argc, char** argv) {
     seeds.emplace_back(name + format.extension, bytes);
   }
 
+  // Teledisk compressed (LZHUF), whole and cut short; the normal form is
+  // among the formats above.
+  Td0Options packed;
+  packed.compressed = true;
+  packed.comment = "zefacut seed";
+  Bytes td0 = BuildTd0(title2a, packed);
+  seeds.emplace_back("title2a-td0-compressed.td0", td0);
+  td0.resize(td0.size() * 2 / 3);
+  seeds.emplace_back("title2a-td0-compressed-truncated.td0", td0);
+
   for (const auto& [name, bytes] : seeds) {
     std::string path = folder;
     path += '/';

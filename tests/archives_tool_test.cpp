@@ -97,26 +97,28 @@ TEST(ArchivesToolTest, SeveralImagesAreCutInMemberOrderAndOtherMembersPassedOver
 }
 
 TEST(ArchivesToolTest, MembersThatCannotBeReadAreNamed) {
-  // A Teledisk member, an FDI cut short inside its header, and a good image
-  // after them: each member gets its own words.
+  // A CPC DSK member (a format the tool does not read), an FDI cut short
+  // inside its header, and a good image after them: each member gets its own
+  // words.
   const DiskSpec disk = KnownDisk(2, 0xC4);
   Bytes shortFdi = BuildFdi(disk);
   shortFdi.resize(3000);
-  Bytes teledisk = {'T', 'D', 0, 0x0A, 0x15, 0, 1, 0x80, 0, 2, 0x4C, 0x59};
-  teledisk.resize(512);
+  const std::string text = "EXTENDED CPC DSK File\r\nDisk-Info\r\n";
+  Bytes cpc(text.begin(), text.end());
+  cpc.resize(512);
   ScratchDir dir;
   ASSERT_TRUE(WriteFileBytes(
       dir.File("mixed.7z"),
       BuildArchive(ArchiveKind::kSevenZip,
-                   {{"pc.td0", teledisk}, {"short.fdi", shortFdi}, {"good.dim", BuildDim(disk)}})));
+                   {{"cpc.dsk", cpc}, {"short.fdi", shortFdi}, {"good.dim", BuildDim(disk)}})));
   const ToolResult result = RunTool(dir, {"mixed.7z"});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out,
-            "reading ... mixed.7z/pc.td0\nreading ... mixed.7z/short.fdi\n"
+            "reading ... mixed.7z/cpc.dsk\nreading ... mixed.7z/short.fdi\n"
             "reading ... mixed.7z/good.dim\n" +
                 kRecognitionMessages[2] + "cutting ... PROG\n");
   EXPECT_EQ(result.err,
-            "error: mixed.7z/pc.td0: Teledisk images are not read; convert the disk to D88, a raw "
+            "error: mixed.7z/cpc.dsk: CPC DSK images are not read; convert the disk to D88, a raw "
             "image or HFE first\n"
             "error: mixed.7z/short.fdi: cannot be read as FDI: the header size (4096 bytes) is "
             "beyond the end of the file (3000 bytes)\n");

@@ -717,6 +717,7 @@ TEST(D88InfoFormatsTest, NamesTheFormatAndTheGeometryBesideTheHeadersClaim) {
   ASSERT_TRUE(WriteFileBytes(dir.File("pc.hfe"), ReadFixture("pc-360k-sector-test.hfe")));
   ASSERT_TRUE(WriteFileBytes(dir.File("towns.bin"), ReadFixture("towns-ipl-2hd.bin")));
   ASSERT_TRUE(WriteFileBytes(dir.File("pc.imd"), ReadFixture("pc-1200k-sector-test.imd")));
+  ASSERT_TRUE(WriteFileBytes(dir.File("pc.td0"), ReadFixture("pc-360k-sector-test.td0")));
   const struct {
     const char* file;
     std::vector<std::string> lines;  // lines the listing holds, in order
@@ -737,6 +738,11 @@ TEST(D88InfoFormatsTest, NamesTheFormatAndTheGeometryBesideTheHeadersClaim) {
       {"pc.imd",
        {"format: IMD, 8573 bytes", "  geometry: 80 cylinders, 2 heads, 15 sectors of 512 bytes",
         "  track 159: 15 sectors: C79 H1 R1-15 N2"}},
+      // Compressed; its comment names the disk.
+      {"pc.td0",
+       {"format: Teledisk, 4680 bytes", "  name: \"sector test - 360k\"",
+        "  geometry: 40 cylinders, 2 heads, 9 sectors of 512 bytes; the header claims 2 heads",
+        "  track 79: 9 sectors: C39 H1 R1-9 N2", "  zefacut: unsupported"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
@@ -754,12 +760,15 @@ TEST(D88InfoFormatsTest, NamesTheFormatAndTheGeometryBesideTheHeadersClaim) {
 
 TEST(D88InfoFormatsTest, FormatsItDoesNotReadAreNamed) {
   ScratchDir dir;
-  ASSERT_TRUE(WriteFileBytes(dir.File("pc.td0"), ReadFixture("pc-360k-sector-test.td0")));
-  const ToolResult result = RunD88info(dir, {"pc.td0"});
+  const std::string text = "EXTENDED CPC DSK File\r\nDisk-Info\r\n";
+  Bytes cpc(text.begin(), text.end());
+  cpc.resize(512);
+  ASSERT_TRUE(WriteFileBytes(dir.File("cpc.dsk"), cpc));
+  const ToolResult result = RunD88info(dir, {"cpc.dsk"});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err,
-            "error: pc.td0: Teledisk images are not read; convert the disk to D88, a raw image or "
+            "error: cpc.dsk: CPC DSK images are not read; convert the disk to D88, a raw image or "
             "HFE first\n");
 }
 

@@ -160,11 +160,13 @@ TEST(FormatChoiceTest, ContentDecidesNeverTheName) {
 }
 
 TEST(FormatChoiceTest, FormatsThatAreNotReadAreNamed) {
-  const OpenedImage opened = Open(ReadFixture("pc-360k-sector-test.td0"));
+  Bytes ipf = {'C', 'A', 'P', 'S', 0, 0, 0, 12};
+  ipf.resize(4096);
+  const OpenedImage opened = Open(ipf);
   EXPECT_FALSE(opened.image);
   EXPECT_EQ(opened.error, 0);
   EXPECT_EQ(opened.message,
-            "Teledisk images are not read; convert the disk to D88, a raw image or HFE first");
+            "IPF images are not read; convert the disk to D88, a raw image or HFE first");
 }
 
 TEST(FormatChoiceTest, TheRealD77DiskReadsAsItsGeometrySays) {

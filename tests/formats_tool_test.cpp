@@ -2,8 +2,6 @@
 // any format as from its D88 form, and clear words for what it does not read.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -12,11 +10,6 @@
 #include "support/run_tool.h"
 
 namespace {
-
-Bytes ReadData(const char* name) {
-  std::ifstream in(std::string(ZEFACUT_TEST_DATA) + "/" + name, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 TEST(FormatsToolTest, EveryFormatCutsTheFilesItsD88FormGives) {
   // ZEFA LOMRI 2 Disk B: four files from tracks 5 to 13.
@@ -52,12 +45,15 @@ TEST(FormatsToolTest, EveryFormatCutsTheFilesItsD88FormGives) {
 TEST(FormatsToolTest, FormatsItDoesNotReadAreNamedAndNothingIsWritten) {
   Bytes scp = {'S', 'C', 'P', 0x22, 0x80, 2, 0, 163, 0, 0, 0, 0, 0, 0, 0, 0};
   scp.resize(8192);
+  const std::string text = "MV - CPCEMU Disk-File\r\nDisk-Info\r\n";
+  Bytes cpc(text.begin(), text.end());
+  cpc.resize(8192);
   const struct {
     const char* file;
     Bytes bytes;
     const char* format;
   } cases[] = {
-      {"pc.td0", ReadData("pc-360k-sector-test.td0"), "Teledisk"},
+      {"cpc.dsk", cpc, "CPC DSK"},
       // The name says D88; the content decides.
       {"flux.d88", scp, "SCP flux"},
   };

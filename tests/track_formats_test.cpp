@@ -1,6 +1,7 @@
-// Tests of the IMD and HFE readers: images their writers make (the same disk
-// as D88 holds it), damaged variants of them, and real images of other
-// tools in tests/data. Every image is opened the way the tool opens one, by
+// Tests of the IMD and HFE readers, and of Teledisk's in the tables of whole
+// disks (tests/td0_image_test.cpp has the rest of it): images their writers
+// make (the same disk as D88 holds it), damaged variants of them, and real
+// images of other tools in tests/data. Every image is opened the way the tool opens one, by
 // content, from memory.
 #include <gtest/gtest.h>
 
@@ -42,11 +43,13 @@ void ExpectDisk(DiskImage& image, const DiskSpec& disk) {
 struct TrackFormat {
   WrittenFormat format;
   const char* label;
+  const char* name;  // as the tool names the format
 };
 const TrackFormat kTrackFormats[] = {
-    {WrittenFormat::kImd, "IMD"},
-    {WrittenFormat::kHfe1, "HFE revision 1"},
-    {WrittenFormat::kHfe3, "HFE revision 3"},
+    {WrittenFormat::kImd, "IMD", "IMD"},
+    {WrittenFormat::kHfe1, "HFE revision 1", "HFE"},
+    {WrittenFormat::kHfe3, "HFE revision 3", "HFE"},
+    {WrittenFormat::kTd0, "Teledisk", "Teledisk"},
 };
 
 // --- Identification and reading back
@@ -57,7 +60,7 @@ TEST(TrackFormats, AreIdentifiedByTheirSignatures) {
     SCOPED_TRACE(format.label);
     const Bytes bytes = BuildInFormat(format.format, disk);
     const std::string identified = IdentifiedFormat(bytes);
-    EXPECT_EQ(identified, format.format == WrittenFormat::kImd ? "IMD" : "HFE");
+    EXPECT_EQ(identified, format.name);
     const OpenedImage opened = Open(bytes);
     ASSERT_TRUE(opened.image) << opened.message;
     EXPECT_EQ(opened.image->DescribeImage().format, identified);

@@ -8,7 +8,7 @@
 // its place (a sector the disk lacks is written as zeros); the formats with
 // sector maps (NFD, FDD, IMD) and the bitstream format (HFE) hold each
 // track's sectors in recorded order with their IDs and what they can record
-// of the flags.
+// of the flags; so does Teledisk (TD0), in its normal form in the tables.
 #ifndef ZEFACUT_TESTS_SUPPORT_FORMAT_WRITERS_H
 #define ZEFACUT_TESTS_SUPPORT_FORMAT_WRITERS_H
 
@@ -17,7 +17,7 @@
 
 #include "support/image_builder.h"
 
-enum class WrittenFormat { kD88, kRaw, kFdi, kDim, kNfd0, kNfd1, kFdd, kImd, kHfe1, kHfe3 };
+enum class WrittenFormat { kD88, kRaw, kFdi, kDim, kNfd0, kNfd1, kFdd, kImd, kHfe1, kHfe3, kTd0 };
 
 // The 2HD geometry of the flat formats.
 constexpr int kFlatCylinders = 77;
@@ -33,6 +33,33 @@ Bytes BuildNfd(const DiskSpec& disk, int revision);
 Bytes BuildFdd(const DiskSpec& disk);
 Bytes BuildImd(const DiskSpec& disk);
 Bytes BuildHfe(const DiskSpec& disk, int revision);
+
+// Teledisk: how each sector's data block is encoded (kChoose: a 2-byte
+// pattern when the data is one, else runs when they make it shorter, else
+// raw, as Teledisk chooses), whether the stream after the header is
+// compressed (LZHUF), and the comment (none when empty).
+enum class Td0Encoding { kChoose, kRaw, kPattern, kRun };
+struct Td0Options {
+  Td0Encoding encoding = Td0Encoding::kChoose;
+  bool compressed = false;
+  std::string comment;
+};
+Bytes BuildTd0(const DiskSpec& disk, const Td0Options& options = {});
+// The pieces of a Teledisk image, for images made by hand: the header (its
+// CRC right, version 2.1, 500 kbit/s, two sides), a track header (its CRC right; `head` with bit 7
+// for FM), a sector's header and data block, and the CRC byte of a sector's data.
+Bytes Td0Header(bool compressed, bool comment);
+// Writes the CRC of an image's first 10 bytes over bytes 10 and 11.
+void SetTd0HeaderCrc(Bytes& image);
+Bytes Td0Track(std::uint8_t count, std::uint8_t cylinder, std::uint8_t head);
+Bytes Td0Sector(const SectorSpec& sector, Td0Encoding encoding);
+std::uint8_t Td0SectorCrc(const Bytes& data);
+// LZHUF as Teledisk 2.x compresses: a 4096-byte ring buffer, matches of 3
+// to 60 bytes, adaptive Huffman codes; the last byte padded with zero bits.
+Bytes Lzhuf(const Bytes& plain);
+// LZHUF of `unit` repeated for `length` bytes (the unit at most 4036 bytes),
+// made in a time that goes with the symbols, not the bytes.
+Bytes LzhufRepeating(const Bytes& unit, std::size_t length);
 
 // NFD revision 1 with the records of repeated reads: every sector followed
 // by `retries` more copies of 0xEE bytes, and every track's sectors by
