@@ -89,6 +89,20 @@ std::string Grouped(std::uint64_t value) {
 
 std::string AtByte(std::size_t offset) { return " at byte " + Grouped(offset); }
 
+// A value of the file's text as a message may show it: printable ASCII, the
+// rest as '?', and no longer than a clock's digits need.
+std::string Printable(const std::string& text) {
+  constexpr std::size_t kLongest = 24;
+  std::string shown = text.substr(0, kLongest);
+  for (char& ch : shown) {
+    const auto byte = static_cast<unsigned char>(ch);
+    if (byte < 0x20 || byte > 0x7E) {
+      ch = '?';
+    }
+  }
+  return text.size() > kLongest ? shown + "..." : shown;
+}
+
 // A clock in Hz from a KFInfo value: digits with at most one point, read
 // without the locale (whose decimal sign may be a comma). Zero when the
 // value is no such number.
@@ -299,8 +313,8 @@ class StreamReader {
     if (clock < kLowestClock || clock > kHighestClock) {
       // The flux is still timed, by the device's usual clock, and the
       // decoder's CRCs tell whether that held.
-      flux_.faults.push_back("the stream names a sample clock of '" + sck + "'" + AtByte(block) +
-                             "; the usual one was taken");
+      flux_.faults.push_back("the stream names a sample clock of '" + Printable(sck) + "'" +
+                             AtByte(block) + "; the usual one was taken");
       return;
     }
     flux_.sampleClock = clock;
