@@ -32,7 +32,8 @@ class StubFluxImage : public DiskImage {
   DiskInfo Describe(int /*disk*/) const override { return info_; }
   std::shared_ptr<const Track> ReadTrack(int disk, int track) override {
     FluxTrack flux;
-    if (disk != 0 || track < 0 || track >= DiskImage::kMaxTracks || !source_->ReadFlux(track, flux)) {
+    if (disk != 0 || track < 0 || track >= DiskImage::kMaxTracks ||
+        !source_->ReadFlux(track, flux)) {
       return nullptr;
     }
     DecodedFluxTrack decoded = DecodeFluxTrack(flux);

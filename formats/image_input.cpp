@@ -60,8 +60,7 @@ std::string DumpFolderName(const std::string& folder) {
 
 // The stream files among the entries of the folder at `folder`; false, with
 // the system's reason, when the folder cannot be listed.
-bool FolderStreams(const std::string& folder, std::vector<KryoFluxStreamFile>& files,
-                   int& error) {
+bool FolderStreams(const std::string& folder, std::vector<KryoFluxStreamFile>& files, int& error) {
   std::vector<std::string> names;
   if (!ListFolder(folder.empty() ? "." : folder, names, error)) {
     return false;

@@ -289,7 +289,7 @@ class StreamReader {
           flux_.faults.push_back(
               result == kEndBufferOverflow ? "the device's buffer overflowed: flux was lost"
               : result == kEndNoIndex      ? "the device saw no index pulse"
-                                           : "the stream ends with error " + std::to_string(result));
+                                      : "the stream ends with error " + std::to_string(result));
         }
         break;
       case kKfInfo:

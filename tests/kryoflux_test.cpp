@@ -61,11 +61,13 @@ TEST(KryoFluxStream, EveryBlockKindRoundTrips) {
     double clock;
   } cases[] = {
       {"Flux1", Ramp(0x0E, 1, 0xF2), {0, 100, 0xF2}, plain, kKryoFluxSampleClock},
-      {"Flux2, below Flux1 and above it", {0, 1, 0x0D, 0x100, 0x2AB, 0x7FF}, {2}, plain,
+      {"Flux2, below Flux1 and above it",
+       {0, 1, 0x0D, 0x100, 0x2AB, 0x7FF},
+       {2},
+       plain,
        kKryoFluxSampleClock},
       {"Flux3", {0x800, 0x1234, 0xFFFF, 0x800}, {1, 3}, plain, kKryoFluxSampleClock},
-      {"Ovl16", {0x10000, 0x10005, 0x1FFFF, 0x3080A, 0x20}, {0, 3}, plain,
-       kKryoFluxSampleClock},
+      {"Ovl16", {0x10000, 0x10005, 0x1FFFF, 0x3080A, 0x20}, {0, 3}, plain, kKryoFluxSampleClock},
       {"Nops", Ramp(40, 37, 60), {0, 20, 40, 60}, nops, kKryoFluxSampleClock},
       {"stream information blocks", Ramp(30, 91, 50), {5, 45}, infos, kKryoFluxSampleClock},
       {"index blocks sent late", Ramp(20, 13, 40), {0, 10, 39}, late, kKryoFluxSampleClock},
@@ -138,9 +140,9 @@ TEST(KryoFluxStream, FaultsAreNamedAndTheFluxBeforeThemKept) {
     const char* what;
     std::size_t fluxBefore;
     Break breakIt;
-    bool cut;              // the stream ends at the break
-    std::string fault;     // "@" stands for the byte the break starts at
-    std::size_t kept;      // intervals read
+    bool cut;           // the stream ends at the break
+    std::string fault;  // "@" stands for the byte the break starts at
+    std::size_t kept;   // intervals read
   } cases[] = {
       {"a stream position check that fails", 5,
        [](KryoFluxStreamWriter& w) { w.StreamInfo(w.Position() + 3); }, false,
@@ -148,24 +150,40 @@ TEST(KryoFluxStream, FaultsAreNamedAndTheFluxBeforeThemKept) {
       {"a stream end whose position is wrong", 5,
        [](KryoFluxStreamWriter& w) { w.StreamEnd(0, w.Position() - 1); }, false,
        "the stream position check fails at byte @", 5},
-      {"an unknown out-of-band block", 6, [](KryoFluxStreamWriter& w) { w.OutOfBand(7, {1, 2}); },
+      {"an unknown out-of-band block", 6,
+       [](KryoFluxStreamWriter& w) {
+         w.OutOfBand(7, {1, 2});
+       },
        false, "an out-of-band block of unknown type 7 at byte @", 6},
       {"an invalid out-of-band block", 6, [](KryoFluxStreamWriter& w) { w.OutOfBand(0, {}); },
        false, "an out-of-band block of unknown type 0 at byte @", 6},
       {"an index block too short for its fields", 4,
-       [](KryoFluxStreamWriter& w) { w.OutOfBand(2, {0, 0, 0, 0}); }, false,
-       "an index block of 4 bytes at byte @", 4},
-      {"a Flux3 block cut short", 5, [](KryoFluxStreamWriter& w) { w.Raw({0x0C, 0x12}); }, true,
-       "the stream ends inside a block at byte @", 5},
+       [](KryoFluxStreamWriter& w) {
+         w.OutOfBand(2, {0, 0, 0, 0});
+       },
+       false, "an index block of 4 bytes at byte @", 4},
+      {"a Flux3 block cut short", 5,
+       [](KryoFluxStreamWriter& w) {
+         w.Raw({0x0C, 0x12});
+       },
+       true, "the stream ends inside a block at byte @", 5},
       {"a Flux2 block cut short", 5, [](KryoFluxStreamWriter& w) { w.Raw({0x03}); }, true,
        "the stream ends inside a block at byte @", 5},
-      {"a Nop3 block cut short", 5, [](KryoFluxStreamWriter& w) { w.Raw({0x0A, 0}); }, true,
-       "the stream ends inside a block at byte @", 5},
-      {"an out-of-band header cut short", 5, [](KryoFluxStreamWriter& w) { w.Raw({0x0D, 0x02}); },
+      {"a Nop3 block cut short", 5,
+       [](KryoFluxStreamWriter& w) {
+         w.Raw({0x0A, 0});
+       },
+       true, "the stream ends inside a block at byte @", 5},
+      {"an out-of-band header cut short", 5,
+       [](KryoFluxStreamWriter& w) {
+         w.Raw({0x0D, 0x02});
+       },
        true, "the stream ends inside a block at byte @", 5},
       {"an out-of-band block cut short", 5,
-       [](KryoFluxStreamWriter& w) { w.Raw({0x0D, 0x02, 12, 0, 1, 0, 0}); }, true,
-       "the stream ends inside a block at byte @", 5},
+       [](KryoFluxStreamWriter& w) {
+         w.Raw({0x0D, 0x02, 12, 0, 1, 0, 0});
+       },
+       true, "the stream ends inside a block at byte @", 5},
       {"a stream that stops before its end", 1200, [](KryoFluxStreamWriter& /*w*/) {}, true,
        "the stream stops at byte @, before its end", 1200},
   };
