@@ -175,8 +175,14 @@ int VisitArchive(ByteSource& source, const std::string& path, const char* format
     while (!bare.empty() && (bare.back() == '/' || bare.back() == '\\')) {
       bare.pop_back();
     }
-    const std::string name = bare.empty() ? path : path + "/" + bare;
-    const std::string member = prefix + folder + "track*.raw";
+    std::string name = path;
+    if (!bare.empty()) {
+      name += '/';
+      name += bare;
+    }
+    std::string member = prefix;
+    member += folder;
+    member += "track*.raw";
     ++images;
     visitor.Member(name, member);
     VisitDump(visitor, name, member, std::move(files));
