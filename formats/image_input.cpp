@@ -236,10 +236,29 @@ void Visit(std::unique_ptr<ByteSource> source, const std::string& name, ImageVis
     return;
   }
   const ImageFormat* identified = IdentifyImage(probe);
-  if (filePath != nullptr && identified == &kKryoFluxFormat &&
-      KryoFluxTrackOfName(LastPart(*filePath)) >= 0) {
+  const int streamTrack = identified == &kKryoFluxFormat
+                              ? KryoFluxTrackOfName(LastPart(filePath ? *filePath : name))
+                              : -1;
+  if (streamTrack >= 0 && filePath != nullptr) {
     source.reset();
     VisitDumpOfFile(*filePath, visitor);
+    return;
+  }
+  if (streamTrack >= 0) {
+    // Bytes in memory have no files beside them: the stream is its dump's
+    // one track, the one its name gives.
+    KryoFluxStreamFile file;
+    file.track = streamTrack;
+    file.name = LastPart(name);
+    if (!ReadWhole(*source, kMaxImageBytes, file.bytes)) {
+      OpenedImage failed;
+      failed.error = source->Error() != 0 ? source->Error() : EIO;
+      OpenFailed(visitor, name, failed);
+      return;
+    }
+    std::vector<KryoFluxStreamFile> files;
+    files.push_back(std::move(file));
+    VisitDump(visitor, name, std::string(), std::move(files));
     return;
   }
   const OpenedImage opened = OpenImage(std::move(source), identified);

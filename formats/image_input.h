@@ -86,7 +86,9 @@ void ForEachImage(const std::string& path, ImageVisitor& visitor, const InputLim
 // as an image.
 bool IsKryoFluxDumpFolder(const std::string& path);
 
-// The same for a file held in memory under the name `name`.
+// The same for a file held in memory under the name `name`. A KryoFlux
+// stream named trackCC.H.raw is that track of a dump of one track (any other
+// stream is track 0 of one).
 void ForEachImage(const std::string& name, std::vector<unsigned char> bytes, ImageVisitor& visitor,
                   const InputLimits& limits = {});
 

@@ -411,6 +411,20 @@ TEST(KryoFluxDump, AStreamFromMemoryIsItsDumpsOnlyTrack) {
   }
   EXPECT_EQ(Tracks(*opened.image), expected);
   EXPECT_FALSE(opened.image->Describe(0).claimed.cylinders);
+
+  // Its name, where it has one, places it.
+  for (const char* name : {"track01.1.raw", "dump.zip/TRACK01.1.RAW"}) {
+    SCOPED_TRACE(name);
+    Collector collector([](const std::string& /*name*/, DiskImage& image) {
+      std::map<int, std::string> atThree;
+      for (int track = 0; track < 6; ++track) {
+        atThree[track] = track == 3 ? "present" : "missing";
+      }
+      EXPECT_EQ(Tracks(image), atThree);
+    });
+    ForEachImage(name, KryoFluxStream(SmallDump()[3]), collector);
+    EXPECT_EQ(collector.names, std::vector<std::string>{name});
+  }
 }
 
 #ifdef ZEFACUT_TEST_ARCHIVES
