@@ -236,9 +236,10 @@ void Visit(std::unique_ptr<ByteSource> source, const std::string& name, ImageVis
     return;
   }
   const ImageFormat* identified = IdentifyImage(probe);
-  const int streamTrack = identified == &kKryoFluxFormat
-                              ? KryoFluxTrackOfName(LastPart(filePath ? *filePath : name))
-                              : -1;
+  const int streamTrack =
+      identified == &kKryoFluxFormat
+          ? KryoFluxTrackOfName(LastPart(filePath != nullptr ? *filePath : name))
+          : -1;
   if (streamTrack >= 0 && filePath != nullptr) {
     source.reset();
     VisitDumpOfFile(*filePath, visitor);
