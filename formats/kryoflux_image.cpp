@@ -34,6 +34,7 @@
 #include <utility>
 
 #include "disk/le_fields.h"
+#include "formats/open_image.h"
 
 namespace {
 
@@ -346,16 +347,10 @@ class StreamReader {
   std::vector<std::uint64_t> indexPositions_;
 };
 
-bool StartsWithKryoFluxBytes(const ImageProbe& probe);
-
 // A KryoFlux stream file starts with an out-of-band block (0x0D, a type from
 // 1 to 4 or 0x0D) and names its maker or host in the information blocks near
 // the start.
-Confidence IdentifyKryoFlux(const ImageProbe& probe) {
-  return StartsWithKryoFluxBytes(probe) ? kSignature : kNotThisFormat;
-}
-
-bool StartsWithKryoFluxBytes(const ImageProbe& probe) {
+bool StartsLikeAStream(const ImageProbe& probe) {
   constexpr unsigned char kLastBlockType = kKfInfo;
   if (probe.length < kOobHeaderSize || probe.head[0] != kOutOfBand ||
       (probe.head[1] > kLastBlockType && probe.head[1] != kEndOfFile)) {
@@ -370,6 +365,10 @@ bool StartsWithKryoFluxBytes(const ImageProbe& probe) {
     }
   }
   return false;
+}
+
+Confidence IdentifyKryoFlux(const ImageProbe& probe) {
+  return StartsLikeAStream(probe) ? kSignature : kNotThisFormat;
 }
 
 class KryoFluxSource : public FluxSource {
@@ -400,14 +399,7 @@ class KryoFluxSource : public FluxSource {
       }
       bytes = &read;
     }
-    unsigned char head[ImageProbe::kHeadSize] = {};
-    const std::size_t probed = std::min(bytes->size(), sizeof head);
-    std::copy_n(bytes->begin(), probed, head);
-    ImageProbe probe;
-    probe.head = head;
-    probe.length = probed;
-    probe.size = static_cast<std::int64_t>(bytes->size());
-    if (!StartsWithKryoFluxBytes(probe)) {
+    if (!StartsLikeAStream(ProbeOf(bytes->data(), bytes->size()))) {
       flux = FluxTrack();
       flux.faults.push_back(file.name + " is no KryoFlux stream");
       return true;

@@ -375,6 +375,7 @@ TEST(KryoFluxDump, TracksAreReadFromTheirFilesWhenAskedFor) {
   broken.StreamInfo(9);
   files[2].second = broken.Stream();
   files.emplace_back("track000.0.raw", KryoFluxStream(SmallDump()[0]));
+  files.emplace_back("track02.0.raw", Bytes{'n', 'o', 't', 'e', 's'});
   WriteFiles(scratch, files);
   Collector collector([&scratch, brokenAt](const std::string& /*name*/, DiskImage& image) {
     // Opened, the dump has read no file: one removed now is missed when its
@@ -384,6 +385,7 @@ TEST(KryoFluxDump, TracksAreReadFromTheirFilesWhenAskedFor) {
     expected[0] = "track000.0.raw holds this track too and was not read";
     expected[1] = "track00.1.raw cannot be read: No such file or directory";
     expected[3] = "the stream position check fails at byte " + std::to_string(brokenAt);
+    expected[4] = "track02.0.raw is no KryoFlux stream";
     EXPECT_EQ(Tracks(image), expected);
   });
   ForEachImage(scratch.u8string(), collector);
