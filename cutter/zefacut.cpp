@@ -84,13 +84,14 @@ std::string BesideImage(const std::string& path) {
 // The old form `zefacut IMAGE EXTRA`: scripts written for the tool's first
 // versions give a second argument that is no image, mostly a folder meant for
 // the files. It names nothing, or a folder; it is ignored with a warning, as
-// it always was. Any other second path is an image.
+// it always was. Any other second path is an image, a folder of KryoFlux
+// stream files too.
 bool IsOldOutputFolderArgument(const std::string& path) {
   if (path == kStandardInputPath) {
     return false;
   }
   const PathKind kind = KindOfPath(path);
-  return kind == PathKind::Missing || kind == PathKind::Folder;
+  return kind == PathKind::Missing || (kind == PathKind::Folder && !IsKryoFluxDumpFolder(path));
 }
 
 // The usage line, after an error line when there is one; status 1.

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "formats/byte_source.h"
+#include "formats/kryoflux_image.h"
 #include "formats/open_image.h"
 #include "platform/input_file.h"
 
@@ -29,6 +30,64 @@ void OpenFailed(ImageVisitor& visitor, const std::string& name, const OpenedImag
   visitor.Problem(problem);
 }
 
+// The last part of a path or member name: the file's own name.
+std::string LastPart(const std::string& path) {
+  const std::string::size_type slash = path.find_last_of("/\\");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A KryoFlux dump is a set of files, one a track; the model reads them as one
+// disk. The set is named as a person names it: its folder.
+
+// The name a dump in the folder at `folder` goes by in messages and the
+// names of folders made after it: the path as given without the separators
+// at its end, or the folder's own name where the path ends in none ("." or
+// "..", the root).
+std::string DumpFolderName(const std::string& folder) {
+  std::string name = folder;
+  while (name.size() > 1 && (name.back() == '/' || name.back() == '\\')) {
+    name.pop_back();
+  }
+  const std::string last = LastPart(name);
+  if (last.empty() || last == "." || last == "..") {
+    std::string own = FolderOwnName(name.empty() ? "." : name);
+    if (!own.empty()) {
+      return own;
+    }
+  }
+  return name.empty() ? "." : name;
+}
+
+// The stream files among the entries of the folder at `folder`; false, with
+// the system's reason, when the folder cannot be listed.
+bool FolderStreams(const std::string& folder, std::vector<KryoFluxStreamFile>& files, int& error) {
+  std::vector<std::string> names;
+  if (!ListFolder(folder.empty() ? "." : folder, names, error)) {
+    return false;
+  }
+  std::string prefix = folder;
+  if (!prefix.empty() && prefix.back() != '/' && prefix.back() != '\\') {
+    prefix += '/';
+  }
+  for (const std::string& name : names) {
+    const int track = KryoFluxTrackOfName(name);
+    if (track >= 0 && KindOfPath(prefix + name) == PathKind::RegularFile) {
+      KryoFluxStreamFile file;
+      file.track = track;
+      file.name = name;
+      file.path = prefix + name;
+      files.push_back(std::move(file));
+    }
+  }
+  return true;
+}
+
+void VisitDump(ImageVisitor& visitor, const std::string& name, const std::string& member,
+               std::vector<KryoFluxStreamFile> files) {
+  const std::unique_ptr<DiskImage> image = MakeKryoFluxDump(std::move(files));
+  visitor.Image(name, member, *image);
+}
+
 // Archives inside archives are read this deep, the outermost at 1.
 constexpr int kMaxArchiveDepth = 3;
 
@@ -49,6 +108,10 @@ int VisitArchive(ByteSource& source, const std::string& path, const char* format
     return 0;
   }
   int images = 0;
+  // The stream files of KryoFlux dumps, by the folder they lie in inside the
+  // archive ("" at its top), in the order the folders first come: each
+  // folder's are one dump, read once the archive is.
+  std::vector<std::pair<std::string, std::vector<KryoFluxStreamFile>>> dumps;
   const std::string reason = ForEachMember(
       source, path,
       [&](const ArchiveMember& member) {
@@ -79,6 +142,22 @@ int VisitArchive(ByteSource& source, const std::string& path, const char* format
         if (identified == nullptr && !HasImageName(member.name)) {
           return;  // not a disk image: a read-me, a picture
         }
+        const std::string fileName = LastPart(member.name);
+        const int track = KryoFluxTrackOfName(fileName);
+        if (identified == &kKryoFluxFormat && track >= 0) {
+          const std::string folder = member.name.substr(0, member.name.size() - fileName.size());
+          auto dump = std::find_if(dumps.begin(), dumps.end(),
+                                   [&folder](const auto& known) { return known.first == folder; });
+          if (dump == dumps.end()) {
+            dump = dumps.emplace(dumps.end(), folder, std::vector<KryoFluxStreamFile>());
+          }
+          KryoFluxStreamFile file;
+          file.track = track;
+          file.name = fileName;
+          file.bytes = member.bytes;
+          dump->second.push_back(std::move(file));
+          return;
+        }
         ++images;
         visitor.Member(name, prefix + member.name);
         const OpenedImage opened = OpenImage(MemorySource(member.bytes), identified);
@@ -89,6 +168,25 @@ int VisitArchive(ByteSource& source, const std::string& path, const char* format
         visitor.Image(name, prefix + member.name, *opened.image);
       },
       limits.memberCap);
+  for (auto& [folder, files] : dumps) {
+    // ARCHIVE/FOLDER, or the archive itself for the files at its top; the
+    // member tells which files make the disk.
+    std::string bare = folder;
+    while (!bare.empty() && (bare.back() == '/' || bare.back() == '\\')) {
+      bare.pop_back();
+    }
+    std::string name = path;
+    if (!bare.empty()) {
+      name += '/';
+      name += bare;
+    }
+    std::string member = prefix;
+    member += folder;
+    member += "track*.raw";
+    ++images;
+    visitor.Member(name, member);
+    VisitDump(visitor, name, member, std::move(files));
+  }
   if (!reason.empty()) {
     InputProblem problem = Problem(InputProblem::Kind::ArchiveDamaged, path, reason);
     problem.archiveFormat = format;
@@ -101,8 +199,30 @@ int VisitArchive(ByteSource& source, const std::string& path, const char* format
   return images;
 }
 
+// A stream file given by its path: the dump is the stream files beside it,
+// named after their folder. Where that folder cannot be listed, the file
+// alone, at the track its name gives.
+void VisitDumpOfFile(const std::string& path, ImageVisitor& visitor) {
+  const std::string fileName = LastPart(path);
+  const std::string folder = path.substr(0, path.size() - fileName.size());
+  std::vector<KryoFluxStreamFile> files;
+  int error = 0;
+  if (!FolderStreams(folder, files, error) || files.empty()) {
+    files.clear();
+    KryoFluxStreamFile file;
+    file.track = KryoFluxTrackOfName(fileName);
+    file.name = fileName;
+    file.path = path;
+    files.push_back(std::move(file));
+  }
+  VisitDump(visitor, DumpFolderName(folder.empty() ? "." : folder), std::string(),
+            std::move(files));
+}
+
+// `filePath` is the path the source was opened from, for a stream file whose
+// dump is the files beside it; null for bytes in memory.
 void Visit(std::unique_ptr<ByteSource> source, const std::string& name, ImageVisitor& visitor,
-           const InputLimits& limits) {
+           const InputLimits& limits, const std::string* filePath = nullptr) {
   unsigned char head[ImageProbe::kHeadSize] = {};
   const ImageProbe probe = ReadProbe(*source, head);
   if (source->Error() != 0) {
@@ -115,7 +235,34 @@ void Visit(std::unique_ptr<ByteSource> source, const std::string& name, ImageVis
     VisitArchive(*source, name, archive, visitor, limits);
     return;
   }
-  const OpenedImage opened = OpenImage(std::move(source), IdentifyImage(probe));
+  const ImageFormat* identified = IdentifyImage(probe);
+  const int streamTrack =
+      identified == &kKryoFluxFormat
+          ? KryoFluxTrackOfName(LastPart(filePath != nullptr ? *filePath : name))
+          : -1;
+  if (streamTrack >= 0 && filePath != nullptr) {
+    source.reset();
+    VisitDumpOfFile(*filePath, visitor);
+    return;
+  }
+  if (streamTrack >= 0) {
+    // Bytes in memory have no files beside them: the stream is its dump's
+    // one track, the one its name gives.
+    KryoFluxStreamFile file;
+    file.track = streamTrack;
+    file.name = LastPart(name);
+    if (!ReadWhole(*source, kMaxImageBytes, file.bytes)) {
+      OpenedImage failed;
+      failed.error = source->Error() != 0 ? source->Error() : EIO;
+      OpenFailed(visitor, name, failed);
+      return;
+    }
+    std::vector<KryoFluxStreamFile> files;
+    files.push_back(std::move(file));
+    VisitDump(visitor, name, std::string(), std::move(files));
+    return;
+  }
+  const OpenedImage opened = OpenImage(std::move(source), identified);
   if (!opened.image) {
     OpenFailed(visitor, name, opened);
     return;
@@ -201,6 +348,22 @@ void ForEachImage(const std::string& path, ImageVisitor& visitor, const InputLim
     VisitStandardInput(visitor, limits);
     return;
   }
+  if (KindOfPath(path) == PathKind::Folder) {
+    // A folder of KryoFlux stream files is a dump; any other folder is no
+    // image, and opening it says so below.
+    std::vector<KryoFluxStreamFile> files;
+    int error = 0;
+    if (!FolderStreams(path, files, error)) {
+      InputProblem problem = Problem(InputProblem::Kind::CannotOpen, path);
+      problem.systemError = error;
+      visitor.Problem(problem);
+      return;
+    }
+    if (!files.empty()) {
+      VisitDump(visitor, DumpFolderName(path), std::string(), std::move(files));
+      return;
+    }
+  }
   errno = 0;
   bool notRegular = false;
   std::unique_ptr<ByteSource> source = OpenFileSource(path.c_str(), &notRegular);
@@ -214,7 +377,14 @@ void ForEachImage(const std::string& path, ImageVisitor& visitor, const InputLim
     OpenFailed(visitor, path, failed);
     return;
   }
-  Visit(std::move(source), path, visitor, limits);
+  Visit(std::move(source), path, visitor, limits, &path);
+}
+
+bool IsKryoFluxDumpFolder(const std::string& path) {
+  std::vector<KryoFluxStreamFile> files;
+  int error = 0;
+  return path != kStandardInputPath && KindOfPath(path) == PathKind::Folder &&
+         FolderStreams(path, files, error) && !files.empty();
 }
 
 void ForEachImage(const std::string& name, std::vector<unsigned char> bytes, ImageVisitor& visitor,

@@ -53,7 +53,10 @@ class ImageVisitor {
   // A member that is a disk image is about to be opened; `name` is
   // ARCHIVE/MEMBER. The members of archives inside the archive (read to a
   // depth of 3) come as the archive's own, ARCHIVE/INNER/MEMBER, with
-  // `member` INNER/MEMBER.
+  // `member` INNER/MEMBER. The KryoFlux stream files of one folder of an
+  // archive are one image, read after the archive's other members: `name`
+  // is ARCHIVE/FOLDER (ARCHIVE for the files at its top) and `member`
+  // FOLDER/track*.raw.
   virtual void Member(const std::string& /*name*/, const std::string& /*member*/) {}
   // An opened image: `name` is the path, or ARCHIVE/MEMBER with `member` the
   // member's name inside the archive (empty for a plain file).
@@ -72,11 +75,20 @@ constexpr char kStandardInputPath[] = "-";
 constexpr char kStandardInputName[] = "standard input";
 
 // Visits each disk image of the file at `path` (UTF-8): the file itself, or
-// each image member of an archive in member order. Only a plain file is read;
-// `-` is standard input, read whole into memory up to `limits.memberCap`.
+// each image member of an archive in member order. Only a plain file is read,
+// and a folder of KryoFlux stream files (trackCC.H.raw), read as one dump
+// named after the folder; a stream file given alone is read with the stream
+// files beside it, as their folder's dump. `-` is standard input, read whole
+// into memory up to `limits.memberCap`.
 void ForEachImage(const std::string& path, ImageVisitor& visitor, const InputLimits& limits = {});
 
-// The same for a file held in memory under the name `name`.
+// Whether `path` names a folder holding KryoFlux stream files: a dump, read
+// as an image.
+bool IsKryoFluxDumpFolder(const std::string& path);
+
+// The same for a file held in memory under the name `name`. A KryoFlux
+// stream named trackCC.H.raw is that track of a dump of one track (any other
+// stream is track 0 of one).
 void ForEachImage(const std::string& name, std::vector<unsigned char> bytes, ImageVisitor& visitor,
                   const InputLimits& limits = {});
 

@@ -11,6 +11,7 @@
 #include "formats/fdi_image.h"
 #include "formats/hfe_image.h"
 #include "formats/imd_image.h"
+#include "formats/kryoflux_image.h"
 #include "formats/nfd_image.h"
 #include "formats/raw_image.h"
 #include "formats/td0_image.h"

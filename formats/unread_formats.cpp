@@ -32,27 +32,6 @@ Confidence IdentifyScp(const ImageProbe& probe) {
   return fits ? kSignature : kNotThisFormat;
 }
 
-// A KryoFlux stream file starts with an out-of-band block (0x0D, a type from
-// 1 to 4 or 0x0D) and names its maker or host in the information blocks near
-// the start.
-Confidence IdentifyKryoFlux(const ImageProbe& probe) {
-  constexpr unsigned char kOutOfBand = 0x0D;
-  constexpr unsigned char kLastBlockType = 0x04;
-  if (probe.length < 4 || probe.head[0] != kOutOfBand ||
-      (probe.head[1] > kLastBlockType && probe.head[1] != kOutOfBand)) {
-    return kNotThisFormat;
-  }
-  for (const char* text : {"KryoFlux", "host_date=", "sck="}) {
-    const std::size_t length = std::strlen(text);
-    for (std::size_t at = 0; at + length <= probe.length; ++at) {
-      if (std::memcmp(probe.head + at, text, length) == 0) {
-        return kSignature;
-      }
-    }
-  }
-  return kNotThisFormat;
-}
-
 // IPF: a first record "CAPS" whose big-endian length is 12.
 Confidence IdentifyIpf(const ImageProbe& probe) {
   constexpr unsigned char kCapsRecord[] = {'C', 'A', 'P', 'S', 0, 0, 0, 12};
@@ -91,7 +70,6 @@ Confidence IdentifyCpcDsk(const ImageProbe& probe) {
 }  // namespace
 
 const ImageFormat kScpFormat = {"SCP flux", IdentifyScp, nullptr};
-const ImageFormat kKryoFluxFormat = {"KryoFlux stream", IdentifyKryoFlux, nullptr};
 const ImageFormat kIpfFormat = {"IPF", IdentifyIpf, nullptr};
 const ImageFormat kMfiFormat = {"MAME floppy (MFI)", IdentifyMfi, nullptr};
 const ImageFormat kHxcMfmFormat = {"HxC MFM", IdentifyHxcMfm, nullptr};

@@ -8,6 +8,7 @@
 
 #include "support/format_writers.h"
 #include "support/image_builder.h"
+#include "support/kryoflux_writer.h"
 
 namespace {
 
@@ -135,6 +136,21 @@ int main(int argc, char** argv) {
   seeds.emplace_back("title2a-td0-compressed.td0", td0);
   td0.resize(td0.size() * 2 / 3);
   seeds.emplace_back("title2a-td0-compressed-truncated.td0", td0);
+
+  // A KryoFlux stream, read from memory as its dump's only track: flux of
+  // every block kind over two revolutions, and the stream cut short.
+  KryoFluxTrackSpec flux;
+  for (std::uint32_t i = 0; i < 400; ++i) {
+    flux.intervals.push_back(i % 50 == 49 ? 0x10000 + i : i % 7 == 6 ? 0x900 + i : 48 + i % 3 * 24);
+  }
+  flux.indexes = {10, 200, 390};
+  KryoFluxWriteOptions blocks;
+  blocks.nops = true;
+  blocks.streamInfoEvery = 256;
+  blocks.indexLag = 2;
+  const Bytes stream = KryoFluxStream(flux, blocks);
+  seeds.emplace_back("kryoflux-track00.0.raw", stream);
+  seeds.emplace_back("kryoflux-truncated.raw", Bytes(stream.begin(), stream.begin() + 300));
 
   for (const auto& [name, bytes] : seeds) {
     std::string path = folder;

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <system_error>
 #else
+#include <dirent.h>
 #include <unistd.h>
 #endif
 
@@ -30,6 +32,30 @@ PathKind KindOfPath(const std::string& path) {
     return PathKind::RegularFile;
   }
   return std::filesystem::is_directory(status) ? PathKind::Folder : PathKind::Other;
+}
+
+bool ListFolder(const std::string& path, std::vector<std::string>& names, int& error) {
+  names.clear();
+  std::error_code failure;
+  std::filesystem::directory_iterator entry(std::filesystem::u8path(path), failure);
+  for (; !failure && entry != std::filesystem::directory_iterator(); entry.increment(failure)) {
+    names.push_back(entry->path().filename().u8string());
+  }
+  if (failure) {
+    error = failure.value() != 0 ? failure.value() : EIO;
+    return false;
+  }
+  return true;
+}
+
+std::string FolderOwnName(const std::string& path) {
+  std::error_code failure;
+  const std::filesystem::path full =
+      std::filesystem::weakly_canonical(std::filesystem::u8path(path), failure);
+  if (failure) {
+    return {};
+  }
+  return full.filename().u8string();
 }
 
 InputFile OpenInputFile(const std::string& path) {
@@ -74,6 +100,44 @@ PathKind KindOfPath(const std::string& path) {
     return PathKind::RegularFile;
   }
   return S_ISDIR(status.st_mode) ? PathKind::Folder : PathKind::Other;
+}
+
+bool ListFolder(const std::string& path, std::vector<std::string>& names, int& error) {
+  names.clear();
+  DIR* folder = opendir(path.c_str());
+  if (folder == nullptr) {
+    error = errno != 0 ? errno : ENOENT;
+    return false;
+  }
+  for (;;) {
+    errno = 0;
+    const dirent* entry = readdir(folder);
+    if (entry == nullptr) {
+      break;
+    }
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") {
+      names.push_back(name);
+    }
+  }
+  const int failed = errno;
+  closedir(folder);
+  if (failed != 0) {
+    error = failed;
+    return false;
+  }
+  return true;
+}
+
+std::string FolderOwnName(const std::string& path) {
+  char* full = realpath(path.c_str(), nullptr);
+  if (full == nullptr) {
+    return {};
+  }
+  const std::string whole = full;
+  std::free(full);  // NOLINT(cppcoreguidelines-no-malloc): realpath's own allocation
+  const std::string::size_type slash = whole.find_last_of('/');
+  return slash == std::string::npos ? whole : whole.substr(slash + 1);
 }
 
 InputFile OpenInputFile(const std::string& path) {

@@ -19,6 +19,16 @@ enum class PathKind {
 };
 PathKind KindOfPath(const std::string& path);
 
+// The names (UTF-8) of what a folder holds, "." and ".." left out, in no
+// particular order; false, with the system's reason in `error`, when it
+// cannot be read.
+bool ListFolder(const std::string& path, std::vector<std::string>& names, int& error);
+
+// The name a folder goes by where it lies: the last part of its full path,
+// links followed ("games" for "." inside /home/me/games); empty when it
+// cannot be found or the folder is the root.
+std::string FolderOwnName(const std::string& path);
+
 // A file opened for binary reading, or why not.
 struct InputFile {
   std::FILE* stream = nullptr;  // null when not opened; the caller closes it

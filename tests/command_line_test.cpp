@@ -15,6 +15,7 @@
 
 #include "support/expected_cuts.h"
 #include "support/image_builder.h"
+#include "support/kryoflux_writer.h"
 #include "support/run_tool.h"
 #ifdef ZEFACUT_TEST_ARCHIVES
 #include "support/archive_writer.h"
@@ -276,9 +277,9 @@ TEST(CommandLineTest, SeveralImagesAreCutInOrder) {
 }
 
 // Every path is an image, save one: the second of exactly two, when it
-// names nothing or a folder, is the old way of naming an output folder and
-// is ignored with a warning. An image that cannot be opened is told on its
-// own, and the others are still cut.
+// names nothing or a folder (other than a KryoFlux dump's), is the old way
+// of naming an output folder and is ignored with a warning. An image that
+// cannot be opened is told on its own, and the others are still cut.
 TEST(CommandLineTest, WhichPathsAreImages) {
   const std::string prog = kRecognitionMessages[5] + "cutting ... PROG\n";
   const std::string diskB = kRecognitionMessages[3] + ProgressLines(kTitle2DiskB);
@@ -298,6 +299,12 @@ TEST(CommandLineTest, WhichPathsAreImages) {
       {{kImage, "outdir"}, 2, prog, ignored("outdir"), {"PROG"}},
       {{kImage, "folder"}, 2, prog, ignored("folder"), {"PROG"}},
       {{kImage, "--", "-x"}, 2, prog, ignored("-x"), {"PROG"}},
+      // A folder of KryoFlux stream files is an image (of no known disk).
+      {{kImage, "dump"},
+       0,
+       Reading(kImage) + prog + Reading("dump"),
+       kUnsupportedMessage,
+       {"PROG"}},
       // With several images, each image's lines follow its name.
       {{kImage, "other.d88"},
        0,
@@ -328,6 +335,10 @@ TEST(CommandLineTest, WhichPathsAreImages) {
     ASSERT_TRUE(WriteFileBytes(dir.File(kImage), BuildImage({KnownDisk(5, 1)})));
     ASSERT_TRUE(WriteFileBytes(dir.File("other.d88"), BuildImage({KnownDisk(3, 4)})));
     fs::create_directory(dir.File("folder"));
+    fs::create_directory(dir.File("dump"));
+    KryoFluxTrackSpec flux;
+    flux.intervals.assign(100, 48);
+    ASSERT_TRUE(WriteFileBytes(dir.File("dump/track00.0.raw"), KryoFluxStream(flux)));
     const ToolResult result = RunTool(dir, c.args);
     EXPECT_EQ(result.status, c.status);
     EXPECT_EQ(result.out, c.out);
@@ -338,7 +349,7 @@ TEST(CommandLineTest, WhichPathsAreImages) {
       EXPECT_EQ(result.err, c.err);
     }
     std::set<std::string> entries = c.written;
-    entries.insert({kImage, "other.d88", "folder"});
+    entries.insert({kImage, "other.d88", "folder", "dump"});
     EXPECT_EQ(EntriesIn(dir.Path()), entries);
   }
 }
