@@ -151,7 +151,8 @@ std::uint16_t MarkCrc(unsigned char mark) {
 
 struct PendingId {
   Sector sector;
-  std::size_t end = 0;  // the cell past its CRC
+  std::size_t end = 0;   // the cell past its CRC
+  std::size_t mark = 0;  // the cell its mark starts at
 };
 
 }  // namespace
@@ -173,8 +174,18 @@ std::uint16_t CrcCcitt(std::uint16_t crc, const unsigned char* bytes, std::size_
 }
 
 std::vector<Sector> DecodeMfmTrack(const std::vector<unsigned char>& cells, std::size_t cellCount,
-                                   std::vector<unsigned char>& data) {
+                                   std::vector<unsigned char>& data,
+                                   std::vector<std::size_t>* idCells) {
   std::vector<Sector> sectors;
+  if (idCells != nullptr) {
+    idCells->clear();
+  }
+  const auto emit = [&](const Sector& sector, std::size_t markCell) {
+    sectors.push_back(sector);
+    if (idCells != nullptr) {
+      idCells->push_back(markCell);
+    }
+  };
   const std::size_t usable =
       cells.size() < kMfmCellPadding ? 0 : (cells.size() - kMfmCellPadding) * 8;
   const std::size_t end = std::min(cellCount, usable);
@@ -185,7 +196,7 @@ std::vector<Sector> DecodeMfmTrack(const std::vector<unsigned char>& cells, std:
   const auto emitWithoutData = [&]() {
     pending->sector.flags |= kNoDataMark;
     pending->sector.location = static_cast<std::int64_t>(data.size());
-    sectors.push_back(pending->sector);
+    emit(pending->sector, pending->mark);
     pending.reset();
   };
 
@@ -226,9 +237,11 @@ std::vector<Sector> DecodeMfmTrack(const std::vector<unsigned char>& cells, std:
         id.sector.flags |= kIdCrcError;
       }
       id.end = pos;
+      id.mark = mark;
       pending = id;
     } else if (pending && (markByte == kDataMark || markByte == kDeletedDataMark)) {
       Sector sector = pending->sector;
+      const std::size_t idMark = pending->mark;
       pending.reset();
       if (markByte == kDeletedDataMark) {
         sector.flags |= kDeletedData;
@@ -253,7 +266,7 @@ std::vector<Sector> DecodeMfmTrack(const std::vector<unsigned char>& cells, std:
       }
       sector.location = static_cast<std::int64_t>(location);
       sector.size = static_cast<std::uint32_t>(count);
-      sectors.push_back(sector);
+      emit(sector, idMark);
     }
     // Any other mark (an index mark, a data field with no ID) is passed over.
   }

@@ -40,7 +40,12 @@ constexpr std::size_t kMfmCellPadding = 8;
 // inside, keeps its bytes with kDataCrcError; an ID with no data mark soon
 // after it (kDataMarkWindow) has no data and kNoDataMark. Data fields with no
 // ID before them are not sectors and are passed over.
+//
+// When `idCells` is given, it gets for each sector the cell where its ID
+// field's mark starts: a reader of many revolutions in one run of cells
+// tells by it which revolution read the sector.
 std::vector<Sector> DecodeMfmTrack(const std::vector<unsigned char>& cells, std::size_t cellCount,
-                                   std::vector<unsigned char>& data);
+                                   std::vector<unsigned char>& data,
+                                   std::vector<std::size_t>* idCells = nullptr);
 
 #endif  // ZEFACUT_FORMATS_MFM_H

@@ -13,6 +13,7 @@
 #include "formats/imd_image.h"
 #include "formats/nfd_image.h"
 #include "formats/raw_image.h"
+#include "formats/scp_image.h"
 #include "formats/unread_formats.h"
 
 namespace {

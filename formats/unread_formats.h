@@ -6,7 +6,6 @@
 
 #include "formats/image_format.h"
 
-extern const ImageFormat kScpFormat;
 extern const ImageFormat kKryoFluxFormat;
 extern const ImageFormat kTeledisk;
 extern const ImageFormat kIpfFormat;

@@ -1,11 +1,14 @@
 #include "support/format_writers.h"
 
+#include "support/flux_writers.h"
+
 const std::vector<WrittenFormatName> kWrittenFormats = {
     {WrittenFormat::kD88, "D88", ".d88"},  {WrittenFormat::kRaw, "raw", ".hdm"},
     {WrittenFormat::kFdi, "FDI", ".fdi"},  {WrittenFormat::kDim, "DIM", ".dim"},
     {WrittenFormat::kNfd0, "NFD", ".nfd"}, {WrittenFormat::kNfd1, "NFD", ".nfd"},
     {WrittenFormat::kFdd, "FDD", ".fdd"},  {WrittenFormat::kImd, "IMD", ".imd"},
     {WrittenFormat::kHfe1, "HFE", ".hfe"}, {WrittenFormat::kHfe3, "HFE", ".hfe"},
+    {WrittenFormat::kScp, "SCP flux", ".scp"},
 };
 
 Bytes BuildInFormat(WrittenFormat format, const DiskSpec& disk) {
@@ -30,6 +33,8 @@ Bytes BuildInFormat(WrittenFormat format, const DiskSpec& disk) {
       return BuildHfe(disk, 1);
     case WrittenFormat::kHfe3:
       return BuildHfe(disk, 3);
+    case WrittenFormat::kScp:
+      return BuildScp(disk);
   }
   return {};
 }

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "support/flux_writers.h"
 #include "support/format_writers.h"
 
 namespace {
@@ -138,8 +139,8 @@ class MfmTrack {
 };
 
 // A track's cells, first cell in the top bit of each byte, one revolution
-// long at least.
-Bytes HfeTrackCells(const TrackSpec* track) {
+// long at least; `dataStarts` gets where each sector's data starts.
+Bytes HfeTrackCells(const TrackSpec* track, std::vector<std::size_t>* dataStarts = nullptr) {
   MfmTrack mfm;
   mfm.PutByte(0x4E, 80);
   mfm.PutByte(0x00, 12);
@@ -153,7 +154,14 @@ Bytes HfeTrackCells(const TrackSpec* track) {
       }
       mfm.PutByte(0x4E, 22);
       if (sector.status != kStatusNoDataMark) {
+        // The data's first byte follows 12 zeros, 3 syncs and the mark.
+        constexpr std::size_t kBeforeData = (12 + 3 + 1) * 2;
+        if (dataStarts != nullptr) {
+          dataStarts->push_back((mfm.Out().size() + kBeforeData) * 8);
+        }
         mfm.Field(IsDeleted(sector) ? 0xF8 : 0xFB, sector.data, sector.status == kStatusDataCrc);
+      } else if (dataStarts != nullptr) {
+        dataStarts->push_back(kNoDataCells);
       }
       mfm.PutByte(0x4E, 116);
     }
@@ -201,6 +209,13 @@ std::uint8_t Reverse(std::uint8_t byte) {
 }
 
 }  // namespace
+
+Bytes TrackCells(const TrackSpec* track, std::vector<std::size_t>* dataStarts) {
+  if (dataStarts != nullptr) {
+    dataStarts->clear();
+  }
+  return HfeTrackCells(track, dataStarts);
+}
 
 Bytes BuildImd(const DiskSpec& disk) {
   const std::string head = "IMD 1.18: 01/01/2000 00:00:00\r\nzefacut test image\r\n\x1A";
