@@ -58,6 +58,11 @@ constexpr std::size_t kMaxVoters = 16;
 constexpr unsigned kMaxCount = 255;
 
 constexpr double kSecondsPerMinute = 60;
+// The cell times the loop can follow, in ticks of the dump's clock: a
+// cell must last a few ticks to be told from its neighbours, and no
+// clock counts a million ticks in one.
+constexpr double kMinCellTicks = 2;
+constexpr double kMaxCellTicks = 1e6;
 
 struct RateFit {
   std::uint32_t rate = 0;   // 0: none fits
@@ -411,8 +416,8 @@ DecodedFluxTrack DecodeFluxTrack(const FluxTrack& flux) {
   }
   const RateFit fit = FindDataRate(flux, indexes.front());
   out.reading.dataRate = fit.rate;
-  if (!(fit.cellTicks > 0)) {
-    return out;
+  if (!(fit.cellTicks >= kMinCellTicks && fit.cellTicks <= kMaxCellTicks)) {
+    return out;  // a clock too slow to time a cell, or absurdly fast
   }
 
   // Kept from track to track: a track's buffers run to megabytes, and

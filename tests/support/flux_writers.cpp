@@ -12,6 +12,7 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr double kDriftPeriod = 1.3;
 constexpr unsigned kCellsPerByte = 16;
 constexpr std::uint8_t kGapCells[] = {0x92, 0x54};  // 4E after 4E
+constexpr std::size_t kSpeedEvery = 16;
 
 // A small generator of its own, the same on every system.
 class Random {
@@ -65,10 +66,11 @@ std::vector<Bytes> RevolutionCells(const DiskSpec& disk, int index, const FluxOp
   const double perRevolution = options.dataRate * 2.0 * 60.0 / options.rpm;
   const auto bytes =
       static_cast<std::size_t>(perRevolution / kCellsPerByte) * (kCellsPerByte / 8);
-  while (cells.size() < bytes) {
-    cells.push_back(kGapCells[cells.size() % 2]);
-  }
+  const std::size_t held = cells.size();
   cells.resize(bytes);
+  for (std::size_t i = held; i < bytes; ++i) {
+    cells[i] = kGapCells[i % 2];
+  }
   std::vector<Bytes> revolutions(static_cast<std::size_t>(options.revolutions), cells);
   for (const FluxDamage& damage : options.damage) {
     if (damage.track != index || track == nullptr) {
@@ -104,40 +106,60 @@ WrittenFlux TrackFlux(const DiskSpec& disk, int index, const FluxOptions& option
                       double clockHz) {
   const std::vector<Bytes> revolutions = RevolutionCells(disk, index, options);
   WrittenFlux flux;
-  const double cell = 1.0 / (2.0 * options.dataRate);  // seconds
+  std::size_t ones = 0;
+  for (const Bytes& cells : revolutions) {
+    for (const std::uint8_t byte : cells) {
+      ones += static_cast<std::size_t>(__builtin_popcount(byte));
+    }
+  }
+  // Written through a pointer: the tests build thousands of tracks.
+  flux.intervals.resize(ones);
+  std::uint32_t* out = flux.intervals.data();
+  std::size_t written = 0;
+  const double cellTicks = clockHz / (2.0 * options.dataRate);
   const double revolutionCells =
       revolutions.empty() ? 1.0 : static_cast<double>(revolutions.front().size() * 8);
   Random random(options.seed * 7919U + static_cast<std::uint32_t>(index));
   const double phase = random.Next() * kPi;
-  double time = 0;
+  double time = 0;  // in ticks
   std::uint64_t lastTick = 0;
   std::size_t cellNumber = 0;
+  double length = cellTicks;
   for (const Bytes& cells : revolutions) {
-    flux.indexes.push_back(flux.intervals.size());
+    flux.indexes.push_back(written);
     for (std::size_t at = 0; at < cells.size(); ++at) {
-      // The speed changes slowly: once a byte of cells is often enough.
-      const double speed =
-          1.0 + options.drift * std::sin(2 * kPi * static_cast<double>(cellNumber) /
-                                             (kDriftPeriod * revolutionCells) +
-                                         phase);
-      const double length = cell / speed;
+      // The speed changes slowly: once every 16 bytes of cells is often
+      // enough.
+      if (at % kSpeedEvery == 0) {
+        const double speed =
+            1.0 + options.drift * std::sin(2 * kPi * static_cast<double>(cellNumber) /
+                                               (kDriftPeriod * revolutionCells) +
+                                           phase);
+        length = cellTicks / speed;
+      }
+      cellNumber += 8;
+      const unsigned byte = cells[at];
+      if (byte == 0) {
+        time += 8 * length;
+        continue;
+      }
       for (int bit = 7; bit >= 0; --bit) {
         time += length;
-        ++cellNumber;
-        if ((cells[at] >> bit & 1U) == 0) {
+        if ((byte >> bit & 1U) == 0) {
           continue;
         }
         const double when = time + random.Next() * options.jitter * length;
-        const auto tick = static_cast<std::uint64_t>(std::llround(when * clockHz));
+        const auto tick = static_cast<std::uint64_t>(when + 0.5);
         if (tick <= lastTick) {
           continue;  // jitter cannot put a change before the one before it
         }
-        flux.intervals.push_back(static_cast<std::uint32_t>(tick - lastTick));
+        out[written++] = static_cast<std::uint32_t>(tick - lastTick);
         lastTick = tick;
       }
     }
   }
-  flux.indexes.push_back(flux.intervals.size());
+  flux.intervals.resize(written);
+  flux.indexes.push_back(written);
   return flux;
 }
 
@@ -181,41 +203,51 @@ Bytes BuildScp(const DiskSpec& disk, const ScpOptions& options) {
   out[9] = 0;
   out[10] = static_cast<std::uint8_t>(options.heads);
   out[11] = static_cast<std::uint8_t>(options.resolution);
+  // MFM changes flux at most every other cell: a revolution's values take
+  // no more bytes than it has cells.
+  const double revolutionCells = options.flux.dataRate * 2.0 * 60.0 / options.flux.rpm;
+  out.reserve(out.size() + tracks.size() * static_cast<std::size_t>(options.flux.revolutions) *
+                               (static_cast<std::size_t>(revolutionCells) + 16));
   for (const auto& [number, index] : tracks) {
     const WrittenFlux flux = TrackFlux(disk, index, options.flux, clock);
     const std::size_t start = out.size();
     PutLe32(out, table + 4 * static_cast<std::size_t>(number), static_cast<std::uint32_t>(start));
     const std::size_t revolutions = flux.indexes.size() - 1;
-    out.resize(start + 4 + 12 * revolutions, 0);
-    out[start] = 'T';
-    out[start + 1] = 'R';
-    out[start + 2] = 'K';
-    out[start + 3] = static_cast<std::uint8_t>(number);
+    // Room for every value, and the 0s before long ones: cut to size below.
+    std::size_t room = 4 + 12 * revolutions;
+    for (const std::uint32_t value : flux.intervals) {
+      room += 2 + 2 * (value >> 16U);
+    }
+    out.resize(start + room, 0);
+    std::uint8_t* bytes = out.data();
+    bytes[start] = 'T';
+    bytes[start + 1] = 'R';
+    bytes[start + 2] = 'K';
+    bytes[start + 3] = static_cast<std::uint8_t>(number);
+    std::size_t at = start + 4 + 12 * revolutions;
     for (std::size_t r = 0; r < revolutions; ++r) {
       const std::size_t entry = start + 4 + 12 * r;
       std::uint64_t ticks = 0;
-      const std::size_t dataAt = out.size();
-      std::uint32_t values = 0;
+      const std::size_t dataAt = at;
       for (std::size_t i = flux.indexes[r]; i < flux.indexes[r + 1]; ++i) {
         std::uint32_t value = flux.intervals[i];
         ticks += value;
         while (value > 0xFFFF) {
-          out.push_back(0);
-          out.push_back(0);
-          ++values;
+          bytes[at++] = 0;
+          bytes[at++] = 0;
           value -= 0x10000;
         }
         if (value == 0) {
           value = 1;  // 65,536 exactly: a tick more than a 0 can give
         }
-        out.push_back(static_cast<std::uint8_t>(value >> 8U));
-        out.push_back(static_cast<std::uint8_t>(value & 0xFFU));
-        ++values;
+        bytes[at++] = static_cast<std::uint8_t>(value >> 8U);
+        bytes[at++] = static_cast<std::uint8_t>(value & 0xFFU);
       }
       PutLe32(out, entry, static_cast<std::uint32_t>(ticks * (options.resolution + 1)));
-      PutLe32(out, entry + 4, values);
+      PutLe32(out, entry + 4, static_cast<std::uint32_t>((at - dataAt) / 2));
       PutLe32(out, entry + 8, static_cast<std::uint32_t>(dataAt - start));
     }
+    out.resize(at);
   }
   return out;
 }
