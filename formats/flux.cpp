@@ -229,6 +229,7 @@ struct Read {
 
 // The reads of one sector.
 struct Group {
+  SectorId id;       // as its reads that name it give it
   double place = 0;  // of its first read
   std::vector<std::size_t> reads;
   bool anyGoodId = false;
@@ -276,6 +277,7 @@ void FoldUnreadableIds(std::vector<Group>& groups, const std::vector<Read>& read
       (home != nullptr ? home : &rest)->reads.push_back(r);
     }
     if (!rest.reads.empty()) {
+      rest.id = group.id;
       rest.place = reads[rest.reads.front()].place;
       kept.push_back(std::move(rest));
     }
@@ -312,7 +314,9 @@ std::vector<unsigned char> VoteBytes(const std::vector<const unsigned char*>& vo
 }
 
 // One sector from its reads: the first good one, else what the bad ones
-// tell.
+// tell. Reads of an unreadable ID taken in by place count as revolutions
+// that read the sector badly; their bytes, under an ID that may be of
+// another size, are not taken.
 void MergeGroup(const Group& group, const std::vector<Read>& reads,
                 const std::vector<Sector>& found, const std::vector<unsigned char>& foundData,
                 DecodedFluxTrack& out) {
@@ -323,8 +327,15 @@ void MergeGroup(const Group& group, const std::vector<Read>& reads,
   std::size_t good = 0;
   const Sector* chosen = nullptr;
   const Sector* dataGood = nullptr;
+  const Sector* named = nullptr;  // the first read that gives the group's ID
   for (const std::size_t r : group.reads) {
     const Sector& sector = sectorOf(r);
+    if (sector.id != group.id) {
+      continue;
+    }
+    if (named == nullptr) {
+      named = &sector;
+    }
     if ((sector.flags & kBadRead) == 0) {
       ++good;
       if (chosen == nullptr) {
@@ -349,7 +360,8 @@ void MergeGroup(const Group& group, const std::vector<Read>& reads,
     bool goodId = false;
     for (const std::size_t r : group.reads) {
       const Sector& sector = sectorOf(r);
-      if ((sector.flags & kNoDataMark) != 0 || sector.size == 0 || voters.size() == kMaxVoters) {
+      if (sector.id != group.id || (sector.flags & kNoDataMark) != 0 || sector.size == 0 ||
+          voters.size() == kMaxVoters) {
         continue;
       }
       if (first == nullptr) {
@@ -360,7 +372,7 @@ void MergeGroup(const Group& group, const std::vector<Read>& reads,
       sizes.push_back(sector.size);
     }
     if (first == nullptr) {
-      merged = sectorOf(group.reads.front());
+      merged = named != nullptr ? *named : sectorOf(group.reads.front());
     } else {
       merged = *first;
       bytes = VoteBytes(voters, sizes);
@@ -464,6 +476,7 @@ DecodedFluxTrack DecodeFluxTrack(const FluxTrack& flux) {
     const auto [entry, added] = groupOf.emplace(GroupKey(id, occurrence), groups.size());
     if (added) {
       groups.emplace_back();
+      groups.back().id = id;
       groups.back().place = reads[r].place;
     }
     Group& group = groups[entry->second];

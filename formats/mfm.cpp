@@ -247,6 +247,7 @@ std::vector<Sector> DecodeMfmTrack(const std::vector<unsigned char>& cells, std:
         sector.flags |= kDeletedData;
       }
       sector.recordedSize = kBaseSectorSize << std::min<unsigned>(sector.id.n, kMaxSizeCode);
+      const std::size_t dataStart = pos;
       const std::size_t held = (end - pos) / kCellsPerByte;
       const std::size_t count = std::min<std::size_t>(sector.recordedSize, held);
       const std::size_t location = data.size();
@@ -263,6 +264,14 @@ std::vector<Sector> DecodeMfmTrack(const std::vector<unsigned char>& cells, std:
       }
       if (!crcGood) {
         sector.flags |= kDataCrcError;
+      }
+      if (!crcGood || (sector.flags & kIdCrcError) != 0) {
+        // A field that does not read well may not be as long as its ID
+        // says (a size code read wrongly, or one longer than what was
+        // written): the fields it would cover are looked for all the
+        // same. No sync lies inside good MFM data, so a sound field
+        // is passed over whole.
+        pos = dataStart;
       }
       sector.location = static_cast<std::int64_t>(location);
       sector.size = static_cast<std::uint32_t>(count);

@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
   scp.flux.rpm = 10000;
   seeds.emplace_back("small.scp", BuildScp(small, scp));
   ScpOptions spoilt = scp;
-  spoilt.flux.damage = {{1, 1, {0}, std::nullopt}};
+  spoilt.flux.damage = {{1, 1, {0}, std::nullopt, std::nullopt}};
   Bytes cutShort = BuildScp(small, spoilt);
   seeds.emplace_back("small-spoilt.scp", cutShort);
   cutShort.resize(cutShort.size() - 3000);

@@ -70,7 +70,7 @@ TEST(FluxMerge, EachSectorComesFromARevolutionThatReadItWell) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     ScpOptions options;
-    options.flux.damage = {{12, 5, c.revolutions, c.byte}};
+    options.flux.damage = {{12, 5, c.revolutions, c.byte, std::nullopt}};
     const OpenedImage opened = Open(BuildScp(disk, options));
     ASSERT_TRUE(opened.image) << opened.message;
     const std::shared_ptr<const Track> track = opened.image->ReadTrack(0, 12);
@@ -93,6 +93,49 @@ TEST(FluxMerge, EachSectorComesFromARevolutionThatReadItWell) {
     EXPECT_EQ(track->Reading()->revolutions, 3);
     EXPECT_EQ(track->Reading()->dataRate, 500000U);
     EXPECT_TRUE(track->Reading()->faults.empty());
+  }
+}
+
+TEST(FluxMerge, AnIdUnreadableInOneRevolutionIsStillItsSector) {
+  DiskSpec disk = PlainDisk(3, 0x3B);
+  disk.tracks = {{2, disk.tracks.at(2)}};
+  const Bytes& original = SpecR(disk, 2, 4).data;
+  const struct {
+    const char* what;
+    std::vector<FluxDamage> damage;
+    SectorFlags flags;
+    int good;
+  } cases[] = {
+      // R 4 reads as R 20 in the first revolution: the sector there, read
+      // badly once, not a sector of its own.
+      {"R spoilt once", {{2, 4, {0}, std::nullopt, 2}}, 0, 2},
+      // N 3 reads as 19 (a size no track holds) once, and the data fails
+      // in the other two: the bytes come from the reads of its own size.
+      {"N spoilt once, data in the others",
+       {{2, 4, {0}, std::nullopt, 3}, {2, 4, {1, 2}, std::nullopt, std::nullopt}},
+       kDataCrcError,
+       0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScpOptions options;
+    options.flux.damage = c.damage;
+    const OpenedImage opened = Open(BuildScp(disk, options));
+    ASSERT_TRUE(opened.image) << opened.message;
+    const std::shared_ptr<const Track> track = opened.image->ReadTrack(0, 2);
+    ASSERT_TRUE(track);
+    ASSERT_EQ(track->Sectors().size(), 8U);
+    const Sector& sector = track->Sectors()[3];
+    EXPECT_EQ(sector.id, (SectorId{1, 0, 4, 3}));
+    EXPECT_EQ(sector.flags, c.flags);
+    EXPECT_EQ(sector.revolutionsGood, c.good);
+    EXPECT_EQ(sector.revolutions, 3);
+    EXPECT_EQ(sector.recordedSize, 1024U);
+    const Bytes read = ReadSector(*opened.image, sector);
+    ASSERT_EQ(read.size(), 1024U);
+    if (c.flags == 0) {
+      EXPECT_EQ(read, original);
+    }
   }
 }
 

@@ -60,7 +60,8 @@ std::vector<Bytes> RevolutionCells(const DiskSpec& disk, int index, const FluxOp
   const auto found = disk.tracks.find(index);
   const TrackSpec* track = found == disk.tracks.end() ? nullptr : &found->second;
   std::vector<std::size_t> dataStarts;
-  Bytes cells = TrackCells(track, &dataStarts);
+  std::vector<std::size_t> idStarts;
+  Bytes cells = TrackCells(track, &dataStarts, &idStarts);
   // A whole number of data bytes per revolution, so that the revolutions
   // join as good MFM.
   const double perRevolution = options.dataRate * 2.0 * 60.0 / options.rpm;
@@ -78,7 +79,9 @@ std::vector<Bytes> RevolutionCells(const DiskSpec& disk, int index, const FluxOp
     }
     for (std::size_t i = 0; i < track->sectors.size(); ++i) {
       const SectorSpec& sector = track->sectors[i];
-      if (sector.r != damage.r || dataStarts[i] == kNoDataCells || sector.data.empty()) {
+      const std::size_t start = damage.idByte ? idStarts[i] : dataStarts[i];
+      if (sector.r != damage.r || start == kNoDataCells ||
+          (!damage.idByte && sector.data.empty())) {
         continue;
       }
       for (int revolution = 0; revolution < options.revolutions; ++revolution) {
@@ -90,10 +93,10 @@ std::vector<Bytes> RevolutionCells(const DiskSpec& disk, int index, const FluxOp
           continue;
         }
         const std::size_t byte =
-            damage.byte.value_or(7 + 131 * static_cast<std::size_t>(revolution)) %
-            sector.data.size();
-        SpoilByte(revolutions[static_cast<std::size_t>(revolution)],
-                  dataStarts[i] / 8 + 2 * byte);
+            damage.idByte ? *damage.idByte % 4
+                          : damage.byte.value_or(7 + 131 * static_cast<std::size_t>(revolution)) %
+                                sector.data.size();
+        SpoilByte(revolutions[static_cast<std::size_t>(revolution)], start / 8 + 2 * byte);
       }
     }
   }

@@ -23,6 +23,9 @@ struct FluxDamage {
   // The data byte spoilt; by default a different one in each revolution,
   // so that the bytes most reads agree on are the sector's own.
   std::optional<std::size_t> byte;
+  // When set, the byte of the ID spoilt instead (0 C, 1 H, 2 R, 3 N): the
+  // ID's CRC fails and it names another sector.
+  std::optional<std::size_t> idByte;
 };
 
 struct FluxOptions {
@@ -52,10 +55,11 @@ WrittenFlux TrackFlux(const DiskSpec& disk, int index, const FluxOptions& option
 
 // A track's MFM cells as the HFE writer writes them (first cell in the top
 // bit), at least one revolution at 500 kbit/s and 360 rpm long;
-// `dataStarts` gets the cell each sector's data starts at (kNoDataCells for
-// a sector written without a data field). In track_writers.cpp.
+// `dataStarts` and `idStarts` get the cell each sector's data and ID bytes
+// start at (kNoDataCells for a field not written). In track_writers.cpp.
 constexpr std::size_t kNoDataCells = static_cast<std::size_t>(-1);
-Bytes TrackCells(const TrackSpec* track, std::vector<std::size_t>* dataStarts = nullptr);
+Bytes TrackCells(const TrackSpec* track, std::vector<std::size_t>* dataStarts = nullptr,
+                 std::vector<std::size_t>* idStarts = nullptr);
 
 struct ScpOptions {
   FluxOptions flux;

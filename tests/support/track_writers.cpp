@@ -140,7 +140,8 @@ class MfmTrack {
 
 // A track's cells, first cell in the top bit of each byte, one revolution
 // long at least; `dataStarts` gets where each sector's data starts.
-Bytes HfeTrackCells(const TrackSpec* track, std::vector<std::size_t>* dataStarts = nullptr) {
+Bytes HfeTrackCells(const TrackSpec* track, std::vector<std::size_t>* dataStarts = nullptr,
+                    std::vector<std::size_t>* idStarts = nullptr) {
   MfmTrack mfm;
   mfm.PutByte(0x4E, 80);
   mfm.PutByte(0x00, 12);
@@ -149,15 +150,20 @@ Bytes HfeTrackCells(const TrackSpec* track, std::vector<std::size_t>* dataStarts
   mfm.PutByte(0x4E, 50);
   if (track != nullptr) {
     for (const SectorSpec& sector : track->sectors) {
+      // A field's first byte follows 12 zeros, 3 syncs and the mark.
+      constexpr std::size_t kBeforeField = (12 + 3 + 1) * 2;
+      if (idStarts != nullptr) {
+        idStarts->push_back(sector.status != kStatusNoAddressMark
+                                ? (mfm.Out().size() + kBeforeField) * 8
+                                : kNoDataCells);
+      }
       if (sector.status != kStatusNoAddressMark) {
         mfm.Field(0xFE, {sector.c, sector.h, sector.r, sector.n}, sector.status == kStatusIdCrc);
       }
       mfm.PutByte(0x4E, 22);
       if (sector.status != kStatusNoDataMark) {
-        // The data's first byte follows 12 zeros, 3 syncs and the mark.
-        constexpr std::size_t kBeforeData = (12 + 3 + 1) * 2;
         if (dataStarts != nullptr) {
-          dataStarts->push_back((mfm.Out().size() + kBeforeData) * 8);
+          dataStarts->push_back((mfm.Out().size() + kBeforeField) * 8);
         }
         mfm.Field(IsDeleted(sector) ? 0xF8 : 0xFB, sector.data, sector.status == kStatusDataCrc);
       } else if (dataStarts != nullptr) {
@@ -210,11 +216,14 @@ std::uint8_t Reverse(std::uint8_t byte) {
 
 }  // namespace
 
-Bytes TrackCells(const TrackSpec* track, std::vector<std::size_t>* dataStarts) {
-  if (dataStarts != nullptr) {
-    dataStarts->clear();
+Bytes TrackCells(const TrackSpec* track, std::vector<std::size_t>* dataStarts,
+                 std::vector<std::size_t>* idStarts) {
+  for (std::vector<std::size_t>* starts : {dataStarts, idStarts}) {
+    if (starts != nullptr) {
+      starts->clear();
+    }
   }
-  return HfeTrackCells(track, dataStarts);
+  return HfeTrackCells(track, dataStarts, idStarts);
 }
 
 Bytes BuildImd(const DiskSpec& disk) {
