@@ -17,7 +17,6 @@
 #include "formats/flux.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -48,7 +47,7 @@ constexpr unsigned kMaxCellsPerInterval = 32;
 
 // Reads at about the same place of different revolutions are one sector
 // when an ID CRC failed in one of them: within this share of a revolution
-// (some 100 bytes of a 2HD track; sectors lie further apart than that).
+// (some 60 bytes of a 2HD track; sectors lie further apart than that).
 constexpr double kSamePlace = 0.006;
 // Tracks with more sectors than this are noise; their unreadable IDs are
 // left as they are found.

@@ -1,6 +1,7 @@
 #include "support/flux_writers.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cmath>
 #include <string>
 
@@ -112,7 +113,7 @@ WrittenFlux TrackFlux(const DiskSpec& disk, int index, const FluxOptions& option
   std::size_t ones = 0;
   for (const Bytes& cells : revolutions) {
     for (const std::uint8_t byte : cells) {
-      ones += static_cast<std::size_t>(__builtin_popcount(byte));
+      ones += std::bitset<8>(byte).count();
     }
   }
   // Written through a pointer: the tests build thousands of tracks.
@@ -152,7 +153,7 @@ WrittenFlux TrackFlux(const DiskSpec& disk, int index, const FluxOptions& option
           continue;
         }
         const double when = time + random.Next() * options.jitter * length;
-        const auto tick = static_cast<std::uint64_t>(when + 0.5);
+        const auto tick = static_cast<std::uint64_t>(std::llround(when));
         if (tick <= lastTick) {
           continue;  // jitter cannot put a change before the one before it
         }

@@ -151,7 +151,7 @@ Bytes HfeTrackCells(const TrackSpec* track, std::vector<std::size_t>* dataStarts
   if (track != nullptr) {
     for (const SectorSpec& sector : track->sectors) {
       // A field's first byte follows 12 zeros, 3 syncs and the mark.
-      constexpr std::size_t kBeforeField = (12 + 3 + 1) * 2;
+      constexpr std::size_t kBeforeField = std::size_t{12 + 3 + 1} * 2;
       if (idStarts != nullptr) {
         idStarts->push_back(sector.status != kStatusNoAddressMark
                                 ? (mfm.Out().size() + kBeforeField) * 8
