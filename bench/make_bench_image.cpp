@@ -11,11 +11,14 @@
 //   make_bench_image formats  DIR  one Title1DiskA disk of 154 tracks in
 //                                  every format the tool reads, as
 //                                  DIR/title1a-FORMAT.EXT
+//   make_bench_image scp5     OUT  one Title1DiskA disk of 154 tracks as an
+//                                  SCP dump of five revolutions (over 64 MiB)
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "support/flux_writers.h"
 #include "support/format_writers.h"
 #include "support/image_builder.h"
 
@@ -49,7 +52,7 @@ DiskSpec OneTrackDisk(int decoys, int decoySize, std::uint32_t seed) {
 
 int main(int argc, char** argv) {
   if (argc != 3) {
-    std::fprintf(stderr, "Usage: %s title1a|dense|far OUTPUT.d88 | formats FOLDER\n",
+    std::fprintf(stderr, "Usage: %s title1a|dense|far|scp5 OUTPUT | formats FOLDER\n",
                  argc > 0 ? argv[0] : "make_bench_image");
     return 1;
   }
@@ -57,7 +60,7 @@ int main(int argc, char** argv) {
   if (mode == "formats") {
     const DiskSpec disk = KnownDisk(kTitle1DiskA, 1, 154);
     for (const WrittenFormatName& format : kWrittenFormats) {
-      std::string name = format.name;
+      std::string name = format.format == WrittenFormat::kScp ? "SCP" : format.name;
       if (format.format == WrittenFormat::kNfd1 || format.format == WrittenFormat::kHfe3) {
         name += "-r1";
         name.back() = format.format == WrittenFormat::kHfe3 ? '3' : '1';
@@ -78,6 +81,10 @@ int main(int argc, char** argv) {
       disks.push_back(KnownDisk(kTitle1DiskA, static_cast<std::uint32_t>(i), 154));
     }
     image = BuildImage(disks);
+  } else if (mode == "scp5") {
+    ScpOptions options;
+    options.flux.revolutions = 5;
+    image = BuildScp(KnownDisk(kTitle1DiskA, 1, 154), options);
   } else if (mode == "dense") {
     const int decoys = kMaxSectorsInTrack - kCutTracks * 8;
     image = BuildImage(std::vector<DiskSpec>(64, OneTrackDisk(decoys, 0, 1)));

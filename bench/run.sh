@@ -12,7 +12,9 @@
 # the peak memory of each image. Then it times one Title1DiskA disk
 # of 154 tracks in every format the tool reads beside the same disk as D88,
 # in one hyperfine run, and gives each format's time as a multiple of D88's
-# with the bound it is held to.
+# with the bound it is held to; the SCP flux dump of that disk is held to
+# its HFE form instead (3 x), d88info must list the whole dump within a
+# second, and a dump of five revolutions must be read in 64 MiB.
 #
 # Usage: bench/run.sh [BUILD_DIR]   (default: build/release, configured with
 #        the release preset). Needs hyperfine and strace (apt-get install
@@ -21,7 +23,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
 [ -f "$build/CMakeCache.txt" ] || cmake --preset release
-cmake --build "$build" --target zefacut make_bench_image bench_floor
+cmake --build "$build" --target zefacut d88info make_bench_image bench_floor
 tool=$(realpath "$build/zefacut")
 floor=$(realpath "$build/bench_floor")
 work=$(realpath "$build")/bench
@@ -104,6 +106,7 @@ d88="$work/formats/title1a-D88.d88"
 printf "%-16s %12s %12s %8s %6s\n" "image" "median (ms)" "D88 (ms)" "x D88" "bound"
 for image in "$work"/formats/*; do
   [ "$image" = "$d88" ] && continue
+  case "$image" in *.scp) continue ;; esac  # held to HFE below
   name=$(basename "$image")
   name=${name#title1a-}
   case "$name" in
@@ -124,3 +127,21 @@ for image in "$work"/formats/*; do
     /usr/bin/time -f "$name: %e s" "$tool" "$image" >/dev/null 2>/dev/null
   fi
 done
+
+echo "== flux (the same disk as an SCP dump of three revolutions, against HFE; five revolutions' memory)"
+# Cutting reads only the tracks the disk's files lie in; d88info decodes all
+# 154 tracks of the dump; the five-revolution dump (over 64 MiB) is read a
+# track at a time.
+scp="$work/formats/title1a-SCP.scp"
+hfe="$work/formats/title1a-HFE.hfe"
+"$build/make_bench_image" scp5 "$work/scp5.scp"
+if command -v hyperfine >/dev/null; then
+  hyperfine -N --style none --warmup 3 --runs 20 -i --output=null --export-csv ../flux.csv \
+    "$tool -q -d -o w5 $scp" "$tool -q -d -o w6 $hfe" >/dev/null
+  ratio_of "zefacut SCP / HFE" 3 ../flux.csv
+  hyperfine -N --style none --warmup 1 --runs 5 -i --output=null --export-csv ../d88info.csv \
+    "$(dirname "$tool")/d88info $scp" >/dev/null
+  awk -F, 'NR == 2 { printf "%-34s %9.1f ms (bound 1000)%s\n", "d88info on the whole SCP", $4 * 1000, ($4 > 1 ? "  OVER" : "") }' ../d88info.csv
+fi
+/usr/bin/time -f "%M" -o ../rss.txt "$(dirname "$tool")/d88info" "$work/scp5.scp" >/dev/null 2>&1 || true
+awk 'END { printf "%-34s %.1f MiB (bound 64)%s\n", "d88info, SCP of 5 revolutions", $1 / 1024, ($1 / 1024 > 64 ? "  OVER" : "") }' ../rss.txt

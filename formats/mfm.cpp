@@ -151,7 +151,8 @@ std::uint16_t MarkCrc(unsigned char mark) {
 
 struct PendingId {
   Sector sector;
-  std::size_t end = 0;  // the cell past its CRC
+  std::size_t end = 0;   // the cell past its CRC
+  std::size_t mark = 0;  // the cell its mark starts at
 };
 
 }  // namespace
@@ -173,8 +174,18 @@ std::uint16_t CrcCcitt(std::uint16_t crc, const unsigned char* bytes, std::size_
 }
 
 std::vector<Sector> DecodeMfmTrack(const std::vector<unsigned char>& cells, std::size_t cellCount,
-                                   std::vector<unsigned char>& data) {
+                                   std::vector<unsigned char>& data,
+                                   std::vector<std::size_t>* idCells) {
   std::vector<Sector> sectors;
+  if (idCells != nullptr) {
+    idCells->clear();
+  }
+  const auto emit = [&](const Sector& sector, std::size_t markCell) {
+    sectors.push_back(sector);
+    if (idCells != nullptr) {
+      idCells->push_back(markCell);
+    }
+  };
   const std::size_t usable =
       cells.size() < kMfmCellPadding ? 0 : (cells.size() - kMfmCellPadding) * 8;
   const std::size_t end = std::min(cellCount, usable);
@@ -185,7 +196,7 @@ std::vector<Sector> DecodeMfmTrack(const std::vector<unsigned char>& cells, std:
   const auto emitWithoutData = [&]() {
     pending->sector.flags |= kNoDataMark;
     pending->sector.location = static_cast<std::int64_t>(data.size());
-    sectors.push_back(pending->sector);
+    emit(pending->sector, pending->mark);
     pending.reset();
   };
 
@@ -226,14 +237,17 @@ std::vector<Sector> DecodeMfmTrack(const std::vector<unsigned char>& cells, std:
         id.sector.flags |= kIdCrcError;
       }
       id.end = pos;
+      id.mark = mark;
       pending = id;
     } else if (pending && (markByte == kDataMark || markByte == kDeletedDataMark)) {
       Sector sector = pending->sector;
+      const std::size_t idMark = pending->mark;
       pending.reset();
       if (markByte == kDeletedDataMark) {
         sector.flags |= kDeletedData;
       }
       sector.recordedSize = kBaseSectorSize << std::min<unsigned>(sector.id.n, kMaxSizeCode);
+      const std::size_t dataStart = pos;
       const std::size_t held = (end - pos) / kCellsPerByte;
       const std::size_t count = std::min<std::size_t>(sector.recordedSize, held);
       const std::size_t location = data.size();
@@ -251,9 +265,17 @@ std::vector<Sector> DecodeMfmTrack(const std::vector<unsigned char>& cells, std:
       if (!crcGood) {
         sector.flags |= kDataCrcError;
       }
+      if (!crcGood || (sector.flags & kIdCrcError) != 0) {
+        // A field that does not read well may not be as long as its ID
+        // says (a size code read wrongly, or one longer than what was
+        // written): the fields it would cover are looked for all the
+        // same. No sync lies inside good MFM data, so a sound field
+        // is passed over whole.
+        pos = dataStart;
+      }
       sector.location = static_cast<std::int64_t>(location);
       sector.size = static_cast<std::uint32_t>(count);
-      sectors.push_back(sector);
+      emit(sector, idMark);
     }
     // Any other mark (an index mark, a data field with no ID) is passed over.
   }

@@ -39,8 +39,15 @@ constexpr std::size_t kMfmCellPadding = 8;
 // with kIdCrcError; a data field whose CRC fails, or that the track ends
 // inside, keeps its bytes with kDataCrcError; an ID with no data mark soon
 // after it (kDataMarkWindow) has no data and kNoDataMark. Data fields with no
-// ID before them are not sectors and are passed over.
+// ID before them are not sectors and are passed over. The fields a bad read
+// (an ID or data CRC that fails) would run over are looked for all the
+// same: a wrong size code must not hide the sectors after it.
+//
+// When `idCells` is given, it gets for each sector the cell where its ID
+// field's mark starts: a reader of many revolutions in one run of cells
+// tells by it which revolution read the sector.
 std::vector<Sector> DecodeMfmTrack(const std::vector<unsigned char>& cells, std::size_t cellCount,
-                                   std::vector<unsigned char>& data);
+                                   std::vector<unsigned char>& data,
+                                   std::vector<std::size_t>* idCells = nullptr);
 
 #endif  // ZEFACUT_FORMATS_MFM_H

@@ -14,6 +14,7 @@
 #include "formats/kryoflux_image.h"
 #include "formats/nfd_image.h"
 #include "formats/raw_image.h"
+#include "formats/scp_image.h"
 #include "formats/td0_image.h"
 #include "formats/unread_formats.h"
 

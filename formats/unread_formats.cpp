@@ -15,23 +15,6 @@ Confidence SignatureAtStart(const ImageProbe& probe, const char (&text)[N]) {
   return StartsWith(probe, text) ? kSignature : kNotThisFormat;
 }
 
-// SuperCard Pro flux: "SCP", a version, a disk type, the revolutions per
-// track (1 to 5 in practice), the first and last track, flags, the bit-cell
-// width (0 or 16) and the heads (0 both, 1 or 2 one of them). The fields
-// after the text keep a D88 disk named "SCP..." from being taken for one.
-Confidence IdentifyScp(const ImageProbe& probe) {
-  constexpr std::size_t kHeaderSize = 16;
-  constexpr unsigned kMaxRevolutions = 32;
-  constexpr unsigned kWideCells = 16;
-  if (!StartsWith(probe, "SCP") || probe.length < kHeaderSize) {
-    return kNotThisFormat;
-  }
-  const unsigned char* head = probe.head;
-  const bool fits = head[5] >= 1 && head[5] <= kMaxRevolutions && head[6] <= head[7] &&
-                    (head[9] == 0 || head[9] == kWideCells) && head[10] <= 2;
-  return fits ? kSignature : kNotThisFormat;
-}
-
 // IPF: a first record "CAPS" whose big-endian length is 12.
 Confidence IdentifyIpf(const ImageProbe& probe) {
   constexpr unsigned char kCapsRecord[] = {'C', 'A', 'P', 'S', 0, 0, 0, 12};
@@ -69,7 +52,6 @@ Confidence IdentifyCpcDsk(const ImageProbe& probe) {
 
 }  // namespace
 
-const ImageFormat kScpFormat = {"SCP flux", IdentifyScp, nullptr};
 const ImageFormat kIpfFormat = {"IPF", IdentifyIpf, nullptr};
 const ImageFormat kMfiFormat = {"MAME floppy (MFI)", IdentifyMfi, nullptr};
 const ImageFormat kHxcMfmFormat = {"HxC MFM", IdentifyHxcMfm, nullptr};

@@ -6,7 +6,6 @@
 
 #include "formats/image_format.h"
 
-extern const ImageFormat kScpFormat;
 extern const ImageFormat kIpfFormat;
 extern const ImageFormat kMfiFormat;
 extern const ImageFormat kHxcMfmFormat;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/flux_writers.h"
 #include "support/format_writers.h"
 #include "support/image_builder.h"
 #include "support/kryoflux_writer.h"
@@ -97,8 +98,8 @@ int main(int argc, char** argv) {
   // as the format allows, and one damaged form of each.
   const DiskSpec title2a = OnlyTracks(KnownDisk(2, 30, 4), Range(0, 3));
   for (const WrittenFormatName& format : kWrittenFormats) {
-    if (format.format == WrittenFormat::kD88) {
-      continue;
+    if (format.format == WrittenFormat::kD88 || format.format == WrittenFormat::kScp) {
+      continue;  // flux dumps of whole tracks are too large for seeds: below
     }
     Bytes bytes = BuildInFormat(format.format, title2a);
     if (format.format == WrittenFormat::kFdi) {
@@ -151,6 +152,35 @@ int main(int argc, char** argv) {
   const Bytes stream = KryoFluxStream(flux, blocks);
   seeds.emplace_back("kryoflux-track00.0.raw", stream);
   seeds.emplace_back("kryoflux-truncated.raw", Bytes(stream.begin(), stream.begin() + 300));
+
+  // SCP: two tracks of one 128-byte sector each, spun fast enough that a
+  // revolution is some 2,000 flux changes; one with a sector read badly
+  // in one revolution, one side only in extended mode, and one cut short.
+  DiskSpec small;
+  for (int track = 0; track < 2; ++track) {
+    SectorSpec sector;
+    sector.c = 0;
+    sector.h = static_cast<std::uint8_t>(track);
+    sector.r = 1;
+    sector.n = 0;
+    sector.data = PatternSector(40, track, 1, 128);
+    small.tracks[track].sectors.push_back(sector);
+  }
+  ScpOptions scp;
+  scp.flux.revolutions = 2;
+  scp.flux.rpm = 10000;
+  seeds.emplace_back("small.scp", BuildScp(small, scp));
+  ScpOptions spoilt = scp;
+  spoilt.flux.damage = {{1, 1, {0}, std::nullopt, std::nullopt}};
+  Bytes cutShort = BuildScp(small, spoilt);
+  seeds.emplace_back("small-spoilt.scp", cutShort);
+  cutShort.resize(cutShort.size() - 3000);
+  seeds.emplace_back("small-truncated.scp", cutShort);
+  ScpOptions oneSide = scp;
+  oneSide.heads = 2;
+  oneSide.extended = true;
+  oneSide.flux.revolutions = 1;
+  seeds.emplace_back("small-side1-extended.scp", BuildScp(small, oneSide));
 
   for (const auto& [name, bytes] : seeds) {
     std::string path = folder;

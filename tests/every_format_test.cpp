@@ -84,6 +84,47 @@ TEST(EveryFormatTest, KnownDisksCutToTheirD88BytesInEveryFormat) {
   }
 }
 
+TEST(EveryFormatTest, MarkedSectorsGiveTheNotesOfTheirD88Form) {
+  // ZEFA LOMRI 2 Disk B: FMSE is cut from track 12, R5 to R8. The formats
+  // that hold a track as a drive reads it record the marks as the drive
+  // found them; the flux dump found them so in every revolution.
+  const struct {
+    const char* what;
+    std::uint8_t deletedMark;
+    std::uint8_t status;
+  } marks[] = {
+      {"a data CRC error", 0, 0xB0},
+      {"an ID CRC error", 0, 0xA0},
+      {"deleted data", 0x10, 0},
+      // (A D88 image marked "no data mark" holds the data all the same;
+      // these formats hold none: not the same cut.)
+  };
+  for (const auto& mark : marks) {
+    DiskSpec disk = KnownDisk(3, 0xD1, 14);  // the files lie in tracks 5 to 13
+    for (SectorSpec& sector : disk.tracks[12].sectors) {
+      if (sector.r == 6) {
+        sector.deletedMark = mark.deletedMark;
+        sector.status = mark.status;
+      }
+    }
+    const OpenedImage d88 = Open(BuildImage({disk}));
+    ASSERT_TRUE(d88.image);
+    const std::vector<CutOutcome> want = CutAll(*d88.image, DiskKind::Title2DiskB);
+    for (const WrittenFormat format : {WrittenFormat::kHfe1, WrittenFormat::kScp}) {
+      SCOPED_TRACE(std::string(mark.what) + (format == WrittenFormat::kScp ? " in SCP" : " in HFE"));
+      const OpenedImage opened = Open(BuildInFormat(format, disk));
+      ASSERT_TRUE(opened.image) << opened.message;
+      const std::vector<CutOutcome> got = CutAll(*opened.image, DiskKind::Title2DiskB);
+      ASSERT_EQ(got.size(), want.size());
+      for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(got[i].written, want[i].written);
+        EXPECT_TRUE(got[i].bytes == want[i].bytes);
+        EXPECT_EQ(got[i].notes, want[i].notes);
+      }
+    }
+  }
+}
+
 // --- The choice of format ----------------------------------------------------
 
 constexpr std::size_t kRawSize = 1261568;

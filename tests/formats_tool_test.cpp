@@ -51,11 +51,13 @@ TEST(FormatsToolTest, FormatsItDoesNotReadAreNamedAndNothingIsWritten) {
   const struct {
     const char* file;
     Bytes bytes;
-    const char* format;
+    std::string message;
   } cases[] = {
-      {"cpc.dsk", cpc, "CPC DSK"},
-      // The name says D88; the content decides.
-      {"flux.d88", scp, "SCP flux"},
+      {"cpc.dsk", cpc,
+       "CPC DSK images are not read; convert the disk to D88, a raw image or HFE first"},
+      // The name says D88; the content decides, and an SCP dump that lists
+      // no track is one that cannot be read.
+      {"flux.d88", scp, "cannot be read as SCP flux: the track table lists no track"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);
@@ -64,9 +66,7 @@ TEST(FormatsToolTest, FormatsItDoesNotReadAreNamedAndNothingIsWritten) {
     const ToolResult result = RunTool(dir, {c.file});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, std::string("error: ") + c.file + ": " + c.format +
-                              " images are not read; convert the disk to D88, a raw image or "
-                              "HFE first\n");
+    EXPECT_EQ(result.err, std::string("error: ") + c.file + ": " + c.message + "\n");
     EXPECT_EQ(EntriesIn(dir.Path()), std::set<std::string>{c.file});
   }
 }

@@ -1,5 +1,7 @@
 #include "support/format_writers.h"
 
+#include "support/flux_writers.h"
+
 const std::vector<WrittenFormatName> kWrittenFormats = {
     {WrittenFormat::kD88, "D88", ".d88"},      {WrittenFormat::kRaw, "raw", ".hdm"},
     {WrittenFormat::kFdi, "FDI", ".fdi"},      {WrittenFormat::kDim, "DIM", ".dim"},
@@ -7,6 +9,7 @@ const std::vector<WrittenFormatName> kWrittenFormats = {
     {WrittenFormat::kFdd, "FDD", ".fdd"},      {WrittenFormat::kImd, "IMD", ".imd"},
     {WrittenFormat::kHfe1, "HFE", ".hfe"},     {WrittenFormat::kHfe3, "HFE", ".hfe"},
     {WrittenFormat::kTd0, "Teledisk", ".td0"},
+    {WrittenFormat::kScp, "SCP flux", ".scp"},
 };
 
 Bytes BuildInFormat(WrittenFormat format, const DiskSpec& disk) {
@@ -33,6 +36,8 @@ Bytes BuildInFormat(WrittenFormat format, const DiskSpec& disk) {
       return BuildHfe(disk, 3);
     case WrittenFormat::kTd0:
       return BuildTd0(disk);
+    case WrittenFormat::kScp:
+      return BuildScp(disk);
   }
   return {};
 }

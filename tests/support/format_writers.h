@@ -8,7 +8,9 @@
 // its place (a sector the disk lacks is written as zeros); the formats with
 // sector maps (NFD, FDD, IMD) and the bitstream format (HFE) hold each
 // track's sectors in recorded order with their IDs and what they can record
-// of the flags; so does Teledisk (TD0), in its normal form in the tables.
+// of the flags; so does Teledisk (TD0), in its normal form in the tables;
+// the flux format (SCP, support/flux_writers.h) holds the HFE writer's
+// cells read three times by a drive that drifts.
 #ifndef ZEFACUT_TESTS_SUPPORT_FORMAT_WRITERS_H
 #define ZEFACUT_TESTS_SUPPORT_FORMAT_WRITERS_H
 
@@ -17,7 +19,20 @@
 
 #include "support/image_builder.h"
 
-enum class WrittenFormat { kD88, kRaw, kFdi, kDim, kNfd0, kNfd1, kFdd, kImd, kHfe1, kHfe3, kTd0 };
+enum class WrittenFormat {
+  kD88,
+  kRaw,
+  kFdi,
+  kDim,
+  kNfd0,
+  kNfd1,
+  kFdd,
+  kImd,
+  kHfe1,
+  kHfe3,
+  kTd0,
+  kScp
+};
 
 // The 2HD geometry of the flat formats.
 constexpr int kFlatCylinders = 77;

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "support/flux_writers.h"
 #include "support/format_writers.h"
 
 namespace {
@@ -138,8 +139,9 @@ class MfmTrack {
 };
 
 // A track's cells, first cell in the top bit of each byte, one revolution
-// long at least.
-Bytes HfeTrackCells(const TrackSpec* track) {
+// long at least; `dataStarts` gets where each sector's data starts.
+Bytes HfeTrackCells(const TrackSpec* track, std::vector<std::size_t>* dataStarts = nullptr,
+                    std::vector<std::size_t>* idStarts = nullptr) {
   MfmTrack mfm;
   mfm.PutByte(0x4E, 80);
   mfm.PutByte(0x00, 12);
@@ -148,12 +150,24 @@ Bytes HfeTrackCells(const TrackSpec* track) {
   mfm.PutByte(0x4E, 50);
   if (track != nullptr) {
     for (const SectorSpec& sector : track->sectors) {
+      // A field's first byte follows 12 zeros, 3 syncs and the mark.
+      constexpr std::size_t kBeforeField = std::size_t{12 + 3 + 1} * 2;
+      if (idStarts != nullptr) {
+        idStarts->push_back(sector.status != kStatusNoAddressMark
+                                ? (mfm.Out().size() + kBeforeField) * 8
+                                : kNoDataCells);
+      }
       if (sector.status != kStatusNoAddressMark) {
         mfm.Field(0xFE, {sector.c, sector.h, sector.r, sector.n}, sector.status == kStatusIdCrc);
       }
       mfm.PutByte(0x4E, 22);
       if (sector.status != kStatusNoDataMark) {
+        if (dataStarts != nullptr) {
+          dataStarts->push_back((mfm.Out().size() + kBeforeField) * 8);
+        }
         mfm.Field(IsDeleted(sector) ? 0xF8 : 0xFB, sector.data, sector.status == kStatusDataCrc);
+      } else if (dataStarts != nullptr) {
+        dataStarts->push_back(kNoDataCells);
       }
       mfm.PutByte(0x4E, 116);
     }
@@ -201,6 +215,16 @@ std::uint8_t Reverse(std::uint8_t byte) {
 }
 
 }  // namespace
+
+Bytes TrackCells(const TrackSpec* track, std::vector<std::size_t>* dataStarts,
+                 std::vector<std::size_t>* idStarts) {
+  for (std::vector<std::size_t>* starts : {dataStarts, idStarts}) {
+    if (starts != nullptr) {
+      starts->clear();
+    }
+  }
+  return HfeTrackCells(track, dataStarts, idStarts);
+}
 
 Bytes BuildImd(const DiskSpec& disk) {
   const std::string head = "IMD 1.18: 01/01/2000 00:00:00\r\nzefacut test image\r\n\x1A";

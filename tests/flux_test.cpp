@@ -1,0 +1,454 @@
+// Tests of the flux layer and the SCP reader: tracks read from flux that a
+// drive gives (its speed drifting, its flux changes jittering), sectors read
+// badly in some revolutions or in all, damaged SCP files, and tracks decoded
+// only when asked for.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "formats/byte_source.h"
+#include "formats/flux.h"
+#include "formats/open_image.h"
+#include "formats/scp_image.h"
+#include "support/flux_writers.h"
+#include "support/format_test_helpers.h"
+#include "support/image_builder.h"
+
+namespace {
+
+constexpr double kScpClock = 40e6;
+
+const SectorSpec& SpecR(const DiskSpec& disk, int track, int r) {
+  for (const SectorSpec& sector : disk.tracks.at(track).sectors) {
+    if (sector.r == r) {
+      return sector;
+    }
+  }
+  return disk.tracks.at(track).sectors.front();
+}
+
+FluxTrack AsFluxTrack(const WrittenFlux& written, double clock) {
+  FluxTrack flux;
+  flux.sampleClock = clock;
+  flux.intervals = written.intervals;
+  flux.indexes = written.indexes;
+  return flux;
+}
+
+// --- Revolutions merged into sectors
+
+TEST(FluxMerge, EachSectorComesFromARevolutionThatReadItWell) {
+  DiskSpec disk = KnownDisk(3, 0x5C9);
+  disk.tracks = {{12, disk.tracks.at(12)}};
+  const Bytes original = SpecR(disk, 12, 5).data;
+  Bytes sameByteSpoilt = original;
+  sameByteSpoilt[100] ^= 0x10;
+  const struct {
+    const char* what;
+    std::vector<int> revolutions;  // spoilt; empty: all
+    std::optional<std::size_t> byte;
+    SectorFlags flags;
+    int good;
+    Bytes data;
+  } cases[] = {
+      {"bad in the first of three", {0}, std::nullopt, 0, 2, original},
+      {"bad in the last of three", {2}, std::nullopt, 0, 2, original},
+      {"bad in two of three", {0, 2}, std::nullopt, 0, 1, original},
+      // Each read spoilt in another byte: byte by byte, most reads agree
+      // on the sector's own data, and the CRC error stays told.
+      {"bad in all, each elsewhere", {}, std::nullopt, kDataCrcError, 0, original},
+      {"bad in all, the same byte", {}, 100, kDataCrcError, 0, sameByteSpoilt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScpOptions options;
+    options.flux.damage = {{12, 5, c.revolutions, c.byte, std::nullopt}};
+    const OpenedImage opened = Open(BuildScp(disk, options));
+    ASSERT_TRUE(opened.image) << opened.message;
+    const std::shared_ptr<const Track> track = opened.image->ReadTrack(0, 12);
+    ASSERT_TRUE(track);
+    ASSERT_EQ(track->Sectors().size(), 8U);
+    for (const Sector& sector : track->Sectors()) {
+      SCOPED_TRACE("R" + std::to_string(sector.id.r));
+      const bool damaged = sector.id.r == 5;
+      EXPECT_EQ(sector.flags, damaged ? c.flags : 0);
+      EXPECT_EQ(sector.revolutions, 3);
+      EXPECT_EQ(sector.revolutionsGood, damaged ? c.good : 3);
+      EXPECT_EQ(ReadSector(*opened.image, sector),
+                damaged ? c.data : SpecR(disk, 12, sector.id.r).data);
+    }
+    // In the order they lie from the index.
+    for (std::size_t i = 0; i < 8; ++i) {
+      EXPECT_EQ(track->Sectors()[i].id.r, i + 1);
+    }
+    ASSERT_TRUE(track->Reading());
+    EXPECT_EQ(track->Reading()->revolutions, 3);
+    EXPECT_EQ(track->Reading()->dataRate, 500000U);
+    EXPECT_TRUE(track->Reading()->faults.empty());
+  }
+}
+
+TEST(FluxMerge, AnIdUnreadableInOneRevolutionIsStillItsSector) {
+  DiskSpec disk = PlainDisk(3, 0x3B);
+  disk.tracks = {{2, disk.tracks.at(2)}};
+  const Bytes& original = SpecR(disk, 2, 4).data;
+  const struct {
+    const char* what;
+    std::vector<FluxDamage> damage;
+    SectorFlags flags;
+    int good;
+  } cases[] = {
+      // R 4 reads as R 20 in the first revolution: the sector there, read
+      // badly once, not a sector of its own.
+      {"R spoilt once", {{2, 4, {0}, std::nullopt, 2}}, 0, 2},
+      // N 3 reads as 19 (a size no track holds) once, and the data fails
+      // in the other two: the bytes come from the reads of its own size.
+      {"N spoilt once, data in the others",
+       {{2, 4, {0}, std::nullopt, 3}, {2, 4, {1, 2}, std::nullopt, std::nullopt}},
+       kDataCrcError,
+       0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScpOptions options;
+    options.flux.damage = c.damage;
+    const OpenedImage opened = Open(BuildScp(disk, options));
+    ASSERT_TRUE(opened.image) << opened.message;
+    const std::shared_ptr<const Track> track = opened.image->ReadTrack(0, 2);
+    ASSERT_TRUE(track);
+    ASSERT_EQ(track->Sectors().size(), 8U);
+    const Sector& sector = track->Sectors()[3];
+    EXPECT_EQ(sector.id, (SectorId{1, 0, 4, 3}));
+    EXPECT_EQ(sector.flags, c.flags);
+    EXPECT_EQ(sector.revolutionsGood, c.good);
+    EXPECT_EQ(sector.revolutions, 3);
+    EXPECT_EQ(sector.recordedSize, 1024U);
+    const Bytes read = ReadSector(*opened.image, sector);
+    ASSERT_EQ(read.size(), 1024U);
+    if (c.flags == 0) {
+      EXPECT_EQ(read, original);
+    }
+  }
+}
+
+TEST(FluxMerge, MarksEveryRevolutionGivesAreKept) {
+  DiskSpec disk = PlainDisk(2, 0x3A);
+  std::vector<SectorSpec>& sectors = disk.tracks[1].sectors;
+  sectors[1].status = 0xA0;  // ID CRC error
+  sectors[2].status = 0xF0;  // no data mark
+  sectors[3].deletedMark = 0x10;
+  const OpenedImage opened = Open(BuildScp(disk));
+  ASSERT_TRUE(opened.image) << opened.message;
+  const std::shared_ptr<const Track> track = opened.image->ReadTrack(0, 1);
+  ASSERT_TRUE(track);
+  ASSERT_EQ(track->Sectors().size(), 8U);
+  const std::vector<std::pair<SectorFlags, int>> want = {
+      {0, 3}, {kIdCrcError, 0}, {kNoDataMark, 0}, {kDeletedData, 3},
+      {0, 3}, {0, 3},           {0, 3},           {0, 3}};
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    SCOPED_TRACE(i);
+    const Sector& sector = track->Sectors()[i];
+    EXPECT_EQ(sector.flags, want[i].first);
+    EXPECT_EQ(sector.revolutionsGood, want[i].second);
+    EXPECT_EQ(sector.revolutions, 3);
+    if (want[i].first != kNoDataMark) {
+      EXPECT_EQ(ReadSector(*opened.image, sector), sectors[i].data);
+    }
+  }
+}
+
+// --- The data rate and the rotation found from the flux
+
+TEST(FluxRate, IsFoundFromTheFluxWhateverTheDriveAndItsDrift) {
+  // Four sectors of 1024 bytes fit a track at every rate.
+  DiskSpec disk = PlainDisk(1, 0x77);
+  disk.tracks[0].sectors.resize(4);
+  const struct {
+    std::uint32_t rate;
+    double rpm;
+    double clock;
+    double drift;
+  } cases[] = {
+      {250000, 300, kScpClock, 0.03},   // 2DD in its own drive
+      {300000, 360, kScpClock, 0.03},   // 2DD in a 360 rpm drive
+      {500000, 360, kScpClock, 0.03},   // 2HD at 360 rpm
+      {500000, 300, kScpClock, 0.03},   // 2HD at 300 rpm
+      {500000, 360, 24027428.5, 0.04},  // another sample clock
+      {250000, 300, 20e6, 0.0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.rate) + " bit/s at " + std::to_string(c.rpm) + " rpm, clock " +
+                 std::to_string(c.clock));
+    FluxOptions options;
+    options.dataRate = c.rate;
+    options.rpm = c.rpm;
+    options.drift = c.drift;
+    options.jitter = 0.08;
+    const DecodedFluxTrack decoded = DecodeFluxTrack(AsFluxTrack(TrackFlux(disk, 0, options, c.clock), c.clock));
+    EXPECT_EQ(decoded.reading.dataRate, c.rate);
+    EXPECT_NEAR(decoded.reading.rpm, c.rpm, c.rpm * 0.01);
+    EXPECT_EQ(decoded.reading.revolutions, 3);
+    ASSERT_EQ(decoded.sectors.size(), 4U);
+    for (std::size_t i = 0; i < 4; ++i) {
+      const Sector& sector = decoded.sectors[i];
+      EXPECT_EQ(sector.flags, 0);
+      EXPECT_EQ(sector.revolutionsGood, 3);
+      const Bytes& want = disk.tracks[0].sectors[i].data;
+      ASSERT_EQ(sector.size, want.size());
+      EXPECT_TRUE(std::equal(want.begin(), want.end(),
+                             decoded.data.begin() + static_cast<std::ptrdiff_t>(sector.location)));
+    }
+  }
+}
+
+TEST(FluxRate, FluxThatHoldsNoMfmNamesNoRate) {
+  FluxTrack flux;
+  flux.sampleClock = kScpClock;
+  std::uint32_t state = 12345;
+  for (int i = 0; i < 30000; ++i) {
+    state = state * 1103515245U + 12345U;
+    flux.intervals.push_back(20 + (state >> 16U) % 400);
+  }
+  flux.indexes = {0, 15000, 30000};
+  const DecodedFluxTrack decoded = DecodeFluxTrack(flux);
+  EXPECT_EQ(decoded.reading.dataRate, 0U);
+  EXPECT_TRUE(decoded.sectors.empty());
+  // No flux at all, or no clock: nothing, and no crash.
+  EXPECT_TRUE(DecodeFluxTrack(FluxTrack{}).sectors.empty());
+  flux.sampleClock = 0;
+  EXPECT_TRUE(DecodeFluxTrack(flux).sectors.empty());
+}
+
+TEST(FluxRate, WithoutIndexesTheFluxIsOneReading) {
+  DiskSpec disk = PlainDisk(1, 0x78);
+  FluxOptions options;
+  options.revolutions = 1;
+  WrittenFlux written = TrackFlux(disk, 0, options, kScpClock);
+  for (const std::vector<std::size_t>& indexes :
+       {std::vector<std::size_t>{}, std::vector<std::size_t>{5}, std::vector<std::size_t>{9, 3}}) {
+    written.indexes = indexes;
+    const DecodedFluxTrack decoded = DecodeFluxTrack(AsFluxTrack(written, kScpClock));
+    ASSERT_EQ(decoded.sectors.size(), 8U);
+    EXPECT_EQ(decoded.reading.revolutions, 1);
+    EXPECT_EQ(decoded.reading.rpm, 0);
+    EXPECT_EQ(decoded.sectors[0].revolutions, 1);
+  }
+}
+
+// --- SCP files
+
+TEST(ScpReader, HeaderVariantsReadTheSameTracks) {
+  const DiskSpec disk = PlainDisk(6, 0x5C);
+  const struct {
+    const char* what;
+    unsigned heads;
+    bool extended;
+    unsigned resolution;
+    int revolutions;
+  } cases[] = {
+      {"both heads", 0, false, 0, 3},
+      {"side 0 only", 1, false, 0, 2},
+      {"side 1 only", 2, false, 0, 2},
+      {"extended mode", 0, true, 0, 1},
+      {"50 ns ticks", 0, false, 1, 2},
+      {"75 ns ticks, side 1", 2, false, 2, 5},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScpOptions options;
+    options.heads = c.heads;
+    options.extended = c.extended;
+    options.resolution = c.resolution;
+    options.flux.revolutions = c.revolutions;
+    const OpenedImage opened = Open(BuildScp(disk, options));
+    ASSERT_TRUE(opened.image) << opened.message;
+    EXPECT_STREQ(opened.image->DescribeImage().format, "SCP flux");
+    const DiskInfo info = opened.image->Describe(0);
+    EXPECT_EQ(info.claimed.cylinders, 3);
+    EXPECT_EQ(info.claimed.heads, c.heads == 0 ? 2 : 1);
+    for (int index = 0; index < 8; ++index) {
+      SCOPED_TRACE("track " + std::to_string(index));
+      const bool held = index < 6 && (c.heads == 0 || index % 2 == static_cast<int>(c.heads) - 1);
+      const std::shared_ptr<const Track> track = opened.image->ReadTrack(0, index);
+      ASSERT_EQ(track != nullptr, held);
+      if (!held) {
+        continue;
+      }
+      EXPECT_EQ(track->Reading()->revolutions, c.revolutions);
+      ASSERT_EQ(track->Sectors().size(), 8U);
+      for (const Sector& sector : track->Sectors()) {
+        EXPECT_EQ(sector.flags, 0);
+        EXPECT_EQ(sector.revolutionsGood, c.revolutions);
+        EXPECT_EQ(ReadSector(*opened.image, sector), SpecR(disk, index, sector.id.r).data);
+      }
+    }
+  }
+}
+
+constexpr std::size_t kTable = 0x10;
+
+// The offset of the track header the table gives for SCP track `number`.
+std::size_t TrackAt(const Bytes& scp, int number) {
+  const std::size_t entry = kTable + 4 * static_cast<std::size_t>(number);
+  return scp[entry] | scp[entry + 1] << 8U | scp[entry + 2] << 16U |
+         static_cast<std::size_t>(scp[entry + 3]) << 24U;
+}
+
+TEST(ScpReader, DamagedHeadersAndTablesSayWhy) {
+  ScpOptions options;
+  options.flux.revolutions = 1;
+  const Bytes whole = BuildScp(PlainDisk(2, 0x61), options);
+  const auto patched = [&whole](std::size_t at, std::uint8_t value) {
+    Bytes bytes = whole;
+    bytes[at] = value;
+    return bytes;
+  };
+  Bytes noTracks = whole;
+  std::fill(noTracks.begin() + kTable, noTracks.begin() + kTable + 8, 0);
+  const struct {
+    const char* what;
+    Bytes bytes;
+    std::string error;
+  } cases[] = {
+      {"the first track after the last", patched(6, 2), "the first track (2) is after the last (1)"},
+      {"a last track past the table", patched(7, 200),
+       "the last track (200) is past the track table's 168 entries"},
+      {"a table cut short", Bytes(whole.begin(), whole.begin() + 0x14),
+       "the track table runs past the end of the file (20 bytes)"},
+      {"a header alone", Bytes(whole.begin(), whole.begin() + 16),
+       "the track table runs past the end of the file (16 bytes)"},
+      {"no track in the table", noTracks, "the track table lists no track"},
+      // Headers identification passes over, read as SCP all the same.
+      {"no revolutions", patched(5, 0), "the header gives no revolutions"},
+      {"8-bit flux values", patched(9, 8), "flux values of 8 bits are not read"},
+      {"three heads", patched(10, 3), "the header gives heads 3"},
+      {"a header cut short", Bytes(whole.begin(), whole.begin() + 10),
+       "the file ends inside the header"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const LoadResult loaded = kScpFormat.load(MemorySource(c.bytes));
+    EXPECT_FALSE(loaded.image);
+    EXPECT_EQ(loaded.error, c.error);
+    if (IdentifiedFormat(c.bytes) == "SCP flux") {
+      const OpenedImage opened = Open(c.bytes);
+      EXPECT_FALSE(opened.image);
+      EXPECT_EQ(opened.message, "cannot be read as SCP flux: " + c.error);
+    }
+  }
+}
+
+TEST(ScpReader, DamagedTracksKeepWhatTheyHoldAndSayWhatIsWrong) {
+  ScpOptions options;
+  options.flux.revolutions = 2;
+  const DiskSpec disk = PlainDisk(2, 0x62);
+  const Bytes whole = BuildScp(disk, options);
+  const std::size_t track1 = TrackAt(whole, 1);
+  const auto patched = [&whole](std::size_t at, std::vector<std::uint8_t> bytes) {
+    Bytes out = whole;
+    std::copy(bytes.begin(), bytes.end(), out.begin() + static_cast<std::ptrdiff_t>(at));
+    return out;
+  };
+  // Revolution 2 of track 1 cut 1000 values short.
+  const std::size_t secondFlux = track1 + (whole[track1 + 24] | whole[track1 + 25] << 8U |
+                                           whole[track1 + 26] << 16U);
+  const std::size_t secondCount =
+      whole[track1 + 20] | whole[track1 + 21] << 8U | whole[track1 + 22] << 16U;
+  const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(
+                                                     secondFlux + 2 * (secondCount - 1000)));
+  const std::string at = "0x" + [track1] {
+    char text[16];
+    std::snprintf(text, sizeof text, "%zX", track1);
+    return std::string(text);
+  }();
+  const struct {
+    const char* what;
+    Bytes bytes;
+    std::size_t sectors;  // of track 1
+    int revolutions;
+    std::vector<std::string> faults;
+  } cases[] = {
+      {"a header past the end", patched(kTable + 4, {0xF0, 0xFF, 0xFF, 0x00}), 0, 0,
+       {"its header at offset 0xFFFFF0 runs past the end of the file"}},
+      {"no TRK", patched(track1, {'T', 'R', 'X'}), 0, 0, {"no track header (TRK) at offset " + at}},
+      {"another track's number", patched(track1 + 3, {7}), 8, 2,
+       {"its header names track 7, not 1"}},
+      {"flux cut short", cut, 8, 1,
+       {"revolution 2's flux runs past the end of the file: " + std::to_string(secondCount - 1000) +
+        " of " + std::to_string(secondCount) + " values are read"}},
+      {"a count past any track", patched(track1 + 20, {0, 0, 0, 1}), 8, 1,
+       {"revolution 2 gives 16777216 flux changes, more than a track holds; it is not read"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const OpenedImage opened = Open(c.bytes);
+    ASSERT_TRUE(opened.image) << opened.message;
+    EXPECT_EQ(opened.image->ReadTrack(0, 0)->Sectors().size(), 8U);
+    const std::shared_ptr<const Track> track = opened.image->ReadTrack(0, 1);
+    ASSERT_TRUE(track);
+    ASSERT_TRUE(track->Reading());
+    EXPECT_EQ(track->Reading()->faults, c.faults);
+    EXPECT_EQ(track->Reading()->revolutions, c.revolutions);
+    ASSERT_EQ(track->Sectors().size(), c.sectors);
+    for (const Sector& sector : track->Sectors()) {
+      EXPECT_EQ(sector.flags, 0);
+      EXPECT_EQ(sector.revolutionsGood, c.revolutions);
+      EXPECT_EQ(ReadSector(*opened.image, sector), SpecR(disk, 1, sector.id.r).data);
+    }
+  }
+}
+
+// --- Tracks decoded when asked for
+
+// Flux of a disk's tracks, counting what is asked for.
+class CountingSource : public FluxSource {
+ public:
+  CountingSource(const DiskSpec& disk, std::map<int, int>& reads) : disk_(disk), reads_(reads) {}
+  int TrackCount() const override { return 30; }
+  bool ReadFlux(int track, FluxTrack& flux) override {
+    ++reads_[track];
+    if (disk_.tracks.count(track) == 0) {
+      return false;
+    }
+    FluxOptions options;
+    options.revolutions = 2;
+    flux = AsFluxTrack(TrackFlux(disk_, track, options, kScpClock), kScpClock);
+    return true;
+  }
+
+ private:
+  const DiskSpec& disk_;
+  std::map<int, int>& reads_;
+};
+
+TEST(FluxImage, DecodesEachTrackOnceWhenFirstAskedFor) {
+  DiskSpec disk = PlainDisk(24, 0x63);
+  disk.tracks.erase(7);
+  std::map<int, int> reads;
+  std::unique_ptr<DiskImage> image =
+      MakeFluxImage("test flux", 1234, DiskInfo{}, std::make_unique<CountingSource>(disk, reads));
+  EXPECT_TRUE(reads.empty());
+  EXPECT_EQ(image->DescribeImage().fileSize, 1234);
+  EXPECT_STREQ(image->DescribeImage().format, "test flux");
+  for (const int track : {5, 7, 5, 7, 12, 30, -1, 200}) {
+    const std::shared_ptr<const Track> read = image->ReadTrack(0, track);
+    EXPECT_EQ(read != nullptr, track == 5 || track == 12) << track;
+  }
+  EXPECT_EQ(reads, (std::map<int, int>{{5, 1}, {7, 1}, {12, 1}}));
+  EXPECT_FALSE(image->ReadTrack(1, 5));
+  // The data of each track stays its own once others are decoded.
+  const std::shared_ptr<const Track> five = image->ReadTrack(0, 5);
+  const std::shared_ptr<const Track> twelve = image->ReadTrack(0, 12);
+  EXPECT_EQ(ReadSector(*image, five->Sectors()[2]), SpecR(disk, 5, 3).data);
+  EXPECT_EQ(ReadSector(*image, twelve->Sectors()[7]), SpecR(disk, 12, 8).data);
+}
+
+}  // namespace

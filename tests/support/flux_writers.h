@@ -1,0 +1,74 @@
+// Writers of flux dumps: a track's MFM cells (as the HFE writer lays them
+// out) as a drive would read them, revolution after revolution, with a speed
+// that wanders and flux changes that jitter, and an SCP file of a disk made
+// of such tracks. A sector's data can be spoilt in chosen revolutions, as a
+// marginal disk reads.
+#ifndef ZEFACUT_TESTS_SUPPORT_FLUX_WRITERS_H
+#define ZEFACUT_TESTS_SUPPORT_FLUX_WRITERS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "support/image_builder.h"
+
+// A data bit of a sector flipped (its clocks kept good MFM), so that its
+// data CRC fails.
+struct FluxDamage {
+  int track = 0;
+  std::uint8_t r = 1;  // the sector's R
+  // The revolutions spoilt, from 0; empty: every one.
+  std::vector<int> revolutions;
+  // The data byte spoilt; by default a different one in each revolution,
+  // so that the bytes most reads agree on are the sector's own.
+  std::optional<std::size_t> byte;
+  // When set, the byte of the ID spoilt instead (0 C, 1 H, 2 R, 3 N): the
+  // ID's CRC fails and it names another sector.
+  std::optional<std::size_t> idByte;
+};
+
+struct FluxOptions {
+  int revolutions = 3;
+  std::uint32_t dataRate = 500000;  // bit/s
+  double rpm = 360;
+  // The speed wanders around its mean by up to this share, slowly.
+  double drift = 0.02;
+  // Each flux change moves by up to this share of a cell, at random.
+  double jitter = 0.05;
+  std::uint32_t seed = 1;
+  std::vector<FluxDamage> damage;
+};
+
+// The flux of a track: the times between changes in ticks of a clock, all
+// revolutions as one stream, and where each index falls (revolutions + 1
+// positions: the first interval that ends after the index; the last is
+// the number of intervals).
+struct WrittenFlux {
+  std::vector<std::uint32_t> intervals;
+  std::vector<std::size_t> indexes;
+};
+
+// Track `index` of the disk (no sectors when the disk lacks it) read as the
+// options say, in ticks of `clockHz`.
+WrittenFlux TrackFlux(const DiskSpec& disk, int index, const FluxOptions& options, double clockHz);
+
+// A track's MFM cells as the HFE writer writes them (first cell in the top
+// bit), at least one revolution at 500 kbit/s and 360 rpm long;
+// `dataStarts` and `idStarts` get the cell each sector's data and ID bytes
+// start at (kNoDataCells for a field not written). In track_writers.cpp.
+constexpr std::size_t kNoDataCells = static_cast<std::size_t>(-1);
+Bytes TrackCells(const TrackSpec* track, std::vector<std::size_t>* dataStarts = nullptr,
+                 std::vector<std::size_t>* idStarts = nullptr);
+
+struct ScpOptions {
+  FluxOptions flux;
+  unsigned resolution = 0;  // ticks of 25 ns x (resolution + 1)
+  unsigned heads = 0;       // 0 both, 1 side 0 only, 2 side 1 only
+  bool extended = false;    // the track table at 0x80
+};
+
+// The disk's tracks (those of the side `heads` names) as an SCP dump.
+Bytes BuildScp(const DiskSpec& disk, const ScpOptions& options = {});
+
+#endif  // ZEFACUT_TESTS_SUPPORT_FLUX_WRITERS_H
