@@ -16,9 +16,13 @@ std::string SectorName(const SectorAddress& at, bool withTrack) {
 std::string MarkedSectorNote(const SectorAddress& at, SectorFlags flags,
                              std::uint8_t revolutionsGood, std::uint8_t revolutions) {
   std::string note = SectorName(at) + " is marked as " + FlagWords(flags) + " in the image";
-  if (revolutions != 0) {
-    note += "; read well in " + (revolutionsGood == 0 ? std::string("none") : std::to_string(revolutionsGood)) +
-            " of " + std::to_string(revolutions) + (revolutions == 1 ? " revolution" : " revolutions");
+  // A mark that every revolution read well (deleted data) is no doubt of
+  // the bytes; one that some revolution read badly is.
+  if (revolutionsGood < revolutions) {
+    note += "; read well in " +
+            (revolutionsGood == 0 ? std::string("none") : std::to_string(revolutionsGood)) +
+            " of " + std::to_string(revolutions) +
+            (revolutions == 1 ? " revolution" : " revolutions");
   }
   return note;
 }

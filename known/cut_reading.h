@@ -30,7 +30,8 @@ CutReading ReadCut(DiskImage& image, int disk, const Cut& cut);
 std::string SectorName(const SectorAddress& at, bool withTrack = true);
 
 // "sector C H R N of track T is marked as REASON in the image", and for a
-// sector read from flux "; read well in none of 3 revolutions".
+// sector read from flux that some revolution read badly "; read well in
+// none of 3 revolutions".
 std::string MarkedSectorNote(const SectorAddress& at, SectorFlags flags,
                              std::uint8_t revolutionsGood = 0, std::uint8_t revolutions = 0);
 
