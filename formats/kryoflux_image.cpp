@@ -504,21 +504,14 @@ std::unique_ptr<FluxSource> MakeKryoFluxSource(std::vector<KryoFluxStreamFile> f
 std::unique_ptr<DiskImage> MakeKryoFluxDump(std::vector<KryoFluxStreamFile> files) {
   std::int64_t size = 0;
   DiskInfo info;
-  int tracks = 0;
-  bool secondHead = false;
+  // A dump has no header to claim a shape: the tracks its files hold are
+  // listed as they read.
   for (const KryoFluxStreamFile& file : files) {
     if (file.path.empty()) {
       size += static_cast<std::int64_t>(file.bytes.size());
     } else if (const std::unique_ptr<ByteSource> source = OpenFileSource(file.path.c_str())) {
       size += std::max<std::int64_t>(source->Size(), 0);
     }
-    tracks = std::max(tracks, file.track + 1);
-    secondHead = secondHead || file.track % 2 == 1;
-  }
-  if (!files.empty() && !files.front().name.empty()) {
-    // The files a dump holds are what it says of the disk's shape.
-    info.claimed.cylinders = (tracks + 1) / 2;
-    info.claimed.heads = secondHead ? 2 : 1;
   }
   return MakeFluxImage(kKryoFluxFormat.name, size, std::move(info),
                        MakeKryoFluxSource(std::move(files)));
