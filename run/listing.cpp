@@ -112,7 +112,8 @@ void ListFluxReading(const Track& track, const std::function<void(const std::str
   } else {
     line += "; read well:";
     for (const Sector& sector : sectors) {
-      line += Format(" R%u %u/%u", sector.id.r, sector.revolutionsGood, sector.revolutions);
+      line += Format("%s R%u %u/%u", &sector == &sectors.front() ? "" : ",", sector.id.r,
+                     sector.revolutionsGood, sector.revolutions);
     }
   }
   emit(line);
