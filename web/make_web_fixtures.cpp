@@ -1,14 +1,20 @@
 // Writes the images the page's browser tests drop on it, made with the
 // project's image builder: the sample image, a damaged dump, two images of
-// different formats for an archive, a Teledisk file, a file that is no image,
-// and an empty one. The tests give each to the native zefacut too.
+// different formats for an archive, a damaged Teledisk file, a KryoFlux dump
+// with a sector no revolution read well, a file that is no image, and an
+// empty one. The tests give each to the native zefacut too.
 #include <cstdio>
+#include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "formats/kryoflux_image.h"
 #include "support/damaged_dumps.h"
+#include "support/flux_writers.h"
 #include "support/format_writers.h"
 #include "support/image_builder.h"
+#include "support/kryoflux_writer.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -25,7 +31,7 @@ int main(int argc, char** argv) {
       break;
     }
   }
-  // A Teledisk header, version 2.1: read by no reader of the tool.
+  // A Teledisk header, version 2.1, whose check fails: a damaged image.
   Bytes teledisk = {'T', 'D', 0, 0x5A, 21, 0, 0x02, 0, 0, 0, 0, 0};
   teledisk.resize(512, 0xE5);
   const std::string text = "This is a note, not a disk image.\n";
@@ -38,6 +44,24 @@ int main(int argc, char** argv) {
       {"notes.txt", Bytes(text.begin(), text.end())},
       {"empty.d88", Bytes()},
   };
+  // ZEFA LOMRI 2 Disk B's first 14 tracks (its files lie in tracks 5 to 13)
+  // as a KryoFlux dump, one sector of FMSE bad in every revolution.
+  const DiskSpec disk = KnownDisk(3, 0xD1, 14);
+  FluxOptions flux;
+  flux.damage.push_back({12, 6, {}, std::nullopt, std::nullopt});
+  std::map<int, KryoFluxTrackSpec> tracks;
+  for (const auto& entry : disk.tracks) {
+    const WrittenFlux written = TrackFlux(disk, entry.first, flux, kKryoFluxSampleClock);
+    tracks[entry.first] = KryoFluxTrackSpec{written.intervals, written.indexes, kKryoFluxSampleClock};
+  }
+  std::error_code made;
+  std::filesystem::create_directories(folder + "KryoFlux dump", made);
+  for (const auto& [name, bytes] : KryoFluxDumpFiles(tracks, "KryoFlux dump")) {
+    if (!WriteFileBytes(folder + name, bytes)) {
+      std::fprintf(stderr, "cannot write %s%s\n", folder.c_str(), name.c_str());
+      return 1;
+    }
+  }
   for (const auto& [name, bytes] : files) {
     if (bytes.empty() && name != "empty.d88") {
       std::fprintf(stderr, "no bytes for %s\n", name.c_str());

@@ -394,9 +394,64 @@ clearButton.addEventListener("click", () => {
   state.textContent = "Ready.";
 });
 
+// A KryoFlux dump is a set of files, trackCC.H.raw, that the tool reads as
+// one disk: the files of one folder. Those dropped or chosen together are
+// handed to the core together, stored in one archive as it reads a dump's
+// folder from one, named after their folder.
+const kStreamName = /^track\d{2,}\.[01]\.raw$/i;
+
+async function cutInputs(entries) {
+  const plain = [];
+  const dumps = new Map();
+  for (const { file, folder } of entries) {
+    if (kStreamName.test(file.name)) {
+      if (!dumps.has(folder)) {
+        dumps.set(folder, []);
+      }
+      dumps.get(folder).push(file);
+    } else {
+      plain.push(file);
+    }
+  }
+  for (const [folder, files] of dumps) {
+    if (files.length === 1) {
+      plain.push(files[0]);
+      continue;
+    }
+    files.sort((a, b) => (a.name < b.name ? -1 : a.name > b.name ? 1 : 0));
+    const members = [];
+    for (const file of files) {
+      members.push({ path: file.name, bytes: new Uint8Array(await file.arrayBuffer()) });
+    }
+    plain.push(new File([makeZip(members)], folder || "KryoFlux dump"));
+  }
+  cutFiles(plain);
+}
+
+// The files under a dropped folder, each with the name of the folder it lies
+// in.
+async function filesOfEntry(entry, into) {
+  if (entry.isFile) {
+    const file = await new Promise((resolve, reject) => entry.file(resolve, reject));
+    const parts = entry.fullPath.split("/").filter((part) => part !== "");
+    into.push({ file, folder: parts.length > 1 ? parts[parts.length - 2] : "" });
+    return;
+  }
+  const reader = entry.createReader();
+  for (;;) {
+    const batch = await new Promise((resolve, reject) => reader.readEntries(resolve, reject));
+    if (batch.length === 0) {
+      return;
+    }
+    for (const child of batch) {
+      await filesOfEntry(child, into);
+    }
+  }
+}
+
 const input = $("files");
 input.addEventListener("change", () => {
-  cutFiles(input.files);
+  cutInputs(Array.from(input.files, (file) => ({ file, folder: "" })));
   input.value = "";
 });
 
@@ -417,7 +472,22 @@ drop.addEventListener("dragleave", () => drop.classList.remove("over"));
 drop.addEventListener("drop", (event) => {
   event.preventDefault();
   drop.classList.remove("over");
-  cutFiles(event.dataTransfer.files);
+  const items = Array.from(event.dataTransfer.items || []);
+  const entries = items.map((item) => (item.webkitGetAsEntry ? item.webkitGetAsEntry() : null));
+  if (entries.length === 0 || entries.some((entry) => entry === null)) {
+    cutInputs(Array.from(event.dataTransfer.files, (file) => ({ file, folder: "" })));
+    return;
+  }
+  // The entries are read now: the drop's items are gone once it returns.
+  (async () => {
+    const found = [];
+    for (const entry of entries) {
+      await filesOfEntry(entry, found);
+    }
+    cutInputs(found);
+  })().catch((error) => {
+    state.textContent = "The dropped folder could not be read: " + error;
+  });
 });
 // A file dropped beside the zone is not opened by the browser instead.
 window.addEventListener("dragover", (event) => event.preventDefault());
