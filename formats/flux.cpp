@@ -64,8 +64,8 @@ constexpr double kMinCellTicks = 2;
 constexpr double kMaxCellTicks = 1e6;
 
 struct RateFit {
-  std::uint32_t rate = 0;   // 0: none fits
-  double cellTicks = 0;     // the cell time the intervals give
+  std::uint32_t rate = 0;  // 0: none fits
+  double cellTicks = 0;    // the cell time the intervals give
 };
 
 RateFit FindDataRate(const FluxTrack& flux, std::size_t from) {
@@ -149,7 +149,7 @@ class CellPacker {
 constexpr unsigned kFixedShift = 16;
 // The gains as multiples of 1/256: 0.6 of the phase error corrects the
 // phase (0.4 of it is kept), 0.05 of it the clock.
-constexpr std::int64_t kPhaseKept = 102;  // 0.4 x 256
+constexpr std::int64_t kPhaseKept = 102;      // 0.4 x 256
 constexpr std::int64_t kClockGainFixed = 13;  // 0.05 x 256
 constexpr unsigned kGainShift = 8;
 constexpr unsigned kClockReturnShift = 4;  // a run of no flux eases the clock back by 1/16
@@ -266,10 +266,10 @@ void FoldUnreadableIds(std::vector<Group>& groups, const std::vector<Read>& read
       for (std::size_t g = 0; g < placed && home == nullptr; ++g) {
         Group& candidate = kept[g];
         const bool near = std::fabs(candidate.place - reads[r].place) < kSamePlace;
-        if (near && std::none_of(candidate.reads.begin(), candidate.reads.end(),
-                                 [&](std::size_t o) {
-                                   return reads[o].revolution == reads[r].revolution;
-                                 })) {
+        if (near &&
+            std::none_of(candidate.reads.begin(), candidate.reads.end(), [&](std::size_t o) {
+              return reads[o].revolution == reads[r].revolution;
+            })) {
           home = &candidate;
         }
       }
@@ -435,7 +435,8 @@ DecodedFluxTrack DecodeFluxTrack(const FluxTrack& flux) {
   // taking them afresh each time costs more than filling them.
   thread_local std::vector<unsigned char> cells;
   thread_local std::vector<std::size_t> indexCells;
-  const std::size_t cellCount = FluxToCells(flux.intervals, indexes, fit.cellTicks, cells, indexCells);
+  const std::size_t cellCount =
+      FluxToCells(flux.intervals, indexes, fit.cellTicks, cells, indexCells);
   thread_local std::vector<unsigned char> foundData;
   thread_local std::vector<std::size_t> idCells;
   foundData.clear();
@@ -452,8 +453,8 @@ DecodedFluxTrack DecodeFluxTrack(const FluxTrack& flux) {
     const auto revolution = static_cast<std::size_t>(after - indexCells.begin()) - 1;
     const std::size_t start = indexCells[revolution];
     const std::size_t length = indexCells[revolution + 1] - start;
-    reads.push_back({i, revolution,
-                     static_cast<double>(idCells[i] - start) / static_cast<double>(length)});
+    reads.push_back(
+        {i, revolution, static_cast<double>(idCells[i] - start) / static_cast<double>(length)});
   }
 
   // The n-th read of an ID in a revolution is the n-th sector of that ID.
@@ -525,8 +526,8 @@ class FluxImage : public DiskImage {
           sector.location += base;
         }
         data_.insert(data_.end(), decoded.data.begin(), decoded.data.end());
-        slot.track = std::make_shared<const Track>(std::move(decoded.sectors),
-                                                   std::move(decoded.reading));
+        slot.track =
+            std::make_shared<const Track>(std::move(decoded.sectors), std::move(decoded.reading));
       }
     }
     return slot.track;

@@ -136,12 +136,12 @@ class ScpSource : public FluxSource {
     std::vector<unsigned char>& bytes = bytes_;
     bool cut = false;
     for (unsigned revolution = 0; revolution < revolutions_; ++revolution) {
-      const unsigned char* entry = header.data() + kTrackHeaderSize + revolution * kRevolutionEntrySize;
+      const unsigned char* entry =
+          header.data() + kTrackHeaderSize + revolution * kRevolutionEntrySize;
       const std::uint32_t count = LoadLe32(entry + 4);
       const std::int64_t start = at + static_cast<std::int64_t>(LoadLe32(entry + 8));
       const std::string which = "revolution " + std::to_string(revolution + 1);
-      if (count > kMaxFluxPerRevolution ||
-          flux.intervals.size() + count > kMaxFluxPerTrack) {
+      if (count > kMaxFluxPerRevolution || flux.intervals.size() + count > kMaxFluxPerTrack) {
         flux.faults.push_back(which + " gives " + std::to_string(count) +
                               " flux changes, more than a track holds; it is not read");
         break;
@@ -165,9 +165,9 @@ class ScpSource : public FluxSource {
         carry = 0;
       }
       if (values < count) {
-        flux.faults.push_back(which + "'s flux runs past the end of the file: " +
-                              std::to_string(values) + " of " + std::to_string(count) +
-                              " values are read");
+        flux.faults.push_back(which +
+                              "'s flux runs past the end of the file: " + std::to_string(values) +
+                              " of " + std::to_string(count) + " values are read");
         cut = true;
         break;
       }
@@ -192,8 +192,7 @@ Confidence Identify(const ImageProbe& probe) {
   // The fields after the text keep a D88 disk named "SCP..." from being
   // taken for one; a first track past the last is damage the reader names.
   constexpr unsigned kMaxRevolutions = 32;
-  if (probe.length < kHeaderSize ||
-      std::memcmp(probe.head, kScpSignature, kSignatureLength) != 0) {
+  if (probe.length < kHeaderSize || std::memcmp(probe.head, kScpSignature, kSignatureLength) != 0) {
     return kNotThisFormat;
   }
   const unsigned char* head = probe.head;
@@ -247,8 +246,8 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
       (head[kFlagsOffset] & kExtendedFlag) != 0 ? kExtendedTableOffset : kTableOffset;
   const std::int64_t tableEnd = table + (last + 1) * kEntrySize;
   if (tableEnd > fileSize) {
-    result.error = "the track table runs past the end of the file (" + std::to_string(fileSize) +
-                   " bytes)";
+    result.error =
+        "the track table runs past the end of the file (" + std::to_string(fileSize) + " bytes)";
     return result;
   }
   std::vector<unsigned char> entries(static_cast<std::size_t>(tableEnd - table));

@@ -154,8 +154,9 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
   }
   report_.Out({std::string(known->title) + kOf + known->disk + kRecognised});
   if (recognition.flags != 0) {
-    report_.Warning(ShownName(name), MarkedSectorNote(recognition.sector, recognition.flags,
-                                                     recognition.revolutionsGood, recognition.revolutions));
+    report_.Warning(ShownName(name),
+                    MarkedSectorNote(recognition.sector, recognition.flags,
+                                     recognition.revolutionsGood, recognition.revolutions));
   }
   // Disks count from 1 in what the tool says.
   const std::string source = std::string(known->title) + " " + known->disk + " (disk " +

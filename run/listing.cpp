@@ -107,8 +107,8 @@ void ListFluxReading(const Track& track, const std::function<void(const std::str
     line += "; no sector found";
   } else if (allWell && reading.revolutions > 0 &&
              sectors.front().revolutions == static_cast<unsigned>(reading.revolutions)) {
-    line += Format("; every sector read well in %d of %d", reading.revolutions,
-                   reading.revolutions);
+    line +=
+        Format("; every sector read well in %d of %d", reading.revolutions, reading.revolutions);
   } else {
     line += "; read well:";
     for (const Sector& sector : sectors) {
@@ -291,8 +291,9 @@ void ListVerdict(DiskImage& image, int disk, const std::function<void(const std:
     emit(Format("  zefacut: recognises %s %s", known->title, known->disk));
     // What the tool would warn of when it cuts this disk.
     if (recognition.flags != 0) {
-      emit("    signature: " + MarkedSectorNote(recognition.sector, recognition.flags, recognition.revolutionsGood,
-                                 recognition.revolutions));
+      emit("    signature: " + MarkedSectorNote(recognition.sector, recognition.flags,
+                                                recognition.revolutionsGood,
+                                                recognition.revolutions));
     }
     for (std::size_t i = 0; i < known->cutCount; ++i) {
       const Cut& cut = known->cuts[i];
@@ -575,9 +576,10 @@ void ListImageJson(DiskImage& image, const std::function<void(const std::string&
       pending += "]";
       if (sectors->Reading()) {
         const TrackReading& reading = *sectors->Reading();
-        pending += Format(", \"flux\": {\"revolutions\": %d, \"dataRate\": %u, \"rpm\": %.1f, "
-                          "\"faults\": [",
-                          reading.revolutions, static_cast<unsigned>(reading.dataRate), reading.rpm);
+        pending += Format(
+            ", \"flux\": {\"revolutions\": %d, \"dataRate\": %u, \"rpm\": %.1f, "
+            "\"faults\": [",
+            reading.revolutions, static_cast<unsigned>(reading.dataRate), reading.rpm);
         for (std::size_t i = 0; i < reading.faults.size(); ++i) {
           pending += (i == 0 ? "" : ", ") + JsonString(reading.faults[i]);
         }
@@ -604,8 +606,9 @@ void ListImageJson(DiskImage& image, const std::function<void(const std::string&
       std::string notes;
       if (recognition.flags != 0) {
         notes = "        {\"file\": null, \"note\": " +
-                JsonString(MarkedSectorNote(recognition.sector, recognition.flags, recognition.revolutionsGood,
-                                 recognition.revolutions)) + "}";
+                JsonString(MarkedSectorNote(recognition.sector, recognition.flags,
+                                            recognition.revolutionsGood, recognition.revolutions)) +
+                "}";
       }
       for (std::size_t i = 0; i < known->cutCount; ++i) {
         const Cut& cut = known->cuts[i];

@@ -192,7 +192,8 @@ TEST(FluxRate, IsFoundFromTheFluxWhateverTheDriveAndItsDrift) {
     options.rpm = c.rpm;
     options.drift = c.drift;
     options.jitter = 0.08;
-    const DecodedFluxTrack decoded = DecodeFluxTrack(AsFluxTrack(TrackFlux(disk, 0, options, c.clock), c.clock));
+    const DecodedFluxTrack decoded =
+        DecodeFluxTrack(AsFluxTrack(TrackFlux(disk, 0, options, c.clock), c.clock));
     EXPECT_EQ(decoded.reading.dataRate, c.rate);
     EXPECT_NEAR(decoded.reading.rpm, c.rpm, c.rpm * 0.01);
     EXPECT_EQ(decoded.reading.revolutions, 3);
@@ -254,12 +255,9 @@ TEST(ScpReader, HeaderVariantsReadTheSameTracks) {
     unsigned resolution;
     int revolutions;
   } cases[] = {
-      {"both heads", 0, false, 0, 3},
-      {"side 0 only", 1, false, 0, 2},
-      {"side 1 only", 2, false, 0, 2},
-      {"extended mode", 0, true, 0, 1},
-      {"50 ns ticks", 0, false, 1, 2},
-      {"75 ns ticks, side 1", 2, false, 2, 5},
+      {"both heads", 0, false, 0, 3},  {"side 0 only", 1, false, 0, 2},
+      {"side 1 only", 2, false, 0, 2}, {"extended mode", 0, true, 0, 1},
+      {"50 ns ticks", 0, false, 1, 2}, {"75 ns ticks, side 1", 2, false, 2, 5},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -318,7 +316,8 @@ TEST(ScpReader, DamagedHeadersAndTablesSayWhy) {
     Bytes bytes;
     std::string error;
   } cases[] = {
-      {"the first track after the last", patched(6, 2), "the first track (2) is after the last (1)"},
+      {"the first track after the last", patched(6, 2),
+       "the first track (2) is after the last (1)"},
       {"a last track past the table", patched(7, 200),
        "the last track (200) is past the track table's 168 entries"},
       {"a table cut short", Bytes(whole.begin(), whole.begin() + 0x14),
@@ -358,8 +357,8 @@ TEST(ScpReader, DamagedTracksKeepWhatTheyHoldAndSayWhatIsWrong) {
     return out;
   };
   // Revolution 2 of track 1 cut 1000 values short.
-  const std::size_t secondFlux = track1 + (whole[track1 + 24] | whole[track1 + 25] << 8U |
-                                           whole[track1 + 26] << 16U);
+  const std::size_t secondFlux =
+      track1 + (whole[track1 + 24] | whole[track1 + 25] << 8U | whole[track1 + 26] << 16U);
   const std::size_t secondCount =
       whole[track1 + 20] | whole[track1 + 21] << 8U | whole[track1 + 22] << 16U;
   const Bytes cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(
@@ -376,15 +375,27 @@ TEST(ScpReader, DamagedTracksKeepWhatTheyHoldAndSayWhatIsWrong) {
     int revolutions;
     std::vector<std::string> faults;
   } cases[] = {
-      {"a header past the end", patched(kTable + 4, {0xF0, 0xFF, 0xFF, 0x00}), 0, 0,
+      {"a header past the end",
+       patched(kTable + 4, {0xF0, 0xFF, 0xFF, 0x00}),
+       0,
+       0,
        {"its header at offset 0xFFFFF0 runs past the end of the file"}},
       {"no TRK", patched(track1, {'T', 'R', 'X'}), 0, 0, {"no track header (TRK) at offset " + at}},
-      {"another track's number", patched(track1 + 3, {7}), 8, 2,
+      {"another track's number",
+       patched(track1 + 3, {7}),
+       8,
+       2,
        {"its header names track 7, not 1"}},
-      {"flux cut short", cut, 8, 1,
+      {"flux cut short",
+       cut,
+       8,
+       1,
        {"revolution 2's flux runs past the end of the file: " + std::to_string(secondCount - 1000) +
         " of " + std::to_string(secondCount) + " values are read"}},
-      {"a count past any track", patched(track1 + 20, {0, 0, 0, 1}), 8, 1,
+      {"a count past any track",
+       patched(track1 + 20, {0, 0, 0, 1}),
+       8,
+       1,
        {"revolution 2 gives 16777216 flux changes, more than a track holds; it is not read"}},
   };
   for (const auto& c : cases) {

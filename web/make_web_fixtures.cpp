@@ -52,7 +52,8 @@ int main(int argc, char** argv) {
   std::map<int, KryoFluxTrackSpec> tracks;
   for (const auto& entry : disk.tracks) {
     const WrittenFlux written = TrackFlux(disk, entry.first, flux, kKryoFluxSampleClock);
-    tracks[entry.first] = KryoFluxTrackSpec{written.intervals, written.indexes, kKryoFluxSampleClock};
+    tracks[entry.first] =
+        KryoFluxTrackSpec{written.intervals, written.indexes, kKryoFluxSampleClock};
   }
   std::error_code made;
   std::filesystem::create_directories(folder + "KryoFlux dump", made);

@@ -66,8 +66,7 @@ std::vector<Bytes> RevolutionCells(const DiskSpec& disk, int index, const FluxOp
   // A whole number of data bytes per revolution, so that the revolutions
   // join as good MFM.
   const double perRevolution = options.dataRate * 2.0 * 60.0 / options.rpm;
-  const auto bytes =
-      static_cast<std::size_t>(perRevolution / kCellsPerByte) * (kCellsPerByte / 8);
+  const auto bytes = static_cast<std::size_t>(perRevolution / kCellsPerByte) * (kCellsPerByte / 8);
   const std::size_t held = cells.size();
   cells.resize(bytes);
   for (std::size_t i = held; i < bytes; ++i) {
@@ -86,10 +85,9 @@ std::vector<Bytes> RevolutionCells(const DiskSpec& disk, int index, const FluxOp
         continue;
       }
       for (int revolution = 0; revolution < options.revolutions; ++revolution) {
-        const bool spoilt =
-            damage.revolutions.empty() ||
-            std::find(damage.revolutions.begin(), damage.revolutions.end(), revolution) !=
-                damage.revolutions.end();
+        const bool spoilt = damage.revolutions.empty() ||
+                            std::find(damage.revolutions.begin(), damage.revolutions.end(),
+                                      revolution) != damage.revolutions.end();
         if (!spoilt) {
           continue;
         }
@@ -106,8 +104,7 @@ std::vector<Bytes> RevolutionCells(const DiskSpec& disk, int index, const FluxOp
 
 }  // namespace
 
-WrittenFlux TrackFlux(const DiskSpec& disk, int index, const FluxOptions& options,
-                      double clockHz) {
+WrittenFlux TrackFlux(const DiskSpec& disk, int index, const FluxOptions& options, double clockHz) {
   const std::vector<Bytes> revolutions = RevolutionCells(disk, index, options);
   WrittenFlux flux;
   std::size_t ones = 0;

@@ -404,7 +404,11 @@ Bytes BuildTd0(const DiskSpec& disk, const Td0Options& options) {
   }
   body.push_back(0xFF);
   Bytes out = Td0Header(options.compressed, !options.comment.empty());
-  const Bytes stream = options.compressed ? Lzhuf(body) : body;
-  out.insert(out.end(), stream.begin(), stream.end());
+  if (options.compressed) {
+    const Bytes packed = Lzhuf(body);
+    out.insert(out.end(), packed.begin(), packed.end());
+  } else {
+    out.insert(out.end(), body.begin(), body.end());
+  }
   return out;
 }
