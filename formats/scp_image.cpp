@@ -301,4 +301,4 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
 
 }  // namespace
 
-const ImageFormat kScpFormat = {"SCP flux", Identify, Load};
+const ImageFormat kScpFormat = {"SCP", Identify, Load};

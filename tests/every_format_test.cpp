@@ -268,7 +268,7 @@ TEST(FormatChoiceTest, ContentDecidesNeverTheName) {
       {"the real IMD image", ReadFixture("pc-1200k-sector-test.imd"), "IMD"},
       {"the real HFE image", ReadFixture("pc-360k-sector-test.hfe"), "HFE"},
       {"the real Teledisk image", ReadFixture("pc-360k-sector-test.td0"), "Teledisk"},
-      {"an SCP flux image", scp, "SCP flux"},
+      {"an SCP flux image", scp, "SCP"},
       {"a KryoFlux stream", kryoFlux, "KryoFlux stream"},
       {"a D88 disk named SCP", scpNamedD88, "D88"},
       {"a D88 image cut short of its size field", cutD88, "D88"},

@@ -268,7 +268,7 @@ TEST(ScpReader, HeaderVariantsReadTheSameTracks) {
     options.flux.revolutions = c.revolutions;
     const OpenedImage opened = Open(BuildScp(disk, options));
     ASSERT_TRUE(opened.image) << opened.message;
-    EXPECT_STREQ(opened.image->DescribeImage().format, "SCP flux");
+    EXPECT_STREQ(opened.image->DescribeImage().format, "SCP");
     const DiskInfo info = opened.image->Describe(0);
     EXPECT_EQ(info.claimed.cylinders, 3);
     EXPECT_EQ(info.claimed.heads, c.heads == 0 ? 2 : 1);
@@ -337,10 +337,10 @@ TEST(ScpReader, DamagedHeadersAndTablesSayWhy) {
     const LoadResult loaded = kScpFormat.load(MemorySource(c.bytes));
     EXPECT_FALSE(loaded.image);
     EXPECT_EQ(loaded.error, c.error);
-    if (IdentifiedFormat(c.bytes) == "SCP flux") {
+    if (IdentifiedFormat(c.bytes) == "SCP") {
       const OpenedImage opened = Open(c.bytes);
       EXPECT_FALSE(opened.image);
-      EXPECT_EQ(opened.message, "cannot be read as SCP flux: " + c.error);
+      EXPECT_EQ(opened.message, "cannot be read as SCP: " + c.error);
     }
   }
 }

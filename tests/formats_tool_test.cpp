@@ -57,7 +57,7 @@ TEST(FormatsToolTest, FormatsItDoesNotReadAreNamedAndNothingIsWritten) {
        "CPC DSK images are not read; convert the disk to D88, a raw image or HFE first"},
       // The name says D88; the content decides, and an SCP dump that lists
       // no track is one that cannot be read.
-      {"flux.d88", scp, "cannot be read as SCP flux: the track table lists no track"},
+      {"flux.d88", scp, "cannot be read as SCP: the track table lists no track"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.file);

@@ -8,7 +8,7 @@ const std::vector<WrittenFormatName> kWrittenFormats = {
     {WrittenFormat::kNfd0, "NFD", ".nfd"},     {WrittenFormat::kNfd1, "NFD", ".nfd"},
     {WrittenFormat::kFdd, "FDD", ".fdd"},      {WrittenFormat::kImd, "IMD", ".imd"},
     {WrittenFormat::kHfe1, "HFE", ".hfe"},     {WrittenFormat::kHfe3, "HFE", ".hfe"},
-    {WrittenFormat::kTd0, "Teledisk", ".td0"}, {WrittenFormat::kScp, "SCP flux", ".scp"},
+    {WrittenFormat::kTd0, "Teledisk", ".td0"}, {WrittenFormat::kScp, "SCP", ".scp"},
 };
 
 Bytes BuildInFormat(WrittenFormat format, const DiskSpec& disk) {
