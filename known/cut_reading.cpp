@@ -56,6 +56,7 @@ void FaultNotes(DiskImage& image, int disk, const SectorRun& run, std::vector<st
       continue;
     }
     for (const std::string& fault : track->Reading()->faults) {
+      // cppcheck-suppress useStlAlgorithm ; a loop reads as plainly
       notes.push_back("track " + std::to_string(last) + " of the flux dump: " + fault +
                       "; the flux read before it was used");
     }

@@ -27,12 +27,10 @@ namespace {
 constexpr double kScpClock = 40e6;
 
 const SectorSpec& SpecR(const DiskSpec& disk, int track, int r) {
-  for (const SectorSpec& sector : disk.tracks.at(track).sectors) {
-    if (sector.r == r) {
-      return sector;
-    }
-  }
-  return disk.tracks.at(track).sectors.front();
+  const std::vector<SectorSpec>& sectors = disk.tracks.at(track).sectors;
+  const auto found = std::find_if(sectors.begin(), sectors.end(),
+                                  [r](const SectorSpec& sector) { return sector.r == r; });
+  return found != sectors.end() ? *found : sectors.front();
 }
 
 FluxTrack AsFluxTrack(const WrittenFlux& written, double clock) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bitset>
 #include <cmath>
+#include <numeric>
 #include <string>
 
 namespace {
@@ -215,10 +216,11 @@ Bytes BuildScp(const DiskSpec& disk, const ScpOptions& options) {
     PutLe32(out, table + 4 * static_cast<std::size_t>(number), static_cast<std::uint32_t>(start));
     const std::size_t revolutions = flux.indexes.size() - 1;
     // Room for every value, and the 0s before long ones: cut to size below.
-    std::size_t room = 4 + 12 * revolutions;
-    for (const std::uint32_t value : flux.intervals) {
-      room += 2 + 2 * (value >> 16U);
-    }
+    const std::size_t room =
+        std::accumulate(flux.intervals.begin(), flux.intervals.end(), 4 + 12 * revolutions,
+                        [](std::size_t sum, std::uint32_t value) {
+                          return sum + 2 + 2 * std::size_t{value >> 16U};
+                        });
     out.resize(start + room, 0);
     std::uint8_t* bytes = out.data();
     bytes[start] = 'T';
