@@ -51,6 +51,18 @@ std::vector<CutOutcome> CutAll(DiskImage& image, DiskKind kind) {
   return outcomes;
 }
 
+// The image's cuts of a known disk give what its D88 form's give.
+void ExpectTheCutsOf(DiskImage& image, DiskKind kind, const std::vector<CutOutcome>& want) {
+  const std::vector<CutOutcome> got = CutAll(image, kind);
+  ASSERT_EQ(got.size(), want.size());
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    SCOPED_TRACE(FindKnownDisk(kind)->cuts[i].name.data());
+    EXPECT_EQ(got[i].written, want[i].written);
+    EXPECT_TRUE(got[i].bytes == want[i].bytes);
+    EXPECT_EQ(got[i].notes, want[i].notes);
+  }
+}
+
 // The disk as a KryoFlux dump, each track's flux as a drifting drive read
 // it, in the files of a folder; `use` gets the dump as the tool reads it
 // from there.
@@ -113,14 +125,7 @@ TEST(EveryFormatTest, KnownDisksCutToTheirD88BytesInEveryFormat) {
       const Recognition got = RecogniseDisk(*opened.image, 0);
       EXPECT_EQ(got.kind, want.kind);
       EXPECT_EQ(got.flags, want.flags);
-      const std::vector<CutOutcome> gotCuts = CutAll(*opened.image, got.kind);
-      ASSERT_EQ(gotCuts.size(), wantCuts.size());
-      for (std::size_t i = 0; i < gotCuts.size(); ++i) {
-        SCOPED_TRACE(FindKnownDisk(want.kind)->cuts[i].name.data());
-        EXPECT_EQ(gotCuts[i].written, wantCuts[i].written);
-        EXPECT_TRUE(gotCuts[i].bytes == wantCuts[i].bytes);
-        EXPECT_EQ(gotCuts[i].notes, wantCuts[i].notes);
-      }
+      ExpectTheCutsOf(*opened.image, want.kind, wantCuts);
     }
   }
 }
@@ -144,14 +149,7 @@ TEST(EveryFormatTest, KnownDisksCutToTheirD88BytesAsKryoFluxDumps) {
       EXPECT_STREQ(image.DescribeImage().format, "KryoFlux stream");
       const Recognition got = RecogniseDisk(image, 0);
       EXPECT_EQ(got.kind, want.kind);
-      const std::vector<CutOutcome> gotCuts = CutAll(image, got.kind);
-      ASSERT_EQ(gotCuts.size(), wantCuts.size());
-      for (std::size_t i = 0; i < gotCuts.size(); ++i) {
-        SCOPED_TRACE(FindKnownDisk(want.kind)->cuts[i].name.data());
-        EXPECT_EQ(gotCuts[i].written, wantCuts[i].written);
-        EXPECT_TRUE(gotCuts[i].bytes == wantCuts[i].bytes);
-        EXPECT_EQ(gotCuts[i].notes, wantCuts[i].notes);
-      }
+      ExpectTheCutsOf(image, want.kind, wantCuts);
     });
   }
 }
