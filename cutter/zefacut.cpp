@@ -8,7 +8,7 @@
 
 #include "cutter/command_line.h"
 #include "cutter/file_writer.h"
-#include "formats/image_input.h"
+#include "input/image_input.h"
 #include "platform/input_file.h"
 #include "platform/portable.h"
 #include "platform/text_form.h"

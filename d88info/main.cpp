@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "formats/image_input.h"
+#include "input/image_input.h"
 #include "platform/console.h"
 #include "platform/portable.h"
 #include "platform/text_form.h"

@@ -13,7 +13,7 @@
 
 #include "disk/le_fields.h"
 #include "disk/model.h"
-#include "formats/byte_source.h"
+#include "input/byte_source.h"
 
 namespace {
 
@@ -518,4 +518,4 @@ LoadResult LoadD88(std::unique_ptr<ByteSource> source) {
 
 }  // namespace
 
-const ImageFormat kD88Format = {"D88", IdentifyD88, LoadD88};
+const ImageFormat kD88Format = {"D88", "d88 d77 d68 d98 88d 98d", IdentifyD88, LoadD88};

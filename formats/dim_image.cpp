@@ -134,4 +134,4 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
 
 }  // namespace
 
-const ImageFormat kDimFormat = {"DIM", Identify, Load};
+const ImageFormat kDimFormat = {"DIM", "dim", Identify, Load};

@@ -139,4 +139,4 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
 
 }  // namespace
 
-const ImageFormat kFddFormat = {"FDD", Identify, Load};
+const ImageFormat kFddFormat = {"FDD", "fdd", Identify, Load};

@@ -176,4 +176,4 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
 
 }  // namespace
 
-const ImageFormat kFdiFormat = {"FDI", Identify, Load};
+const ImageFormat kFdiFormat = {"FDI", "fdi", Identify, Load};

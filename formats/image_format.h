@@ -1,5 +1,5 @@
 // How one image format is told from the others and read. Each format reader
-// gives one ImageFormat; formats/open_image.cpp lists them all.
+// gives one ImageFormat; input/open_image.cpp lists them all, one line each.
 #ifndef ZEFACUT_FORMATS_IMAGE_FORMAT_H
 #define ZEFACUT_FORMATS_IMAGE_FORMAT_H
 
@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "disk/model.h"
-#include "formats/byte_source.h"
+#include "input/byte_source.h"
 
 // What identification looks at: the first bytes of the file and its size.
 struct ImageProbe {
@@ -41,6 +41,10 @@ struct LoadResult {
 
 struct ImageFormat {
   const char* name;  // for messages and listings: "FDI", "HFE", ...
+  // The usual endings of its file names, lower case, without dots, separated
+  // by spaces ("d88 d77"): an archive member so named is read as an image
+  // even when its content claims no format.
+  const char* extensions;
   Confidence (*identify)(const ImageProbe& probe);
   // Null for a format that is recognised but not read. The image keeps the
   // source when it reads from it as it goes.
@@ -50,6 +54,9 @@ struct ImageFormat {
 // The readers that build a SectorImage take the whole file into memory, up
 // to this size; no image of a floppy disk comes near it.
 constexpr std::int64_t kMaxLoadedImageSize = kMaxImageBytes;
+
+// The probe of bytes in memory.
+ImageProbe ProbeOf(const unsigned char* data, std::size_t size);
 
 // The first `length` bytes of a source (fewer when it is shorter), for a
 // reader that leaves the sector data in the file; false after a failed read,

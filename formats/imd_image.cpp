@@ -292,4 +292,4 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
 
 }  // namespace
 
-const ImageFormat kImdFormat = {"IMD", Identify, Load};
+const ImageFormat kImdFormat = {"IMD", "imd", Identify, Load};

@@ -299,4 +299,4 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
 
 }  // namespace
 
-const ImageFormat kNfdFormat = {"NFD", Identify, Load};
+const ImageFormat kNfdFormat = {"NFD", "nfd", Identify, Load};

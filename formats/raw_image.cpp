@@ -48,7 +48,7 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
 
 }  // namespace
 
-const ImageFormat kRawFormat = {"raw", Identify, Load};
+const ImageFormat kRawFormat = {"raw", "hdm xdf 2hd tfd img ima", Identify, Load};
 
 std::vector<Sector> FlatTrack(std::int64_t start, int c, int h, int firstR, int count,
                               int sizeCode) {

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "disk/model.h"
-#include "formats/byte_source.h"
+#include "input/byte_source.h"
 
 class SectorImage : public DiskImage {
  public:

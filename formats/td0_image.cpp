@@ -713,4 +713,4 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
 
 }  // namespace
 
-const ImageFormat kTeledisk = {"Teledisk", Identify, Load};
+const ImageFormat kTeledisk = {"Teledisk", "td0", Identify, Load};

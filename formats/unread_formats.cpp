@@ -52,9 +52,9 @@ Confidence IdentifyCpcDsk(const ImageProbe& probe) {
 
 }  // namespace
 
-const ImageFormat kIpfFormat = {"IPF", IdentifyIpf, nullptr};
-const ImageFormat kMfiFormat = {"MAME floppy (MFI)", IdentifyMfi, nullptr};
-const ImageFormat kHxcMfmFormat = {"HxC MFM", IdentifyHxcMfm, nullptr};
-const ImageFormat kWozFormat = {"WOZ", IdentifyWoz, nullptr};
-const ImageFormat k86fFormat = {"86F", Identify86f, nullptr};
-const ImageFormat kCpcDskFormat = {"CPC DSK", IdentifyCpcDsk, nullptr};
+const ImageFormat kIpfFormat = {"IPF", "ipf", IdentifyIpf, nullptr};
+const ImageFormat kMfiFormat = {"MAME floppy (MFI)", "mfi", IdentifyMfi, nullptr};
+const ImageFormat kHxcMfmFormat = {"HxC MFM", "mfm", IdentifyHxcMfm, nullptr};
+const ImageFormat kWozFormat = {"WOZ", "woz", IdentifyWoz, nullptr};
+const ImageFormat k86fFormat = {"86F", "86f", Identify86f, nullptr};
+const ImageFormat kCpcDskFormat = {"CPC DSK", "dsk", IdentifyCpcDsk, nullptr};

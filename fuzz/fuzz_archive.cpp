@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "formats/archive.h"
-#include "formats/byte_source.h"
+#include "input/archive.h"
+#include "input/byte_source.h"
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "disk/model.h"
-#include "formats/open_image.h"
+#include "input/open_image.h"
 #include "fuzz/fuzz_support.h"
 #include "known/sector_run.h"
 #include "run/listing.h"

@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "formats/archive.h"
+#include "input/archive.h"
 #include "formats/d88_image.h"
-#include "formats/open_image.h"
+#include "input/open_image.h"
 #include "fuzz/fuzz_support.h"
 #include "known/cut_reading.h"
 #include "known/known_disks.h"

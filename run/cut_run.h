@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "formats/image_input.h"
+#include "input/image_input.h"
 #include "run/report.h"
 
 struct CutSettings {

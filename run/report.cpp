@@ -1,6 +1,6 @@
 #include "run/report.h"
 
-#include "formats/image_input.h"
+#include "input/image_input.h"
 #include "platform/text_form.h"
 
 void Report::Warning(const std::string& subject, const std::string& text) {

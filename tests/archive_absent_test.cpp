@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "formats/archive.h"
-#include "formats/byte_source.h"
+#include "input/archive.h"
+#include "input/byte_source.h"
 
 namespace {
 

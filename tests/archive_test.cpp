@@ -4,8 +4,8 @@
 // (libarchive writes no LZH); damaged and truncated archives and sources
 // that fail; the member size cap; member names in UTF-8; and the magic bytes
 // that tell an archive from a disk image.
-#include "formats/archive.h"
-#include "formats/archive_input.h"
+#include "input/archive.h"
+#include "input/archive_input.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -31,8 +31,8 @@
 #include <locale.h>
 #endif
 
-#include "formats/byte_source.h"
-#include "formats/member_names.h"
+#include "input/byte_source.h"
+#include "input/member_names.h"
 #include "support/image_builder.h"
 #include "support/scratch_folder.h"
 
@@ -176,7 +176,7 @@ std::string ErrorOf(archive* handle) {
 
 #ifndef _WIN32
 // Names written in UTF-8 whatever the test's locale, as the reader reads
-// them (see formats/member_names.h).
+// them (see input/member_names.h).
 class Utf8Locale {
  public:
   Utf8Locale() : utf8_(newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr))) {

@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "formats/byte_source.h"
-#include "formats/open_image.h"
+#include "input/byte_source.h"
+#include "input/open_image.h"
 #include "known/known_disks.h"
 #include "known/sector_run.h"
 #include "platform/text_form.h"

@@ -26,8 +26,8 @@
 #include <vector>
 
 #include "disk/model.h"
-#include "formats/byte_source.h"
-#include "formats/open_image.h"
+#include "input/byte_source.h"
+#include "input/open_image.h"
 #include "known/sector_run.h"
 #include "support/image_builder.h"
 #include "support/scratch_folder.h"

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "formats/image_input.h"
-#include "formats/kryoflux_image.h"
-#include "formats/open_image.h"
+#include "input/image_input.h"
+#include "flux/kryoflux_image.h"
+#include "input/open_image.h"
 #include "known/cut_reading.h"
 #include "known/known_disks.h"
 #include "known/recognition.h"

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "disk/model.h"
-#include "formats/byte_source.h"
+#include "input/byte_source.h"
 #include "formats/image_format.h"
-#include "formats/open_image.h"
+#include "input/open_image.h"
 #include "support/format_test_helpers.h"
 #include "support/format_writers.h"
 #include "support/image_builder.h"

@@ -14,10 +14,10 @@
 #include <utility>
 #include <vector>
 
-#include "formats/byte_source.h"
-#include "formats/flux.h"
-#include "formats/open_image.h"
-#include "formats/scp_image.h"
+#include "input/byte_source.h"
+#include "flux/flux.h"
+#include "input/open_image.h"
+#include "flux/scp_image.h"
 #include "support/flux_writers.h"
 #include "support/format_test_helpers.h"
 #include "support/image_builder.h"

@@ -16,16 +16,16 @@
 #include <utility>
 #include <vector>
 
-#include "formats/byte_source.h"
-#include "formats/image_input.h"
-#include "formats/kryoflux_image.h"
+#include "input/byte_source.h"
+#include "input/image_input.h"
+#include "flux/kryoflux_image.h"
 #include "support/format_test_helpers.h"
 #include "support/kryoflux_writer.h"
 #include "support/scratch_folder.h"
 #include "support/test_files.h"
 
 #ifdef ZEFACUT_TEST_ARCHIVES
-#include "formats/archive.h"
+#include "input/archive.h"
 #include "support/archive_writer.h"
 #endif
 
@@ -497,7 +497,7 @@ TEST(KryoFluxRealDump, EveryStreamParsesWhole) {
 }
 
 // The sectors of a dump of the real disk: exactly those of its raw image,
-// none flagged. Needs the flux decoder (formats/flux.cpp): with the stub
+// none flagged. Needs the flux decoder (flux/flux.cpp): with the stub
 // that stands in for it on the KryoFlux branch, no sector is decoded.
 void ExpectTheRawImagesSectors(DiskImage& image) {
   const Bytes raw = ReadFixture("pc-360k-sector-test.img");

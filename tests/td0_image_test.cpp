@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "formats/byte_source.h"
-#include "formats/open_image.h"
+#include "input/byte_source.h"
+#include "input/open_image.h"
 #include "formats/td0_image.h"
 #include "support/format_test_helpers.h"
 #include "support/format_writers.h"

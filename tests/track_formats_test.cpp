@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "formats/open_image.h"
+#include "input/open_image.h"
 #include "formats/sector_image.h"
 #include "support/format_test_helpers.h"
 #include "support/format_writers.h"

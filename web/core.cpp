@@ -9,7 +9,7 @@
 
 #include <emscripten/emscripten.h>
 
-#include "formats/image_input.h"
+#include "input/image_input.h"
 #include "platform/text_form.h"
 #include "run/cut_run.h"
 #include "run/listing.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "formats/kryoflux_image.h"
+#include "flux/kryoflux_image.h"
 #include "support/damaged_dumps.h"
 #include "support/flux_writers.h"
 #include "support/format_writers.h"

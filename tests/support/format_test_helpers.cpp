@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "formats/byte_source.h"
+#include "input/byte_source.h"
 #include "formats/image_format.h"
 
 OpenedImage Open(const Bytes& bytes) { return OpenImage(MemorySource(bytes)); }

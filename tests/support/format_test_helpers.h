@@ -10,7 +10,7 @@
 #include <string>
 
 #include "disk/model.h"
-#include "formats/open_image.h"
+#include "input/open_image.h"
 #include "support/image_builder.h"
 
 // The image the bytes hold, or why there is none.

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "formats/kryoflux_image.h"
+#include "flux/kryoflux_image.h"
 #include "support/image_builder.h"
 
 // One track's flux as a dump records it.

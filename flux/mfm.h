@@ -10,8 +10,8 @@
 //
 // The CRC is CRC-CCITT (polynomial 0x1021, preset 0xFFFF) over the three A1,
 // the mark and the field.
-#ifndef ZEFACUT_FORMATS_MFM_H
-#define ZEFACUT_FORMATS_MFM_H
+#ifndef ZEFACUT_FLUX_MFM_H
+#define ZEFACUT_FLUX_MFM_H
 
 #include <cstddef>
 #include <cstdint>
@@ -50,4 +50,4 @@ std::vector<Sector> DecodeMfmTrack(const std::vector<unsigned char>& cells, std:
                                    std::vector<unsigned char>& data,
                                    std::vector<std::size_t>* idCells = nullptr);
 
-#endif  // ZEFACUT_FORMATS_MFM_H
+#endif  // ZEFACUT_FLUX_MFM_H

@@ -1,4 +1,4 @@
-#include "formats/open_image.h"
+#include "input/open_image.h"
 
 #include <algorithm>
 #include <cctype>
@@ -9,12 +9,12 @@
 #include "formats/dim_image.h"
 #include "formats/fdd_image.h"
 #include "formats/fdi_image.h"
-#include "formats/hfe_image.h"
+#include "flux/hfe_image.h"
 #include "formats/imd_image.h"
-#include "formats/kryoflux_image.h"
+#include "flux/kryoflux_image.h"
 #include "formats/nfd_image.h"
 #include "formats/raw_image.h"
-#include "formats/scp_image.h"
+#include "flux/scp_image.h"
 #include "formats/td0_image.h"
 #include "formats/unread_formats.h"
 
@@ -27,10 +27,6 @@ const ImageFormat* const kFormats[] = {
     &kWozFormat, &k86fFormat,      &kCpcDskFormat, &kD88Format, &kRawFormat,
 };
 
-// The endings of image file names, lower case.
-constexpr const char* kImageExtensions[] = {".d88", ".d77", ".d68", ".d98", ".88d", ".98d", ".hdm",
-                                            ".xdf", ".2hd", ".tfd", ".img", ".fdi", ".dim", ".nfd",
-                                            ".fdd", ".imd", ".hfe", ".td0", ".scp", ".raw", ".dsk"};
 
 // An image that no format claimed, read as D88: the D88 reading, which
 // says as well that no format claimed the file.
@@ -63,20 +59,17 @@ bool HasImageName(const std::string& name) {
   if (dot == std::string::npos) {
     return false;
   }
-  std::string extension = name.substr(dot);
+  std::string extension = name.substr(dot + 1);
   for (char& ch : extension) {
     ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
   }
-  return std::any_of(std::begin(kImageExtensions), std::end(kImageExtensions),
-                     [&extension](const char* known) { return extension == known; });
-}
-
-ImageProbe ProbeOf(const unsigned char* data, std::size_t size) {
-  ImageProbe probe;
-  probe.head = data;
-  probe.length = std::min(size, ImageProbe::kHeadSize);
-  probe.size = static_cast<std::int64_t>(size);
-  return probe;
+  if (extension.empty()) {
+    return false;
+  }
+  return std::any_of(std::begin(kFormats), std::end(kFormats), [&extension](const ImageFormat* format) {
+    const std::string known = std::string(" ") + format->extensions + " ";
+    return known.find(" " + extension + " ") != std::string::npos;
+  });
 }
 
 const ImageFormat* IdentifyImage(const ImageProbe& probe) {
@@ -144,29 +137,4 @@ OpenedImage OpenImage(std::unique_ptr<ByteSource> source, const ImageFormat* for
   opened.image = unclaimed ? std::make_unique<UnclaimedImage>(std::move(loaded.image))
                            : std::move(loaded.image);
   return opened;
-}
-
-bool LoadHead(ByteSource& source, std::size_t length, std::vector<unsigned char>& bytes,
-              LoadResult& failure) {
-  bytes.assign(static_cast<std::size_t>(std::min<std::int64_t>(
-                   std::max<std::int64_t>(source.Size(), 0), static_cast<std::int64_t>(length))),
-               0);
-  if (source.ReadAt(0, bytes.data(), bytes.size()) != bytes.size() && !bytes.empty()) {
-    failure.systemError = source.Error() != 0 ? source.Error() : EIO;
-    return false;
-  }
-  return true;
-}
-
-bool LoadWhole(ByteSource& source, std::vector<unsigned char>& bytes, LoadResult& failure) {
-  if (source.Size() > kMaxLoadedImageSize) {
-    failure.error = "the file is larger than any image of a floppy disk (" +
-                    std::to_string(source.Size()) + " bytes)";
-    return false;
-  }
-  if (!ReadWhole(source, kMaxLoadedImageSize, bytes)) {
-    failure.systemError = source.Error() != 0 ? source.Error() : EIO;
-    return false;
-  }
-  return true;
 }

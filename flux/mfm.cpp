@@ -1,4 +1,4 @@
-#include "formats/mfm.h"
+#include "flux/mfm.h"
 
 #include <algorithm>
 #include <array>

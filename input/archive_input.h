@@ -2,8 +2,8 @@
 // blocks at a position of the reader's own and moved about in for the
 // formats that seek (ZIP's central directory, 7-Zip's header at the end); or,
 // for a gzip file, the bytes it unpacks to, inflated here with zlib.
-#ifndef ZEFACUT_FORMATS_ARCHIVE_INPUT_H
-#define ZEFACUT_FORMATS_ARCHIVE_INPUT_H
+#ifndef ZEFACUT_INPUT_ARCHIVE_INPUT_H
+#define ZEFACUT_INPUT_ARCHIVE_INPUT_H
 
 #include <memory>
 #include <string>
@@ -40,4 +40,4 @@ std::string ArchiveError(archive* reader, const char* otherwise);
 // failed (-5)": "the ZIP data is cut short"), any other number is left out.
 std::string ErrorInWords(const std::string& text);
 
-#endif  // ZEFACUT_FORMATS_ARCHIVE_INPUT_H
+#endif  // ZEFACUT_INPUT_ARCHIVE_INPUT_H

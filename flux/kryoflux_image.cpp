@@ -23,7 +23,7 @@
 //   0D end of file: its size field holds 0D0D; nothing after it is read
 // Index blocks are sent as the pulse comes and may name a position the file
 // reaches only later, so they are placed once the whole stream is read.
-#include "formats/kryoflux_image.h"
+#include "flux/kryoflux_image.h"
 
 #include <algorithm>
 #include <cctype>
@@ -34,7 +34,7 @@
 #include <utility>
 
 #include "disk/le_fields.h"
-#include "formats/open_image.h"
+#include "formats/image_format.h"
 
 namespace {
 
@@ -448,7 +448,7 @@ LoadResult LoadKryoFlux(std::unique_ptr<ByteSource> source) {
 
 }  // namespace
 
-const ImageFormat kKryoFluxFormat = {"KryoFlux stream", IdentifyKryoFlux, LoadKryoFlux};
+const ImageFormat kKryoFluxFormat = {"KryoFlux stream", "raw", IdentifyKryoFlux, LoadKryoFlux};
 
 FluxTrack ParseKryoFluxStream(const unsigned char* data, std::size_t size) {
   return StreamReader(data, size).Read();

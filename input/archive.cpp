@@ -1,7 +1,7 @@
 // Reading an archive's members with libarchive: set up for the one kind the
 // magic bytes tell (archive_magic.cpp), fed from a ByteSource
 // (archive_input.cpp), members named in UTF-8 (member_names.cpp).
-#include "formats/archive.h"
+#include "input/archive.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -12,10 +12,10 @@
 #include <limits>
 #include <memory>
 
-#include "formats/archive_input.h"
-#include "formats/archive_magic.h"
-#include "formats/byte_source.h"
-#include "formats/member_names.h"
+#include "input/archive_input.h"
+#include "input/archive_magic.h"
+#include "input/byte_source.h"
+#include "input/member_names.h"
 
 namespace {
 

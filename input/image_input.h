@@ -2,15 +2,15 @@
 // is a disk image itself or an archive of them. Each image is identified
 // once and handed over opened; whatever keeps an image from being read is
 // handed over as a problem, in the one wording every front end shows.
-#ifndef ZEFACUT_FORMATS_IMAGE_INPUT_H
-#define ZEFACUT_FORMATS_IMAGE_INPUT_H
+#ifndef ZEFACUT_INPUT_IMAGE_INPUT_H
+#define ZEFACUT_INPUT_IMAGE_INPUT_H
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "disk/model.h"
-#include "formats/archive.h"
+#include "input/archive.h"
 
 struct InputProblem {
   enum class Kind {
@@ -92,4 +92,4 @@ bool IsKryoFluxDumpFolder(const std::string& path);
 void ForEachImage(const std::string& name, std::vector<unsigned char> bytes, ImageVisitor& visitor,
                   const InputLimits& limits = {});
 
-#endif  // ZEFACUT_FORMATS_IMAGE_INPUT_H
+#endif  // ZEFACUT_INPUT_IMAGE_INPUT_H

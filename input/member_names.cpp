@@ -1,4 +1,4 @@
-#include "formats/member_names.h"
+#include "input/member_names.h"
 
 #include <archive_entry.h>
 

@@ -1,4 +1,4 @@
-#include "formats/image_input.h"
+#include "input/image_input.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -6,9 +6,9 @@
 #include <memory>
 #include <utility>
 
-#include "formats/byte_source.h"
-#include "formats/kryoflux_image.h"
-#include "formats/open_image.h"
+#include "input/byte_source.h"
+#include "flux/kryoflux_image.h"
+#include "input/open_image.h"
 #include "platform/input_file.h"
 
 namespace {

@@ -1,12 +1,12 @@
 // The names of archive members in UTF-8, whatever character set the archive
 // stored them in, and the name of a compressed file's single file.
-#ifndef ZEFACUT_FORMATS_MEMBER_NAMES_H
-#define ZEFACUT_FORMATS_MEMBER_NAMES_H
+#ifndef ZEFACUT_INPUT_MEMBER_NAMES_H
+#define ZEFACUT_INPUT_MEMBER_NAMES_H
 
 #include <memory>
 #include <string>
 
-#include "formats/archive_magic.h"
+#include "input/archive_magic.h"
 
 struct archive_entry;
 
@@ -55,4 +55,4 @@ std::string MemberName(archive_entry* entry);
 // any case.
 std::string SingleFileName(const std::string& archiveName, ArchiveKind kind);
 
-#endif  // ZEFACUT_FORMATS_MEMBER_NAMES_H
+#endif  // ZEFACUT_INPUT_MEMBER_NAMES_H

@@ -1,12 +1,12 @@
 // The kinds of archive the magic bytes tell (see ArchiveFormat in
-// formats/archive.h), for the archive reader to set libarchive up for the
+// input/archive.h), for the archive reader to set libarchive up for the
 // one kind it has.
-#ifndef ZEFACUT_FORMATS_ARCHIVE_MAGIC_H
-#define ZEFACUT_FORMATS_ARCHIVE_MAGIC_H
+#ifndef ZEFACUT_INPUT_ARCHIVE_MAGIC_H
+#define ZEFACUT_INPUT_ARCHIVE_MAGIC_H
 
 #include <cstddef>
 
-#include "formats/byte_source.h"
+#include "input/byte_source.h"
 
 enum class ArchiveKind { kNone, kZip, kLzh, kSevenZip, kRar, kTar, kGzip, kBzip2, kXz };
 
@@ -20,4 +20,4 @@ ArchiveKind ClassifyArchive(const unsigned char* head, std::size_t length);
 // The kind's name for messages ("ZIP", "gzip"...); nullptr for kNone.
 const char* ArchiveKindName(ArchiveKind kind);
 
-#endif  // ZEFACUT_FORMATS_ARCHIVE_MAGIC_H
+#endif  // ZEFACUT_INPUT_ARCHIVE_MAGIC_H

@@ -4,8 +4,8 @@
 // disk. The magic bytes are told in archive_magic.cpp (every build); the
 // members are read in archive.cpp over archive_input.cpp and member_names.cpp
 // with libarchive, or by archive_none.cpp in a build without it.
-#ifndef ZEFACUT_FORMATS_ARCHIVE_H
-#define ZEFACUT_FORMATS_ARCHIVE_H
+#ifndef ZEFACUT_INPUT_ARCHIVE_H
+#define ZEFACUT_INPUT_ARCHIVE_H
 
 #include <cstddef>
 #include <cstdint>
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "formats/byte_source.h"
+#include "input/byte_source.h"
 
 class ByteSource;
 
@@ -75,4 +75,4 @@ std::string ForEachMember(ByteSource& source, const std::string& archiveName,
 // visits nothing and returns the reason.
 bool ArchivesRead();
 
-#endif  // ZEFACUT_FORMATS_ARCHIVE_H
+#endif  // ZEFACUT_INPUT_ARCHIVE_H

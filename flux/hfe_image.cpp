@@ -1,5 +1,5 @@
 // Reader for HFE images (HxC floppy emulator), revisions 1 and 3: each track
-// as the cells a drive head reads, decoded here as MFM (formats/mfm.h).
+// as the cells a drive head reads, decoded here as MFM (flux/mfm.h).
 // All fields are little-endian.
 //
 //   Header, one 512-byte block:
@@ -37,7 +37,7 @@
 //
 // Track index = 2 x cylinder + side; a cylinder past the model's tracks is
 // not read.
-#include "formats/hfe_image.h"
+#include "flux/hfe_image.h"
 
 #include <algorithm>
 #include <array>
@@ -45,7 +45,7 @@
 #include <cstring>
 
 #include "disk/le_fields.h"
-#include "formats/mfm.h"
+#include "flux/mfm.h"
 #include "formats/sector_image.h"
 
 namespace {
@@ -262,4 +262,4 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
 
 }  // namespace
 
-const ImageFormat kHfeFormat = {"HFE", Identify, Load};
+const ImageFormat kHfeFormat = {"HFE", "hfe", Identify, Load};

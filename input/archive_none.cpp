@@ -2,7 +2,7 @@
 // -DZEFACUT_ARCHIVES=OFF): it reads no member and says why. The magic bytes
 // are still told (archive_magic.cpp), so that the tool names the archive it
 // does not read.
-#include "formats/archive.h"
+#include "input/archive.h"
 
 std::string ForEachMember(ByteSource& /*source*/, const std::string& /*archiveName*/,
                           const std::function<void(const ArchiveMember&)>& /*visit*/,

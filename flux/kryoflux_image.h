@@ -1,10 +1,10 @@
 // KryoFlux stream dumps: one stream file per track, trackCC.H.raw, read as
-// the flux of that track (formats/flux.h) and decoded there. A dump comes as
+// the flux of that track (flux/flux.h) and decoded there. A dump comes as
 // the folder that holds its files, as the members of one folder of an
 // archive, or (from memory, where no name places it) as a single stream,
 // read as the dump's only track.
-#ifndef ZEFACUT_FORMATS_KRYOFLUX_IMAGE_H
-#define ZEFACUT_FORMATS_KRYOFLUX_IMAGE_H
+#ifndef ZEFACUT_FLUX_KRYOFLUX_IMAGE_H
+#define ZEFACUT_FLUX_KRYOFLUX_IMAGE_H
 
 #include <cstddef>
 #include <memory>
@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "disk/model.h"
-#include "formats/flux.h"
+#include "flux/flux.h"
 #include "formats/image_format.h"
 
 // A single stream file; its load reads it as track 0 of a dump of one track.
@@ -50,4 +50,4 @@ std::unique_ptr<FluxSource> MakeKryoFluxSource(std::vector<KryoFluxStreamFile> f
 // The model over a dump (at least one file).
 std::unique_ptr<DiskImage> MakeKryoFluxDump(std::vector<KryoFluxStreamFile> files);
 
-#endif  // ZEFACUT_FORMATS_KRYOFLUX_IMAGE_H
+#endif  // ZEFACUT_FLUX_KRYOFLUX_IMAGE_H

@@ -1,6 +1,6 @@
 // Reader for SuperCard Pro flux dumps (SCP): each track as the times
 // between its flux changes over one or more revolutions, decoded by the flux
-// layer (formats/flux.h). Fields are little-endian but the flux itself.
+// layer (flux/flux.h). Fields are little-endian but the flux itself.
 //
 //   Header, 16 bytes:
 //     0x00  3  "SCP"
@@ -36,7 +36,7 @@
 // kilobytes each, never the whole dump (tens of megabytes). The checksum is
 // not checked: it covers the whole file, and each track's own records are
 // checked as they are read.
-#include "formats/scp_image.h"
+#include "flux/scp_image.h"
 
 #include <algorithm>
 #include <cstring>
@@ -45,7 +45,7 @@
 #include <vector>
 
 #include "disk/le_fields.h"
-#include "formats/flux.h"
+#include "flux/flux.h"
 
 namespace {
 
@@ -301,4 +301,4 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
 
 }  // namespace
 
-const ImageFormat kScpFormat = {"SCP", Identify, Load};
+const ImageFormat kScpFormat = {"SCP", "scp", Identify, Load};

@@ -14,7 +14,7 @@
 // sector found is then counted to the revolution its ID lies in, and the
 // reads of one sector (the same ID, the same occurrence in its revolution)
 // become one sector.
-#include "formats/flux.h"
+#include "flux/flux.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,7 +22,7 @@
 #include <map>
 #include <utility>
 
-#include "formats/mfm.h"
+#include "flux/mfm.h"
 
 namespace {
 

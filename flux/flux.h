@@ -1,15 +1,15 @@
 // Flux dumps (SCP, KryoFlux streams) as the model of their disks. A flux
 // reader gives the times between flux changes as its file records them; here
 // they become bit cells (a phase-locked loop that finds the data rate and
-// follows the drive's drift), the cells become sectors (formats/mfm.h, as
+// follows the drive's drift), the cells become sectors (flux/mfm.h, as
 // for HFE), and the revolutions of a track become one reading of each
 // sector: the first revolution that read it well, else the data most bad
 // reads agree on, flagged.
 //
 // Tracks are decoded when first asked for: cutting a known disk decodes only
 // the tracks its signature and its files lie in.
-#ifndef ZEFACUT_FORMATS_FLUX_H
-#define ZEFACUT_FORMATS_FLUX_H
+#ifndef ZEFACUT_FLUX_FLUX_H
+#define ZEFACUT_FLUX_FLUX_H
 
 #include <cstddef>
 #include <cstdint>
@@ -67,4 +67,4 @@ DecodedFluxTrack DecodeFluxTrack(const FluxTrack& flux);
 std::unique_ptr<DiskImage> MakeFluxImage(const char* format, std::int64_t fileSize, DiskInfo info,
                                          std::unique_ptr<FluxSource> source);
 
-#endif  // ZEFACUT_FORMATS_FLUX_H
+#endif  // ZEFACUT_FLUX_FLUX_H

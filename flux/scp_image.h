@@ -1,9 +1,9 @@
 // Reader for SuperCard Pro flux dumps (SCP).
-#ifndef ZEFACUT_FORMATS_SCP_IMAGE_H
-#define ZEFACUT_FORMATS_SCP_IMAGE_H
+#ifndef ZEFACUT_FLUX_SCP_IMAGE_H
+#define ZEFACUT_FLUX_SCP_IMAGE_H
 
 #include "formats/image_format.h"
 
 extern const ImageFormat kScpFormat;
 
-#endif  // ZEFACUT_FORMATS_SCP_IMAGE_H
+#endif  // ZEFACUT_FLUX_SCP_IMAGE_H

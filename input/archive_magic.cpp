@@ -1,13 +1,13 @@
 // The magic bytes of the archives and compressed files the tool reads
-// (ArchiveFormat in formats/archive.h lists them), told in every build, with
+// (ArchiveFormat in input/archive.h lists them), told in every build, with
 // libarchive or without: the tool names an archive it cannot read.
-#include "formats/archive_magic.h"
+#include "input/archive_magic.h"
 
 #include <algorithm>
 #include <cstring>
 #include <iterator>
 
-#include "formats/archive.h"
+#include "input/archive.h"
 
 namespace {
 

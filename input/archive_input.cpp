@@ -9,7 +9,7 @@
 //   deflate data, CRC-32 (4, little-endian), length mod 2^32 (4)
 // Bytes after the last member that start no member (tape padding) end the
 // data, as gzip(1) ignores them.
-#include "formats/archive_input.h"
+#include "input/archive_input.h"
 
 #include <archive.h>
 
@@ -22,7 +22,7 @@
 #define ZLIB_CONST  // input bytes as const
 #include <zlib.h>
 
-#include "formats/byte_source.h"
+#include "input/byte_source.h"
 
 // The source read in blocks: libarchive is shown each block it asks for, and
 // a position kept here (the source has none), never past the source's end.

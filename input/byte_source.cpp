@@ -1,4 +1,4 @@
-#include "formats/byte_source.h"
+#include "input/byte_source.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 // Where a format reader takes an image's bytes from: a file on disk, or the
 // bytes of an archive member already in memory.
-#ifndef ZEFACUT_FORMATS_BYTE_SOURCE_H
-#define ZEFACUT_FORMATS_BYTE_SOURCE_H
+#ifndef ZEFACUT_INPUT_BYTE_SOURCE_H
+#define ZEFACUT_INPUT_BYTE_SOURCE_H
 
 #include <cstddef>
 #include <cstdint>
@@ -48,4 +48,4 @@ std::unique_ptr<ByteSource> MemorySource(std::vector<unsigned char> bytes);
 // reads whole; false otherwise.
 bool ReadWhole(ByteSource& source, std::int64_t limit, std::vector<unsigned char>& bytes);
 
-#endif  // ZEFACUT_FORMATS_BYTE_SOURCE_H
+#endif  // ZEFACUT_INPUT_BYTE_SOURCE_H

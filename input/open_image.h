@@ -1,7 +1,7 @@
 // Where the format of an image is chosen: the one place that knows every
 // format reader. The choice is made from the content, never from the name.
-#ifndef ZEFACUT_FORMATS_OPEN_IMAGE_H
-#define ZEFACUT_FORMATS_OPEN_IMAGE_H
+#ifndef ZEFACUT_INPUT_OPEN_IMAGE_H
+#define ZEFACUT_INPUT_OPEN_IMAGE_H
 
 #include <cerrno>
 #include <cstddef>
@@ -10,7 +10,7 @@
 #include <string>
 
 #include "disk/model.h"
-#include "formats/byte_source.h"
+#include "input/byte_source.h"
 #include "formats/image_format.h"
 
 struct OpenedImage {
@@ -31,9 +31,6 @@ const ImageFormat* IdentifyImage(const ImageProbe& probe);
 // (a damaged D88 image, say, which is then read as D88).
 bool HasImageName(const std::string& name);
 
-// The probe of bytes in memory.
-ImageProbe ProbeOf(const unsigned char* data, std::size_t size);
-
 // The probe of a source: its first bytes read into `head` (room for
 // ImageProbe::kHeadSize). The source's Error() tells whether the read failed.
 ImageProbe ReadProbe(ByteSource& source, unsigned char* head);
@@ -47,4 +44,4 @@ OpenedImage OpenImage(std::unique_ptr<ByteSource> source);
 // says formatUnrecognised).
 OpenedImage OpenImage(std::unique_ptr<ByteSource> source, const ImageFormat* format);
 
-#endif  // ZEFACUT_FORMATS_OPEN_IMAGE_H
+#endif  // ZEFACUT_INPUT_OPEN_IMAGE_H
