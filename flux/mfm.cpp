@@ -32,6 +32,25 @@ constexpr std::size_t kDataMarkWindowBytes = 43;
 constexpr std::size_t kDataMarkWindow = kDataMarkWindowBytes * kCellsPerByte;
 constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
 
+// FM marks: the mark byte's data bits with clocks 0xC7 (two of them
+// missing), as 16 cells, clock first. No byte written with every clock
+// present gives them. The index mark (0xFC, clocks 0xD7) is not looked for.
+constexpr unsigned kFmIdMarkCells = 0xF57E;
+constexpr unsigned kFmDataMarkCells = 0xF56F;
+constexpr unsigned kFmDeletedDataMarkCells = 0xF56A;
+constexpr std::array<unsigned, 3> kFmMarkCells = {kFmIdMarkCells, kFmDataMarkCells,
+                                                  kFmDeletedDataMarkCells};
+// A mark follows a gap of 00 bytes (six on a formatted track); two of them
+// are asked for before a mark counts, 48 cells in all as for MFM's syncs.
+constexpr unsigned kFmZeroCells = 0xAAAA;
+constexpr unsigned kFmGapBytes = 2;
+constexpr std::size_t kFmGapCells = kFmGapBytes * kCellsPerByte;
+constexpr std::uint64_t kFmGap = 0xAAAAAAAAULL;
+// FM read at the MFM cell rate: one FM cell spans two cells, the change (if
+// any) in the first, so the gap's cells 0xAAAA come out as 0x88888888.
+constexpr std::uint64_t kDoubledFmGap = 0x8888888888888888ULL;
+constexpr std::uint64_t kMask48 = 0xFFFFFFFFFFFFULL;
+
 // Tables for the CRC eight bytes at a time: kCrcTables[k][x] is the CRC
 // register that byte x followed by k zero bytes leaves from a register of 0.
 constexpr std::size_t kCrcSlice = 8;
@@ -107,6 +126,140 @@ unsigned Cells16(const unsigned char* bytes, std::size_t pos) {
   return word >> (8U - pos % 8U) & 0xFFFFU;
 }
 
+// Each FM cell of `cells` (16 of them) as a change and a cell of none.
+constexpr std::uint32_t Doubled(unsigned cells) {
+  std::uint32_t doubled = 0;
+  for (unsigned bit = 0; bit < 16; ++bit) {
+    doubled |= static_cast<std::uint32_t>(cells >> bit & 1U) << (2U * bit + 1U);
+  }
+  return doubled;
+}
+
+// The 16-cell values bytes i and i + 1 hold when an FM mark, after its
+// gap, starts in byte i, at each of the 8 phases: in FM cells (`fmRate`),
+// read at the MFM cell rate (`mfmRate`), or both.
+constexpr CellSet MakeFmPhases(bool fmRate, bool mfmRate) {
+  CellSet set{};
+  for (const unsigned mark : kFmMarkCells) {
+    for (unsigned shift = 0; shift < 8; ++shift) {
+      if (fmRate) {
+        const std::uint32_t run = kFmZeroCells << 16U | mark;
+        const unsigned value = run >> shift & 0xFFFFU;
+        set[value / 64] |= std::uint64_t{1} << (value % 64);
+      }
+      if (mfmRate) {
+        const std::uint64_t run =
+            std::uint64_t{Doubled(kFmZeroCells) & 0xFFFFU} << 32U | Doubled(mark);
+        const auto value = static_cast<unsigned>(run >> (16U + shift) & 0xFFFFU);
+        set[value / 64] |= std::uint64_t{1} << (value % 64);
+      }
+    }
+  }
+  return set;
+}
+constexpr CellSet kFmPhases = MakeFmPhases(true, false);
+constexpr CellSet kAnyFmPhases = MakeFmPhases(true, true);
+
+bool InSet(const CellSet& set, const unsigned char* bytes, std::size_t index) {
+  const unsigned value = static_cast<unsigned>(bytes[index]) << 8U | bytes[index + 1];
+  return (set[value / 64] >> (value % 64) & 1U) != 0;
+}
+
+// The 48 cells from cell `pos` on, the first in bit 47.
+std::uint64_t Cells48(const unsigned char* bytes, std::size_t pos) {
+  return Load64(bytes, pos / 8) << (pos % 8) >> 16U & kMask48;
+}
+
+// Whether an FM mark, after its gap, starts at cell `mark`: in FM cells,
+// or (`doubled`) read at the MFM cell rate.
+bool IsFmMarkAt(const unsigned char* bytes, std::size_t mark, std::size_t end, bool doubled) {
+  const std::size_t gapCells = doubled ? 2 * kFmGapCells : kFmGapCells;
+  const std::size_t markCells = doubled ? 2 * kCellsPerByte : kCellsPerByte;
+  if (mark < gapCells || mark > end || end - mark < markCells) {
+    return false;
+  }
+  if (!doubled) {
+    const std::uint64_t run = Cells48(bytes, mark - gapCells);
+    for (const unsigned cells : kFmMarkCells) {
+      if (run == (kFmGap << 16U | cells)) {
+        return true;
+      }
+    }
+    return false;
+  }
+  if (Cells48(bytes, mark - gapCells) != (kDoubledFmGap & kMask48)) {
+    return false;
+  }
+  const std::uint64_t run = Cells48(bytes, mark - kCellsPerByte);
+  for (const unsigned cells : kFmMarkCells) {
+    if (run == ((kDoubledFmGap & 0xFFFFU) << 32U | Doubled(cells))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The first cell at or after `from` that an FM mark starts at, in a track
+// of FM cells; kNotFound when there is none.
+std::size_t FindFmMark(const unsigned char* bytes, std::size_t from, std::size_t end) {
+  if (end < kFmGapCells + kCellsPerByte) {
+    return kNotFound;
+  }
+  for (std::size_t index = from / 8; index * 8 + kCellsPerByte <= end; ++index) {
+    if (!InSet(kFmPhases, bytes, index)) {
+      continue;
+    }
+    for (unsigned shift = 0; shift < 8; ++shift) {
+      const std::size_t mark = index * 8 + shift;
+      if (mark >= from && IsFmMarkAt(bytes, mark, end, false)) {
+        return mark;
+      }
+    }
+  }
+  return kNotFound;
+}
+
+// Which ways of reading a track find an FM mark in it: its cells as FM
+// cells, or as MFM-rate cells taking every other cell from cell 0 or 1.
+struct FmReadings {
+  bool asIs = false;
+  std::array<bool, 2> everyOther{};
+  bool Any() const { return asIs || everyOther[0] || everyOther[1]; }
+};
+
+// One pass over the track, a table look-up a byte: on a track with no FM
+// mark it finds nothing to check further at almost every byte.
+FmReadings ScanForFm(const unsigned char* bytes, std::size_t end) {
+  FmReadings found;
+  for (std::size_t index = 0; index * 8 + kCellsPerByte <= end; ++index) {
+    if (!InSet(kAnyFmPhases, bytes, index)) {
+      continue;
+    }
+    for (unsigned shift = 0; shift < 8; ++shift) {
+      const std::size_t mark = index * 8 + shift;
+      found.asIs = found.asIs || IsFmMarkAt(bytes, mark, end, false);
+      if (IsFmMarkAt(bytes, mark, end, true)) {
+        found.everyOther[mark % 2] = true;
+      }
+    }
+  }
+  return found;
+}
+
+// Every other cell of a track from cell `phase` (0 or 1) on, as a cell
+// buffer with its padding; the number of cells.
+std::size_t TakeEveryOther(const unsigned char* bytes, std::size_t end, unsigned phase,
+                           std::vector<unsigned char>& out) {
+  const std::size_t count = end > phase ? (end - phase + 1) / 2 : 0;
+  out.assign((count + 7) / 8 + kMfmCellPadding, 0);
+  for (std::size_t i = 0; i * 8 < count; ++i) {
+    const unsigned cells = Cells16(bytes, 16 * i + phase);
+    out[i] = static_cast<unsigned char>(kDataBits[cells >> 9U & 0x7FU] << 4U |
+                                        kDataBits[cells >> 1U & 0x7FU]);
+  }
+  return count;
+}
+
 unsigned char DecodeByte(unsigned cells) {
   return static_cast<unsigned char>(kDataBits[cells >> 8U] << 4U | kDataBits[cells & 0xFFU]);
 }
@@ -143,11 +296,21 @@ std::size_t FindSyncRun(const unsigned char* bytes, std::size_t from, std::size_
   return kNotFound;
 }
 
-// The CRC of the syncs and a mark, where every field's CRC starts.
-std::uint16_t MarkCrc(unsigned char mark) {
+// The CRC of what comes before a field's bytes, where its CRC starts: the
+// syncs and the mark in MFM, the mark alone in FM.
+std::uint16_t MarkCrc(unsigned char mark, bool fm) {
+  if (fm) {
+    return CrcCcitt(kCrcCcittPreset, &mark, 1);
+  }
   const unsigned char prefix[] = {kSyncByte, kSyncByte, kSyncByte, mark};
   return CrcCcitt(kCrcCcittPreset, prefix, sizeof prefix);
 }
+
+// A sector found, with the cell its ID field's mark starts at.
+struct Found {
+  Sector sector;
+  std::size_t mark = 0;
+};
 
 struct PendingId {
   Sector sector;
@@ -155,54 +318,23 @@ struct PendingId {
   std::size_t mark = 0;  // the cell its mark starts at
 };
 
-}  // namespace
-
-std::uint16_t CrcCcitt(std::uint16_t crc, const unsigned char* bytes, std::size_t length) {
-  const auto& t = kCrcTables;
-  std::size_t i = 0;
-  // Eight bytes at a time: the register only meets the first two of them.
-  for (; length - i >= kCrcSlice; i += kCrcSlice) {
-    const unsigned char* p = bytes + i;
-    crc = static_cast<std::uint16_t>(t[7][(crc >> 8U ^ p[0]) & 0xFFU] ^ t[6][(crc ^ p[1]) & 0xFFU] ^
-                                     t[5][p[2]] ^ t[4][p[3]] ^ t[3][p[4]] ^ t[2][p[5]] ^
-                                     t[1][p[6]] ^ t[0][p[7]]);
-  }
-  for (; i < length; ++i) {
-    crc = static_cast<std::uint16_t>(crc << 8U ^ t[0][(crc >> 8U ^ bytes[i]) & 0xFFU]);
-  }
-  return crc;
-}
-
-std::vector<Sector> DecodeMfmTrack(const std::vector<unsigned char>& cells, std::size_t cellCount,
-                                   std::vector<unsigned char>& data,
-                                   std::vector<std::size_t>* idCells) {
-  std::vector<Sector> sectors;
-  if (idCells != nullptr) {
-    idCells->clear();
-  }
-  const auto emit = [&](const Sector& sector, std::size_t markCell) {
-    sectors.push_back(sector);
-    if (idCells != nullptr) {
-      idCells->push_back(markCell);
-    }
-  };
-  const std::size_t usable =
-      cells.size() < kMfmCellPadding ? 0 : (cells.size() - kMfmCellPadding) * 8;
-  const std::size_t end = std::min(cellCount, usable);
-  const unsigned char* bytes = cells.data();
-  const std::uint16_t idMarkCrc = MarkCrc(kIdMark);
-
+// The sectors of a track of cells (16 a byte, clock first) in one density,
+// as DecodeMfmTrack tells; each is appended to `found`.
+void DecodeFields(const unsigned char* bytes, std::size_t end, bool fm,
+                  std::vector<unsigned char>& data, std::vector<Found>& found) {
+  const std::uint16_t idMarkCrc = MarkCrc(kIdMark, fm);
   std::optional<PendingId> pending;
   const auto emitWithoutData = [&]() {
     pending->sector.flags |= kNoDataMark;
     pending->sector.location = static_cast<std::int64_t>(data.size());
-    emit(pending->sector, pending->mark);
+    found.push_back({pending->sector, pending->mark});
     pending.reset();
   };
 
   std::size_t pos = 0;
   for (;;) {
-    std::size_t mark = FindSyncRun(bytes, pos, end);
+    // The cell the mark byte starts at.
+    std::size_t mark = fm ? FindFmMark(bytes, pos, end) : FindSyncRun(bytes, pos, end);
     if (pending && (mark == kNotFound || mark - pending->end > kDataMarkWindow)) {
       emitWithoutData();
     }
@@ -210,7 +342,7 @@ std::vector<Sector> DecodeMfmTrack(const std::vector<unsigned char>& cells, std:
       break;
     }
     // A fourth sync or more before the mark is still the same run.
-    while (mark + kCellsPerByte <= end && Cells16(bytes, mark) == kSyncCells) {
+    while (!fm && mark + kCellsPerByte <= end && Cells16(bytes, mark) == kSyncCells) {
       mark += kCellsPerByte;
     }
     if (mark + kCellsPerByte > end) {
@@ -232,6 +364,7 @@ std::vector<Sector> DecodeMfmTrack(const std::vector<unsigned char>& cells, std:
       pos += kFieldBytes * kCellsPerByte;
       PendingId id;
       id.sector.id = {field[0], field[1], field[2], field[3]};
+      id.sector.singleDensity = fm;
       const std::uint16_t crc = CrcCcitt(idMarkCrc, field, kIdBytes);
       if (crc != (static_cast<unsigned>(field[kIdBytes]) << 8U | field[kIdBytes + 1])) {
         id.sector.flags |= kIdCrcError;
@@ -259,7 +392,7 @@ std::vector<Sector> DecodeMfmTrack(const std::vector<unsigned char>& cells, std:
         unsigned char recorded[kCrcBytes];
         DecodeBytes(bytes, pos, recorded, kCrcBytes);
         pos += kCrcBytes * kCellsPerByte;
-        const std::uint16_t crc = CrcCcitt(MarkCrc(markByte), data.data() + location, count);
+        const std::uint16_t crc = CrcCcitt(MarkCrc(markByte, fm), data.data() + location, count);
         crcGood = crc == (static_cast<unsigned>(recorded[0]) << 8U | recorded[1]);
       }
       if (!crcGood) {
@@ -269,18 +402,87 @@ std::vector<Sector> DecodeMfmTrack(const std::vector<unsigned char>& cells, std:
         // A field that does not read well may not be as long as its ID
         // says (a size code read wrongly, or one longer than what was
         // written): the fields it would cover are looked for all the
-        // same. No sync lies inside good MFM data, so a sound field
-        // is passed over whole.
+        // same. No sync or FM mark lies inside good data, so a sound
+        // field is passed over whole.
         pos = dataStart;
       }
       sector.location = static_cast<std::int64_t>(location);
       sector.size = static_cast<std::uint32_t>(count);
-      emit(sector, idMark);
+      found.push_back({sector, idMark});
     }
     // Any other mark (an index mark, a data field with no ID) is passed over.
   }
   if (pending) {
     emitWithoutData();
+  }
+}
+
+}  // namespace
+
+std::uint16_t CrcCcitt(std::uint16_t crc, const unsigned char* bytes, std::size_t length) {
+  const auto& t = kCrcTables;
+  std::size_t i = 0;
+  // Eight bytes at a time: the register only meets the first two of them.
+  for (; length - i >= kCrcSlice; i += kCrcSlice) {
+    const unsigned char* p = bytes + i;
+    crc = static_cast<std::uint16_t>(t[7][(crc >> 8U ^ p[0]) & 0xFFU] ^ t[6][(crc ^ p[1]) & 0xFFU] ^
+                                     t[5][p[2]] ^ t[4][p[3]] ^ t[3][p[4]] ^ t[2][p[5]] ^
+                                     t[1][p[6]] ^ t[0][p[7]]);
+  }
+  for (; i < length; ++i) {
+    crc = static_cast<std::uint16_t>(crc << 8U ^ t[0][(crc >> 8U ^ bytes[i]) & 0xFFU]);
+  }
+  return crc;
+}
+
+std::vector<Sector> DecodeMfmTrack(const std::vector<unsigned char>& cells, std::size_t cellCount,
+                                   std::vector<unsigned char>& data,
+                                   std::vector<std::size_t>* idCells) {
+  const std::size_t usable =
+      cells.size() < kMfmCellPadding ? 0 : (cells.size() - kMfmCellPadding) * 8;
+  const std::size_t end = std::min(cellCount, usable);
+  const unsigned char* bytes = cells.data();
+
+  thread_local std::vector<Found> found;
+  found.clear();
+  DecodeFields(bytes, end, false, data, found);
+  // FM comes as FM cells (a track read at its own rate) or, read at the
+  // MFM rate, with each FM cell two cells long, at either phase.
+  const FmReadings fm = ScanForFm(bytes, end);
+  if (fm.Any()) {
+    const std::size_t mfmFound = found.size();
+    if (fm.asIs) {
+      DecodeFields(bytes, end, true, data, found);
+    }
+    thread_local std::vector<unsigned char> halved;
+    for (unsigned phase = 0; phase < 2; ++phase) {
+      if (!fm.everyOther[phase]) {
+        continue;
+      }
+      const std::size_t first = found.size();
+      const std::size_t count = TakeEveryOther(bytes, end, phase, halved);
+      DecodeFields(halved.data(), count, true, data, found);
+      for (std::size_t i = first; i < found.size(); ++i) {
+        found[i].mark = 2 * found[i].mark + phase;
+      }
+    }
+    if (found.size() > mfmFound) {
+      // The sectors in the order they lie, whatever their density.
+      std::stable_sort(found.begin(), found.end(),
+                       [](const Found& a, const Found& b) { return a.mark < b.mark; });
+    }
+  }
+
+  std::vector<Sector> sectors;
+  sectors.reserve(found.size());
+  if (idCells != nullptr) {
+    idCells->clear();
+  }
+  for (const Found& entry : found) {
+    sectors.push_back(entry.sector);
+    if (idCells != nullptr) {
+      idCells->push_back(entry.mark);
+    }
   }
   return sectors;
 }

@@ -14,7 +14,8 @@
 #include "support/image_builder.h"
 
 // A data bit of a sector flipped (its clocks kept good MFM), so that its
-// data CRC fails.
+// data CRC fails; for MFM tracks only (an FM sector's bad CRC comes from
+// its status).
 struct FluxDamage {
   int track = 0;
   std::uint8_t r = 1;  // the sector's R
@@ -53,13 +54,15 @@ struct WrittenFlux {
 // options say, in ticks of `clockHz`.
 WrittenFlux TrackFlux(const DiskSpec& disk, int index, const FluxOptions& options, double clockHz);
 
-// A track's MFM cells as the HFE writer writes them (first cell in the top
-// bit), at least one revolution at 500 kbit/s and 360 rpm long;
+// A track's cells as the HFE writer writes them (first cell in the top
+// bit), at least one revolution at 500 kbit/s and 360 rpm long (a track of
+// FM sectors in FM, each FM cell two cells long);
 // `dataStarts` and `idStarts` get the cell each sector's data and ID bytes
-// start at (kNoDataCells for a field not written). In track_writers.cpp.
+// start at (kNoDataCells for a field not written); `fmAtOwnRate`: an FM
+// track as FM cells, half a revolution's bytes. In track_writers.cpp.
 constexpr std::size_t kNoDataCells = static_cast<std::size_t>(-1);
 Bytes TrackCells(const TrackSpec* track, std::vector<std::size_t>* dataStarts = nullptr,
-                 std::vector<std::size_t>* idStarts = nullptr);
+                 std::vector<std::size_t>* idStarts = nullptr, bool fmAtOwnRate = false);
 
 struct ScpOptions {
   FluxOptions flux;

@@ -47,7 +47,10 @@ Bytes BuildDim(const DiskSpec& disk);
 Bytes BuildNfd(const DiskSpec& disk, int revision);
 Bytes BuildFdd(const DiskSpec& disk);
 Bytes BuildImd(const DiskSpec& disk);
-Bytes BuildHfe(const DiskSpec& disk, int revision);
+// `fmAtOwnRate`: tracks whose sectors are all FM are written as FM cells,
+// at half the bit rate (as a single-density disk's HFE holds them), rather
+// than each FM cell as two MFM cells.
+Bytes BuildHfe(const DiskSpec& disk, int revision, bool fmAtOwnRate = false);
 
 // Teledisk: how each sector's data block is encoded (kChoose: a 2-byte
 // pattern when the data is one, else runs when they make it shorter, else

@@ -10,8 +10,11 @@
 // HFE: the tracks as a 2HD drive writes them (500 kbit/s MFM at 360 rpm),
 // laid out as the PC-98 format does: gap, then per sector the ID field, gap,
 // data field, gap. Status 0xA0 and 0xB0 give an ID or data field a wrong CRC,
-// 0xF0 leaves the data field out, 0xE0 the ID field. FM sectors are written
-// in MFM all the same. Revision 3 carries the same cells, with an index and
+// 0xF0 leaves the data field out, 0xE0 the ID field. A track whose sectors
+// are all FM is written in FM as IBM lays it out (gaps of FF, six 00 before
+// each mark, marks with clocks C7): at the MFM cell rate, each FM cell two
+// cells long, as PC-98 2HD disks hold track 0 side 0, or (`fmAtOwnRate`)
+// as FM cells, the file's bit rate halved. Revision 3 carries the same cells, with an index and
 // a bit-rate opcode at the start of each track, a no-op every so often, and
 // some cell bytes split in two by skip-bits opcodes.
 #include <algorithm>
@@ -138,10 +141,118 @@ class MfmTrack {
   bool last_ = false;
 };
 
+// FM cells, clock and data for each bit (clocks C7 for a mark), first cell
+// in the top bit; `doubled`: each cell followed by an empty one, FM at the
+// MFM cell rate.
+class FmTrack {
+ public:
+  explicit FmTrack(bool doubled) : doubled_(doubled) {}
+  void PutByte(std::uint8_t value, std::size_t count = 1, std::uint8_t clocks = 0xFF) {
+    for (std::size_t i = 0; i < count; ++i) {
+      for (int bit = 7; bit >= 0; --bit) {
+        Cell((clocks >> bit & 1U) != 0);
+        Cell((value >> bit & 1U) != 0);
+      }
+    }
+  }
+  void PutBytes(const Bytes& values) {
+    for (const std::uint8_t value : values) {
+      PutByte(value);
+    }
+  }
+  // A field: six 00, the mark, the bytes and their CRC (spoilt when
+  // `badCrc`).
+  void Field(std::uint8_t mark, const Bytes& bytes, bool badCrc) {
+    PutByte(0x00, 6);
+    PutByte(mark, 1, kFmMarkClocks);
+    PutBytes(bytes);
+    Bytes covered = {mark};
+    covered.insert(covered.end(), bytes.begin(), bytes.end());
+    const unsigned crc = Crc(0xFFFF, covered) ^ (badCrc ? 0x5555U : 0U);
+    PutByte(static_cast<std::uint8_t>(crc >> 8U));
+    PutByte(static_cast<std::uint8_t>(crc & 0xFFU));
+  }
+  // Cells written so far, in whole bytes.
+  std::size_t CellCount() const { return out_.size() * 8; }
+  // Cells a data byte takes.
+  std::size_t ByteCells() const { return doubled_ ? 32 : 16; }
+  const Bytes& Out() const { return out_; }
+
+  static constexpr std::uint8_t kFmMarkClocks = 0xC7;
+  static constexpr std::uint8_t kFmIndexClocks = 0xD7;
+
+ private:
+  void Cell(bool change) {
+    Put(change);
+    if (doubled_) {
+      Put(false);
+    }
+  }
+  void Put(bool cell) {
+    pending_ = static_cast<std::uint8_t>(pending_ << 1U | (cell ? 1U : 0U));
+    if (++pendingCount_ == 8) {
+      out_.push_back(pending_);
+      pendingCount_ = 0;
+    }
+  }
+  bool doubled_;
+  Bytes out_;
+  std::uint8_t pending_ = 0;
+  int pendingCount_ = 0;
+};
+
+bool AllFm(const TrackSpec* track) {
+  return track != nullptr && !track->sectors.empty() &&
+         std::all_of(track->sectors.begin(), track->sectors.end(),
+                     [](const SectorSpec& sector) { return sector.density == kFmDensity; });
+}
+
+// An FM track as IBM's single-density format lays it out (gap 3 as PC-98
+// writes it for 26 sectors of 128 bytes), filled to `sideBytes`.
+Bytes FmTrackCells(const TrackSpec& track, bool doubled, std::size_t sideBytes,
+                   std::vector<std::size_t>* dataStarts, std::vector<std::size_t>* idStarts) {
+  FmTrack fm(doubled);
+  fm.PutByte(0xFF, 40);
+  fm.PutByte(0x00, 6);
+  fm.PutByte(0xFC, 1, FmTrack::kFmIndexClocks);
+  fm.PutByte(0xFF, 26);
+  // A field's first byte follows six 00 and the mark.
+  const std::size_t beforeField = 7 * fm.ByteCells();
+  for (const SectorSpec& sector : track.sectors) {
+    if (idStarts != nullptr) {
+      idStarts->push_back(sector.status != kStatusNoAddressMark ? fm.CellCount() + beforeField
+                                                                : kNoDataCells);
+    }
+    if (sector.status != kStatusNoAddressMark) {
+      fm.Field(0xFE, {sector.c, sector.h, sector.r, sector.n}, sector.status == kStatusIdCrc);
+    }
+    fm.PutByte(0xFF, 11);
+    if (sector.status != kStatusNoDataMark) {
+      if (dataStarts != nullptr) {
+        dataStarts->push_back(fm.CellCount() + beforeField);
+      }
+      fm.Field(IsDeleted(sector) ? 0xF8 : 0xFB, sector.data, sector.status == kStatusDataCrc);
+    } else if (dataStarts != nullptr) {
+      dataStarts->push_back(kNoDataCells);
+    }
+    fm.PutByte(0xFF, 27);
+  }
+  while (fm.Out().size() < sideBytes) {
+    fm.PutByte(0xFF);
+  }
+  Bytes cells = fm.Out();
+  cells.resize(std::min(cells.size(), kHfeMaxSideBytes));
+  return cells;
+}
+
 // A track's cells, first cell in the top bit of each byte, one revolution
 // long at least; `dataStarts` gets where each sector's data starts.
 Bytes HfeTrackCells(const TrackSpec* track, std::vector<std::size_t>* dataStarts = nullptr,
-                    std::vector<std::size_t>* idStarts = nullptr) {
+                    std::vector<std::size_t>* idStarts = nullptr, bool fmAtOwnRate = false) {
+  if (AllFm(track)) {
+    return FmTrackCells(*track, !fmAtOwnRate, fmAtOwnRate ? kHfeSideBytes / 2 : kHfeSideBytes,
+                        dataStarts, idStarts);
+  }
   MfmTrack mfm;
   mfm.PutByte(0x4E, 80);
   mfm.PutByte(0x00, 12);
@@ -217,13 +328,13 @@ std::uint8_t Reverse(std::uint8_t byte) {
 }  // namespace
 
 Bytes TrackCells(const TrackSpec* track, std::vector<std::size_t>* dataStarts,
-                 std::vector<std::size_t>* idStarts) {
+                 std::vector<std::size_t>* idStarts, bool fmAtOwnRate) {
   for (std::vector<std::size_t>* starts : {dataStarts, idStarts}) {
     if (starts != nullptr) {
       starts->clear();
     }
   }
-  return HfeTrackCells(track, dataStarts, idStarts);
+  return HfeTrackCells(track, dataStarts, idStarts, fmAtOwnRate);
 }
 
 Bytes BuildImd(const DiskSpec& disk) {
@@ -284,7 +395,7 @@ Bytes BuildImd(const DiskSpec& disk) {
   return out;
 }
 
-Bytes BuildHfe(const DiskSpec& disk, int revision) {
+Bytes BuildHfe(const DiskSpec& disk, int revision, bool fmAtOwnRate) {
   const int lastTrack = disk.tracks.empty() ? 0 : disk.tracks.rbegin()->first;
   const int cylinders = lastTrack / 2 + 1;
   bool twoSides = false;
@@ -299,8 +410,8 @@ Bytes BuildHfe(const DiskSpec& disk, int revision) {
   out[8] = 0;  // format revision
   out[9] = static_cast<std::uint8_t>(cylinders);
   out[10] = static_cast<std::uint8_t>(sides);
-  out[11] = 0;  // ISO/IBM MFM
-  PutLe16(out, 12, kHfeBitRate);
+  out[11] = fmAtOwnRate ? 2 : 0;  // ISO/IBM FM or MFM
+  PutLe16(out, 12, fmAtOwnRate ? kHfeBitRate / 2 : kHfeBitRate);
   PutLe16(out, 14, kHfeRpm);
   out[16] = 1;          // IBM PC HD
   PutLe16(out, 18, 1);  // the track list: block 1
@@ -308,7 +419,8 @@ Bytes BuildHfe(const DiskSpec& disk, int revision) {
     Bytes side[2];
     for (int s = 0; s < sides; ++s) {
       const auto found = disk.tracks.find(2 * cylinder + s);
-      side[s] = HfeTrackCells(found == disk.tracks.end() ? nullptr : &found->second);
+      side[s] = HfeTrackCells(found == disk.tracks.end() ? nullptr : &found->second, nullptr,
+                              nullptr, fmAtOwnRate);
       if (revision == 3) {
         side[s] = WithOpcodes(side[s]);
       }
