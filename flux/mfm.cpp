@@ -227,20 +227,37 @@ struct FmReadings {
   bool Any() const { return asIs || everyOther[0] || everyOther[1]; }
 };
 
-// One pass over the track, a table look-up a byte: on a track with no FM
-// mark it finds nothing to check further at almost every byte.
-FmReadings ScanForFm(const unsigned char* bytes, std::size_t end) {
+// Cells [start, end) of a sector read well, ID and data: no FM mark lies
+// there.
+struct Span {
+  std::size_t start;
+  std::size_t end;
+};
+
+// A pass over the track, a table look-up a byte, that finds nothing to
+// check further at almost every byte of a track with no FM mark. The
+// sectors MFM read well (`sound`, in order) are passed over: on an MFM
+// track only the gaps between them are looked at.
+FmReadings ScanForFm(const unsigned char* bytes, std::size_t end, const std::vector<Span>& sound) {
   FmReadings found;
-  for (std::size_t index = 0; index * 8 + kCellsPerByte <= end; ++index) {
-    if (!InSet(kAnyFmPhases, bytes, index)) {
-      continue;
-    }
-    for (unsigned shift = 0; shift < 8; ++shift) {
-      const std::size_t mark = index * 8 + shift;
-      found.asIs = found.asIs || IsFmMarkAt(bytes, mark, end, false);
-      if (IsFmMarkAt(bytes, mark, end, true)) {
-        found.everyOther[mark % 2] = true;
+  std::size_t from = 0;
+  for (std::size_t span = 0; span <= sound.size(); ++span) {
+    const std::size_t to = span < sound.size() ? std::min(sound[span].start, end) : end;
+    // The bytes a mark that ends by `to` may start in.
+    for (std::size_t index = from / 8; index * 8 + kCellsPerByte <= to; ++index) {
+      if (!InSet(kAnyFmPhases, bytes, index)) {
+        continue;
       }
+      for (unsigned shift = 0; shift < 8; ++shift) {
+        const std::size_t mark = index * 8 + shift;
+        found.asIs = found.asIs || IsFmMarkAt(bytes, mark, end, false);
+        if (IsFmMarkAt(bytes, mark, end, true)) {
+          found.everyOther[mark % 2] = true;
+        }
+      }
+    }
+    if (span < sound.size()) {
+      from = std::max(from, sound[span].end);
     }
   }
   return found;
@@ -320,8 +337,10 @@ struct PendingId {
 
 // The sectors of a track of cells (16 a byte, clock first) in one density,
 // as DecodeMfmTrack tells; each is appended to `found`.
+// When `sound` is given, it gets the cells of each sector read well.
 void DecodeFields(const unsigned char* bytes, std::size_t end, bool fm,
-                  std::vector<unsigned char>& data, std::vector<Found>& found) {
+                  std::vector<unsigned char>& data, std::vector<Found>& found,
+                  std::vector<Span>* sound = nullptr) {
   const std::uint16_t idMarkCrc = MarkCrc(kIdMark, fm);
   std::optional<PendingId> pending;
   const auto emitWithoutData = [&]() {
@@ -409,6 +428,9 @@ void DecodeFields(const unsigned char* bytes, std::size_t end, bool fm,
       sector.location = static_cast<std::int64_t>(location);
       sector.size = static_cast<std::uint32_t>(count);
       found.push_back({sector, idMark});
+      if (sound != nullptr && crcGood && (sector.flags & kIdCrcError) == 0) {
+        sound->push_back({idMark, pos});
+      }
     }
     // Any other mark (an index mark, a data field with no ID) is passed over.
   }
@@ -445,10 +467,12 @@ std::vector<Sector> DecodeMfmTrack(const std::vector<unsigned char>& cells, std:
 
   thread_local std::vector<Found> found;
   found.clear();
-  DecodeFields(bytes, end, false, data, found);
+  thread_local std::vector<Span> sound;
+  sound.clear();
+  DecodeFields(bytes, end, false, data, found, &sound);
   // FM comes as FM cells (a track read at its own rate) or, read at the
   // MFM rate, with each FM cell two cells long, at either phase.
-  const FmReadings fm = ScanForFm(bytes, end);
+  const FmReadings fm = ScanForFm(bytes, end, sound);
   if (fm.Any()) {
     const std::size_t mfmFound = found.size();
     if (fm.asIs) {
