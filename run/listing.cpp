@@ -149,9 +149,15 @@ void ListTracks(DiskImage& image, int disk, const DiskInfo& info,
     }
     ids.clear();
     std::string marks;
+    std::string singleDensity;
+    std::size_t singleCount = 0;
     bool cutShort = false;
     for (const Sector& sector : sectors->Sectors()) {
       ids.insert(ids.end(), {sector.id.c, sector.id.h, sector.id.r, sector.id.n});
+      if (sector.singleDensity) {
+        const unsigned char id[] = {sector.id.c, sector.id.h, sector.id.r, sector.id.n};
+        singleDensity += (singleCount++ == 0 ? ": " : ", ") + SectorId(id);
+      }
       if (sector.flags != 0) {
         const unsigned char id[] = {sector.id.c, sector.id.h, sector.id.r, sector.id.n};
         marks += "; " + SectorId(id) + " marked as " + FlagWords(sector.flags);
@@ -163,6 +169,11 @@ void ListTracks(DiskImage& image, int disk, const DiskInfo& info,
         Format("  track %d: %d sector%s", track, static_cast<int>(count), count == 1 ? "" : "s");
     if (count > 0) {
       line += ": " + TrackIds(ids.data(), count);
+    }
+    // FM sectors: a whole track of them is said once, a few among MFM ones
+    // are named.
+    if (singleCount > 0) {
+      line += "; single density (FM)" + (singleCount == count ? std::string() : singleDensity);
     }
     line += marks;
     if (cutShort || cut) {

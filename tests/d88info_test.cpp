@@ -14,6 +14,7 @@
 #include "support/archive_writer.h"
 #endif
 #include "support/damaged_dumps.h"
+#include "support/flux_writers.h"
 #include "support/format_writers.h"
 #include "support/image_builder.h"
 #include "support/run_tool.h"
@@ -755,6 +756,49 @@ TEST(D88InfoFormatsTest, NamesTheFormatAndTheGeometryBesideTheHeadersClaim) {
       ASSERT_NE(found, std::string::npos) << line << "\nin:\n" << result.out;
       at = found + 1;
     }
+  }
+}
+
+TEST(D88InfoFormatsTest, SingleDensitySectorsAreNamed) {
+  // Track 0 in FM with a bad data CRC and deleted data; in the D88 one
+  // sector of track 1 is FM too.
+  ScratchDir dir;
+  DiskSpec disk = PlainDisk(2, 0x46);
+  disk.tracks[0] = FmTrackZero(0x46);
+  disk.tracks[0].sectors[2].status = 0xB0;
+  disk.tracks[0].sectors[4].deletedMark = 0x10;
+  ASSERT_TRUE(WriteFileBytes(dir.File("fm.hfe"), BuildHfe(disk, 1)));
+  ASSERT_TRUE(WriteFileBytes(dir.File("fm.scp"), BuildScp(disk)));
+  disk.tracks[1].sectors[1].density = kFmDensity;
+  ASSERT_TRUE(WriteFileBytes(dir.File("fm.d88"), BuildImage({disk})));
+  const std::string track0 =
+      "  track 0: 26 sectors: C0 H0 R1-26 N0; single density (FM); C0 H0 R3 N0 marked as a data "
+      "CRC error; C0 H0 R5 N0 marked as deleted data";
+  const struct {
+    const char* file;
+    std::vector<std::string> lines;  // lines the listing holds, in order
+    const char* json;                // a fragment of the JSON listing
+  } cases[] = {
+      {"fm.hfe", {track0, "  track 1: 8 sectors: C0 H1 R1-8 N3"}, "\"density\": \"FM\""},
+      {"fm.scp", {track0}, "\"density\": \"FM\", \"flags\": [\"deleted data\"]"},
+      {"fm.d88",
+       {track0, "  track 1: 8 sectors: C0 H1 R1-8 N3; single density (FM): C0 H1 R2 N3"},
+       "{\"c\": 0, \"h\": 1, \"r\": 2, \"n\": 3, \"size\": 1024, \"recordedSize\": 1024, "
+       "\"density\": \"FM\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const ToolResult result = RunD88info(dir, {c.file});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    std::size_t at = 0;
+    for (const std::string& line : c.lines) {
+      const std::size_t found = ("\n" + result.out).find("\n" + line + "\n", at);
+      ASSERT_NE(found, std::string::npos) << line << "\nin:\n" << result.out;
+      at = found + 1;
+    }
+    const ToolResult json = RunD88info(dir, {"--json", c.file});
+    EXPECT_NE(json.out.find(c.json), std::string::npos) << json.out;
   }
 }
 

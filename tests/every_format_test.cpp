@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "input/image_input.h"
 #include "flux/kryoflux_image.h"
+#include "input/image_input.h"
 #include "input/open_image.h"
 #include "known/cut_reading.h"
 #include "known/known_disks.h"
@@ -151,6 +151,46 @@ TEST(EveryFormatTest, KnownDisksCutToTheirD88BytesAsKryoFluxDumps) {
       EXPECT_EQ(got.kind, want.kind);
       ExpectTheCutsOf(image, want.kind, wantCuts);
     });
+  }
+}
+
+TEST(EveryFormatTest, KnownDisksWithAnFmTrackZeroCutAsTheirD88Form) {
+  // Track 0 in FM, as PC-98 2HD disks have it, the rest MFM: the disks
+  // identified from track 1 are recognised and cut from HFE and flux as
+  // from D88, track 0's sectors read as FM.
+  for (int kind = 0; kind < 8; ++kind) {
+    if (kKnownSignatures[kind].inBootSector) {
+      continue;  // the boot sector lies in track 0, which FM takes
+    }
+    SCOPED_TRACE(kKnownSignatures[kind].kind);
+    DiskSpec disk = KnownDisk(kind, 0x4600U + static_cast<std::uint32_t>(kind));
+    disk.tracks[0] = FmTrackZero(0x4600U);
+    const OpenedImage d88 = Open(BuildImage({disk}));
+    ASSERT_TRUE(d88.image) << d88.message;
+    const Recognition want = RecogniseDisk(*d88.image, 0);
+    ASSERT_EQ(want.kind, static_cast<DiskKind>(kind));
+    const std::vector<CutOutcome> wantCuts = CutAll(*d88.image, want.kind);
+    const auto check = [&](DiskImage& image) {
+      const std::shared_ptr<const Track> track0 = image.ReadTrack(0, 0);
+      ASSERT_NE(track0, nullptr);
+      ASSERT_EQ(track0->Sectors().size(), static_cast<std::size_t>(kFmTrackZeroSectors));
+      for (const Sector& sector : track0->Sectors()) {
+        EXPECT_TRUE(sector.singleDensity);
+        EXPECT_EQ(sector.flags, 0);
+      }
+      EXPECT_EQ(RecogniseDisk(image, 0).kind, want.kind);
+      ExpectTheCutsOf(image, want.kind, wantCuts);
+    };
+    for (const WrittenFormat format :
+         {WrittenFormat::kHfe1, WrittenFormat::kHfe3, WrittenFormat::kScp}) {
+      SCOPED_TRACE(static_cast<int>(format));
+      const OpenedImage opened = Open(BuildInFormat(format, disk));
+      ASSERT_TRUE(opened.image) << opened.message;
+      check(*opened.image);
+    }
+    FluxOptions options;
+    options.seed = static_cast<std::uint32_t>(kind) + 3;
+    WithKryoFluxDump(disk, options, check);
   }
 }
 

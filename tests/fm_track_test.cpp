@@ -17,8 +17,7 @@
 
 namespace {
 
-constexpr std::uint8_t kFm = 0x40;
-constexpr int kFmSectors = 26;
+constexpr int kFmSectors = kFmTrackZeroSectors;
 
 // What each sector of the FM track is given: plain, a data CRC error, a
 // deleted data mark, an ID CRC error, no data mark.
@@ -45,24 +44,16 @@ SectorFlags FlagsOf(int r) {
   return 0;
 }
 
-// Track 0 side 0 as PC-98 2HD disks hold it: 26 FM sectors of 128 bytes.
+// The FM track 0 with the sectors of kFmCases marked.
 TrackSpec FmTrack(std::uint32_t seed) {
-  TrackSpec track;
-  for (int r = 1; r <= kFmSectors; ++r) {
-    SectorSpec sector;
-    sector.c = 0;
-    sector.h = 0;
-    sector.r = static_cast<std::uint8_t>(r);
-    sector.n = 0;
-    sector.data = PatternSector(seed, 0, r, 128);
-    sector.density = kFm;
+  TrackSpec track = FmTrackZero(seed);
+  for (SectorSpec& sector : track.sectors) {
     for (const FmCase& c : kFmCases) {
-      if (c.r == r) {
+      if (c.r == sector.r) {
         sector.deletedMark = c.deletedMark;
         sector.status = c.status;
       }
     }
-    track.sectors.push_back(sector);
   }
   return track;
 }

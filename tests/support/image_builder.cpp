@@ -49,6 +49,21 @@ Bytes PatternSector(std::uint32_t seed, int track, int r, int size) {
   return data;
 }
 
+TrackSpec FmTrackZero(std::uint32_t seed) {
+  TrackSpec track;
+  for (int r = 1; r <= kFmTrackZeroSectors; ++r) {
+    SectorSpec sector;
+    sector.c = 0;
+    sector.h = 0;
+    sector.r = static_cast<std::uint8_t>(r);
+    sector.n = 0;
+    sector.data = PatternSector(seed, 0, r, 128);
+    sector.density = kFmDensity;
+    track.sectors.push_back(sector);
+  }
+  return track;
+}
+
 DiskSpec PlainDisk(int tracks, std::uint32_t seed) {
   DiskSpec disk;
   disk.name = "PLAIN";

@@ -50,6 +50,12 @@ struct DiskSpec {
 // number, so that no two sectors of an image hold the same bytes.
 Bytes PatternSector(std::uint32_t seed, int track, int r, int size = 1024);
 
+// Track 0 side 0 as PC-98 2HD disks hold it: 26 sectors of 128 bytes in
+// FM (single density), IDs (0, 0, R, 0), data from PatternSector.
+constexpr std::uint8_t kFmDensity = 0x40;
+constexpr int kFmTrackZeroSectors = 26;
+TrackSpec FmTrackZero(std::uint32_t seed);
+
 // A disk laid out as the known disks are: tracks 0..tracks-1, each with
 // sectors 1..8 of 1024 bytes, IDs (track / 2, track % 2, R, 3), data from
 // PatternSector.

@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr std::uint8_t kFmDensity = 0x40;
 constexpr std::uint8_t kDeletedMark = 0x10;
 constexpr std::uint8_t kStatusDeleted = 0x10;
 constexpr std::uint8_t kStatusDataCrc = 0xB0;
