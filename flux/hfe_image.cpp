@@ -1,5 +1,5 @@
 // Reader for HFE images (HxC floppy emulator), revisions 1 and 3: each track
-// as the cells a drive head reads, decoded here as MFM (flux/mfm.h).
+// as the cells a drive head reads, decoded here as MFM and FM (flux/mfm.h).
 // All fields are little-endian.
 //
 //   Header, one 512-byte block:
@@ -31,9 +31,10 @@
 //     0xF3 n c  only the last 8 - n of the cells of byte c count
 //     0xF4      8 cells of no flux change that read at random (weak bits)
 //
-// Every track is decoded as MFM whatever the encoding byte says: writers
-// leave it at 0xFF (unknown) as often as not. A track recorded in FM has no
-// MFM sync and comes out with no sectors; FM is not decoded.
+// Every track is decoded as MFM and FM whatever the encoding byte says:
+// writers leave it at 0xFF (unknown) as often as not. An FM track comes as
+// FM cells (a single-density file at its own bit rate) or with each FM cell
+// two cells long (track 0 of a PC-98 2HD disk); the decoder finds either.
 //
 // Track index = 2 x cylinder + side; a cylinder past the model's tracks is
 // not read.
