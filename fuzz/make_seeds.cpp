@@ -182,6 +182,22 @@ int main(int argc, char** argv) {
   oneSide.flux.revolutions = 1;
   seeds.emplace_back("small-side1-extended.scp", BuildScp(small, oneSide));
 
+  // FM: track 0 of a PC-98 2HD disk (26 sectors of 128 bytes, one with a
+  // bad data CRC, one deleted) in HFE, and the small SCP's sectors in FM,
+  // spun a little slower so that a revolution holds the longer FM track.
+  DiskSpec fmTrackZero;
+  fmTrackZero.tracks[0] = FmTrackZero(41);
+  fmTrackZero.tracks[0].sectors[2].status = 0xB0;
+  fmTrackZero.tracks[0].sectors[4].deletedMark = 0x10;
+  seeds.emplace_back("fm-track0.hfe", BuildHfe(fmTrackZero, 1));
+  DiskSpec smallFm = small;
+  for (auto& entry : smallFm.tracks) {
+    entry.second.sectors.front().density = kFmDensity;
+  }
+  ScpOptions fmScp = scp;
+  fmScp.flux.rpm = 7000;
+  seeds.emplace_back("small-fm.scp", BuildScp(smallFm, fmScp));
+
   for (const auto& [name, bytes] : seeds) {
     std::string path = folder;
     path += '/';
