@@ -44,7 +44,7 @@ constexpr std::array<unsigned, 3> kFmMarkCells = {kFmIdMarkCells, kFmDataMarkCel
 // are asked for before a mark counts, 48 cells in all as for MFM's syncs.
 constexpr unsigned kFmZeroCells = 0xAAAA;
 constexpr unsigned kFmGapBytes = 2;
-constexpr std::size_t kFmGapCells = kFmGapBytes * kCellsPerByte;
+constexpr std::size_t kFmGapCells = std::size_t{kFmGapBytes} * kCellsPerByte;
 constexpr std::uint64_t kFmGap = 0xAAAAAAAAULL;
 // FM read at the MFM cell rate: one FM cell spans two cells, the change (if
 // any) in the first, so the gap's cells 0xAAAA come out as 0x88888888.
@@ -180,23 +180,16 @@ bool IsFmMarkAt(const unsigned char* bytes, std::size_t mark, std::size_t end, b
   }
   if (!doubled) {
     const std::uint64_t run = Cells48(bytes, mark - gapCells);
-    for (const unsigned cells : kFmMarkCells) {
-      if (run == (kFmGap << 16U | cells)) {
-        return true;
-      }
-    }
-    return false;
+    return std::any_of(kFmMarkCells.begin(), kFmMarkCells.end(),
+                       [run](unsigned cells) { return run == (kFmGap << 16U | cells); });
   }
   if (Cells48(bytes, mark - gapCells) != (kDoubledFmGap & kMask48)) {
     return false;
   }
   const std::uint64_t run = Cells48(bytes, mark - kCellsPerByte);
-  for (const unsigned cells : kFmMarkCells) {
-    if (run == ((kDoubledFmGap & 0xFFFFU) << 32U | Doubled(cells))) {
-      return true;
-    }
-  }
-  return false;
+  return std::any_of(kFmMarkCells.begin(), kFmMarkCells.end(), [run](unsigned cells) {
+    return run == ((kDoubledFmGap & 0xFFFFU) << 32U | Doubled(cells));
+  });
 }
 
 // The first cell at or after `from` that an FM mark starts at, in a track
