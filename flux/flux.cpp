@@ -28,12 +28,13 @@
 
 namespace {
 
-// The cell widths looked for, in seconds: 200 to 1,000 kbit/s of data, any
-// drive speed.
+// The narrowest cell looked for, in seconds (1,000 kbit/s of data); the
+// widest is 5 times as wide (200 kbit/s).
 constexpr double kMinCellSeconds = 0.5e-6;
-constexpr double kMaxCellSeconds = 2.5e-6;
-// Candidates step by this factor: fine against the window below.
+// Candidates step by this factor, fine against the window below, from the
+// narrowest cell to the widest (1.005^323 is about 5).
 constexpr double kCandidateStep = 1.005;
+constexpr int kCandidates = 323;
 // The histogram of intervals the width is found from: bins of 25 ns, up to
 // a little past 4 of the widest cells.
 constexpr double kBinSeconds = 25e-9;
@@ -154,8 +155,11 @@ RateFit FindDataRate(const FluxTrack& flux, std::size_t from) {
   double best = 0;
   std::uint32_t bestScore = 0;
   double plateauEnd = 0;
-  for (double cell = kMinCellSeconds / kBinSeconds; cell <= kMaxCellSeconds / kBinSeconds;
-       cell *= kCandidateStep) {
+  double cell = kMinCellSeconds / kBinSeconds;
+  for (int candidate = 0; candidate < kCandidates; ++candidate) {
+    if (candidate > 0) {
+      cell *= kCandidateStep;
+    }
     std::uint32_t score = 0;
     for (unsigned run = kShortestRun; run <= kLongestRun; ++run) {
       score += below((run + kRateWindow) * cell + 0.5) - below((run - kRateWindow) * cell + 0.5);
@@ -171,7 +175,7 @@ RateFit FindDataRate(const FluxTrack& flux, std::size_t from) {
   if (bestScore == 0) {
     return fit;
   }
-  double cell = std::sqrt(best * plateauEnd) * binTicks;
+  cell = std::sqrt(best * plateauEnd) * binTicks;
   std::size_t fitting = 0;
   for (int round = 0; round < kRefineRounds; ++round) {
     fitting = RefineCell(sample, count, cell);
@@ -270,39 +274,42 @@ std::size_t FluxToCells(const std::vector<std::uint32_t>& intervals,
   const auto clockMax = static_cast<std::int64_t>(static_cast<double>(centre) * (1 + kClockRange));
   std::int64_t clock = centre;
   std::int64_t ticks = 0;
-  std::size_t nextIndex = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    while (nextIndex < indexes.size() && indexes[nextIndex] == i) {
-      indexCells[nextIndex++] = packer.Cells();
+  const std::uint32_t* flux = intervals.data();
+  // The intervals in stretches from index to index, so that the loop over
+  // each looks for no index.
+  for (std::size_t k = 0, from = 0; k <= indexes.size(); ++k) {
+    const std::size_t to = k < indexes.size() ? std::min(indexes[k], count) : count;
+    for (std::size_t i = from; i < to; ++i) {
+      ticks += static_cast<std::int64_t>(flux[i]) << kFixedShift;
+      const std::int64_t half = clock / 2;
+      if (ticks < half) {
+        continue;  // too short for a cell: noise, taken into the next interval
+      }
+      // The whole number of cells nearest the change: MFM's 2 to 4 without
+      // a branch, a longer run by division.
+      std::int64_t run = 1 + static_cast<std::int64_t>(ticks >= clock + half) +
+                         static_cast<std::int64_t>(ticks >= 2 * clock + half) +
+                         static_cast<std::int64_t>(ticks >= 3 * clock + half);
+      if (ticks >= 4 * clock + half) {
+        run = std::min<std::int64_t>((ticks + half) / clock, kMaxCellsPerInterval);
+        if (run == kMaxCellsPerInterval) {
+          ticks = run * clock;  // the rest of a long stretch with no flux
+        }
+      }
+      ticks -= run * clock;
+      packer.Put(static_cast<unsigned>(run));
+      // ticks is now how far the change fell from the cell's centre.
+      if (run <= kLongestRun) {
+        clock = std::min(clockMax, std::max(clockMin, clock + Scaled(ticks, gains.clockGain)));
+      } else {
+        clock += (centre - clock) / (1 << kClockReturnShift);
+      }
+      ticks = Scaled(ticks, gains.phaseKept);
     }
-    ticks += static_cast<std::int64_t>(intervals[i]) << kFixedShift;
-    const std::int64_t half = clock / 2;
-    if (ticks < half) {
-      continue;  // too short for a cell: noise, taken into the next interval
+    if (k < indexes.size()) {
+      indexCells[k] = packer.Cells();
     }
-    // The whole number of cells nearest the change: MFM's 2 to 4 without
-    // a branch, a longer run by division.
-    std::int64_t run = 1 + static_cast<std::int64_t>(ticks >= clock + half) +
-                       static_cast<std::int64_t>(ticks >= 2 * clock + half) +
-                       static_cast<std::int64_t>(ticks >= 3 * clock + half);
-    if (ticks >= 4 * clock + half) {
-      run = std::min<std::int64_t>((ticks + half) / clock, kMaxCellsPerInterval);
-    }
-    ticks -= run * clock;
-    if (run == kMaxCellsPerInterval) {
-      ticks = 0;  // the rest of a long stretch with no flux
-    }
-    packer.Put(static_cast<unsigned>(run));
-    // ticks is now how far the change fell from the cell's centre.
-    if (run <= kLongestRun) {
-      clock = std::min(clockMax, std::max(clockMin, clock + Scaled(ticks, gains.clockGain)));
-    } else {
-      clock += (centre - clock) / (1 << kClockReturnShift);
-    }
-    ticks = Scaled(ticks, gains.phaseKept);
-  }
-  while (nextIndex < indexes.size()) {
-    indexCells[nextIndex++] = packer.Cells();
+    from = std::max(from, to);
   }
   const std::size_t cellCount = packer.Finish();
   const std::size_t used = (cellCount + 7) / 8;
@@ -460,6 +467,7 @@ void MergeGroup(const Group& group, const std::vector<Read>& reads,
   };
   std::vector<std::size_t> revolutions;
   std::vector<std::size_t> goodRevolutions;
+  std::vector<const Sector*> goodReads;
   const Sector* chosen = nullptr;
   const Sector* dataGood = nullptr;
   const Sector* named = nullptr;  // the first read that gives the group's ID
@@ -474,9 +482,7 @@ void MergeGroup(const Group& group, const std::vector<Read>& reads,
     }
     if ((sector.flags & kBadRead) == 0) {
       goodRevolutions.push_back(reads[r].revolution);
-      if (chosen == nullptr) {
-        chosen = &sector;
-      }
+      goodReads.push_back(&sector);
     } else if (dataGood == nullptr && (sector.flags & (kDataCrcError | kNoDataMark)) == 0) {
       dataGood = &sector;  // its ID's CRC failed, but its data's held
     }
@@ -485,6 +491,23 @@ void MergeGroup(const Group& group, const std::vector<Read>& reads,
     std::sort(list.begin(), list.end());
     return static_cast<std::size_t>(std::unique(list.begin(), list.end()) - list.begin());
   };
+  // A CRC of 16 bits passes about one bad read in 65,536: where good reads
+  // disagree, the bytes most of them hold win, the earliest between equals.
+  std::size_t bestAgreeing = 0;
+  for (const Sector* candidate : goodReads) {
+    if (goodReads.size() > kMaxVoters && candidate != goodReads.front()) {
+      break;  // a track read over and over: the first is as good as any
+    }
+    const std::size_t agreeing = static_cast<std::size_t>(
+        std::count_if(goodReads.begin(), goodReads.end(), [&](const Sector* other) {
+          return other->size == candidate->size &&
+                 std::equal(bytesOf(*other), bytesOf(*other) + other->size, bytesOf(*candidate));
+        }));
+    if (agreeing > bestAgreeing) {
+      bestAgreeing = agreeing;
+      chosen = candidate;
+    }
+  }
   if (chosen == nullptr) {
     chosen = dataGood;
   }
