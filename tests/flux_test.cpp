@@ -274,7 +274,8 @@ TEST(FluxRate, IsFoundFromTheFluxWhateverTheDriveAndItsDrift) {
       {500000, 360, 0, kScpClock, 0.01, 0.25, 0, 500000},  // changes out of place
       {500000, 360, 300, kScpClock, 0.01, 0.25, 0, 416667},
       {250000, 300, 360, kScpClock, 0.01, 0.4, 0, 300000},
-      {500000, 360, 0, kScpClock, 0.01, 0, 0.08, 500000},  // intervals stretched
+      {500000, 360, 300, 24027428.5, 0.01, 0.2, 0, 416667},  // a KryoFlux's clock
+      {500000, 360, 0, kScpClock, 0.01, 0, 0.08, 500000},    // intervals stretched
       {250000, 300, 0, kScpClock, 0.01, 0, 0.08, 250000},
       // Not a rate of any drive: a rate is measured, not chosen.
       {350000, 300, 0, kScpClock, 0.01, 0, 0, 350000},
