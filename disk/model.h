@@ -76,6 +76,10 @@ struct Sector {
   // records no revolutions.
   std::uint8_t revolutionsGood = 0;
   std::uint8_t revolutions = 0;
+  // For a sector read from flux that no revolution read well: how many bad
+  // reads were voted on, byte by byte, to bytes whose data CRC holds. The
+  // sector is then good (no CRC flag); 0 for every other sector.
+  std::uint8_t recoveredFrom = 0;
 };
 
 // Where a track's bytes lie in the image file, for formats that lay tracks
@@ -98,8 +102,12 @@ struct TrackCutShort {
 // dump's own records got wrong for this track (empty when nothing).
 struct TrackReading {
   int revolutions = 0;
-  std::uint32_t dataRate = 0;  // bit/s of data: 250000, 300000, 500000
-  double rpm = 0;              // from the index-to-index time
+  // The data rate the flux gives, in bit/s: the cell width measured over
+  // the track (a drive at another speed than the disk's gives another rate,
+  // 416,667 for a 500 kbit/s disk of 360 rpm read at 300 rpm); 0 when the
+  // flux holds no MFM.
+  std::uint32_t dataRate = 0;
+  double rpm = 0;  // from the index-to-index time
   std::vector<std::string> faults;
 };
 

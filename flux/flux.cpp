@@ -1,22 +1,24 @@
 // From flux to sectors.
 //
-// The data rate is found from the flux itself: MFM puts 2, 3 or 4 cells
-// between flux changes, so at the right rate nearly every interval lies
-// close to one of those; at a wrong one (250 against 300 or 500 kbit/s) most
-// fall between. The cell time the intervals give at that rate (a drive a
-// few per cent slow gives longer ones) starts the phase-locked loop, which
-// then follows the drift: each flux change is placed in the cell nearest
-// to where the loop expects it, and the loop's clock and phase move part of
-// the way towards where it fell.
+// The cell width is found from the flux itself, track by track, whatever the
+// rate and the drive's speed (FindDataRate). It starts the phase-locked
+// loop, which then follows the drift: each flux change is placed in the
+// cell nearest to where the loop expects it, and the loop's clock and phase
+// move part of the way towards where it fell.
 //
 // All revolutions are decoded as one run of cells, so that a sector whose
 // ID lies before an index and whose data lies after it reads whole; each
 // sector found is then counted to the revolution its ID lies in, and the
 // reads of one sector (the same ID, the same occurrence in its revolution)
-// become one sector.
+// become one sector. When some sector reads well in no revolution, the
+// track is decoded again with other loop settings, and the reads of every
+// pass are merged: a revolution that any pass read well counts as read
+// well. When none did, the bytes the bad reads agree on, byte by byte, are
+// the sector's when they pass the data CRC the reads agree on.
 #include "flux/flux.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -26,19 +28,37 @@
 
 namespace {
 
-constexpr std::uint32_t kDataRates[] = {250000, 300000, 500000};
-// How many intervals of the first revolution the data rate is found from.
-constexpr std::size_t kRateSample = 4000;
+// The narrowest cell looked for, in seconds (1,000 kbit/s of data); the
+// widest is 5 times as wide (200 kbit/s).
+constexpr double kMinCellSeconds = 0.5e-6;
+// Candidates step by this factor, fine against the window below, from the
+// narrowest cell to the widest (1.005^323 is about 5).
+constexpr double kCandidateStep = 1.005;
+constexpr int kCandidates = 323;
+// The histogram of intervals the width is found from: bins of 25 ns, up to
+// a little past 4 of the widest cells.
+constexpr double kBinSeconds = 25e-9;
+constexpr std::size_t kBins = 480;
+// How many intervals of the first revolution the width is found from.
+constexpr std::size_t kRateSample = 8000;
 // How far from a whole number of cells an interval may lie, in cells, to
-// count for a rate.
+// count for a width.
 constexpr double kRateWindow = 0.25;
-// The share of intervals that must fit a rate for it to be named; below it
-// the track holds no MFM (unformatted, or another encoding).
-constexpr double kRateFitShare = 0.6;
+// The share of intervals that must fit the width for its rate to be named;
+// below it the track holds no MFM (unformatted, or another encoding).
+constexpr double kRateFitShare = 0.5;
 constexpr unsigned kShortestRun = 2;  // MFM's cells between flux changes
 constexpr unsigned kLongestRun = 4;
+constexpr int kRefineRounds = 3;
 
-// How far the loop's clock may stray from the cell time the rate gave.
+// The rates a rate measured within kStandardShare of is named as: the
+// standard ones, and a 500 kbit/s disk of 360 rpm read at 300 rpm (the
+// rate a 250 kbit/s disk of 300 rpm gives at 360 rpm is 300 kbit/s, itself
+// standard).
+constexpr std::uint32_t kStandardRates[] = {250000, 300000, 500000, 416667};
+constexpr double kStandardShare = 0.015;
+
+// How far the loop's clock may stray from the cell time measured.
 constexpr double kClockRange = 0.10;
 // An interval longer than this many cells (a stretch with no flux, where
 // no data lies) gives this many: a dump cannot make the cells outgrow its
@@ -64,43 +84,105 @@ constexpr double kMinCellTicks = 2;
 constexpr double kMaxCellTicks = 1e6;
 
 struct RateFit {
-  std::uint32_t rate = 0;  // 0: none fits
-  double cellTicks = 0;    // the cell time the intervals give
+  std::uint32_t rate = 0;  // 0: the flux holds no MFM
+  double cellTicks = 0;    // the cell time the intervals give; 0: none
 };
 
+// The intervals within the window of 2, 3 or 4 cells of `cell` ticks: their
+// ticks over their cells, a closer cell time; and how many they are.
+std::size_t RefineCell(const std::uint32_t* intervals, std::size_t count, double& cell) {
+  double ticks = 0;
+  double cells = 0;
+  std::size_t fitting = 0;
+  const double inverse = 1.0 / cell;
+  for (std::size_t i = 0; i < count; ++i) {
+    const double x = intervals[i] * inverse;
+    const double whole = std::floor(x + 0.5);
+    if (whole >= kShortestRun && whole <= kLongestRun && std::fabs(x - whole) < kRateWindow) {
+      ++fitting;
+      ticks += intervals[i];
+      cells += whole;
+    }
+  }
+  if (cells > 0) {
+    cell = ticks / cells;
+  }
+  return fitting;
+}
+
+std::uint32_t NamedRate(double rate) {
+  for (const std::uint32_t standard : kStandardRates) {
+    if (std::fabs(rate - standard) <= kStandardShare * standard) {
+      return standard;
+    }
+  }
+  return static_cast<std::uint32_t>(std::lround(rate));
+}
+
+// The cell width of the flux, found from its intervals: whatever the rate,
+// MFM puts 2, 3 or 4 cells between changes, so the intervals gather at
+// three peaks 2 : 3 : 4 apart. Each width from 200 to 1,000 kbit/s is
+// scored by how many intervals lie near 2, 3 or 4 of its cells (a
+// histogram's running sums give each score at once); the best is then
+// refined from the intervals themselves. A width of half the best fits
+// only its 4-cell runs, one of double only its 2-cell runs: MFM has no
+// 1-cell runs, so the shortest peak is always 2 cells. An FM track, its
+// changes 2 or 4 MFM cells apart, thus locks at the MFM cell its decoder
+// reads.
 RateFit FindDataRate(const FluxTrack& flux, std::size_t from) {
   RateFit fit;
   const std::size_t end = std::min(flux.intervals.size(), from + kRateSample);
   if (from >= end || !(flux.sampleClock > 0)) {
     return fit;
   }
-  std::size_t bestCount = 0;
-  for (const std::uint32_t rate : kDataRates) {
-    const double cell = flux.sampleClock / (2.0 * rate);
-    std::size_t count = 0;
-    double ticks = 0;
-    double cells = 0;
-    for (std::size_t i = from; i < end; ++i) {
-      const double x = flux.intervals[i] / cell;
-      const double whole = std::floor(x + 0.5);
-      if (whole >= kShortestRun && whole <= kLongestRun && std::fabs(x - whole) < kRateWindow) {
-        ++count;
-        ticks += flux.intervals[i];
-        cells += whole;
-      }
-    }
-    if (count > bestCount) {
-      bestCount = count;
-      fit.rate = rate;
-      fit.cellTicks = ticks / cells;
+  const std::uint32_t* sample = flux.intervals.data() + from;
+  const std::size_t count = end - from;
+  const double binTicks = flux.sampleClock * kBinSeconds;
+  const double perBin = 1.0 / binTicks;
+  std::array<std::uint32_t, kBins + 1> sums{};  // sums[b]: intervals in bins below b
+  for (std::size_t i = 0; i < count; ++i) {
+    const double bin = sample[i] * perBin;
+    if (bin < kBins) {
+      ++sums[static_cast<std::size_t>(bin) + 1];
     }
   }
-  if (static_cast<double>(bestCount) < kRateFitShare * static_cast<double>(end - from)) {
-    // No rate fits: decode at the best all the same, but name none.
-    if (bestCount == 0) {
-      fit.cellTicks = flux.sampleClock / (2.0 * kDataRates[2]);
+  for (std::size_t b = 1; b <= kBins; ++b) {
+    sums[b] += sums[b - 1];
+  }
+  const auto below = [&](double bin) {
+    return sums[std::min<std::size_t>(static_cast<std::size_t>(std::max(bin, 0.0)), kBins)];
+  };
+  double best = 0;
+  std::uint32_t bestScore = 0;
+  double plateauEnd = 0;
+  double cell = kMinCellSeconds / kBinSeconds;
+  for (int candidate = 0; candidate < kCandidates; ++candidate) {
+    if (candidate > 0) {
+      cell *= kCandidateStep;
     }
-    fit.rate = 0;
+    std::uint32_t score = 0;
+    for (unsigned run = kShortestRun; run <= kLongestRun; ++run) {
+      score += below((run + kRateWindow) * cell + 0.5) - below((run - kRateWindow) * cell + 0.5);
+    }
+    if (score > bestScore) {
+      bestScore = score;
+      best = cell;
+      plateauEnd = cell;
+    } else if (score == bestScore && plateauEnd * kCandidateStep * 1.0001 >= cell) {
+      plateauEnd = cell;  // the same best score on: take the middle of the run
+    }
+  }
+  if (bestScore == 0) {
+    return fit;
+  }
+  cell = std::sqrt(best * plateauEnd) * binTicks;
+  std::size_t fitting = 0;
+  for (int round = 0; round < kRefineRounds; ++round) {
+    fitting = RefineCell(sample, count, cell);
+  }
+  fit.cellTicks = cell;
+  if (static_cast<double>(fitting) >= kRateFitShare * static_cast<double>(count)) {
+    fit.rate = NamedRate(flux.sampleClock / (2.0 * cell));
   }
   return fit;
 }
@@ -147,10 +229,24 @@ class CellPacker {
 // keep the loop short, which over tens of millions of intervals a disk
 // counts.
 constexpr unsigned kFixedShift = 16;
-// The gains as multiples of 1/256: 0.6 of the phase error corrects the
-// phase (0.4 of it is kept), 0.05 of it the clock.
-constexpr std::int64_t kPhaseKept = 102;      // 0.4 x 256
-constexpr std::int64_t kClockGainFixed = 13;  // 0.05 x 256
+// How the loop follows the flux, as multiples of 1/256: the share of each
+// change's phase error kept (the rest corrects the phase), and the share
+// that corrects the clock. The first pass keeps little of the error and
+// moves the clock briskly, as a drive's own loop does; when a sector reads
+// well in no revolution, the track is read again with a calm loop (which
+// rides out flux changes that wander about their places) and with a tight
+// ones (which follow intervals whose errors add up, the phase taken afresh
+// at each change).
+struct LoopGains {
+  std::int64_t phaseKept;
+  std::int64_t clockGain;
+};
+constexpr LoopGains kPasses[] = {
+    {102, 13},  // 0.4, 0.05
+    {240, 1},   // 0.94, 0.004
+    {0, 13},    // 0, 0.05
+    {0, 6},     // 0, 0.023
+};
 constexpr unsigned kGainShift = 8;
 constexpr unsigned kClockReturnShift = 4;  // a run of no flux eases the clock back by 1/16
 
@@ -164,7 +260,7 @@ constexpr std::int64_t Scaled(std::int64_t value, std::int64_t gain) {
 // The cells of the flux, by the loop started at `cellTicks`; indexCells[k]
 // gets the cell where interval indexes[k] starts.
 std::size_t FluxToCells(const std::vector<std::uint32_t>& intervals,
-                        const std::vector<std::size_t>& indexes, double cellTicks,
+                        const std::vector<std::size_t>& indexes, double cellTicks, LoopGains gains,
                         std::vector<unsigned char>& cells, std::vector<std::size_t>& indexCells) {
   const std::size_t count = intervals.size();
   // Each interval gives at most kMaxCellsPerInterval cells, and 4 bytes
@@ -178,39 +274,42 @@ std::size_t FluxToCells(const std::vector<std::uint32_t>& intervals,
   const auto clockMax = static_cast<std::int64_t>(static_cast<double>(centre) * (1 + kClockRange));
   std::int64_t clock = centre;
   std::int64_t ticks = 0;
-  std::size_t nextIndex = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    while (nextIndex < indexes.size() && indexes[nextIndex] == i) {
-      indexCells[nextIndex++] = packer.Cells();
+  const std::uint32_t* flux = intervals.data();
+  // The intervals in stretches from index to index, so that the loop over
+  // each looks for no index.
+  for (std::size_t k = 0, from = 0; k <= indexes.size(); ++k) {
+    const std::size_t to = k < indexes.size() ? std::min(indexes[k], count) : count;
+    for (std::size_t i = from; i < to; ++i) {
+      ticks += static_cast<std::int64_t>(flux[i]) << kFixedShift;
+      const std::int64_t half = clock / 2;
+      if (ticks < half) {
+        continue;  // too short for a cell: noise, taken into the next interval
+      }
+      // The whole number of cells nearest the change: MFM's 2 to 4 without
+      // a branch, a longer run by division.
+      std::int64_t run = 1 + static_cast<std::int64_t>(ticks >= clock + half) +
+                         static_cast<std::int64_t>(ticks >= 2 * clock + half) +
+                         static_cast<std::int64_t>(ticks >= 3 * clock + half);
+      if (ticks >= 4 * clock + half) {
+        run = std::min<std::int64_t>((ticks + half) / clock, kMaxCellsPerInterval);
+        if (run == kMaxCellsPerInterval) {
+          ticks = run * clock;  // the rest of a long stretch with no flux
+        }
+      }
+      ticks -= run * clock;
+      packer.Put(static_cast<unsigned>(run));
+      // ticks is now how far the change fell from the cell's centre.
+      if (run <= kLongestRun) {
+        clock = std::min(clockMax, std::max(clockMin, clock + Scaled(ticks, gains.clockGain)));
+      } else {
+        clock += (centre - clock) / (1 << kClockReturnShift);
+      }
+      ticks = Scaled(ticks, gains.phaseKept);
     }
-    ticks += static_cast<std::int64_t>(intervals[i]) << kFixedShift;
-    const std::int64_t half = clock / 2;
-    if (ticks < half) {
-      continue;  // too short for a cell: noise, taken into the next interval
+    if (k < indexes.size()) {
+      indexCells[k] = packer.Cells();
     }
-    // The whole number of cells nearest the change: MFM's 2 to 4 without
-    // a branch, a longer run by division.
-    std::int64_t run = 1 + static_cast<std::int64_t>(ticks >= clock + half) +
-                       static_cast<std::int64_t>(ticks >= 2 * clock + half) +
-                       static_cast<std::int64_t>(ticks >= 3 * clock + half);
-    if (ticks >= 4 * clock + half) {
-      run = std::min<std::int64_t>((ticks + half) / clock, kMaxCellsPerInterval);
-    }
-    ticks -= run * clock;
-    if (run == kMaxCellsPerInterval) {
-      ticks = 0;  // the rest of a long stretch with no flux
-    }
-    packer.Put(static_cast<unsigned>(run));
-    // ticks is now how far the change fell from the cell's centre.
-    if (run <= kLongestRun) {
-      clock = std::min(clockMax, std::max(clockMin, clock + Scaled(ticks, kClockGainFixed)));
-    } else {
-      clock += (centre - clock) / (1 << kClockReturnShift);
-    }
-    ticks = Scaled(ticks, kPhaseKept);
-  }
-  while (nextIndex < indexes.size()) {
-    indexCells[nextIndex++] = packer.Cells();
+    from = std::max(from, to);
   }
   const std::size_t cellCount = packer.Finish();
   const std::size_t used = (cellCount + 7) / 8;
@@ -219,10 +318,11 @@ std::size_t FluxToCells(const std::vector<std::uint32_t>& intervals,
   return cellCount;
 }
 
-// One sector as one revolution read it.
+// One sector as one revolution read it, in one pass of the loop.
 struct Read {
   std::size_t sector;  // in the decoder's list
   std::size_t revolution;
+  std::size_t pass;
   double place;  // from the revolution's index, in revolutions
 };
 
@@ -236,15 +336,26 @@ struct Group {
 
 constexpr SectorFlags kBadRead = kIdCrcError | kDataCrcError | kNoDataMark;
 
-std::uint64_t GroupKey(const SectorId& id, std::size_t occurrence) {
+// The data CRC a bad read's field records, where it could be found.
+struct RecordedCrc {
+  bool found = false;
+  unsigned char bytes[2] = {0, 0};
+};
+
+std::uint64_t GroupKey(const SectorId& id, std::size_t pass, std::size_t occurrence) {
   const std::uint64_t packed = static_cast<std::uint64_t>(id.c) << 24U |
                                static_cast<std::uint64_t>(id.h) << 16U |
                                static_cast<std::uint64_t>(id.r) << 8U | id.n;
-  return packed << 32U | std::min<std::uint64_t>(occurrence, 0xFFFFFFFFU);
+  return packed << 32U | std::min<std::uint64_t>(pass, 0xFFU) << 24U |
+         std::min<std::uint64_t>(occurrence, 0xFFFFFFU);
 }
 
 std::uint8_t Saturate(std::size_t count) {
   return static_cast<std::uint8_t>(std::min<std::size_t>(count, kMaxCount));
+}
+
+bool SameRevolution(const Read& a, const Read& b) {
+  return a.revolution == b.revolution && a.pass == b.pass;
 }
 
 // Reads whose ID never read well, at the place of a sector that did, in a
@@ -271,9 +382,8 @@ void FoldUnreadableIds(std::vector<Group>& groups, const std::vector<Read>& read
         Group& candidate = kept[g];
         const bool near = std::fabs(candidate.place - reads[r].place) < kSamePlace;
         if (near &&
-            std::none_of(candidate.reads.begin(), candidate.reads.end(), [&](std::size_t o) {
-              return reads[o].revolution == reads[r].revolution;
-            })) {
+            std::none_of(candidate.reads.begin(), candidate.reads.end(),
+                         [&](std::size_t o) { return SameRevolution(reads[o], reads[r]); })) {
           home = &candidate;
         }
       }
@@ -316,22 +426,53 @@ std::vector<unsigned char> VoteBytes(const std::vector<const unsigned char*>& vo
   return out;
 }
 
+// The CRC of the syncs and a data mark, where a data field's CRC starts.
+std::uint16_t DataMarkCrc(bool deleted) {
+  constexpr unsigned char kSync = 0xA1;
+  const unsigned char prefix[] = {kSync, kSync, kSync,
+                                  static_cast<unsigned char>(deleted ? 0xF8 : 0xFB)};
+  return CrcCcitt(kCrcCcittPreset, prefix, sizeof prefix);
+}
+
+// Whether the bytes the bad reads agree on, with the CRC they agree on,
+// pass the data CRC: then the sector is read, from all of them together.
+bool VotedDataHolds(const std::vector<unsigned char>& bytes, bool deleted,
+                    const std::vector<const RecordedCrc*>& crcs) {
+  std::vector<const unsigned char*> voters;
+  for (const RecordedCrc* crc : crcs) {
+    if (crc->found) {
+      voters.push_back(crc->bytes);
+    }
+  }
+  if (voters.empty()) {
+    return false;
+  }
+  const std::vector<unsigned char> recorded =
+      VoteBytes(voters, std::vector<std::size_t>(voters.size(), 2));
+  const std::uint16_t crc = CrcCcitt(DataMarkCrc(deleted), bytes.data(), bytes.size());
+  return crc == (static_cast<unsigned>(recorded[0]) << 8U | recorded[1]);
+}
+
 // One sector from its reads: the first good one, else what the bad ones
 // tell. Reads of an unreadable ID taken in by place count as revolutions
 // that read the sector badly; their bytes, under an ID that may be of
-// another size, are not taken.
+// another size, are not taken. A revolution counts once however many
+// passes read it.
 void MergeGroup(const Group& group, const std::vector<Read>& reads,
                 const std::vector<Sector>& found, const std::vector<unsigned char>& foundData,
-                DecodedFluxTrack& out) {
+                const std::vector<RecordedCrc>& recordedCrcs, DecodedFluxTrack& out) {
   const auto sectorOf = [&](std::size_t r) -> const Sector& { return found[reads[r].sector]; };
   const auto bytesOf = [&](const Sector& sector) {
     return foundData.data() + static_cast<std::size_t>(sector.location);
   };
-  std::size_t good = 0;
+  std::vector<std::size_t> revolutions;
+  std::vector<std::size_t> goodRevolutions;
+  std::vector<const Sector*> goodReads;
   const Sector* chosen = nullptr;
   const Sector* dataGood = nullptr;
   const Sector* named = nullptr;  // the first read that gives the group's ID
   for (const std::size_t r : group.reads) {
+    revolutions.push_back(reads[r].revolution);
     const Sector& sector = sectorOf(r);
     if (sector.id != group.id) {
       continue;
@@ -340,12 +481,31 @@ void MergeGroup(const Group& group, const std::vector<Read>& reads,
       named = &sector;
     }
     if ((sector.flags & kBadRead) == 0) {
-      ++good;
-      if (chosen == nullptr) {
-        chosen = &sector;
-      }
+      goodRevolutions.push_back(reads[r].revolution);
+      goodReads.push_back(&sector);
     } else if (dataGood == nullptr && (sector.flags & (kDataCrcError | kNoDataMark)) == 0) {
       dataGood = &sector;  // its ID's CRC failed, but its data's held
+    }
+  }
+  const auto distinct = [](std::vector<std::size_t>& list) {
+    std::sort(list.begin(), list.end());
+    return static_cast<std::size_t>(std::unique(list.begin(), list.end()) - list.begin());
+  };
+  // A CRC of 16 bits passes about one bad read in 65,536: where good reads
+  // disagree, the bytes most of them hold win, the earliest between equals.
+  std::size_t bestAgreeing = 0;
+  for (const Sector* candidate : goodReads) {
+    if (goodReads.size() > kMaxVoters && candidate != goodReads.front()) {
+      break;  // a track read over and over: the first is as good as any
+    }
+    const std::size_t agreeing = static_cast<std::size_t>(
+        std::count_if(goodReads.begin(), goodReads.end(), [&](const Sector* other) {
+          return other->size == candidate->size &&
+                 std::equal(bytesOf(*other), bytesOf(*other) + other->size, bytesOf(*candidate));
+        }));
+    if (agreeing > bestAgreeing) {
+      bestAgreeing = agreeing;
+      chosen = candidate;
     }
   }
   if (chosen == nullptr) {
@@ -359,6 +519,8 @@ void MergeGroup(const Group& group, const std::vector<Read>& reads,
   } else {
     std::vector<const unsigned char*> voters;
     std::vector<std::size_t> sizes;
+    std::vector<const RecordedCrc*> crcs;
+    std::vector<std::size_t> voterRevolutions;
     const Sector* first = nullptr;
     bool goodId = false;
     for (const std::size_t r : group.reads) {
@@ -373,21 +535,29 @@ void MergeGroup(const Group& group, const std::vector<Read>& reads,
       goodId = goodId || (sector.flags & kIdCrcError) == 0;
       voters.push_back(bytesOf(sector));
       sizes.push_back(sector.size);
+      crcs.push_back(&recordedCrcs[reads[r].sector]);
+      voterRevolutions.push_back(reads[r].revolution);
     }
     if (first == nullptr) {
       merged = named != nullptr ? *named : sectorOf(group.reads.front());
     } else {
       merged = *first;
       bytes = VoteBytes(voters, sizes);
-      merged.flags = static_cast<SectorFlags>((first->flags & kDeletedData) | kDataCrcError |
-                                              (goodId ? 0 : kIdCrcError));
-      merged.size = static_cast<std::uint32_t>(bytes.size());
+      const bool deleted = (first->flags & kDeletedData) != 0;
+      const bool whole = bytes.size() == first->recordedSize;
+      if (goodId && whole && VotedDataHolds(bytes, deleted, crcs)) {
+        merged.flags = static_cast<SectorFlags>(first->flags & kDeletedData);
+        merged.recoveredFrom = Saturate(distinct(voterRevolutions));
+      } else {
+        merged.flags = static_cast<SectorFlags>((first->flags & kDeletedData) | kDataCrcError |
+                                                (goodId ? 0 : kIdCrcError));
+      }
     }
   }
   merged.location = static_cast<std::int64_t>(out.data.size());
   merged.size = static_cast<std::uint32_t>(bytes.size());
-  merged.revolutionsGood = Saturate(good);
-  merged.revolutions = Saturate(group.reads.size());
+  merged.revolutionsGood = Saturate(distinct(goodRevolutions));
+  merged.revolutions = Saturate(distinct(revolutions));
   out.data.insert(out.data.end(), bytes.begin(), bytes.end());
   out.sectors.push_back(merged);
 }
@@ -402,6 +572,151 @@ std::vector<std::size_t> UsableIndexes(const FluxTrack& flux) {
     }
   }
   return indexes;
+}
+
+// The 16 cells from cell `pos` on; the caller keeps pos + 16 within the
+// cells.
+unsigned CellsAt(const std::vector<unsigned char>& cells, std::size_t pos) {
+  const std::size_t byte = pos / 8;
+  const std::uint32_t word = static_cast<std::uint32_t>(cells[byte]) << 16U |
+                             static_cast<std::uint32_t>(cells[byte + 1]) << 8U | cells[byte + 2];
+  return word >> (8U - pos % 8U) & 0xFFFFU;
+}
+
+unsigned char DataBitsOf(unsigned cells16) {
+  unsigned value = 0;
+  for (int bit = 7; bit >= 0; --bit) {
+    value = value << 1U | (cells16 >> (2 * bit) & 1U);
+  }
+  return static_cast<unsigned char>(value);
+}
+
+// The data CRC recorded after a bad read's data: its field found as the
+// decoder finds it, the first data mark after the ID (at `idMark`, its
+// mark's first cell). Only bad reads are looked at; they are few.
+RecordedCrc FindRecordedCrc(const std::vector<unsigned char>& cells, std::size_t cellCount,
+                            std::size_t idMark, const Sector& sector) {
+  constexpr std::size_t kCellsPerByte = 16;
+  constexpr unsigned kSync = 0x4489;
+  constexpr std::size_t kIdFieldBytes = 7;  // mark, C H R N, CRC
+  constexpr std::size_t kSearchBytes = 50;  // the gap and the syncs
+  constexpr unsigned char kDataMark = 0xFB;
+  constexpr unsigned char kDeletedMark = 0xF8;
+  RecordedCrc crc;
+  const std::size_t usable = cells.size() < 3 ? 0 : (cells.size() - 3) * 8;
+  const std::size_t end = std::min(cellCount, usable);
+  const std::size_t from = idMark + kIdFieldBytes * kCellsPerByte;
+  const std::size_t last = from + kSearchBytes * kCellsPerByte;
+  for (std::size_t pos = from; pos < last && pos + 4 * kCellsPerByte <= end; ++pos) {
+    if (CellsAt(cells, pos) != kSync || CellsAt(cells, pos + kCellsPerByte) != kSync ||
+        CellsAt(cells, pos + 2 * kCellsPerByte) != kSync) {
+      continue;
+    }
+    std::size_t mark = pos + 3 * kCellsPerByte;
+    while (mark + kCellsPerByte <= end && CellsAt(cells, mark) == kSync) {
+      mark += kCellsPerByte;
+    }
+    if (mark + kCellsPerByte > end) {
+      return crc;
+    }
+    const unsigned char markByte = DataBitsOf(CellsAt(cells, mark));
+    if (markByte != kDataMark && markByte != kDeletedMark) {
+      return crc;
+    }
+    const std::size_t at = mark + (1 + std::size_t{sector.recordedSize}) * kCellsPerByte;
+    if (at + 2 * kCellsPerByte <= end) {
+      crc.found = true;
+      crc.bytes[0] = DataBitsOf(CellsAt(cells, at));
+      crc.bytes[1] = DataBitsOf(CellsAt(cells, at + kCellsPerByte));
+    }
+    return crc;
+  }
+  return crc;
+}
+
+// The n-th read of an ID in a revolution of a pass is the n-th sector of
+// that ID.
+std::vector<Group> GroupReads(const std::vector<Read>& reads, const std::vector<Sector>& found) {
+  std::vector<Group> groups;
+  std::map<std::uint64_t, std::size_t> groupOf;
+  std::map<std::uint32_t, std::size_t> seenInRevolution;
+  for (std::size_t r = 0; r < reads.size(); ++r) {
+    if (r == 0 || !SameRevolution(reads[r], reads[r - 1])) {
+      seenInRevolution.clear();
+    }
+    const Sector& sector = found[reads[r].sector];
+    const SectorId id = sector.id;
+    const std::uint32_t packed = static_cast<std::uint32_t>(id.c) << 24U |
+                                 static_cast<std::uint32_t>(id.h) << 16U |
+                                 static_cast<std::uint32_t>(id.r) << 8U | id.n;
+    const std::size_t occurrence = seenInRevolution[packed]++;
+    const auto [entry, added] = groupOf.emplace(GroupKey(id, 0, occurrence), groups.size());
+    if (added) {
+      groups.emplace_back();
+      groups.back().id = id;
+      groups.back().place = reads[r].place;
+    }
+    Group& group = groups[entry->second];
+    group.reads.push_back(r);
+    group.anyGoodId = group.anyGoodId || (sector.flags & kIdCrcError) == 0;
+  }
+  FoldUnreadableIds(groups, reads);
+  std::stable_sort(groups.begin(), groups.end(),
+                   [](const Group& a, const Group& b) { return a.place < b.place; });
+  return groups;
+}
+
+// Whether some sector of the track read well in no revolution.
+bool SomeSectorUnread(const std::vector<Group>& groups, const std::vector<Read>& reads,
+                      const std::vector<Sector>& found) {
+  return std::any_of(groups.begin(), groups.end(), [&](const Group& group) {
+    return std::none_of(group.reads.begin(), group.reads.end(), [&](std::size_t r) {
+      return (found[reads[r].sector].flags & kBadRead) == 0;
+    });
+  });
+}
+
+// Everything the passes over a track found.
+struct PassReads {
+  std::vector<Sector> found;
+  std::vector<unsigned char> data;
+  std::vector<RecordedCrc> crcs;  // by sector found
+  std::vector<Read> reads;
+};
+
+// One pass of the loop over all revolutions of the track: its sectors and
+// reads added to `into`. Returns the cells from the first index to the last.
+std::size_t DecodePass(const FluxTrack& flux, const std::vector<std::size_t>& indexes,
+                       double cellTicks, std::size_t pass, PassReads& into) {
+  // Kept from track to track: a track's buffers run to megabytes, and
+  // taking them afresh each time costs more than filling them.
+  thread_local std::vector<unsigned char> cells;
+  thread_local std::vector<std::size_t> indexCells;
+  thread_local std::vector<std::size_t> idCells;
+  const std::size_t cellCount =
+      FluxToCells(flux.intervals, indexes, cellTicks, kPasses[pass], cells, indexCells);
+  const std::size_t base = into.found.size();
+  std::vector<Sector> found = DecodeMfmTrack(cells, cellCount, into.data, &idCells);
+  // Each read in its revolution; reads outside every whole one are not
+  // counted.
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    RecordedCrc crc;
+    if ((found[i].flags & kDataCrcError) != 0 && (found[i].flags & kNoDataMark) == 0) {
+      crc = FindRecordedCrc(cells, cellCount, idCells[i], found[i]);
+    }
+    into.crcs.push_back(crc);
+    const auto after = std::upper_bound(indexCells.begin(), indexCells.end(), idCells[i]);
+    if (after == indexCells.begin() || after == indexCells.end()) {
+      continue;
+    }
+    const auto revolution = static_cast<std::size_t>(after - indexCells.begin()) - 1;
+    const std::size_t start = indexCells[revolution];
+    const std::size_t length = indexCells[revolution + 1] - start;
+    into.reads.push_back({base + i, revolution, pass,
+                          static_cast<double>(idCells[i] - start) / static_cast<double>(length)});
+  }
+  into.found.insert(into.found.end(), found.begin(), found.end());
+  return indexCells.empty() ? 0 : indexCells.back() - indexCells.front();
 }
 
 }  // namespace
@@ -420,13 +735,14 @@ DecodedFluxTrack DecodeFluxTrack(const FluxTrack& flux) {
     return out;
   }
   out.reading.revolutions = static_cast<int>(revolutions);
+  double seconds = 0;  // of the whole revolutions
   if (wholeRevolutions) {
     std::uint64_t ticks = 0;
     for (std::size_t i = indexes.front(); i < indexes.back(); ++i) {
       ticks += flux.intervals[i];
     }
     if (ticks > 0) {
-      const double seconds = static_cast<double>(ticks) / flux.sampleClock;
+      seconds = static_cast<double>(ticks) / flux.sampleClock;
       out.reading.rpm = kSecondsPerMinute * static_cast<double>(revolutions) / seconds;
     }
   }
@@ -436,63 +752,26 @@ DecodedFluxTrack DecodeFluxTrack(const FluxTrack& flux) {
     return out;  // a clock too slow to time a cell, or absurdly fast
   }
 
-  // Kept from track to track: a track's buffers run to megabytes, and
-  // taking them afresh each time costs more than filling them.
-  thread_local std::vector<unsigned char> cells;
-  thread_local std::vector<std::size_t> indexCells;
-  const std::size_t cellCount =
-      FluxToCells(flux.intervals, indexes, fit.cellTicks, cells, indexCells);
-  thread_local std::vector<unsigned char> foundData;
-  thread_local std::vector<std::size_t> idCells;
-  foundData.clear();
-  const std::vector<Sector> found = DecodeMfmTrack(cells, cellCount, foundData, &idCells);
-
-  // Each read in its revolution; reads outside every whole one are not
-  // counted.
-  std::vector<Read> reads;
-  for (std::size_t i = 0; i < found.size(); ++i) {
-    const auto after = std::upper_bound(indexCells.begin(), indexCells.end(), idCells[i]);
-    if (after == indexCells.begin() || after == indexCells.end()) {
-      continue;
-    }
-    const auto revolution = static_cast<std::size_t>(after - indexCells.begin()) - 1;
-    const std::size_t start = indexCells[revolution];
-    const std::size_t length = indexCells[revolution + 1] - start;
-    reads.push_back(
-        {i, revolution, static_cast<double>(idCells[i] - start) / static_cast<double>(length)});
+  thread_local PassReads passes;
+  passes.found.clear();
+  passes.data.clear();
+  passes.crcs.clear();
+  passes.reads.clear();
+  const std::size_t revolutionCells = DecodePass(flux, indexes, fit.cellTicks, 0, passes);
+  if (fit.rate != 0 && seconds > 0 && revolutionCells > 0) {
+    // The cells the loop counted over the whole revolutions, against their
+    // time: the rate of the track, its drift averaged out.
+    out.reading.dataRate = NamedRate(static_cast<double>(revolutionCells) / (2.0 * seconds));
   }
-
-  // The n-th read of an ID in a revolution is the n-th sector of that ID.
-  std::vector<Group> groups;
-  std::map<std::uint64_t, std::size_t> groupOf;
-  std::map<std::uint32_t, std::size_t> seenInRevolution;
-  std::size_t revolution = 0;
-  for (std::size_t r = 0; r < reads.size(); ++r) {
-    if (r == 0 || reads[r].revolution != revolution) {
-      revolution = reads[r].revolution;
-      seenInRevolution.clear();
+  std::vector<Group> groups = GroupReads(passes.reads, passes.found);
+  if (SomeSectorUnread(groups, passes.reads, passes.found)) {
+    for (std::size_t pass = 1; pass < std::size(kPasses); ++pass) {
+      DecodePass(flux, indexes, fit.cellTicks, pass, passes);
     }
-    const Sector& sector = found[reads[r].sector];
-    const SectorId id = sector.id;
-    const std::uint32_t packed = static_cast<std::uint32_t>(id.c) << 24U |
-                                 static_cast<std::uint32_t>(id.h) << 16U |
-                                 static_cast<std::uint32_t>(id.r) << 8U | id.n;
-    const std::size_t occurrence = seenInRevolution[packed]++;
-    const auto [entry, added] = groupOf.emplace(GroupKey(id, occurrence), groups.size());
-    if (added) {
-      groups.emplace_back();
-      groups.back().id = id;
-      groups.back().place = reads[r].place;
-    }
-    Group& group = groups[entry->second];
-    group.reads.push_back(r);
-    group.anyGoodId = group.anyGoodId || (sector.flags & kIdCrcError) == 0;
+    groups = GroupReads(passes.reads, passes.found);
   }
-  FoldUnreadableIds(groups, reads);
-  std::stable_sort(groups.begin(), groups.end(),
-                   [](const Group& a, const Group& b) { return a.place < b.place; });
   for (const Group& group : groups) {
-    MergeGroup(group, reads, found, foundData, out);
+    MergeGroup(group, passes.reads, passes.found, passes.data, passes.crcs, out);
   }
   return out;
 }

@@ -4,7 +4,7 @@
 // follows the drive's drift), the cells become sectors (flux/mfm.h, as
 // for HFE), and the revolutions of a track become one reading of each
 // sector: the first revolution that read it well, else the data most bad
-// reads agree on, flagged.
+// reads agree on, good when it passes its CRC, flagged when not.
 //
 // Tracks are decoded when first asked for: cutting a known disk decodes only
 // the tracks its signature and its files lie in.

@@ -69,8 +69,12 @@ SectorRun ReadRun(DiskImage& image, int disk, SectorAddress start, std::size_t l
       }
       break;
     }
-    run.sectors.push_back({at, sector->flags, sector->revolutionsGood, sector->revolutions,
-                           HasOtherData(image, *track, *sector)});
+    // A sector recovered from bad reads that agree on bytes passing the data
+    // CRC is no doubt of its bytes: as if its revolutions had read it well.
+    const std::uint8_t good =
+        sector->recoveredFrom > 0 ? sector->revolutions : sector->revolutionsGood;
+    run.sectors.push_back(
+        {at, sector->flags, good, sector->revolutions, HasOtherData(image, *track, *sector)});
     total += chunk;
     if (!NextInRun(at)) {
       break;

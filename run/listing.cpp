@@ -1,6 +1,7 @@
 #include "run/listing.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -91,14 +92,47 @@ std::string TrackIds(const unsigned char* ids, std::size_t count) {
   return out;
 }
 
+// A data rate in kbit/s: "250", or "416.7" for one of no whole kbit/s.
+std::string RateText(std::uint32_t rate) {
+  constexpr std::uint32_t kPerKilo = 1000;
+  return rate % kPerKilo == 0 ? Format("%u", static_cast<unsigned>(rate / kPerKilo))
+                              : Format("%.1f", static_cast<double>(rate) / kPerKilo);
+}
+
+// A standard disk read in a drive of the other speed gives a rate of its
+// own; it is named with the disk it comes from when the drive turned at that
+// speed (or no speed was measured).
+std::string OtherSpeedNote(std::uint32_t rate, double rpm) {
+  const struct {
+    std::uint32_t rate;
+    double driveRpm;
+    const char* note;
+  } kOtherSpeeds[] = {
+      {416667, 300, " (a 500 kbit/s disk at 360 rpm, read at 300 rpm)"},
+      {300000, 360, " (a 250 kbit/s disk at 300 rpm, read at 360 rpm)"},
+  };
+  constexpr double kSpeedShare = 0.05;
+  for (const auto& other : kOtherSpeeds) {
+    if (rate == other.rate &&
+        (rpm == 0 || std::fabs(rpm - other.driveRpm) <= kSpeedShare * other.driveRpm)) {
+      return other.note;
+    }
+  }
+  return {};
+}
+
 // How a track read from flux was read: "    flux: 3 revolutions, 250 kbit/s,
 // 300.0 rpm; every sector read well in 3 of 3", or each sector's count when
-// they differ; then each fault of the dump's records.
+// they differ (with "(recovered from 3 bad reads)" for a sector whose bad
+// reads agree on bytes that pass its CRC); then each fault of the dump's
+// records.
 void ListFluxReading(const Track& track, const std::function<void(const std::string&)>& emit) {
   const TrackReading& reading = *track.Reading();
-  std::string line = Format("    flux: %d revolution%s, %u kbit/s, %.1f rpm", reading.revolutions,
-                            reading.revolutions == 1 ? "" : "s",
-                            static_cast<unsigned>(reading.dataRate / 1000), reading.rpm);
+  std::string line = Format("    flux: %d revolution%s, ", reading.revolutions,
+                            reading.revolutions == 1 ? "" : "s") +
+                     RateText(reading.dataRate) + " kbit/s" +
+                     OtherSpeedNote(reading.dataRate, reading.rpm) +
+                     Format(", %.1f rpm", reading.rpm);
   const std::vector<Sector>& sectors = track.Sectors();
   const bool allWell = std::all_of(sectors.begin(), sectors.end(), [](const Sector& sector) {
     return sector.revolutionsGood == sector.revolutions;
@@ -114,6 +148,10 @@ void ListFluxReading(const Track& track, const std::function<void(const std::str
     for (const Sector& sector : sectors) {
       line += Format("%s R%u %u/%u", &sector == &sectors.front() ? "" : ",", sector.id.r,
                      sector.revolutionsGood, sector.revolutions);
+      if (sector.recoveredFrom > 0) {
+        line += Format(" (recovered from %u bad read%s)", sector.recoveredFrom,
+                       sector.recoveredFrom == 1 ? "" : "s");
+      }
     }
   }
   emit(line);
@@ -578,9 +616,10 @@ void ListImageJson(DiskImage& image, const std::function<void(const std::string&
                 static_cast<unsigned>(sector.size), static_cast<unsigned>(sector.recordedSize),
                 sector.singleDensity ? "FM" : "MFM") +
             JsonFlags(sector.flags) +
-            (sectors->Reading() ? Format(", \"revolutionsGood\": %u, \"revolutions\": %u",
-                                         sector.revolutionsGood, sector.revolutions)
-                                : std::string()) +
+            (sectors->Reading()
+                 ? Format(", \"revolutionsGood\": %u, \"revolutions\": %u, \"recoveredFrom\": %u",
+                          sector.revolutionsGood, sector.revolutions, sector.recoveredFrom)
+                 : std::string()) +
             "}";
         first = false;
       }

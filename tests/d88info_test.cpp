@@ -96,6 +96,39 @@ TEST(D88InfoTest, ListsTheSampleImage) {
   EXPECT_EQ(result.out, want);
 }
 
+TEST(D88InfoTest, NamesTheRateOfAFluxDumpAndTheSectorsRecovered) {
+  // Two tracks of a 2HD disk (500 kbit/s at 360 rpm) read in a drive of
+  // 300 rpm; R3 of track 1 read badly in every revolution, each time in
+  // another byte, so that the bytes the reads agree on pass its CRC.
+  const DiskSpec disk = PlainDisk(2, 0x2C);
+  ScpOptions options;
+  options.flux.driveRpm = 300;
+  options.flux.drift = 0;
+  options.flux.jitter = 0.02;
+  options.flux.damage = {{1, 3, {}, {}, {}}};
+  ScratchDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File("disk.scp"), BuildScp(disk, options)));
+  const ToolResult plain = RunD88info(dir, {"disk.scp"});
+  EXPECT_EQ(plain.status, 0) << plain.err;
+  EXPECT_NE(plain.out.find("    flux: 3 revolutions, 416.7 kbit/s (a 500 kbit/s disk at 360 rpm, "
+                           "read at 300 rpm), 300.0 rpm; every sector read well in 3 of 3\n"),
+            std::string::npos)
+      << plain.out;
+  EXPECT_NE(plain.out.find("    flux: 3 revolutions, 416.7 kbit/s (a 500 kbit/s disk at 360 rpm, "
+                           "read at 300 rpm), 300.0 rpm; read well: R1 3/3, R2 3/3, R3 0/3 "
+                           "(recovered from 3 bad reads), R4 3/3,"),
+            std::string::npos)
+      << plain.out;
+  const ToolResult json = RunD88info(dir, {"--json", "disk.scp"});
+  EXPECT_EQ(json.status, 0) << json.err;
+  EXPECT_NE(json.out.find("\"revolutionsGood\": 0, \"revolutions\": 3, \"recoveredFrom\": 3}"),
+            std::string::npos)
+      << json.out;
+  EXPECT_NE(json.out.find("\"flux\": {\"revolutions\": 3, \"dataRate\": 416667, \"rpm\": 300.0"),
+            std::string::npos)
+      << json.out;
+}
+
 TEST(D88InfoTest, ListsARealDisk) {
   // A blank Hu-BASIC 2D disk: 80 tracks of 16 sectors of 256 bytes, and a
   // name field that fills all 16 bytes with no terminator.

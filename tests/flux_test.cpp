@@ -14,10 +14,12 @@
 #include <utility>
 #include <vector>
 
-#include "input/byte_source.h"
 #include "flux/flux.h"
-#include "input/open_image.h"
 #include "flux/scp_image.h"
+#include "input/byte_source.h"
+#include "input/open_image.h"
+#include "known/cut_reading.h"
+#include "known/known_disks.h"
 #include "support/flux_writers.h"
 #include "support/format_test_helpers.h"
 #include "support/image_builder.h"
@@ -56,14 +58,17 @@ TEST(FluxMerge, EachSectorComesFromARevolutionThatReadItWell) {
     SectorFlags flags;
     int good;
     Bytes data;
+    int recoveredFrom;
   } cases[] = {
-      {"bad in the first of three", {0}, std::nullopt, 0, 2, original},
-      {"bad in the last of three", {2}, std::nullopt, 0, 2, original},
-      {"bad in two of three", {0, 2}, std::nullopt, 0, 1, original},
+      {"bad in the first of three", {0}, std::nullopt, 0, 2, original, 0},
+      {"bad in the last of three", {2}, std::nullopt, 0, 2, original, 0},
+      {"bad in two of three", {0, 2}, std::nullopt, 0, 1, original, 0},
       // Each read spoilt in another byte: byte by byte, most reads agree
-      // on the sector's own data, and the CRC error stays told.
-      {"bad in all, each elsewhere", {}, std::nullopt, kDataCrcError, 0, original},
-      {"bad in all, the same byte", {}, 100, kDataCrcError, 0, sameByteSpoilt},
+      // on the sector's own data, which passes its CRC: the sector is read.
+      {"bad in all, each elsewhere", {}, std::nullopt, 0, 0, original, 3},
+      // The same byte spoilt in all: what they agree on fails the CRC, and
+      // the CRC error stays told.
+      {"bad in all, the same byte", {}, 100, kDataCrcError, 0, sameByteSpoilt, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -80,6 +85,7 @@ TEST(FluxMerge, EachSectorComesFromARevolutionThatReadItWell) {
       EXPECT_EQ(sector.flags, damaged ? c.flags : 0);
       EXPECT_EQ(sector.revolutions, 3);
       EXPECT_EQ(sector.revolutionsGood, damaged ? c.good : 3);
+      EXPECT_EQ(sector.recoveredFrom, damaged ? c.recoveredFrom : 0);
       EXPECT_EQ(ReadSector(*opened.image, sector),
                 damaged ? c.data : SpecR(disk, 12, sector.id.r).data);
     }
@@ -163,37 +169,139 @@ TEST(FluxMerge, MarksEveryRevolutionGivesAreKept) {
   }
 }
 
+// --- A known disk cut from flux as people's drives read it
+
+// Each file of a known disk: whether it is written, its bytes, its notes.
+struct Cuts {
+  std::vector<bool> written;
+  std::vector<Bytes> bytes;
+  std::vector<std::vector<std::string>> notes;
+};
+
+Cuts CutEach(DiskImage& image, DiskKind kind) {
+  Cuts cuts;
+  const KnownDiskRow* known = FindKnownDisk(kind);
+  for (std::size_t i = 0; known != nullptr && i < known->cutCount; ++i) {
+    const CutReading reading = ReadCut(image, 0, known->cuts[i]);
+    cuts.written.push_back(reading.written);
+    Bytes bytes;
+    if (reading.written) {
+      const auto from = reading.run.bytes.begin() + static_cast<std::ptrdiff_t>(reading.from);
+      bytes.assign(from, from + static_cast<std::ptrdiff_t>(reading.size));
+    }
+    cuts.bytes.push_back(bytes);
+    cuts.notes.push_back(reading.notes);
+  }
+  return cuts;
+}
+
+TEST(FluxConditions, TheKnownDiskIsCutRightFromFluxAsDrivesReadIt) {
+  // ZEFA LOMRI 2 Disk B (2HD): its files lie in tracks 5 to 13, FMSE in
+  // track 12, R5 to R8.
+  const DiskSpec disk = KnownDisk(3, 0xD1, 14);
+  const OpenedImage d88 = Open(BuildImage({disk}));
+  ASSERT_TRUE(d88.image);
+  const Cuts want = CutEach(*d88.image, DiskKind::Title2DiskB);
+  ASSERT_FALSE(want.written.empty());
+  const struct {
+    const char* what;
+    double driveRpm;
+    double drift;
+    double positionUs;
+    double intervalShare;
+    std::vector<FluxDamage> damage;
+  } cases[] = {
+      {"read at 300 rpm (416.7 kbit/s)", 300, 0.02, 0, 0, {}},
+      {"at 300 rpm, changes out of place by 0.2 us", 300, 0.01, 0.2, 0, {}},
+      {"changes out of place by 0.25 us", 360, 0.01, 0.25, 0, {}},
+      {"intervals stretched by up to 7 %", 360, 0.01, 0, 0.07, {}},
+      {"the speed wandering by 8 % within a revolution", 360, 0.08, 0, 0, {}},
+      // FMSE's R6 read badly in every revolution, each time in another
+      // byte: the bytes they agree on pass the CRC, and no doubt is told.
+      {"a sector recovered from its bad reads", 360, 0.02, 0, 0, {{12, 6, {}, {}, {}}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScpOptions options;
+    options.flux.driveRpm = c.driveRpm;
+    options.flux.drift = c.drift;
+    options.flux.jitter = 0.02;
+    options.flux.positionJitterUs = c.positionUs;
+    options.flux.intervalJitter = c.intervalShare;
+    options.flux.damage = c.damage;
+    const OpenedImage opened = Open(BuildScp(disk, options));
+    ASSERT_TRUE(opened.image) << opened.message;
+    const Cuts got = CutEach(*opened.image, DiskKind::Title2DiskB);
+    EXPECT_EQ(got.written, want.written);
+    EXPECT_TRUE(got.bytes == want.bytes);
+    EXPECT_EQ(got.notes, want.notes);
+    const std::shared_ptr<const Track> track = opened.image->ReadTrack(0, 12);
+    ASSERT_TRUE(track && track->Reading());
+    EXPECT_EQ(track->Reading()->dataRate, c.driveRpm == 300 ? 416667U : 500000U);
+    for (const Sector& sector : track->Sectors()) {
+      EXPECT_EQ(sector.recoveredFrom, !c.damage.empty() && sector.id.r == 6 ? 3 : 0);
+    }
+  }
+}
+
 // --- The data rate and the rotation found from the flux
 
 TEST(FluxRate, IsFoundFromTheFluxWhateverTheDriveAndItsDrift) {
   // Four sectors of 1024 bytes fit a track at every rate.
   DiskSpec disk = PlainDisk(1, 0x77);
   disk.tracks[0].sectors.resize(4);
+  // The disk as written (its rate and speed), the drive that read it, the
+  // noise of the reading; the rate found, and every sector read well.
   const struct {
     std::uint32_t rate;
     double rpm;
+    double driveRpm;  // 0: as rpm
     double clock;
     double drift;
+    double positionUs;
+    double intervalShare;
+    std::uint32_t found;
   } cases[] = {
-      {250000, 300, kScpClock, 0.03},   // 2DD in its own drive
-      {300000, 360, kScpClock, 0.03},   // 2DD in a 360 rpm drive
-      {500000, 360, kScpClock, 0.03},   // 2HD at 360 rpm
-      {500000, 300, kScpClock, 0.03},   // 2HD at 300 rpm
-      {500000, 360, 24027428.5, 0.04},  // another sample clock
-      {250000, 300, 20e6, 0.0},
+      {250000, 300, 0, kScpClock, 0.03, 0, 0, 250000},    // 2DD in its own drive
+      {250000, 300, 360, kScpClock, 0.03, 0, 0, 300000},  // 2DD in a 360 rpm drive
+      {300000, 360, 0, kScpClock, 0.03, 0, 0, 300000},    // written at 300 kbit/s
+      {500000, 360, 0, kScpClock, 0.03, 0, 0, 500000},    // 2HD at 360 rpm
+      {500000, 360, 300, kScpClock, 0.03, 0, 0, 416667},  // 2HD in a 300 rpm drive
+      {500000, 300, 0, kScpClock, 0.03, 0, 0, 500000},    // 2HD written at 300 rpm
+      {500000, 360, 0, 24027428.5, 0.04, 0, 0, 500000},   // another sample clock
+      {250000, 300, 0, 20e6, 0.0, 0, 0, 250000},
+      {500000, 360, 0, kScpClock, 0.07, 0, 0, 500000},     // the speed wandering
+      {500000, 360, 0, kScpClock, 0.01, 0.25, 0, 500000},  // changes out of place
+      {500000, 360, 300, kScpClock, 0.01, 0.25, 0, 416667},
+      {250000, 300, 360, kScpClock, 0.01, 0.4, 0, 300000},
+      {500000, 360, 300, 24027428.5, 0.01, 0.2, 0, 416667},  // a KryoFlux's clock
+      {500000, 360, 0, kScpClock, 0.01, 0, 0.08, 500000},    // intervals stretched
+      {250000, 300, 0, kScpClock, 0.01, 0, 0.08, 250000},
+      // Not a rate of any drive: a rate is measured, not chosen.
+      {350000, 300, 0, kScpClock, 0.01, 0, 0, 350000},
+      {900000, 360, 0, kScpClock, 0.01, 0, 0, 900000},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.rate) + " bit/s at " + std::to_string(c.rpm) + " rpm, clock " +
-                 std::to_string(c.clock));
+    SCOPED_TRACE(std::to_string(c.rate) + " bit/s at " + std::to_string(c.rpm) + " rpm, read at " +
+                 std::to_string(c.driveRpm) + " rpm, clock " + std::to_string(c.clock) +
+                 ", drift " + std::to_string(c.drift) + ", noise " + std::to_string(c.positionUs) +
+                 " us, " + std::to_string(c.intervalShare));
     FluxOptions options;
     options.dataRate = c.rate;
     options.rpm = c.rpm;
+    options.driveRpm = c.driveRpm;
     options.drift = c.drift;
-    options.jitter = 0.08;
+    options.jitter = c.positionUs > 0 || c.intervalShare > 0 ? 0.02 : 0.08;
+    options.positionJitterUs = c.positionUs;
+    options.intervalJitter = c.intervalShare;
     const DecodedFluxTrack decoded =
         DecodeFluxTrack(AsFluxTrack(TrackFlux(disk, 0, options, c.clock), c.clock));
-    EXPECT_EQ(decoded.reading.dataRate, c.rate);
-    EXPECT_NEAR(decoded.reading.rpm, c.rpm, c.rpm * 0.01);
+    const double driveRpm = c.driveRpm > 0 ? c.driveRpm : c.rpm;
+    // The speed's wander does not end where it started after three
+    // revolutions: the mean speed, and the rate with it, is off by a share
+    // of it.
+    EXPECT_NEAR(decoded.reading.dataRate, c.found, c.found * (0.003 + c.drift / 4));
+    EXPECT_NEAR(decoded.reading.rpm, driveRpm, driveRpm * (0.01 + c.drift / 4));
     EXPECT_EQ(decoded.reading.revolutions, 3);
     ASSERT_EQ(decoded.sectors.size(), 4U);
     for (std::size_t i = 0; i < 4; ++i) {

@@ -118,12 +118,18 @@ WrittenFlux TrackFlux(const DiskSpec& disk, int index, const FluxOptions& option
   flux.intervals.resize(ones);
   std::uint32_t* out = flux.intervals.data();
   std::size_t written = 0;
-  const double cellTicks = clockHz / (2.0 * options.dataRate);
+  // The cell as the reading drive sees it: longer when it turns slower
+  // than the drive that wrote the disk.
+  const double driveRpm = options.driveRpm > 0 ? options.driveRpm : options.rpm;
+  const double cellTicks = clockHz / (2.0 * options.dataRate) * (options.rpm / driveRpm);
+  const double positionJitter = options.positionJitterUs * 1e-6 * clockHz;
   const double revolutionCells =
       revolutions.empty() ? 1.0 : static_cast<double>(revolutions.front().size() * 8);
   Random random(options.seed * 7919U + static_cast<std::uint32_t>(index));
   const double phase = random.Next() * kPi;
   double time = 0;  // in ticks
+  double lastWhen = 0;
+  double read = 0;  // where the drive reports the change, with the intervals' own error
   std::uint64_t lastTick = 0;
   std::size_t cellNumber = 0;
   double length = cellTicks;
@@ -150,8 +156,17 @@ WrittenFlux TrackFlux(const DiskSpec& disk, int index, const FluxOptions& option
         if ((byte >> bit & 1U) == 0) {
           continue;
         }
-        const double when = time + random.Next() * options.jitter * length;
-        const auto tick = static_cast<std::uint64_t>(std::llround(when));
+        double when = time + random.Next() * options.jitter * length;
+        if (positionJitter > 0) {
+          when += random.Next() * positionJitter;
+        }
+        double interval = when - lastWhen;
+        lastWhen = when;
+        if (options.intervalJitter > 0) {
+          interval *= 1.0 + random.Next() * options.intervalJitter;
+        }
+        read += interval;
+        const auto tick = static_cast<std::uint64_t>(std::llround(std::max(read, 0.0)));
         if (tick <= lastTick) {
           continue;  // jitter cannot put a change before the one before it
         }
@@ -200,8 +215,10 @@ Bytes BuildScp(const DiskSpec& disk, const ScpOptions& options) {
   out[5] = static_cast<std::uint8_t>(options.flux.revolutions);
   out[6] = static_cast<std::uint8_t>(first);
   out[7] = static_cast<std::uint8_t>(last);
-  out[8] = static_cast<std::uint8_t>(1U | (options.flux.rpm > 330 ? 4U : 0U) |
-                                     (options.extended ? 0x40U : 0U));
+  out[8] = static_cast<std::uint8_t>(
+      1U |
+      ((options.flux.driveRpm > 0 ? options.flux.driveRpm : options.flux.rpm) > 330 ? 4U : 0U) |
+      (options.extended ? 0x40U : 0U));
   out[9] = 0;
   out[10] = static_cast<std::uint8_t>(options.heads);
   out[11] = static_cast<std::uint8_t>(options.resolution);

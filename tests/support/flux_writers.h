@@ -31,12 +31,23 @@ struct FluxDamage {
 
 struct FluxOptions {
   int revolutions = 3;
-  std::uint32_t dataRate = 500000;  // bit/s
+  // The disk as it was written: its data rate in bit/s and the speed of
+  // the drive that wrote it.
+  std::uint32_t dataRate = 500000;
   double rpm = 360;
-  // The speed wanders around its mean by up to this share, slowly.
+  // The speed of the drive that reads it; 0: the same as `rpm`. A 2HD disk
+  // (500 kbit/s at 360 rpm) read at 300 rpm gives 416.7 kbit/s.
+  double driveRpm = 0;
+  // The speed wanders around its mean by up to this share, slowly (one
+  // swing in 1.3 revolutions, so that it changes within each).
   double drift = 0.02;
   // Each flux change moves by up to this share of a cell, at random.
   double jitter = 0.05;
+  // Each flux change moves by up to this many microseconds more, at random.
+  double positionJitterUs = 0;
+  // Each interval between changes is stretched or shrunk by up to this
+  // share, at random, on its own: the error adds up from change to change.
+  double intervalJitter = 0;
   std::uint32_t seed = 1;
   std::vector<FluxDamage> damage;
 };
