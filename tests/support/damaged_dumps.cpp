@@ -236,11 +236,11 @@ std::vector<DamagedDump> DamagedDumps() {
        {"  track 12: 8 sectors: C6 H0 R1-8 N3; runs past the end of the file",
         "  track 13: 8 sectors: C6 H1 R1-8 N3; runs past the end of the file"}},
       {"NoFormatClaimsIt",
-       [] { return Bytes(737280, 0xE5); },
-       "warning: image.d88: no image format recognised (737,280 bytes); read as D88\n" +
+       [] { return Bytes(700000, 0xE5); },
+       "warning: image.d88: no image format recognised (700,000 bytes); read as D88\n" +
            kUnsupportedMessage,
        2,
-       {"format: unknown (737280 bytes), read as D88"}},
+       {"format: unknown (700000 bytes), read as D88"}},
       // Teledisk's own checks fail: the image file is damaged, not the disk.
       {"Td0SectorFailsItsOwnCheck",
        [] {
