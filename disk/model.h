@@ -194,7 +194,8 @@ struct ImageInfo {
 
 class DiskImage {
  public:
-  static constexpr int kMaxTracks = 164;
+  // 86 cylinders of two heads: a disk read past its 80 or 84 cylinders.
+  static constexpr int kMaxTracks = 172;
 
   DiskImage() = default;
   virtual ~DiskImage() = default;
