@@ -32,7 +32,8 @@ constexpr int kWriteProtectOffset = 0x1A;
 constexpr int kMediaTypeOffset = 0x1B;
 constexpr int kDiskSizeOffset = 0x1C;
 constexpr int kTrackTableOffset = 0x20;
-static_assert(kTrackTableOffset + 4 * kTrackEntries == kHeaderSize, "the track table ends the header");
+static_assert(kTrackTableOffset + 4 * kTrackEntries == kHeaderSize,
+              "the track table ends the header");
 
 constexpr int kIdOffset = 0;  // C, H, R, N
 constexpr int kSectorCountOffset = 4;

@@ -99,8 +99,8 @@ std::optional<BpbLayout> ReadBpb(const unsigned char* boot, std::size_t length) 
       sectorSize == 128 || sectorSize == 256 || sectorSize == 512 || sectorSize == 1024;
   const bool clusterPower = perCluster != 0 && (perCluster & (perCluster - 1)) == 0;
   if (!sizeKnown || !clusterPower || LoadLe16(boot + kReservedAt) == 0 ||
-      (boot[kFatsAt] != 1 && boot[kFatsAt] != 2) || boot[kMediaAt] < kLowestMedia ||
-      sectors == 0 || sectors > kMaxSectorsPerTrack || (heads != 1 && heads != 2) || total == 0) {
+      (boot[kFatsAt] != 1 && boot[kFatsAt] != 2) || boot[kMediaAt] < kLowestMedia || sectors == 0 ||
+      sectors > kMaxSectorsPerTrack || (heads != 1 && heads != 2) || total == 0) {
     return std::nullopt;
   }
   return BpbLayout{static_cast<int>(heads), static_cast<int>(sectors), sectorSize, total};
@@ -204,9 +204,9 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
     // disk's tracks are numbered in the other formats.
     const int cylinder = track / layout->heads;
     const int head = track % layout->heads;
-    image->SetTrack(disk, 2 * cylinder + head,
-                    FlatTrack(track * trackBytes, cylinder, head, 1, layout->sectors,
-                              layout->sizeCode));
+    image->SetTrack(
+        disk, 2 * cylinder + head,
+        FlatTrack(track * trackBytes, cylinder, head, 1, layout->sectors, layout->sizeCode));
   }
   result.image = std::move(image);
   return result;

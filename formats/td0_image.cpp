@@ -259,9 +259,9 @@ class Lzhuf {
   // The byte of the input at which the decoding of output byte `pos` began,
   // to within the few bytes of input between marks.
   std::size_t InputAt(std::size_t pos) const {
-    const auto after = std::upper_bound(
-        marks_.begin(), marks_.end(), pos,
-        [](std::size_t value, const Mark& mark) { return value < mark.output; });
+    const auto after =
+        std::upper_bound(marks_.begin(), marks_.end(), pos,
+                         [](std::size_t value, const Mark& mark) { return value < mark.output; });
     return after == marks_.begin() ? 0 : std::prev(after)->input;
   }
 
@@ -629,7 +629,7 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
   std::size_t walked = 0;  // track headers read, kept or not
   bool reachedEnd = false;
   bool badTrackCrc = false;
-  std::size_t stop = 0;  // where the walk stopped
+  std::size_t stop = 0;   // where the walk stopped
   int highestTrack = -1;  // the highest track index the walk met
   // In a compressed image, where the first record since the last good
   // track header that made no sense was decoded: damaged compressed data
@@ -667,7 +667,8 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
     const unsigned headByte = at[2];
     const std::size_t index = kMaxHeads * cylinder + (headByte & kSideMask);
     if ((Crc(0, at, 3) & 0xFFU) != at[3]) {
-      const std::string where = GroupedDigits(static_cast<std::int64_t>(body.FileOffset(trackStart)));
+      const std::string where =
+          GroupedDigits(static_cast<std::int64_t>(body.FileOffset(trackStart)));
       // A header that names a track a disk can have is taken as it is, and
       // the walk goes on; one that names none ends it. Compressed data
       // damaged before the header decodes to no header at all.
@@ -676,12 +677,12 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
         badTrackCrc = true;
         stop = trackStart;
         if (walked > 0) {
-          image->AddFault(compressed ? damaged(nonsense.value_or(trackStart),
-                                               nonsense ? nonsenseWhat
-                                                        : "a track header there fails its CRC")
-                                     : "the track header at byte " + where +
-                                           " fails its CRC and names no track; nothing after it "
-                                           "is read");
+          image->AddFault(
+              compressed ? damaged(nonsense.value_or(trackStart),
+                                   nonsense ? nonsenseWhat : "a track header there fails its CRC")
+                         : "the track header at byte " + where +
+                               " fails its CRC and names no track; nothing after it "
+                               "is read");
         }
         break;
       }
@@ -698,7 +699,7 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
     // The sectors of this track before the first that made no sense, that
     // one kept when it holds data (it is flagged).
     std::size_t sectorsBeforeNonsense = count;
-    bool ended = false;  // the body ends inside the track
+    bool ended = false;      // the body ends inside the track
     bool senseless = false;  // a record makes no sense: the walk stops
     for (std::size_t i = 0; i < count && !ended && !senseless; ++i) {
       const std::size_t sectorStart = body.Position();
@@ -730,7 +731,8 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
           // No encoding of the sector takes so many bytes: what follows is
           // not where records are.
           const std::string what = "the data block of " + name + " gives " +
-                                   std::to_string(blockSize) + " bytes, more than any encoding "
+                                   std::to_string(blockSize) +
+                                   " bytes, more than any encoding "
                                    "of the sector takes";
           if (!nonsense) {
             nonsense = sectorStart;
@@ -765,8 +767,8 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
         sector.location = static_cast<std::int64_t>(location);
         sector.size = static_cast<std::uint32_t>(expansion.held);
         if (!ended) {
-          const bool checked = expansion.exact && (Crc(0, data.data() + location,
-                                                       expansion.held) & 0xFFU) == crcByte;
+          const bool checked = expansion.exact &&
+                               (Crc(0, data.data() + location, expansion.held) & 0xFFU) == crcByte;
           if (!checked) {
             sector.flags |= kImageCheckFails;
             if (checkFailures++ == 0) {

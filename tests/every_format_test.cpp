@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "input/image_input.h"
 #include "flux/kryoflux_image.h"
+#include "input/image_input.h"
 #include "input/open_image.h"
 #include "known/cut_reading.h"
 #include "known/known_disks.h"

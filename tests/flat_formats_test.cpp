@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "disk/model.h"
-#include "input/byte_source.h"
 #include "formats/image_format.h"
+#include "input/byte_source.h"
 #include "input/open_image.h"
 #include "support/format_test_helpers.h"
 #include "support/format_writers.h"
@@ -170,25 +170,35 @@ TEST(RawImageTest, EachUsualSizeReadsByItsGeometry) {
     std::size_t size;
     const char* layout;
   } cases[] = {
-      {{40, 1, 8, 512}, nullptr, 163840,
+      {{40, 1, 8, 512},
+       nullptr,
+       163840,
        "40 cylinders, 1 head, 8 sectors of 512 bytes: the size of a 160 KB PC disk; its boot "
        "sector holds no BPB; it is also the size of a 2D disk's one side (40 cylinders, 1 head, "
        "16 sectors of 256 bytes)"},
-      {{40, 1, 8, 512}, &pc160, 163840,
+      {{40, 1, 8, 512},
+       &pc160,
+       163840,
        "40 cylinders, 1 head, 8 sectors of 512 bytes: the size of a 160 KB PC disk, as its boot "
        "sector's BPB says, not a 2D disk's one side (40 cylinders, 1 head, 16 sectors of 256 "
        "bytes)"},
-      {{40, 1, 9, 512}, nullptr, 184320,
+      {{40, 1, 9, 512},
+       nullptr,
+       184320,
        "40 cylinders, 1 head, 9 sectors of 512 bytes: the size of a 180 KB PC disk; its boot "
        "sector holds no BPB"},
-      {{40, 2, 16, 256}, nullptr, 327680,
+      {{40, 2, 16, 256},
+       nullptr,
+       327680,
        "40 cylinders, 2 heads, 16 sectors of 256 bytes: the size of a 2D disk; its boot sector "
        "holds no BPB; it is also the size of a 320 KB PC disk (40 cylinders, 2 heads, 8 sectors "
        "of 512 bytes)"},
       {pc320, &pc320, 327680,
        "40 cylinders, 2 heads, 8 sectors of 512 bytes: the size of a 320 KB PC disk, as its boot "
        "sector's BPB says, not a 2D disk (40 cylinders, 2 heads, 16 sectors of 256 bytes)"},
-      {{40, 2, 9, 512}, nullptr, 368640,
+      {{40, 2, 9, 512},
+       nullptr,
+       368640,
        "40 cylinders, 2 heads, 9 sectors of 512 bytes: the size of a 360 KB disk; its boot "
        "sector holds no BPB; it is also the size of a one-sided 360 KB disk (80 cylinders, 1 "
        "head, 9 sectors of 512 bytes)"},
@@ -211,13 +221,19 @@ TEST(RawImageTest, EachUsualSizeReadsByItsGeometry) {
        "80 cylinders, 2 heads, 9 sectors of 512 bytes: the size of a 720 KB disk; its boot "
        "sector's BPB gives 2 heads, 18 sectors of 512 bytes and 1440 sectors in all, which the "
        "size does not fit"},
-      {{80, 2, 15, 512}, nullptr, 1228800,
+      {{80, 2, 15, 512},
+       nullptr,
+       1228800,
        "80 cylinders, 2 heads, 15 sectors of 512 bytes: the size of a 1.2 MB disk; its boot "
        "sector holds no BPB"},
-      {{80, 2, 18, 512}, nullptr, 1474560,
+      {{80, 2, 18, 512},
+       nullptr,
+       1474560,
        "80 cylinders, 2 heads, 18 sectors of 512 bytes: the size of a 1.44 MB disk; its boot "
        "sector holds no BPB"},
-      {{80, 2, 36, 512}, nullptr, 2949120,
+      {{80, 2, 36, 512},
+       nullptr,
+       2949120,
        "80 cylinders, 2 heads, 36 sectors of 512 bytes: the size of a 2.88 MB disk; its boot "
        "sector holds no BPB"},
   };
@@ -245,9 +261,9 @@ TEST(RawImageTest, EachUsualSizeReadsByItsGeometry) {
       ASSERT_EQ(track->Sectors().size(), static_cast<std::size_t>(g.sectors));
       for (int r = 1; r <= g.sectors; ++r) {
         const Sector& sector = track->Sectors()[static_cast<std::size_t>(r - 1)];
-        ASSERT_EQ(sector.id, (SectorId{static_cast<std::uint8_t>(cylinder),
-                                       static_cast<std::uint8_t>(head),
-                                       static_cast<std::uint8_t>(r), code}));
+        ASSERT_EQ(sector.id,
+                  (SectorId{static_cast<std::uint8_t>(cylinder), static_cast<std::uint8_t>(head),
+                            static_cast<std::uint8_t>(r), code}));
         // The boot sector holds the BPB written over its first bytes.
         if (index == 0 && r == 1) {
           const auto at = static_cast<std::ptrdiff_t>(g.sectorSize);

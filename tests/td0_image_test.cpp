@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "input/byte_source.h"
-#include "input/open_image.h"
 #include "formats/sector_image.h"
 #include "formats/td0_image.h"
+#include "input/byte_source.h"
+#include "input/open_image.h"
 #include "support/format_test_helpers.h"
 #include "support/format_writers.h"
 #include "support/image_builder.h"
@@ -553,20 +553,28 @@ TEST(Td0Reader, TheFilesOwnDamageIsToldAndWhatFollowsIsRead) {
     std::int64_t bytesAfter;
   } cases[] = {
       {"whole, with its end record", whole, {0, 1, 2, 3}, {}, 0},
-      {"a track header whose CRC fails", badCrc, {0, 1, 2, 3},
+      {"a track header whose CRC fails",
+       badCrc,
+       {0, 1, 2, 3},
        {"the header of track 1 at byte " + GroupedDigits(kSecond) +
         " fails its CRC; its sectors were read as it gives them"},
        0},
-      {"a track header that fails its CRC and names no track", namesNone, {0, 1},
+      {"a track header that fails its CRC and names no track",
+       namesNone,
+       {0, 1},
        {"the track header at byte " + GroupedDigits(kSecond + kTrack) +
         " fails its CRC and names no track; nothing after it is read"},
        static_cast<std::int64_t>(2 * kTrack + 4)},
-      {"a block larger than its sector can take", hugeBlock, {0},
+      {"a block larger than its sector can take",
+       hugeBlock,
+       {0},
        {"the data block of sector 0 1 1 3 of track 1 gives 65281 bytes, more than any encoding "
         "of the sector takes (at byte " +
         GroupedDigits(kSecond + 4) + "); nothing after it is read"},
        static_cast<std::int64_t>(3 * kTrack - 8)},
-      {"a track recorded twice", twice, {0, 1, 3},
+      {"a track recorded twice",
+       twice,
+       {0, 1, 3},
        {"track 0 is recorded a second time, at byte " + GroupedDigits(kSecond + kTrack) +
         "; the first is read"},
        0},
@@ -593,8 +601,8 @@ TEST(Td0Reader, TheFilesOwnDamageIsToldAndWhatFollowsIsRead) {
   // A sector the disk read badly and whose data the file then damaged
   // carries both.
   const Bytes intended = Repeat(128, 0x5A);
-  const OpenedImage both = Open(Td0Of(
-      Join({Td0Track(1, 0, 0), SectorWithBlock(1, 0, 0x02, intended, Join({{0}, Pattern(128, 1)}))})));
+  const OpenedImage both = Open(Td0Of(Join(
+      {Td0Track(1, 0, 0), SectorWithBlock(1, 0, 0x02, intended, Join({{0}, Pattern(128, 1)}))})));
   ASSERT_TRUE(both.image) << both.message;
   ASSERT_NE(both.image->ReadTrack(0, 0), nullptr);
   EXPECT_EQ(both.image->ReadTrack(0, 0)->Sectors().at(0).flags, kDataCrcError | kImageCheckFails);

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "input/open_image.h"
 #include "formats/sector_image.h"
+#include "input/open_image.h"
 #include "support/format_test_helpers.h"
 #include "support/format_writers.h"
 #include "support/image_builder.h"
@@ -480,13 +480,13 @@ TEST(ImdReader, TracksWithNoPlaceOrRecordedTwiceAreWalkedOverAndTold) {
   EXPECT_EQ(opened.image->DescribeImage().bytesAfterLastDisk, 0);
   const std::size_t start = ImdOf({}).size();
   const std::size_t record = head2.size();
-  EXPECT_EQ(opened.image->DescribeImage().faults,
-            (std::vector<std::string>{
-                "the track record at byte " + std::to_string(start) +
-                    " is of head 2, which no disk has; it is not read",
-                "track 7 is recorded a second time, at byte " + std::to_string(start + 3 * record) +
-                    "; the first is read",
-                "the image holds 181 tracks; tracks past 171 are not read"}));
+  EXPECT_EQ(
+      opened.image->DescribeImage().faults,
+      (std::vector<std::string>{"the track record at byte " + std::to_string(start) +
+                                    " is of head 2, which no disk has; it is not read",
+                                "track 7 is recorded a second time, at byte " +
+                                    std::to_string(start + 3 * record) + "; the first is read",
+                                "the image holds 181 tracks; tracks past 171 are not read"}));
 }
 
 // A disk read past its 80 cylinders keeps every track up to 86 cylinders;

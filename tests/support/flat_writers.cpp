@@ -53,9 +53,9 @@ Bytes BuildRawOf(const RawGeometry& geometry, const RawGeometry* bpb) {
     const std::uint8_t boot[] = {0xEB, 0x3C, 0x90, 'Z', 'E', 'F', 'A', 'C', 'U', 'T', ' '};
     std::memcpy(out.data(), boot, sizeof boot);
     Put16(out, 0x0B, static_cast<std::uint32_t>(bpb->sectorSize));
-    out[0x0D] = 1;      // sectors per cluster
+    out[0x0D] = 1;        // sectors per cluster
     Put16(out, 0x0E, 1);  // reserved sectors
-    out[0x10] = 2;      // FATs
+    out[0x10] = 2;        // FATs
     Put16(out, 0x11, 224);
     Put16(out, 0x13, total <= 0xFFFF ? total : 0);
     out[0x15] = 0xF0;
