@@ -123,6 +123,9 @@ constexpr struct {
 
 }  // namespace
 
+const char* const kImageCheckWords =
+    "the image's own check of its data fails (the image file is damaged)";
+
 std::string FlagWords(SectorFlags flags) {
   std::string words;
   for (const auto& entry : kFlagNames) {
@@ -141,6 +144,9 @@ std::vector<std::string> FlagNames(SectorFlags flags) {
     if ((flags & entry.flag) != 0) {
       names.emplace_back(entry.name);
     }
+  }
+  if ((flags & kImageCheckFails) != 0) {
+    names.emplace_back("image's own check fails");
   }
   return names;
 }

@@ -45,12 +45,20 @@ enum SectorFlag : std::uint8_t {
   kDataCrcError = 1U << 2U,
   kNoAddressMark = 1U << 3U,
   kNoDataMark = 1U << 4U,
+  // The image file's own check of the sector's data fails (Teledisk's check
+  // byte, or a block that does not expand to the sector): the file is
+  // damaged, whatever the disk held. Not a mark of the disk's reading.
+  kImageCheckFails = 1U << 5U,
 };
 using SectorFlags = std::uint8_t;
 
 // What flags say, in words, for messages: "deleted data and a data CRC
-// error".
+// error". kImageCheckFails is no mark of the disk and is left out: it is
+// told in words of its own (kImageCheckWords).
 std::string FlagWords(SectorFlags flags);
+
+// "the image's own check of its data fails (the image file is damaged)".
+extern const char* const kImageCheckWords;
 
 // The name of each flag that is set, in flag order ("ID CRC error"), for
 // listings.
@@ -179,6 +187,14 @@ struct ImageInfo {
   std::optional<int> zeroSizeDisk;
   // More disks follow than a reader takes (kMaxDisks of the format).
   std::optional<int> diskLimit;
+  // What the file's own records get wrong, or what of the file is not read,
+  // each in words for after "IMAGE: ": "the header of track 12 at byte 4,242
+  // fails its CRC; its sectors were read as it gives them".
+  std::vector<std::string> faults;
+  // How the reader took a layout that the file does not state itself, in
+  // words: "80 cylinders, 2 heads, 9 sectors of 512 bytes: the size of a 720
+  // KB disk, as its boot sector's BPB says". Empty when the file states it.
+  std::string layout;
   // No format claimed the file: it was read as D88, the tool's own format,
   // whatever it holds.
   bool formatUnrecognised = false;
@@ -186,7 +202,8 @@ struct ImageInfo {
 
 class DiskImage {
  public:
-  static constexpr int kMaxTracks = 164;
+  // 86 cylinders of two heads: a disk read past its 80 or 84 cylinders.
+  static constexpr int kMaxTracks = 172;
 
   DiskImage() = default;
   virtual ~DiskImage() = default;

@@ -17,6 +17,9 @@
 
 namespace {
 
+// The track table of a D88 header has 164 entries, whatever the model
+// holds: the header ends after it.
+constexpr int kTrackEntries = 164;
 constexpr int kHeaderSize = 0x2B0;
 // The header of writers whose track table has 160 entries.
 constexpr std::uint32_t kShortHeaderSize = 0x2A0;
@@ -29,6 +32,8 @@ constexpr int kWriteProtectOffset = 0x1A;
 constexpr int kMediaTypeOffset = 0x1B;
 constexpr int kDiskSizeOffset = 0x1C;
 constexpr int kTrackTableOffset = 0x20;
+static_assert(kTrackTableOffset + 4 * kTrackEntries == kHeaderSize,
+              "the track table ends the header");
 
 constexpr int kIdOffset = 0;  // C, H, R, N
 constexpr int kSectorCountOffset = 4;
@@ -151,7 +156,7 @@ class D88Image : public DiskImage {
     int mediaType = 0;
     int writeProtect = 0;
     char name[kNameLength + 1] = {};
-    std::int32_t tracks[kMaxTracks] = {};
+    std::int32_t tracks[kTrackEntries] = {};
   };
 
   static std::size_t SlotOf(std::int64_t index) {
@@ -282,7 +287,7 @@ DiskInfo D88Image::Describe(int disk) const {
 // Where the first sector header of a track lies in the file; -1 for a track
 // out of range, absent, or recorded outside its disk.
 std::int64_t D88Image::TrackStart(int disk, int track) const {
-  if (disk < 0 || disk >= DiskCount() || track < 0 || track >= kMaxTracks) {
+  if (disk < 0 || disk >= DiskCount() || track < 0 || track >= kTrackEntries) {
     return -1;
   }
   const Header& header = disks_[static_cast<std::size_t>(disk)];

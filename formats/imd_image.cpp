@@ -145,6 +145,7 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
   std::array<bool, DiskImage::kMaxTracks> cutShort{};
   std::array<FillRun, 256> fills{};
   std::string malformed;
+  int highestTrack = -1;  // of the records past the model's tracks
 
   Walk walk(file, static_cast<std::size_t>(commentEnd - file.begin()) + 1);
   while (!walk.AtEnd() && malformed.empty()) {
@@ -170,7 +171,7 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
     const unsigned char* headMap = (headByte & kHeadMapFlag) != 0 ? walk.Take(count) : numbers;
     const unsigned char* sizeTable = sizeCode == kSizeTableCode ? walk.Take(count * 2) : numbers;
     // A track the model has no place for, or a second record of a track,
-    // is walked over but not kept.
+    // is walked over, not kept, and told.
     const int index = kMaxHeads * cylinder + head;
     const bool keep = head < kMaxHeads && index < DiskImage::kMaxTracks &&
                       !placed[static_cast<std::size_t>(index)];
@@ -247,7 +248,20 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
       placed[static_cast<std::size_t>(index)] = true;
       cutShort[static_cast<std::size_t>(index)] = ended;
       info.trackLocations[static_cast<std::size_t>(index)] = static_cast<std::int64_t>(recordStart);
+    } else if (head >= kMaxHeads) {
+      image->AddFault("the track record at byte " +
+                      GroupedDigits(static_cast<std::int64_t>(recordStart)) + " is of head " +
+                      std::to_string(head) + ", which no disk has; it is not read");
+    } else if (index >= DiskImage::kMaxTracks) {
+      highestTrack = std::max(highestTrack, index);
+    } else {
+      image->AddFault("track " + std::to_string(index) + " is recorded a second time, at byte " +
+                      GroupedDigits(static_cast<std::int64_t>(recordStart)) +
+                      "; the first is read");
     }
+  }
+  if (highestTrack >= DiskImage::kMaxTracks) {
+    image->AddFault(TracksPastLimit(highestTrack + 1));
   }
 
   if (!malformed.empty() && std::count(placed.begin(), placed.end(), true) == 0) {

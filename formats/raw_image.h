@@ -11,8 +11,9 @@
 
 extern const ImageFormat kRawFormat;
 
-// The size of a raw image of a 2HD disk: 77 cylinders x 2 heads x 8 sectors
-// of 1024 bytes.
+// The size of a raw image of a 2HD disk of 1024-byte sectors, the known
+// disks': 77 cylinders x 2 heads x 8 sectors of 1024 bytes. Raw images of
+// the other usual disks' sizes are read too (raw_image.cpp).
 constexpr std::int64_t kRawImageSize = std::int64_t{77} * 2 * 8 * 1024;
 
 // The sectors of one track of flat data: `count` sectors of 128 << sizeCode

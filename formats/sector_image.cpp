@@ -42,6 +42,8 @@ ImageInfo SectorImage::DescribeImage() const {
   info.format = format_;
   info.fileSize = file_size_;
   info.bytesAfterLastDisk = bytes_after_;
+  info.faults = faults_;
+  info.layout = layout_;
   return info;
 }
 
@@ -77,4 +79,18 @@ std::size_t SectorImage::ReadData(const Sector& sector, unsigned char* dest, std
     std::memcpy(dest, data_.data() + at, count);
   }
   return count;
+}
+
+std::string GroupedDigits(std::int64_t value) {
+  std::string digits = std::to_string(value);
+  const std::size_t first = digits[0] == '-' ? 1 : 0;
+  for (std::size_t at = digits.size(); at > first + 3; at -= 3) {
+    digits.insert(at - 3, 1, ',');
+  }
+  return digits;
+}
+
+std::string TracksPastLimit(int held) {
+  return "the image holds " + std::to_string(held) + " tracks; tracks past " +
+         std::to_string(DiskImage::kMaxTracks - 1) + " are not read";
 }

@@ -20,6 +20,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "disk/model.h"
@@ -50,6 +51,10 @@ class SectorImage : public DiskImage {
                 std::optional<TrackCutShort> cutShort = std::nullopt);
   // Bytes of the file after what the format's records cover.
   void SetBytesAfterLastDisk(std::int64_t bytes) { bytes_after_ = bytes; }
+  // What the file's records get wrong, or what of it is not read (ImageInfo).
+  void AddFault(std::string fault) { faults_.push_back(std::move(fault)); }
+  // How the reader took a layout the file does not state (ImageInfo).
+  void SetLayout(std::string layout) { layout_ = std::move(layout); }
 
   ImageInfo DescribeImage() const override;
   int DiskCount() const override { return static_cast<int>(disks_.size()); }
@@ -71,8 +76,17 @@ class SectorImage : public DiskImage {
   std::int64_t in_place_ = 0;
   std::int64_t file_size_;
   std::optional<std::int64_t> bytes_after_;
+  std::vector<std::string> faults_;
+  std::string layout_;
   std::vector<unsigned char> data_;
   std::vector<Disk> disks_;
 };
+
+// A number with its thousands grouped by commas, for faults: "51,234".
+std::string GroupedDigits(std::int64_t value);
+
+// The fault of an image that holds tracks past the model's last:
+// "the image holds 168 tracks; tracks past 171 are not read".
+std::string TracksPastLimit(int held);
 
 #endif  // ZEFACUT_FORMATS_SECTOR_IMAGE_H

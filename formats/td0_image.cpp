@@ -38,23 +38,33 @@
 //   Every CRC is the 16-bit one of polynomial 0xA097 from 0, high bit first.
 //
 // Track index = 2 x cylinder + head, from the track header. The flags give
-// kDataCrcError (0x02), kDeletedData (0x04), kNoDataMark (0x20) and
-// kNoAddressMark (0x40, the data kept); a sector skipped by DOS allocation
-// is there with no data and no flag, and a second sector with an ID is one
-// more sector after the first. A data block that does not expand to exactly
-// 128 << N bytes, or whose expansion fails the sector's CRC byte, marks its
-// sector kDataCrcError: the bytes the image gives may not be the disk's;
-// what expanded inside the sector is kept and nothing is written past it.
+// kDataCrcError (0x02: the disk read badly when it was dumped),
+// kDeletedData (0x04), kNoDataMark (0x20) and kNoAddressMark (0x40, the
+// data kept); a sector skipped by DOS allocation is there with no data and
+// no flag, and a second sector with an ID is one more sector after the
+// first. A data block that does not expand to exactly 128 << N bytes, or
+// whose expansion fails the sector's CRC byte, marks its sector
+// kImageCheckFails: the file is damaged, and the bytes it gives may not be
+// the disk's; what expanded inside the sector is kept and nothing is
+// written past it.
 //
 // A header that is cut short or fails its CRC, and a comment that does, make
-// the file unreadable. The walk over the tracks stops at the end mark, at
-// the end of the file (or of the compressed stream) or at a track header
-// whose CRC is wrong; the tracks before are kept (a file in which none came
-// first is an error), and a track the file ends inside keeps the sectors
-// before the cut, the one cut clipped, and says it is cut short, as IMD
-// images do. A track the model has no place for, or recorded a second time,
-// is walked over but not kept. A normal image reports the bytes after where
-// the walk stopped (after the end mark, or from the track header it could
+// the file unreadable. A track header whose CRC fails but that names a
+// track a disk can have is taken as it is, and told (ImageInfo::faults);
+// the walk over the tracks stops at the end record (a whole track header),
+// at the end of the file (or of the compressed stream), at a track header
+// that fails its CRC and names no track, or at a data block larger than any
+// encoding of its sector; the tracks before are kept (a file in which none
+// came first is an error), and a track the file ends inside keeps the
+// sectors before the cut, the one cut clipped, and says it is cut short, as
+// IMD images do. Damaged compressed data decodes to records that make no
+// sense (a sector that fails its check, a block too large, a track header
+// that fails its CRC) and then runs on to the end of the stream: a walk
+// stopped so is told as damage from about where the first such record was
+// decoded, not as a file cut short, and the sectors decoded after it are
+// dropped. A track recorded a second time, or past the model's tracks, is
+// walked over, not kept, and told. A normal image reports the bytes after
+// where the walk stopped (after the end record, or from the record it could
 // not take); a compressed one cannot say which of its bytes those are.
 // A compressed stream is decoded as far as the walk reads, and no further
 // than kMaxImageBytes; the sectors' expanded data is held in memory up to
@@ -69,6 +79,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -94,6 +105,12 @@ constexpr std::size_t kSectorHeaderSize = 6;
 constexpr unsigned kNoDataSizeCode = 8;  // N from here on has no data block
 constexpr std::uint32_t kBaseSectorSize = 128;
 constexpr int kMaxHeads = 2;
+// A track header whose CRC fails is still taken when it names a cylinder
+// below this and no bits but the side and FM ones.
+constexpr unsigned kMaxPlausibleCylinders = 100;
+// The most bytes of a data block per byte of its sector: a run-length
+// fragment of one literal byte takes three.
+constexpr std::size_t kMaxBlockPerByte = 3;
 
 // Sector flags of the image.
 constexpr unsigned kTdCrcError = 0x02;
@@ -212,6 +229,10 @@ class Lzhuf {
         copy_left_ -= count;
         continue;
       }
+      if (at >= next_mark_) {
+        marks_.push_back({at, bit_at_ / 8});
+        next_mark_ = at + kMarkEvery;
+      }
       const int symbol = DecodeSymbol();
       if (symbol < 0) {
         more = false;
@@ -235,7 +256,24 @@ class Lzhuf {
     return more;
   }
 
+  // The byte of the input at which the decoding of output byte `pos` began,
+  // to within the few bytes of input between marks.
+  std::size_t InputAt(std::size_t pos) const {
+    const auto after =
+        std::upper_bound(marks_.begin(), marks_.end(), pos,
+                         [](std::size_t value, const Mark& mark) { return value < mark.output; });
+    return after == marks_.begin() ? 0 : std::prev(after)->input;
+  }
+
  private:
+  // Where the decoding of an output byte began in the input, every
+  // kMarkEvery output bytes, to tell where damaged input lies.
+  struct Mark {
+    std::size_t output;
+    std::size_t input;
+  };
+  static constexpr std::size_t kMarkEvery = 16;
+
   int Bit() {
     if (bit_at_ >= length_ * 8) {
       return -1;
@@ -359,6 +397,8 @@ class Lzhuf {
   std::array<std::uint16_t, kTableSize + 1> frequency_{};
   std::array<std::int16_t, kTableSize + kCharCount> parent_{};
   std::array<std::int16_t, kTableSize> child_{};
+  std::vector<Mark> marks_;
+  std::size_t next_mark_ = 0;
 };
 
 // What follows the header: the file's bytes, or the compressed stream
@@ -374,6 +414,11 @@ class Body {
   }
 
   std::size_t Position() const { return pos_; }
+  // Where the byte at `pos` of the body lies in the file; for a compressed
+  // stream, where its decoding began.
+  std::size_t FileOffset(std::size_t pos) const {
+    return kHeaderSize + (lzhuf_ ? lzhuf_->InputAt(pos) : pos);
+  }
   void Rewind(std::size_t pos) { pos_ = pos; }
   bool TooLarge() const { return too_large_; }
 
@@ -581,38 +626,83 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
 
   std::vector<unsigned char>& data = image->Data();
   std::array<PlacedTrack, DiskImage::kMaxTracks> tracks;
-  std::size_t walked = 0;  // track headers read whole, kept or not
+  std::size_t walked = 0;  // track headers read, kept or not
   bool reachedEnd = false;
   bool badTrackCrc = false;
-  std::size_t stop = 0;  // where the walk stopped
+  std::size_t stop = 0;   // where the walk stopped
+  int highestTrack = -1;  // the highest track index the walk met
+  // In a compressed image, where the first record since the last good
+  // track header that made no sense was decoded: damaged compressed data
+  // decodes to such records, then runs on to the end of the stream.
+  std::optional<std::size_t> nonsense;
+  std::string nonsenseWhat;
+  // The sectors that fail their checks, and where the first was decoded:
+  // damaged compressed data may still decode to records in their places.
+  std::size_t checkFailures = 0;
+  std::size_t firstFailure = 0;
+  std::string firstFailureName;
+  bool damageTold = false;
+  const auto damaged = [&](std::size_t pos, const std::string& what) {
+    damageTold = true;
+    return "the compressed data does not decode to sense from about byte " +
+           GroupedDigits(static_cast<std::int64_t>(body.FileOffset(pos))) + " of the file (" +
+           what + "); nothing after it is read";
+  };
   while (true) {
     const std::size_t trackStart = body.Position();
     std::size_t held = 0;
     const unsigned char* at = body.TakeUpTo(kTrackHeaderSize, held);
     if (held > 0 && at[0] == kTrackListEnd) {
+      // The end record is a whole track header; its other bytes are its.
       reachedEnd = true;
-      stop = trackStart + 1;
+      stop = trackStart + held;
       break;
     }
     if (held < kTrackHeaderSize) {
       stop = body.Position();
       break;
     }
-    if ((Crc(0, at, 3) & 0xFFU) != at[3]) {
-      badTrackCrc = true;
-      stop = trackStart;
-      break;
-    }
-    ++walked;
     const std::size_t count = at[0];
     const unsigned cylinder = at[1];
     const unsigned headByte = at[2];
-    const bool singleDensity = fmDisk || (headByte & kFmTrack) != 0;
     const std::size_t index = kMaxHeads * cylinder + (headByte & kSideMask);
+    if ((Crc(0, at, 3) & 0xFFU) != at[3]) {
+      const std::string where =
+          GroupedDigits(static_cast<std::int64_t>(body.FileOffset(trackStart)));
+      // A header that names a track a disk can have is taken as it is, and
+      // the walk goes on; one that names none ends it. Compressed data
+      // damaged before the header decodes to no header at all.
+      if (compressed || (headByte & ~(kSideMask | kFmTrack)) != 0 ||
+          cylinder >= kMaxPlausibleCylinders) {
+        badTrackCrc = true;
+        stop = trackStart;
+        if (walked > 0) {
+          image->AddFault(
+              compressed ? damaged(nonsense.value_or(trackStart),
+                                   nonsense ? nonsenseWhat : "a track header there fails its CRC")
+                         : "the track header at byte " + where +
+                               " fails its CRC and names no track; nothing after it "
+                               "is read");
+        }
+        break;
+      }
+      image->AddFault("the header of track " + std::to_string(index) + " at byte " + where +
+                      " fails its CRC; its sectors were read as it gives them");
+    } else {
+      nonsense.reset();
+    }
+    ++walked;
+    highestTrack = std::max(highestTrack, static_cast<int>(index));
+    const bool singleDensity = fmDisk || (headByte & kFmTrack) != 0;
     const bool keep = index < tracks.size() && !tracks[index].placed;
     std::vector<Sector> sectors;
-    bool ended = false;  // the body ends inside the track
-    for (std::size_t i = 0; i < count && !ended; ++i) {
+    // The sectors of this track before the first that made no sense, that
+    // one kept when it holds data (it is flagged).
+    std::size_t sectorsBeforeNonsense = count;
+    bool ended = false;      // the body ends inside the track
+    bool senseless = false;  // a record makes no sense: the walk stops
+    for (std::size_t i = 0; i < count && !ended && !senseless; ++i) {
+      const std::size_t sectorStart = body.Position();
       const unsigned char* id = body.Take(kSectorHeaderSize);
       if (id == nullptr) {
         ended = true;
@@ -627,47 +717,96 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
                                               ((flags & kTdDeleted) != 0 ? kDeletedData : 0) |
                                               ((flags & kTdNoData) != 0 ? kNoDataMark : 0) |
                                               ((flags & kTdNoId) != 0 ? kNoAddressMark : 0));
+      const std::string name = "sector " + std::to_string(sector.id.c) + " " +
+                               std::to_string(sector.id.h) + " " + std::to_string(sector.id.r) +
+                               " " + std::to_string(sector.id.n) + " of track " +
+                               std::to_string(index);
       const bool hasBlock =
           (flags & (kTdSkipped | kTdNoData)) == 0 && sector.id.n < kNoDataSizeCode;
       if (hasBlock) {
         const unsigned char* sizeField = body.Take(2);
         const std::size_t blockSize = sizeField != nullptr ? LoadLe16(sizeField) : 0;
+        const std::size_t room = kBaseSectorSize << sector.id.n;
+        if (blockSize > kMaxBlockPerByte * room + 1) {
+          // No encoding of the sector takes so many bytes: what follows is
+          // not where records are.
+          const std::string what = "the data block of " + name + " gives " +
+                                   std::to_string(blockSize) +
+                                   " bytes, more than any encoding "
+                                   "of the sector takes";
+          if (!nonsense) {
+            nonsense = sectorStart;
+            nonsenseWhat = what;
+            sectorsBeforeNonsense = i;
+          }
+          if (!compressed) {
+            image->AddFault(what + " (at byte " +
+                            GroupedDigits(static_cast<std::int64_t>(body.FileOffset(sectorStart))) +
+                            "); nothing after it is read");
+          }
+          senseless = true;
+          break;
+        }
         std::size_t blockHeld = 0;
         const unsigned char* block =
             sizeField != nullptr ? body.TakeUpTo(blockSize, blockHeld) : nullptr;
         ended = sizeField == nullptr || blockHeld < blockSize;
-        const std::size_t room = kBaseSectorSize << sector.id.n;
         sector.recordedSize = static_cast<std::uint32_t>(room);
-        if (keep) {
-          const std::size_t location = data.size();
-          if (location + room > static_cast<std::size_t>(kMaxImageBytes)) {
-            result.error = "its sectors expand past any floppy disk's size";
-            return result;
-          }
-          data.resize(location + room);
-          const Expansion expansion =
-              block != nullptr ? ExpandBlock(block, blockHeld, data.data() + location, room)
-                               : Expansion{};
-          data.resize(location + expansion.held);
-          sector.location = static_cast<std::int64_t>(location);
-          sector.size = static_cast<std::uint32_t>(expansion.held);
-          if (!ended) {
-            const bool checked =
-                expansion.exact &&
-                (Crc(0, data.data() + location, expansion.held) & 0xFFU) == crcByte;
-            if (!checked) {
-              sector.flags |= kDataCrcError;
+        // The expansion is checked for every sector, kept or not: one that
+        // fails in a compressed image may be where damage begins.
+        const std::size_t location = data.size();
+        if (location + room > static_cast<std::size_t>(kMaxImageBytes)) {
+          result.error = "its sectors expand past any floppy disk's size";
+          return result;
+        }
+        data.resize(location + room);
+        const Expansion expansion =
+            block != nullptr ? ExpandBlock(block, blockHeld, data.data() + location, room)
+                             : Expansion{};
+        data.resize(location + expansion.held);
+        sector.location = static_cast<std::int64_t>(location);
+        sector.size = static_cast<std::uint32_t>(expansion.held);
+        if (!ended) {
+          const bool checked = expansion.exact &&
+                               (Crc(0, data.data() + location, expansion.held) & 0xFFU) == crcByte;
+          if (!checked) {
+            sector.flags |= kImageCheckFails;
+            if (checkFailures++ == 0) {
+              firstFailure = sectorStart;
+              firstFailureName = name;
             }
-            if (!expansion.exact) {
-              // The block gave this much of the sector: the file is not cut.
-              sector.recordedSize = sector.size;
+            if (!nonsense) {
+              nonsense = sectorStart;
+              nonsenseWhat = "the check of " + name + " fails";
+              sectorsBeforeNonsense = i + 1;
             }
           }
+          if (!expansion.exact) {
+            // The block gave this much of the sector: the file is not cut.
+            sector.recordedSize = sector.size;
+          }
+        }
+        if (!keep) {
+          data.resize(location);
         }
       }
       if (keep) {
         sectors.push_back(sector);
       }
+    }
+    if (compressed && nonsense && (ended || senseless)) {
+      // The stream ran out, or came to a record no image holds, after a
+      // record that made no sense: the data is damaged, not cut short, and
+      // the sectors decoded after that record are not the disk's.
+      image->AddFault(damaged(*nonsense, nonsenseWhat));
+      sectors.resize(std::min(sectors.size(), sectorsBeforeNonsense));
+      ended = false;
+      senseless = true;
+    }
+    if (index < tracks.size() && !keep) {
+      image->AddFault("track " + std::to_string(index) + " is recorded a second time, at byte " +
+                      GroupedDigits(static_cast<std::int64_t>(body.FileOffset(trackStart))) +
+                      "; the first is read");
     }
     if (keep) {
       PlacedTrack& track = tracks[index];
@@ -678,7 +817,7 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
       }
       info.trackLocations[index] = static_cast<std::int64_t>(kHeaderSize + trackStart);
     }
-    if (ended) {
+    if (ended || senseless) {
       stop = body.Position();
       break;
     }
@@ -692,6 +831,17 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
     result.error = badTrackCrc ? "the first track header's CRC is wrong"
                                : "the file ends before its first track";
     return result;
+  }
+  if (compressed && checkFailures > 0 && !damageTold) {
+    image->AddFault("the compressed data decodes to " + std::to_string(checkFailures) +
+                    (checkFailures == 1 ? " sector" : " sectors") +
+                    " that fail the image's own check, the first (" + firstFailureName +
+                    ") from about byte " +
+                    GroupedDigits(static_cast<std::int64_t>(body.FileOffset(firstFailure))) +
+                    " of the file: the file is damaged there");
+  }
+  if (highestTrack >= DiskImage::kMaxTracks) {
+    image->AddFault(TracksPastLimit(highestTrack + 1));
   }
   // The bytes of the file after the walk; a compressed stream's decoded
   // bytes are not the file's, and its last byte's padding bits may decode

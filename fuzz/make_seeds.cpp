@@ -135,8 +135,17 @@ int main(int argc, char** argv) {
   packed.comment = "zefacut seed";
   Bytes td0 = BuildTd0(title2a, packed);
   seeds.emplace_back("title2a-td0-compressed.td0", td0);
+  Bytes damagedTd0 = td0;
+  damagedTd0[damagedTd0.size() / 2] ^= 0x10;  // decodes to records that make no sense
+  seeds.emplace_back("title2a-td0-compressed-damaged.td0", damagedTd0);
   td0.resize(td0.size() * 2 / 3);
   seeds.emplace_back("title2a-td0-compressed-truncated.td0", td0);
+
+  // Raw images of other usual sizes: a 160 KB PC disk whose boot sector's
+  // BPB names it (its size fits two layouts), and a 2D disk without one.
+  const RawGeometry pc160{40, 1, 8, 512};
+  seeds.emplace_back("pc160k.img", BuildRawOf(pc160, &pc160));
+  seeds.emplace_back("2d.img", BuildRawOf({40, 2, 16, 256}));
 
   // A KryoFlux stream, read from memory as its dump's only track: flux of
   // every block kind over two revolutions, and the stream cut short.

@@ -15,7 +15,15 @@ std::string SectorName(const SectorAddress& at, bool withTrack) {
 
 std::string MarkedSectorNote(const SectorAddress& at, SectorFlags flags,
                              std::uint8_t revolutionsGood, std::uint8_t revolutions) {
-  std::string note = SectorName(at) + " is marked as " + FlagWords(flags) + " in the image";
+  std::string note = SectorName(at);
+  const auto marks = static_cast<SectorFlags>(flags & ~kImageCheckFails);
+  if (marks != 0) {
+    note += " is marked as " + FlagWords(marks) + " in the image";
+  }
+  // The image's own check tells of the file, not of how the disk read.
+  if ((flags & kImageCheckFails) != 0) {
+    note += std::string(marks != 0 ? "; " : ": ") + kImageCheckWords;
+  }
   // A mark that every revolution read well (deleted data) is no doubt of
   // the bytes; one that some revolution read badly is.
   if (revolutionsGood < revolutions) {

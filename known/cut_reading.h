@@ -29,7 +29,9 @@ CutReading ReadCut(DiskImage& image, int disk, const Cut& cut);
 // "sector C H R N of track T", or without the track.
 std::string SectorName(const SectorAddress& at, bool withTrack = true);
 
-// "sector C H R N of track T is marked as REASON in the image", and for a
+// "sector C H R N of track T is marked as REASON in the image" (or
+// "sector C H R N of track T: the image's own check of its data fails (the
+// image file is damaged)", for kImageCheckFails), and for a
 // sector read from flux that some revolution read badly "; read well in
 // none of 3 revolutions".
 std::string MarkedSectorNote(const SectorAddress& at, SectorFlags flags,

@@ -126,6 +126,9 @@ void CutRun::CutDisks(DiskImage& image, const std::string& name, const std::stri
     report_.Warning(shown, "no image format recognised (" + GroupedNumber(info.fileSize) +
                                " bytes); read as D88");
   }
+  for (const std::string& fault : info.faults) {
+    report_.Warning(shown, fault);
+  }
   const int diskCount = image.DiskCount();
   for (int disk = 0; disk < diskCount; ++disk) {
     CutDisk(image, disk, name, folder);

@@ -198,7 +198,13 @@ void ListTracks(DiskImage& image, int disk, const DiskInfo& info,
       }
       if (sector.flags != 0) {
         const unsigned char id[] = {sector.id.c, sector.id.h, sector.id.r, sector.id.n};
-        marks += "; " + SectorId(id) + " marked as " + FlagWords(sector.flags);
+        const auto marked = static_cast<SectorFlags>(sector.flags & ~kImageCheckFails);
+        if (marked != 0) {
+          marks += "; " + SectorId(id) + " marked as " + FlagWords(marked);
+        }
+        if ((sector.flags & kImageCheckFails) != 0) {
+          marks += "; " + SectorId(id) + ": " + kImageCheckWords;
+        }
       }
       cutShort = cutShort || sector.size < sector.recordedSize;
     }
@@ -518,7 +524,13 @@ void ListImage(DiskImage& image, const std::function<void(const std::string&)>& 
   } else {
     emit(Format("format: %s, %lld bytes", about.format, static_cast<long long>(about.fileSize)));
   }
+  if (!about.layout.empty()) {
+    emit("layout: " + about.layout);
+  }
   emit(Format("disks: %d", disks));
+  for (const std::string& fault : about.faults) {
+    emit("damage: " + fault);
+  }
   if (about.zeroSizeDisk) {
     emit(Format("disk %d has a size of 0: no disk after it can be found", *about.zeroSizeDisk + 1));
   }
@@ -568,6 +580,14 @@ void ListImageJson(DiskImage& image, const std::function<void(const std::string&
                                        : std::nullopt) +
        ",");
   emit("  \"diskLimit\": " + JsonOptional(about.diskLimit) + ",");
+  std::string faults;
+  for (const std::string& fault : about.faults) {
+    faults += (faults.empty() ? "" : ",") + JsonString(fault);
+  }
+  emit("  \"faults\": [" + faults + "],");
+  if (!about.layout.empty()) {
+    emit("  \"layout\": " + JsonString(about.layout) + ",");
+  }
   emit("  \"disks\": [");
   const int disks = image.DiskCount();
   for (int disk = 0; disk < disks; ++disk) {

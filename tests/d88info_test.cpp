@@ -650,6 +650,7 @@ TEST(D88InfoTest, JsonTellsTracksCutShortAndAFormatNotRecognised) {
       ASSERT_TRUE(WriteFileBytes(dir.File("cut.d88"), dump.image()));
     }
   }
+  ASSERT_TRUE(WriteFileBytes(dir.File("odd.img"), Bytes(700000, 0xE5)));
   ASSERT_TRUE(WriteFileBytes(dir.File("720k.img"), Bytes(737280, 0xE5)));
   ToolResult result = RunD88info(dir, {"--json", "cut.d88"});
   EXPECT_EQ(result.status, 0);
@@ -661,9 +662,19 @@ TEST(D88InfoTest, JsonTellsTracksCutShortAndAFormatNotRecognised) {
        }) {
     EXPECT_NE(result.out.find(fragment), std::string::npos) << fragment << "\nin:\n" << result.out;
   }
-  result = RunD88info(dir, {"--json", "720k.img"});
+  result = RunD88info(dir, {"--json", "odd.img"});
   EXPECT_EQ(result.status, 0);
   EXPECT_NE(result.out.find("\"format\": \"D88\",\n  \"formatRecognised\": false,"),
+            std::string::npos)
+      << result.out;
+  // A raw image of a usual disk's size is one, and says how it was laid out.
+  result = RunD88info(dir, {"--json", "720k.img"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_NE(result.out.find("\"format\": \"raw\",\n  \"formatRecognised\": true,"),
+            std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find("\"layout\": \"80 cylinders, 2 heads, 9 sectors of 512 bytes: the "
+                            "size of a 720 KB disk; its boot sector holds no BPB\","),
             std::string::npos)
       << result.out;
 }

@@ -312,8 +312,10 @@ TEST(FormatChoiceTest, ContentDecidesNeverTheName) {
       {"a D88 image cut short of its size field", cutD88, "D88"},
       {"a D88 image whose size field is 0", zeroSizeD88, "D88"},
       {"an empty file", {}, ""},
-      {"a 720 KB image", Bytes(737280, 0xE5), ""},
-      {"a 1.44 MB image", Bytes(1474560, 0xF6), ""},
+      {"a 720 KB image", Bytes(737280, 0xE5), "raw"},
+      {"a 1.44 MB image", Bytes(1474560, 0xF6), "raw"},
+      {"the real 360 KB raw image", ReadFixture("pc-360k-sector-test.img"), "raw"},
+      {"a file of no disk's size", Bytes(700000, 0xE5), ""},
       {"boot code", ipl, ""},
   };
   for (const auto& c : cases) {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "disk/model.h"
-#include "input/byte_source.h"
 #include "formats/image_format.h"
+#include "input/byte_source.h"
 #include "input/open_image.h"
 #include "support/format_test_helpers.h"
 #include "support/format_writers.h"
@@ -151,6 +151,183 @@ TEST(RawImageTest, TheRealImageReadsAsTheFileLaidFlat) {
   ASSERT_NE(opened.image, nullptr) << opened.message;
   EXPECT_STREQ(opened.image->DescribeImage().format, "raw");
   ExpectFlat(*opened.image, file);
+}
+
+// A raw image of each usual disk's size reads by the geometry its size
+// gives; where a size fits two, by the one its boot sector's BPB names, and
+// the layout says which and why.
+TEST(RawImageTest, EachUsualSizeReadsByItsGeometry) {
+  const RawGeometry pc320{40, 2, 8, 512};
+  const RawGeometry pc360one{80, 1, 9, 512};
+  const RawGeometry pc160{40, 1, 8, 512};
+  const RawGeometry pc640{80, 2, 8, 512};
+  const RawGeometry dd256{80, 2, 16, 256};
+  const RawGeometry pc720{80, 2, 9, 512};
+  const RawGeometry wrong{80, 2, 18, 512};
+  const struct {
+    RawGeometry geometry;
+    const RawGeometry* bpb;
+    std::size_t size;
+    const char* layout;
+  } cases[] = {
+      {{40, 1, 8, 512},
+       nullptr,
+       163840,
+       "40 cylinders, 1 head, 8 sectors of 512 bytes: the size of a 160 KB PC disk; its boot "
+       "sector holds no BPB; it is also the size of a 2D disk's one side (40 cylinders, 1 head, "
+       "16 sectors of 256 bytes)"},
+      {{40, 1, 8, 512},
+       &pc160,
+       163840,
+       "40 cylinders, 1 head, 8 sectors of 512 bytes: the size of a 160 KB PC disk, as its boot "
+       "sector's BPB says, not a 2D disk's one side (40 cylinders, 1 head, 16 sectors of 256 "
+       "bytes)"},
+      {{40, 1, 9, 512},
+       nullptr,
+       184320,
+       "40 cylinders, 1 head, 9 sectors of 512 bytes: the size of a 180 KB PC disk; its boot "
+       "sector holds no BPB"},
+      {{40, 2, 16, 256},
+       nullptr,
+       327680,
+       "40 cylinders, 2 heads, 16 sectors of 256 bytes: the size of a 2D disk; its boot sector "
+       "holds no BPB; it is also the size of a 320 KB PC disk (40 cylinders, 2 heads, 8 sectors "
+       "of 512 bytes)"},
+      {pc320, &pc320, 327680,
+       "40 cylinders, 2 heads, 8 sectors of 512 bytes: the size of a 320 KB PC disk, as its boot "
+       "sector's BPB says, not a 2D disk (40 cylinders, 2 heads, 16 sectors of 256 bytes)"},
+      {{40, 2, 9, 512},
+       nullptr,
+       368640,
+       "40 cylinders, 2 heads, 9 sectors of 512 bytes: the size of a 360 KB disk; its boot "
+       "sector holds no BPB; it is also the size of a one-sided 360 KB disk (80 cylinders, 1 "
+       "head, 9 sectors of 512 bytes)"},
+      {pc360one, &pc360one, 368640,
+       "80 cylinders, 1 head, 9 sectors of 512 bytes: the size of a one-sided 360 KB disk, as "
+       "its boot sector's BPB says, not a 360 KB disk (40 cylinders, 2 heads, 9 sectors of 512 "
+       "bytes)"},
+      {pc640, &pc640, 655360,
+       "80 cylinders, 2 heads, 8 sectors of 512 bytes: the size of a 640 KB 2DD disk, as its "
+       "boot sector's BPB says, not a 2DD disk of 256-byte sectors (80 cylinders, 2 heads, 16 "
+       "sectors of 256 bytes)"},
+      {dd256, &dd256, 655360,
+       "80 cylinders, 2 heads, 16 sectors of 256 bytes: the size of a 2DD disk of 256-byte "
+       "sectors, as its boot sector's BPB says, not a 640 KB 2DD disk (80 cylinders, 2 heads, 8 "
+       "sectors of 512 bytes)"},
+      {pc720, &pc720, 737280,
+       "80 cylinders, 2 heads, 9 sectors of 512 bytes: the size of a 720 KB disk, as its boot "
+       "sector's BPB says"},
+      {pc720, &wrong, 737280,
+       "80 cylinders, 2 heads, 9 sectors of 512 bytes: the size of a 720 KB disk; its boot "
+       "sector's BPB gives 2 heads, 18 sectors of 512 bytes and 1440 sectors in all, which the "
+       "size does not fit"},
+      {{80, 2, 15, 512},
+       nullptr,
+       1228800,
+       "80 cylinders, 2 heads, 15 sectors of 512 bytes: the size of a 1.2 MB disk; its boot "
+       "sector holds no BPB"},
+      {{80, 2, 18, 512},
+       nullptr,
+       1474560,
+       "80 cylinders, 2 heads, 18 sectors of 512 bytes: the size of a 1.44 MB disk; its boot "
+       "sector holds no BPB"},
+      {{80, 2, 36, 512},
+       nullptr,
+       2949120,
+       "80 cylinders, 2 heads, 36 sectors of 512 bytes: the size of a 2.88 MB disk; its boot "
+       "sector holds no BPB"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.layout);
+    const Bytes bytes = BuildRawOf(c.geometry, c.bpb);
+    ASSERT_EQ(bytes.size(), c.size);
+    EXPECT_EQ(IdentifiedFormat(bytes), "raw");
+    const OpenedImage opened = Open(bytes);
+    ASSERT_NE(opened.image, nullptr) << opened.message;
+    const ImageInfo about = opened.image->DescribeImage();
+    EXPECT_EQ(about.layout, c.layout);
+    EXPECT_TRUE(about.faults.empty());
+    const RawGeometry& g = c.geometry;
+    const auto code = static_cast<std::uint8_t>(g.sectorSize == 256 ? 1 : 2);
+    for (int index = 0; index < DiskImage::kMaxTracks; ++index) {
+      const int cylinder = index / 2;
+      const int head = index % 2;
+      const std::shared_ptr<const Track> track = opened.image->ReadTrack(0, index);
+      if (cylinder >= g.cylinders || head >= g.heads) {
+        EXPECT_EQ(track, nullptr) << "track " << index;
+        continue;
+      }
+      ASSERT_NE(track, nullptr) << "track " << index;
+      ASSERT_EQ(track->Sectors().size(), static_cast<std::size_t>(g.sectors));
+      for (int r = 1; r <= g.sectors; ++r) {
+        const Sector& sector = track->Sectors()[static_cast<std::size_t>(r - 1)];
+        ASSERT_EQ(sector.id,
+                  (SectorId{static_cast<std::uint8_t>(cylinder), static_cast<std::uint8_t>(head),
+                            static_cast<std::uint8_t>(r), code}));
+        // The boot sector holds the BPB written over its first bytes.
+        if (index == 0 && r == 1) {
+          const auto at = static_cast<std::ptrdiff_t>(g.sectorSize);
+          ASSERT_EQ(ReadSector(*opened.image, sector), Bytes(bytes.begin(), bytes.begin() + at));
+          continue;
+        }
+        ASSERT_EQ(ReadSector(*opened.image, sector),
+                  FlatSectorBytes(cylinder, head, r, g.sectorSize))
+            << "track " << index << " R" << r;
+      }
+    }
+  }
+  // The known disks' size keeps its one layout.
+  const Bytes known = BuildRaw(PlainDisk(kFlatTracks, kSeed));
+  const OpenedImage opened = Open(known);
+  ASSERT_NE(opened.image, nullptr) << opened.message;
+  EXPECT_EQ(opened.image->DescribeImage().layout,
+            "77 cylinders, 2 heads, 8 sectors of 1024 bytes: the size of a 2HD disk of "
+            "1024-byte sectors; its boot sector holds no BPB");
+  ExpectFlat(*opened.image, known);
+}
+
+// The real raw images of a 360 KB and a 1.2 MB PC disk read as the other
+// images of the same disks do.
+TEST(RawImageTest, TheRealPcImagesReadAsTheirOtherImagesDo) {
+  const OpenedImage small = Open(ReadFixture("pc-360k-sector-test.img"));
+  ASSERT_NE(small.image, nullptr) << small.message;
+  EXPECT_EQ(small.image->DescribeImage().layout.rfind(
+                "40 cylinders, 2 heads, 9 sectors of 512 bytes: the size of a 360 KB disk; its "
+                "boot sector holds no BPB",
+                0),
+            0U);
+  const OpenedImage td0 = Open(ReadFixture("pc-360k-sector-test.td0"));
+  ASSERT_NE(td0.image, nullptr) << td0.message;
+
+  const OpenedImage large = Open(ReadFixture("pc-1200k-sector-test.img"));
+  ASSERT_NE(large.image, nullptr) << large.message;
+  EXPECT_EQ(large.image->DescribeImage().layout,
+            "80 cylinders, 2 heads, 15 sectors of 512 bytes: the size of a 1.2 MB disk, as its "
+            "boot sector's BPB says");
+  const OpenedImage imd = Open(ReadFixture("pc-1200k-sector-test.imd"));
+  ASSERT_NE(imd.image, nullptr) << imd.message;
+
+  const struct {
+    DiskImage* raw;
+    DiskImage* other;
+    int tracks;
+  } pairs[] = {{small.image.get(), td0.image.get(), 80}, {large.image.get(), imd.image.get(), 160}};
+  for (const auto& pair : pairs) {
+    for (int index = 0; index < pair.tracks; ++index) {
+      SCOPED_TRACE("track " + std::to_string(index));
+      const std::shared_ptr<const Track> raw = pair.raw->ReadTrack(0, index);
+      const std::shared_ptr<const Track> other = pair.other->ReadTrack(0, index);
+      ASSERT_NE(raw, nullptr);
+      ASSERT_NE(other, nullptr);
+      ASSERT_EQ(raw->Sectors().size(), other->Sectors().size());
+      for (const Sector& sector : raw->Sectors()) {
+        const Sector* same = other->Find(sector.id);
+        ASSERT_NE(same, nullptr);
+        ASSERT_EQ(ReadSector(*pair.raw, sector), ReadSector(*pair.other, *same));
+      }
+    }
+    EXPECT_EQ(pair.raw->ReadTrack(0, pair.tracks), nullptr);
+  }
 }
 
 // --- FDI ----------------------------------------------------------------------

@@ -3,6 +3,7 @@
 // image of another tool next to the raw image of the same disk.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -10,9 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "formats/sector_image.h"
+#include "formats/td0_image.h"
 #include "input/byte_source.h"
 #include "input/open_image.h"
-#include "formats/td0_image.h"
 #include "support/format_test_helpers.h"
 #include "support/format_writers.h"
 #include "support/image_builder.h"
@@ -191,8 +193,8 @@ TEST(Td0Reader, DataBlocksOfEachEncodingExpand) {
 
 TEST(Td0Reader, BlocksThatDoNotGiveTheirSectorExactlyMarkIt) {
   // Each block stands for 128 bytes of 0x5A; what it gives instead is kept
-  // inside the sector, marked as a data CRC error, and the sector after it
-  // reads as written.
+  // inside the sector, marked as failing the image's own check (the file is
+  // damaged, not the disk), and the sector after it reads as written.
   const Bytes intended = Repeat(128, 0x5A);
   const struct {
     const char* what;
@@ -224,7 +226,8 @@ TEST(Td0Reader, BlocksThatDoNotGiveTheirSectorExactlyMarkIt) {
     ASSERT_EQ(track->Sectors().size(), 2U);
     EXPECT_FALSE(track->CutShort());
     const Sector& bad = track->Sectors()[0];
-    EXPECT_EQ(bad.flags, kDataCrcError);
+    EXPECT_EQ(bad.flags, kImageCheckFails);
+    EXPECT_TRUE(opened.image->DescribeImage().faults.empty());
     EXPECT_EQ(ReadSector(*opened.image, bad), c.held);
     EXPECT_EQ(bad.recordedSize, c.held.size() == 128 ? 128U : c.held.size());
     EXPECT_EQ(track->Sectors()[1].flags, 0);
@@ -391,7 +394,7 @@ TEST(Td0Reader, DamagedHeadersAreErrors) {
   Bytes badComment = whole;
   badComment[12 + 10 + 2] ^= 0x20;
   Bytes badTrack = whole;
-  badTrack[kFirstTrack + 3] ^= 1;
+  badTrack[kFirstTrack + 2] = 0x42;  // a head byte no track has, the CRC not made again
   Bytes lzw = Join({Td0Header(true, false), Bytes(whole.begin() + kFirstTrack, whole.end())});
   lzw[4] = 15;
   SetTd0HeaderCrc(lzw);
@@ -434,9 +437,9 @@ TEST(Td0Reader, TruncatedFilesKeepWhatTheyHold) {
   constexpr std::size_t kSector = 6 + 2 + 1 + 1024;
   constexpr std::size_t kTrack = 4 + 8 * kSector;
   constexpr std::size_t kSecond = 12 + kTrack;
-  ASSERT_EQ(whole.size(), 12 + 4 * kTrack + 1);
+  ASSERT_EQ(whole.size(), 12 + 4 * kTrack + 4);
   Bytes badThird = whole;
-  badThird[kSecond + kTrack + 3] ^= 1;
+  badThird[kSecond + kTrack + 1] = 200;  // a cylinder no disk has, the CRC not made again
   Bytes trailing = whole;
   trailing.insert(trailing.end(), {1, 2, 3, 4, 5});
   const OpenedImage after = Open(trailing);
@@ -459,8 +462,8 @@ TEST(Td0Reader, TruncatedFilesKeepWhatTheyHold) {
       {"inside a block's size", Cut(whole, kSecond + 4 + 2 * kSector + 7), 3, true, 0, 0},
       {"inside a sector's data", Cut(whole, kSecond + 4 + 2 * kSector + 9 + 100), 3, true, 100, 0},
       {"at a track's end, no end mark", Cut(whole, kSecond + kTrack), 8, false, 1024, 0},
-      {"a wrong CRC in track 2's header", badThird, 8, false, 1024,
-       static_cast<std::int64_t>(kTrack + kTrack + 1)},
+      {"a wrong CRC in track 2's header, which names no track", badThird, 8, false, 1024,
+       static_cast<std::int64_t>(kTrack + kTrack + 4)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -518,6 +521,147 @@ TEST(Td0Reader, TruncatedFilesKeepWhatTheyHold) {
     held.tracks.erase(index);
   }
   ExpectDisk(*opened.image, held);
+}
+
+// What the image file's own records get wrong is told as the file's damage,
+// and what follows is read while it makes sense.
+TEST(Td0Reader, TheFilesOwnDamageIsToldAndWhatFollowsIsRead) {
+  const DiskSpec disk = PlainDisk(4, 43);
+  Td0Options options;
+  options.encoding = Td0Encoding::kRaw;
+  const Bytes whole = BuildTd0(disk, options);
+  constexpr std::size_t kSector = 6 + 2 + 1 + 1024;
+  constexpr std::size_t kTrack = 4 + 8 * kSector;
+  constexpr std::size_t kSecond = 12 + kTrack;
+  Bytes badCrc = whole;
+  badCrc[kSecond + 3] ^= 1;
+  Bytes namesNone = whole;
+  namesNone[kSecond + kTrack] = 7;  // track 2 of 7 sectors, the CRC not made again
+  namesNone[kSecond + kTrack + 2] = 0x11;
+  Bytes hugeBlock = whole;
+  hugeBlock[kSecond + 4 + 6 + 1] = 0xFF;  // the first block of track 1: 65,281 bytes
+  Bytes twice = whole;
+  twice[kSecond + kTrack + 1] = 0;  // track 2 says it is track 0, CRC made again
+  const Bytes twiceHeader = Td0Track(8, 0, 0);
+  std::copy(twiceHeader.begin(), twiceHeader.end(),
+            twice.begin() + static_cast<std::ptrdiff_t>(kSecond + kTrack));
+  const struct {
+    const char* what;
+    Bytes bytes;
+    std::vector<int> tracks;  // read as written; tracks 2 and 3 absent unless here
+    std::vector<std::string> faults;
+    std::int64_t bytesAfter;
+  } cases[] = {
+      {"whole, with its end record", whole, {0, 1, 2, 3}, {}, 0},
+      {"a track header whose CRC fails",
+       badCrc,
+       {0, 1, 2, 3},
+       {"the header of track 1 at byte " + GroupedDigits(kSecond) +
+        " fails its CRC; its sectors were read as it gives them"},
+       0},
+      {"a track header that fails its CRC and names no track",
+       namesNone,
+       {0, 1},
+       {"the track header at byte " + GroupedDigits(kSecond + kTrack) +
+        " fails its CRC and names no track; nothing after it is read"},
+       static_cast<std::int64_t>(2 * kTrack + 4)},
+      {"a block larger than its sector can take",
+       hugeBlock,
+       {0},
+       {"the data block of sector 0 1 1 3 of track 1 gives 65281 bytes, more than any encoding "
+        "of the sector takes (at byte " +
+        GroupedDigits(kSecond + 4) + "); nothing after it is read"},
+       static_cast<std::int64_t>(3 * kTrack - 8)},
+      {"a track recorded twice",
+       twice,
+       {0, 1, 3},
+       {"track 0 is recorded a second time, at byte " + GroupedDigits(kSecond + kTrack) +
+        "; the first is read"},
+       0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const OpenedImage opened = Open(c.bytes);
+    ASSERT_TRUE(opened.image) << opened.message;
+    const ImageInfo about = opened.image->DescribeImage();
+    EXPECT_EQ(about.faults, c.faults);
+    EXPECT_EQ(about.bytesAfterLastDisk, c.bytesAfter);
+    DiskSpec read;
+    for (const int index : c.tracks) {
+      read.tracks[index] = disk.tracks.at(index);
+    }
+    ExpectDisk(*opened.image, read);
+    for (const int index : {2, 3}) {
+      if (std::find(c.tracks.begin(), c.tracks.end(), index) == c.tracks.end()) {
+        EXPECT_EQ(opened.image->ReadTrack(0, index), nullptr) << "track " << index;
+      }
+    }
+  }
+
+  // A sector the disk read badly and whose data the file then damaged
+  // carries both.
+  const Bytes intended = Repeat(128, 0x5A);
+  const OpenedImage both = Open(Td0Of(Join(
+      {Td0Track(1, 0, 0), SectorWithBlock(1, 0, 0x02, intended, Join({{0}, Pattern(128, 1)}))})));
+  ASSERT_TRUE(both.image) << both.message;
+  ASSERT_NE(both.image->ReadTrack(0, 0), nullptr);
+  EXPECT_EQ(both.image->ReadTrack(0, 0)->Sectors().at(0).flags, kDataCrcError | kImageCheckFails);
+}
+
+// Compressed data damaged in the middle decodes to records that make no
+// sense: told as damage from about where it lies, not as a file cut short;
+// the tracks before it read as written.
+TEST(Td0Reader, DamagedCompressedDataIsToldWhereItLies) {
+  const DiskSpec disk = PlainDisk(6, 44);
+  Td0Options options;
+  options.compressed = true;
+  const Bytes packed = BuildTd0(disk, options);
+  // Damage that leaves the records in their places (a literal changed, the
+  // codes after it still in step) decodes to sectors that fail their checks.
+  const std::string senseless = "the compressed data does not decode to sense from about byte ";
+  const std::string failing = "the compressed data decodes to ";
+  for (const double part : {0.3, 0.5, 0.7, 0.9}) {
+    const auto at = static_cast<std::size_t>(static_cast<double>(packed.size()) * part);
+    SCOPED_TRACE(at);
+    Bytes damaged = packed;
+    damaged[at] ^= 0x10;
+    const OpenedImage opened = Open(damaged);
+    ASSERT_TRUE(opened.image) << opened.message;
+    const ImageInfo about = opened.image->DescribeImage();
+    ASSERT_EQ(about.faults.size(), 1U);
+    const std::string& fault = about.faults[0];
+    const bool inStep = fault.rfind(failing, 0) == 0;
+    ASSERT_TRUE(inStep || fault.rfind(senseless, 0) == 0) << fault;
+    EXPECT_NE(fault.find(inStep ? " of the file: the file is damaged there"
+                                : "); nothing after it is read"),
+              std::string::npos)
+        << fault;
+    const std::size_t from = fault.find("about byte ") + 11;
+    std::string digits = fault.substr(from, fault.find(' ', from) - from);
+    digits.erase(std::remove(digits.begin(), digits.end(), ','), digits.end());
+    const std::size_t told = std::stoul(digits);
+    // Where the first record that made no sense began: near the damaged
+    // byte, within about a sector's data of it (a damaged sector header
+    // may decode to headers that still look whole for a while).
+    EXPECT_LE(told, at + 1100);
+    EXPECT_GE(told + 1100, at);
+    // The tracks before the damage read as written, the one it lies in up
+    // to it; none is cut short.
+    DiskSpec before;
+    for (int index = 0; index < 6; ++index) {
+      const std::shared_ptr<const Track> track = opened.image->ReadTrack(0, index);
+      if (track) {
+        EXPECT_FALSE(track->CutShort());
+      }
+      if (track && track->Sectors().size() == disk.tracks.at(index).sectors.size() &&
+          std::none_of(track->Sectors().begin(), track->Sectors().end(),
+                       [](const Sector& sector) { return sector.flags != 0; })) {
+        before.tracks[index] = disk.tracks.at(index);
+      }
+    }
+    EXPECT_EQ(before.tracks.count(0), 1U);
+    ExpectDisk(*opened.image, before);
+  }
 }
 
 TEST(Td0Reader, SmallFilesCannotExpandWithoutEnd) {

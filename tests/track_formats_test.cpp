@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "input/open_image.h"
 #include "formats/sector_image.h"
+#include "input/open_image.h"
 #include "support/format_test_helpers.h"
 #include "support/format_writers.h"
 #include "support/image_builder.h"
@@ -464,7 +464,7 @@ TEST(ImdReader, RecordsThatCannotBeOnesEndTheWalk) {
   EXPECT_EQ(fmOnly.image->DescribeImage().bytesAfterLastDisk, 0);
 }
 
-TEST(ImdReader, TracksWithNoPlaceOrRecordedTwiceAreWalkedOver) {
+TEST(ImdReader, TracksWithNoPlaceOrRecordedTwiceAreWalkedOverAndTold) {
   const Bytes head2 = Join({{3, 0, 2, 1, 0, 1, 1}, Repeat(128, 0x20)});
   const Bytes cylinder90 = Join({{3, 90, 0, 1, 0, 1, 1}, Repeat(128, 0x21)});
   const Bytes first = Join({{3, 3, 1, 1, 0, 1, 1}, Repeat(128, 0x22)});
@@ -478,6 +478,46 @@ TEST(ImdReader, TracksWithNoPlaceOrRecordedTwiceAreWalkedOver) {
   ASSERT_NE(track, nullptr);
   EXPECT_EQ(ReadSector(*opened.image, track->Sectors().at(0)), Repeat(128, 0x22));
   EXPECT_EQ(opened.image->DescribeImage().bytesAfterLastDisk, 0);
+  const std::size_t start = ImdOf({}).size();
+  const std::size_t record = head2.size();
+  EXPECT_EQ(
+      opened.image->DescribeImage().faults,
+      (std::vector<std::string>{"the track record at byte " + std::to_string(start) +
+                                    " is of head 2, which no disk has; it is not read",
+                                "track 7 is recorded a second time, at byte " +
+                                    std::to_string(start + 3 * record) + "; the first is read",
+                                "the image holds 181 tracks; tracks past 171 are not read"}));
+}
+
+// A disk read past its 80 cylinders keeps every track up to 86 cylinders;
+// past them, the image says how many it holds and which are not read.
+TEST(TrackFormats, TracksUpTo86CylindersAreKeptAndThoseAfterAreTold) {
+  const struct {
+    int tracks;
+    int kept;
+    std::vector<std::string> faults;
+  } cases[] = {
+      {168, 168, {}},
+      {172, 172, {}},
+      {180, 172, {"the image holds 180 tracks; tracks past 171 are not read"}},
+  };
+  for (const TrackFormat& format : kTrackFormats) {
+    if (format.format != WrittenFormat::kImd && format.format != WrittenFormat::kTd0) {
+      continue;  // the HFE reader is the flux layer's
+    }
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(format.label) + ", " + std::to_string(c.tracks) + " tracks");
+      const DiskSpec disk = PlainDisk(c.tracks, 61);
+      const OpenedImage opened = Open(BuildInFormat(format.format, disk));
+      ASSERT_TRUE(opened.image) << opened.message;
+      EXPECT_EQ(opened.image->DescribeImage().faults, c.faults);
+      DiskSpec kept = disk;
+      for (int index = c.kept; index < c.tracks; ++index) {
+        kept.tracks.erase(index);
+      }
+      ExpectDisk(*opened.image, kept);
+    }
+  }
 }
 
 // --- Damaged HFE images

@@ -66,6 +66,47 @@ Bytes ImdEndingInTrack(int track, int sector, std::size_t into) {
   return image;
 }
 
+// Title 2 Disk B as a Teledisk image of raw blocks, and where in it the
+// header of track `track` lies and, with `r` from 1, the header of that
+// track's sector `r`.
+struct Td0Place {
+  Bytes image;
+  std::size_t at = 0;
+};
+
+Td0Place Td0Of(int track, int r) {
+  Td0Options options;
+  options.encoding = Td0Encoding::kRaw;
+  Td0Place place{BuildTd0(DamagedBase(), options)};
+  const Bytes& image = place.image;
+  std::size_t at = 12;  // no comment
+  while (at + 4 <= image.size() && image[at] != 0xFF) {
+    const std::size_t count = image[at];
+    const int index = 2 * image[at + 1] + (image[at + 2] & 1);
+    if (index == track && r == 0) {
+      place.at = at;
+      return place;
+    }
+    at += 4;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (index == track && image[at + 2] == r) {
+        place.at = at;
+        return place;
+      }
+      const bool block = (image[at + 4] & 0x30) == 0 && image[at + 3] < 8;
+      at += 6;
+      if (block) {
+        at += 2 + (image[at] | static_cast<std::size_t>(image[at + 1]) << 8U);
+      }
+    }
+  }
+  return place;
+}
+
+const char* const kOwnCheckFails =
+    "sector 6 0 6 3 of track 12: the image's own check of its data fails (the image file is "
+    "damaged)";
+
 }  // namespace
 
 std::vector<DamagedDump> DamagedDumps() {
@@ -195,11 +236,35 @@ std::vector<DamagedDump> DamagedDumps() {
        {"  track 12: 8 sectors: C6 H0 R1-8 N3; runs past the end of the file",
         "  track 13: 8 sectors: C6 H1 R1-8 N3; runs past the end of the file"}},
       {"NoFormatClaimsIt",
-       [] { return Bytes(737280, 0xE5); },
-       "warning: image.d88: no image format recognised (737,280 bytes); read as D88\n" +
+       [] { return Bytes(700000, 0xE5); },
+       "warning: image.d88: no image format recognised (700,000 bytes); read as D88\n" +
            kUnsupportedMessage,
        2,
-       {"format: unknown (737280 bytes), read as D88"}},
+       {"format: unknown (700000 bytes), read as D88"}},
+      // Teledisk's own checks fail: the image file is damaged, not the disk.
+      {"Td0SectorFailsItsOwnCheck",
+       [] {
+         Td0Place place = Td0Of(12, 6);
+         place.image[place.at + 5] ^= 1;
+         return place.image;
+       },
+       std::string("warning: FMSE: ") + kOwnCheckFails + "\n",
+       2,
+       {std::string("  track 12: 8 sectors: C6 H0 R1-8 N3; C6 H0 R6 N3: ") +
+            "the image's own check of its data fails (the image file is damaged)",
+        std::string("    FMSE: ") + kOwnCheckFails}},
+      {"Td0TrackHeaderFailsItsCrc",
+       [] {
+         Td0Place place = Td0Of(12, 0);
+         place.image[place.at + 3] ^= 1;
+         return place.image;
+       },
+       "warning: image.d88: the header of track 12 at byte 99,228 fails its CRC; its sectors "
+       "were read as it gives them\n",
+       2,
+       {"damage: the header of track 12 at byte 99,228 fails its CRC; its sectors were read as "
+        "it gives them",
+        "  track 12: 8 sectors: C6 H0 R1-8 N3"}},
       {"BytesAfterTheLastDisk",
        [] {
          Bytes image = BuildDisk(DamagedBase());

@@ -42,6 +42,18 @@ constexpr int kFlatSectorSize = 1024;
 constexpr int kFlatTracks = kFlatCylinders * kFlatHeads;
 
 Bytes BuildRaw(const DiskSpec& disk);
+// A raw image of any geometry, sector (C, H, R) holding bytes that name it
+// (FlatSectorBytes); with `bpb`, its boot sector carries a BIOS parameter
+// block that gives `bpb`'s sector size, sectors per track and heads, and the
+// image's sectors in all.
+struct RawGeometry {
+  int cylinders;
+  int heads;
+  int sectors;
+  int sectorSize;
+};
+Bytes BuildRawOf(const RawGeometry& geometry, const RawGeometry* bpb = nullptr);
+Bytes FlatSectorBytes(int c, int h, int r, int size);
 Bytes BuildFdi(const DiskSpec& disk);
 Bytes BuildDim(const DiskSpec& disk);
 Bytes BuildNfd(const DiskSpec& disk, int revision);

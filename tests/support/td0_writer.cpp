@@ -401,7 +401,9 @@ Bytes BuildTd0(const DiskSpec& disk, const Td0Options& options) {
       body.insert(body.end(), bytes.begin(), bytes.end());
     }
   }
-  body.push_back(0xFF);
+  // The end record is a whole track header, as Teledisk writes it.
+  const Bytes end = Td0Track(0xFF, 0, 0);
+  body.insert(body.end(), end.begin(), end.end());
   Bytes out = Td0Header(options.compressed, !options.comment.empty());
   if (options.compressed) {
     const Bytes packed = Lzhuf(body);
