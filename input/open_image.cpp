@@ -5,16 +5,16 @@
 #include <iterator>
 #include <utility>
 
-#include "flux/hfe_image.h"
-#include "flux/kryoflux_image.h"
-#include "flux/scp_image.h"
 #include "formats/d88_image.h"
 #include "formats/dim_image.h"
 #include "formats/fdd_image.h"
 #include "formats/fdi_image.h"
+#include "flux/hfe_image.h"
 #include "formats/imd_image.h"
+#include "flux/kryoflux_image.h"
 #include "formats/nfd_image.h"
 #include "formats/raw_image.h"
+#include "flux/scp_image.h"
 #include "formats/td0_image.h"
 #include "formats/unread_formats.h"
 
@@ -26,6 +26,7 @@ const ImageFormat* const kFormats[] = {
     &kScpFormat, &kKryoFluxFormat, &kTeledisk,     &kIpfFormat, &kMfiFormat, &kHxcMfmFormat,
     &kWozFormat, &k86fFormat,      &kCpcDskFormat, &kD88Format, &kRawFormat,
 };
+
 
 // An image that no format claimed, read as D88: the D88 reading, which
 // says as well that no format claimed the file.
@@ -65,11 +66,10 @@ bool HasImageName(const std::string& name) {
   if (extension.empty()) {
     return false;
   }
-  return std::any_of(std::begin(kFormats), std::end(kFormats),
-                     [&extension](const ImageFormat* format) {
-                       const std::string known = std::string(" ") + format->extensions + " ";
-                       return known.find(" " + extension + " ") != std::string::npos;
-                     });
+  return std::any_of(std::begin(kFormats), std::end(kFormats), [&extension](const ImageFormat* format) {
+    const std::string known = std::string(" ") + format->extensions + " ";
+    return known.find(" " + extension + " ") != std::string::npos;
+  });
 }
 
 const ImageFormat* IdentifyImage(const ImageProbe& probe) {
