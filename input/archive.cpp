@@ -36,6 +36,15 @@ std::string Support(archive* reader, ArchiveKind kind, bool singleOnly) {
   switch (kind) {
     case ArchiveKind::kZip:
       status = archive_read_support_format_zip(reader);
+#ifdef _WIN32
+      // A name not marked as UTF-8 is read in the system's code page
+      // otherwise, which mangles a Shift-JIS or UTF-8 name beyond repair.
+      // Read as ISO-8859-1, each stored byte comes as the character of its
+      // value, and MemberName takes the bytes from there.
+      if (status == ARCHIVE_OK) {
+        archive_read_set_format_option(reader, "zip", "hdrcharset", "ISO-8859-1");
+      }
+#endif
       break;
     case ArchiveKind::kLzh:
       status = archive_read_support_format_lha(reader);

@@ -45,8 +45,8 @@ struct ArchiveMember {
   // carry their character set (ZIP names marked as UTF-8, 7-Zip, pax, RAR)
   // as libarchive converts them; LZH names, which carry none, read as
   // Shift-JIS; other names without one (a ZIP name not marked, a tar name) as
-  // they are when they are UTF-8, otherwise read as Shift-JIS (Linux; on
-  // Windows, in the system's code page), otherwise the stored bytes. Empty
+  // they are when they are UTF-8, otherwise read as Shift-JIS, otherwise the
+  // stored bytes (on Windows, those bytes read as ISO-8859-1). Empty
   // when libarchive could not read the name. The single file of a compressed
   // file is named after the compressed file without its suffix ("game.d88"
   // for "game.d88.gz").
