@@ -149,8 +149,11 @@ class Lister : public ImageVisitor {
       for (int disk = 0; disk < image.DiskCount(); ++disk) {
         const std::string why = AppendD88Disk(image, disk, *d88_);
         if (!why.empty()) {
-          console_.Err("error: " + name + ": disk " + std::to_string(disk + 1) +
-                       " not written as D88: " + why + "\n");
+          std::string line = "error: " + name;
+          line += ": disk " + std::to_string(disk + 1);
+          line += " not written as D88: " + why;
+          line += "\n";
+          console_.Err(line);
           failed_ = true;
         }
       }
