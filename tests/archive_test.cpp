@@ -669,7 +669,7 @@ const StoredName kStoredNames[] = {{kUtf8Name, kUtf8Name},
 #ifdef _WIN32
                                    {"\xFF\xFE.D88", "\xC3\xBF\xC3\xBE.D88"},
 #else
-                                    {"\xFF\xFE.D88", "\xFF\xFE.D88"},
+                                   {"\xFF\xFE.D88", "\xFF\xFE.D88"},
 #endif
                                    {"plain.d88", "plain.d88"}};
 
@@ -1003,6 +1003,61 @@ TEST_F(ArchiveTest, MembersAboveTheCapAreNotRead) {
   ASSERT_EQ(reading.members.size(), 1u);
   EXPECT_FALSE(reading.members[0].tooLarge);
   EXPECT_TRUE(reading.members[0].bytes == exact);
+}
+
+// Members whose first bytes say they may be large (flux dumps, here those
+// that start with "FLUX") have a cap of their own, and go to the spool rather
+// than memory; where there is no spool (the web page), into memory up to
+// that cap. The others keep the small cap, and the members after a large one
+// are read as ever.
+TEST_F(ArchiveTest, LargeMembersGoToTheSpool) {
+  const std::size_t cap = static_cast<std::size_t>(kSmallCap);
+  Bytes large = Pattern(3 * cap, 40);
+  std::copy_n("FLUX", 4, large.begin());
+  Bytes tooLarge = Pattern(5 * cap, 41);
+  std::copy_n("FLUX", 4, tooLarge.begin());
+  const Bytes sector = Pattern(2 * cap, 42);
+  const Bytes small = Pattern(100, 43);
+  LargeMembers rule;
+  rule.mayBeLarge = [](const unsigned char* head, std::size_t length) {
+    return length >= 4 && std::equal(head, head + 4, "FLUX");
+  };
+  rule.cap = 4 * kSmallCap;
+  const std::vector<Entry> entries = {
+      {"large.scp", large}, {"too.scp", tooLarge}, {"sector.d88", sector}, {"small.d88", small}};
+  for (const Writer* kind : {&kZip, &kTarGz}) {
+    for (const bool spooled : {true, false}) {
+      SCOPED_TRACE(std::string(kind->label) + (spooled ? ", a spool" : ", no spool"));
+      Spool spool;
+      rule.spool = spooled ? &spool : nullptr;
+      const std::unique_ptr<ByteSource> source = MemorySource(WriteArchive(*kind, entries));
+      std::vector<std::pair<std::string, Bytes>> read;
+      std::vector<std::uint64_t> capsPassed;
+      const std::string reason = ForEachMember(
+          *source, "large.zip",
+          [&](ArchiveMember& member) {
+            if (member.tooLarge) {
+              capsPassed.push_back(member.cap);
+              return;
+            }
+            EXPECT_EQ(member.source != nullptr, spooled && member.name == "large.scp");
+            Bytes bytes = member.bytes;
+            if (member.source) {
+              EXPECT_TRUE(member.bytes.empty());
+              ASSERT_TRUE(ReadWhole(*member.source, kMaxFluxBytes, bytes));
+            }
+            read.emplace_back(member.name, bytes);
+          },
+          kSmallCap, &rule);
+      EXPECT_EQ(reason, "");
+      ASSERT_EQ(read.size(), 2U);
+      EXPECT_EQ(read[0].first, "large.scp");
+      EXPECT_TRUE(read[0].second == large);
+      EXPECT_EQ(read[1].first, "small.d88");
+      EXPECT_TRUE(read[1].second == small);
+      EXPECT_EQ(capsPassed, (std::vector<std::uint64_t>{4 * kSmallCap, kSmallCap}));
+    }
+  }
 }
 
 void PutLe32(Bytes& bytes, std::size_t at, std::uint32_t value) {
