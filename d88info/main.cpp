@@ -1,9 +1,12 @@
 // d88info [--json] IMAGE: lists the disks of a disk image, the sector IDs of
 // their tracks, and what zefacut makes of each disk.
 #include <cstdio>
+#include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "formats/d88_writer.h"
 #include "input/image_input.h"
 #include "platform/console.h"
 #include "platform/portable.h"
@@ -18,7 +21,7 @@
 
 namespace {
 
-constexpr char kUsage[] = " [--json] IMAGE\n";
+constexpr char kUsage[] = " [--json] [--write-d88 OUT.d88] IMAGE\n";
 
 constexpr char kHelp[] =
     "d88info lists what a disk image holds: its format, every disk with its\n"
@@ -32,6 +35,8 @@ constexpr char kHelp[] =
     "                         (always UTF-8)\n"
     "      --encoding=NAME    the text's encoding: auto (Shift-JIS, or the\n"
     "                         terminal's own), sjis or utf-8\n"
+    "      --write-d88 FILE   write every disk as read, each track and sector\n"
+    "                         with its ID, marks and data, to FILE as D88\n"
     "  -h, --help             show this help\n"
     "  -V, --version          show the version\n"
     "  --                     end of options\n"
@@ -48,6 +53,7 @@ struct Arguments {
   bool json = false;
   Encoding encoding = Encoding::Auto;
   std::string path;
+  std::string writeD88;  // where to write the disks as D88; empty for nowhere
   std::string error;
 };
 
@@ -74,6 +80,17 @@ Arguments ParseArguments(const std::vector<std::string>& arguments) {
       const std::string name = argument.substr(0, equals);
       if (argument == "--json") {
         parsed.json = true;
+      } else if (name == "--write-d88") {
+        if (equals != std::string::npos) {
+          parsed.writeD88 = argument.substr(equals + 1);
+        } else if (i + 1 < arguments.size()) {
+          parsed.writeD88 = arguments[++i];
+        }
+        if (parsed.writeD88.empty()) {
+          parsed.action = Arguments::Action::Error;
+          parsed.error = "option '--write-d88' needs a file";
+          return parsed;
+        }
       } else if (name == "--encoding") {
         std::string value;
         if (equals != std::string::npos) {
@@ -126,8 +143,22 @@ class Lister : public ImageVisitor {
     }
   }
 
-  void Image(const std::string& /*name*/, const std::string& member, DiskImage& image) override {
+  void Image(const std::string& name, const std::string& member, DiskImage& image) override {
     const auto print = [this](const std::string& line) { Print(line); };
+    if (d88_ != nullptr) {
+      for (int disk = 0; disk < image.DiskCount(); ++disk) {
+        const std::string why = AppendD88Disk(image, disk, *d88_);
+        if (!why.empty()) {
+          std::string line = "error: " + name;
+          line += ": disk " + std::to_string(disk + 1);
+          line += " not written as D88: " + why;
+          line += "\n";
+          console_.Err(line);
+          failed_ = true;
+        }
+      }
+      disks_ += image.DiskCount();
+    }
     if (!archive_) {
       if (json_) {
         ListImageJson(image, print);
@@ -159,7 +190,11 @@ class Lister : public ImageVisitor {
     }
   }
 
-  int Status() const { return report_.Status(); }
+  int Status() const { return failed_ ? 1 : report_.Status(); }
+
+  // The disks go as D88 into `bytes`, one after another.
+  void CollectD88(std::vector<unsigned char>* bytes) { d88_ = bytes; }
+  int DisksCollected() const { return disks_; }
 
  private:
   void Print(const std::string& line) { console_.Out(line + "\n"); }
@@ -170,7 +205,27 @@ class Lister : public ImageVisitor {
   bool json_;
   bool archive_ = false;
   bool first_ = true;
+  std::vector<unsigned char>* d88_ = nullptr;
+  int disks_ = 0;
+  bool failed_ = false;
 };
+
+// Writes the D88 bytes to `path` through a temporary file beside it, which
+// takes the name only when whole. Empty when written, otherwise why not.
+std::string WriteD88File(const std::string& path, const std::vector<unsigned char>& bytes) {
+  TemporaryNamer namer;
+  TemporaryFile temporary;
+  int error = OpenTemporaryBeside(path, temporary, namer);
+  if (error == 0) {
+    error = WriteAll(temporary.descriptor, bytes.data(), bytes.size());
+    if (error != 0) {
+      DiscardTemporary(temporary);
+    } else {
+      error = PlaceTemporary(temporary, path, namer);
+    }
+  }
+  return error == 0 ? std::string() : std::strerror(error);
+}
 
 }  // namespace
 
@@ -210,8 +265,30 @@ int main(int argc, char** argv) {
     console.outForm = TextForm::Utf8;
   }
   Lister lister(console, parsed.json);
+  std::vector<unsigned char> d88;
+  if (!parsed.writeD88.empty()) {
+    // Renaming over the image would destroy it, under whatever name it goes.
+    const std::optional<FileIdentity> target = IdentifyFile(parsed.writeD88.c_str());
+    const std::optional<FileIdentity> image =
+        parsed.path == kStandardInputPath ? std::nullopt : IdentifyFile(parsed.path.c_str());
+    if (target && image && *target == *image) {
+      console.Err("error: cannot write '" + parsed.writeD88 + "': it is the image being read\n");
+      console.Finish();
+      return 1;
+    }
+    RemoveTemporaryOnSignals();
+    lister.CollectD88(&d88);
+  }
   ForEachImage(parsed.path, lister);
   lister.End();
+  bool written = true;
+  if (!parsed.writeD88.empty() && lister.DisksCollected() > 0) {
+    const std::string why = WriteD88File(parsed.writeD88, d88);
+    if (!why.empty()) {
+      console.Err("error: cannot write '" + parsed.writeD88 + "': " + why + "\n");
+      written = false;
+    }
+  }
   const bool delivered = console.Finish();
-  return delivered ? lister.Status() : 1;
+  return delivered && written ? lister.Status() : 1;
 }

@@ -263,4 +263,4 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
 
 }  // namespace
 
-const ImageFormat kHfeFormat = {"HFE", "hfe", Identify, Load};
+const ImageFormat kHfeFormat = {"HFE", "hfe", Identify, Load, true};

@@ -398,6 +398,15 @@ class KryoFluxSource : public FluxSource {
         return true;
       }
       bytes = &read;
+    } else if (file.source) {
+      if (!ReadWhole(*file.source, kMaxImageBytes, read)) {
+        flux = FluxTrack();
+        flux.faults.push_back(
+            file.name + " cannot be read: " +
+            std::strerror(file.source->Error() != 0 ? file.source->Error() : EIO));
+        return true;
+      }
+      bytes = &read;
     }
     if (!StartsLikeAStream(ProbeOf(bytes->data(), bytes->size()))) {
       flux = FluxTrack();
@@ -448,7 +457,8 @@ LoadResult LoadKryoFlux(std::unique_ptr<ByteSource> source) {
 
 }  // namespace
 
-const ImageFormat kKryoFluxFormat = {"KryoFlux stream", "raw", IdentifyKryoFlux, LoadKryoFlux};
+const ImageFormat kKryoFluxFormat = {"KryoFlux stream", "raw", IdentifyKryoFlux, LoadKryoFlux,
+                                     true};
 
 FluxTrack ParseKryoFluxStream(const unsigned char* data, std::size_t size) {
   return StreamReader(data, size).Read();
@@ -507,7 +517,9 @@ std::unique_ptr<DiskImage> MakeKryoFluxDump(std::vector<KryoFluxStreamFile> file
   // A dump has no header to claim a shape: the tracks its files hold are
   // listed as they read.
   for (const KryoFluxStreamFile& file : files) {
-    if (file.path.empty()) {
+    if (file.source) {
+      size += std::max<std::int64_t>(file.source->Size(), 0);
+    } else if (file.path.empty()) {
       size += static_cast<std::int64_t>(file.bytes.size());
     } else if (const std::unique_ptr<ByteSource> source = OpenFileSource(file.path.c_str())) {
       size += std::max<std::int64_t>(source->Size(), 0);

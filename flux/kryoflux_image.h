@@ -33,13 +33,15 @@ FluxTrack ParseKryoFluxStream(const unsigned char* data, std::size_t size);
 int KryoFluxTrackOfName(const std::string& fileName);
 
 // One file of a dump: read from `path` when the track is first asked for,
-// or held in `bytes` when `path` is empty.
+// or from `source` when set (a member of an archive unpacked to a scratch
+// file), or held in `bytes`.
 struct KryoFluxStreamFile {
   int track = 0;
   // The file's own name, for messages; empty for a single stream from
   // memory, which no name places.
   std::string name;
   std::string path;
+  std::shared_ptr<ByteSource> source;
   std::vector<unsigned char> bytes;
 };
 

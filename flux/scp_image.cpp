@@ -301,4 +301,4 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
 
 }  // namespace
 
-const ImageFormat kScpFormat = {"SCP", "scp", Identify, Load};
+const ImageFormat kScpFormat = {"SCP", "scp", Identify, Load, true};

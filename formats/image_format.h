@@ -49,6 +49,11 @@ struct ImageFormat {
   // Null for a format that is recognised but not read. The image keeps the
   // source when it reads from it as it goes.
   LoadResult (*load)(std::unique_ptr<ByteSource> source);
+  // A dump of the flux or the bitstream, which may run past kMaxImageBytes:
+  // out of an archive or standard input it is unpacked to a scratch file, up
+  // to kMaxFluxBytes, and read from there as it goes. Sector images are
+  // held in memory.
+  bool mayBeLarge = false;
 };
 
 // The readers that build a SectorImage take the whole file into memory, up

@@ -7,6 +7,7 @@
 #include <archive_entry.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <iterator>
 #include <limits>
@@ -35,6 +36,15 @@ std::string Support(archive* reader, ArchiveKind kind, bool singleOnly) {
   switch (kind) {
     case ArchiveKind::kZip:
       status = archive_read_support_format_zip(reader);
+#ifdef _WIN32
+      // A name not marked as UTF-8 is read in the system's code page
+      // otherwise, which mangles a Shift-JIS or UTF-8 name beyond repair.
+      // Read as ISO-8859-1, each stored byte comes as the character of its
+      // value, and MemberName takes the bytes from there.
+      if (status == ARCHIVE_OK) {
+        archive_read_set_format_option(reader, "zip", "hdrcharset", "ISO-8859-1");
+      }
+#endif
       break;
     case ArchiveKind::kLzh:
       status = archive_read_support_format_lha(reader);
@@ -84,20 +94,91 @@ std::string Support(archive* reader, ArchiveKind kind, bool singleOnly) {
   return status == ARCHIVE_OK ? std::string() : ArchiveError(reader, "the archive cannot be read");
 }
 
-// Reads the current member's data, at most `cap` bytes of it, into
-// member.bytes; sets tooLarge past that. Empty when done, otherwise why not.
-std::string ReadData(archive* reader, std::uint64_t cap, ArchiveMember& member) {
+constexpr std::size_t kDataStep = std::size_t{256} << 10;
+
+// Unpacks the rest of the current member to the spool, after the first
+// bytes already read into member.bytes; sets member.source, or tooLarge past
+// the large cap. Empty when done, otherwise why not.
+std::string Unpack(archive* reader, const LargeMembers& large, ArchiveMember& member) {
+  Spool& spool = *large.spool;
+  member.cap = large.cap;
+  int error = spool.Write(member.bytes.data(), member.bytes.size());
+  member.bytes.clear();
+  member.bytes.shrink_to_fit();
+  std::vector<unsigned char> block(kDataStep);
+  while (error == 0) {
+    const la_ssize_t got = archive_read_data(reader, block.data(), block.size());
+    if (got < 0) {
+      return ArchiveError(reader, "the member cannot be read");
+    }
+    if (got == 0) {
+      member.source = spool.End();
+      return std::string();
+    }
+    if (static_cast<std::uint64_t>(got) > large.cap - static_cast<std::uint64_t>(spool.Length())) {
+      member.tooLarge = true;  // the piece is begun again by the next member
+      return std::string();
+    }
+    error = spool.Write(block.data(), static_cast<std::size_t>(got));
+  }
+  return std::string("cannot be unpacked to a temporary file: ") + std::strerror(error);
+}
+
+// Reads the current member's data into member.bytes, at most `cap` bytes of
+// it; or, when `large` takes its first bytes for those of a member that may
+// be large, to the spool (member.source), at most large->cap bytes. Sets
+// tooLarge past the cap; `declared` is the size the archive gives (-1 for
+// none), which spares reading a member that is too large anyway. Empty when
+// done, otherwise why not.
+std::string ReadData(archive* reader, std::uint64_t cap, const LargeMembers* large,
+                     std::int64_t declared, ArchiveMember& member) {
   std::vector<unsigned char>& bytes = member.bytes;
+  std::size_t used = 0;
+  bool ended = false;
+  if (large != nullptr) {
+    // The first bytes, which tell what the member is.
+    bytes.resize(std::min<std::uint64_t>(kProbeSize, std::max(cap, large->cap) + 1));
+    while (used < bytes.size()) {
+      const la_ssize_t got = archive_read_data(reader, bytes.data() + used, bytes.size() - used);
+      if (got < 0) {
+        bytes.clear();
+        return ArchiveError(reader, "the member cannot be read");
+      }
+      if (got == 0) {
+        ended = true;
+        break;
+      }
+      used += static_cast<std::size_t>(got);
+    }
+    bytes.resize(used);
+    if (large->mayBeLarge && large->mayBeLarge(bytes.data(), used)) {
+      const int error = large->spool != nullptr ? large->spool->Begin() : ENOSYS;
+      if (error == 0) {
+        return Unpack(reader, *large, member);
+      }
+      if (error == ENOSYS) {
+        cap = std::max(cap, large->cap);  // no scratch files: memory it is
+      }
+    }
+  }
+  member.cap = cap;
+  if (used > cap || (!ended && declared > 0 && static_cast<std::uint64_t>(declared) > cap)) {
+    bytes.clear();
+    bytes.shrink_to_fit();
+    member.tooLarge = true;
+    return std::string();
+  }
+  if (ended) {
+    return std::string();
+  }
   // Room for one byte past the cap, to tell a member of exactly the cap from
   // a larger one; a cap beyond what memory can hold is no cap.
   const std::size_t limit = static_cast<std::size_t>(std::min<std::uint64_t>(
                                 cap, std::numeric_limits<std::size_t>::max() - 1)) +
                             1;
-  std::size_t used = 0;
   for (;;) {
-    constexpr std::size_t kStep = std::size_t{256} << 10;
     if (used == bytes.size()) {
-      bytes.resize(std::min(limit, bytes.size() + kStep));
+      bytes.resize(std::min(limit, bytes.size() + kDataStep));
     }
     const la_ssize_t got = archive_read_data(reader, bytes.data() + used, bytes.size() - used);
     if (got < 0) {
@@ -145,8 +226,8 @@ bool IsCompressedFile(ArchiveKind kind) {
 // file whatever it unpacks to. `visited` counts the members handed over;
 // `ended` tells the format libarchive read once the pass reached the end.
 std::string ReadMembers(ByteSource& source, const std::string& archiveName, ArchiveKind kind,
-                        bool singleOnly, const std::function<void(const ArchiveMember&)>& visit,
-                        std::uint64_t cap, int& visited, int& ended) {
+                        bool singleOnly, const std::function<void(ArchiveMember&)>& visit,
+                        std::uint64_t cap, const LargeMembers* large, int& visited, int& ended) {
   Utf8Locale locale;  // before the reader, which is freed in it
   // The source itself, or for gzip the bytes it unpacks to, read from the
   // start; it outlives the reader.
@@ -193,11 +274,14 @@ std::string ReadMembers(ByteSource& source, const std::string& archiveName, Arch
     const bool single = archive_format(reader.get()) == ARCHIVE_FORMAT_RAW;
     ArchiveMember member;
     member.name = single ? SingleFileName(archiveName, kind) : MemberName(entry);
-    if (archive_entry_size_is_set(entry) != 0 && archive_entry_size(entry) > 0 &&
-        static_cast<std::uint64_t>(archive_entry_size(entry)) > cap) {
+    const std::int64_t declared =
+        archive_entry_size_is_set(entry) != 0 ? archive_entry_size(entry) : -1;
+    const std::uint64_t widest = large != nullptr ? std::max(cap, large->cap) : cap;
+    if (declared > 0 && static_cast<std::uint64_t>(declared) > widest) {
       member.tooLarge = true;
+      member.cap = widest;
     } else {
-      reason = ReadData(reader.get(), cap, member);
+      reason = ReadData(reader.get(), cap, large, declared, member);
       if (!reason.empty()) {
         return member.name.empty() ? reason : member.name + ": " + reason;
       }
@@ -215,8 +299,8 @@ std::string ReadMembers(ByteSource& source, const std::string& archiveName, Arch
 }  // namespace
 
 std::string ForEachMember(ByteSource& source, const std::string& archiveName,
-                          const std::function<void(const ArchiveMember&)>& visit,
-                          std::uint64_t cap) {
+                          const std::function<void(ArchiveMember&)>& visit, std::uint64_t cap,
+                          const LargeMembers* large) {
   std::vector<unsigned char> head(kArchiveHeadSize);
   const std::size_t headLength = source.ReadAt(0, head.data(), head.size());
   if (source.Error() != 0 || source.Size() < 0) {
@@ -225,13 +309,14 @@ std::string ForEachMember(ByteSource& source, const std::string& archiveName,
   const ArchiveKind kind = ClassifyArchive(head.data(), headLength);
   int visited = 0;
   int ended = 0;
-  std::string reason = ReadMembers(source, archiveName, kind, false, visit, cap, visited, ended);
+  std::string reason =
+      ReadMembers(source, archiveName, kind, false, visit, cap, large, visited, ended);
   // A compressed file that unpacks to bytes the tar reader takes for an
   // empty archive (a file that starts with zero blocks: a blank raw image)
   // is one file all the same, unless its name says it is a tar archive.
   if (reason.empty() && visited == 0 && IsCompressedFile(kind) && ended != ARCHIVE_FORMAT_EMPTY &&
       !NamedAsTar(archiveName)) {
-    reason = ReadMembers(source, archiveName, kind, true, visit, cap, visited, ended);
+    reason = ReadMembers(source, archiveName, kind, true, visit, cap, large, visited, ended);
   }
   return reason;
 }

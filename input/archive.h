@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,17 +45,34 @@ struct ArchiveMember {
   // carry their character set (ZIP names marked as UTF-8, 7-Zip, pax, RAR)
   // as libarchive converts them; LZH names, which carry none, read as
   // Shift-JIS; other names without one (a ZIP name not marked, a tar name) as
-  // they are when they are UTF-8, otherwise read as Shift-JIS (Linux; on
-  // Windows, in the system's code page), otherwise the stored bytes. Empty
+  // they are when they are UTF-8, otherwise read as Shift-JIS, otherwise the
+  // stored bytes (on Windows, those bytes read as ISO-8859-1). Empty
   // when libarchive could not read the name. The single file of a compressed
   // file is named after the compressed file without its suffix ("game.d88"
   // for "game.d88.gz").
   std::string name;
-  // Its whole content; empty when tooLarge.
+  // Its whole content; empty when tooLarge or unpacked to the spool.
   std::vector<unsigned char> bytes;
+  // Its whole content when it was unpacked to the spool (see LargeMembers);
+  // null otherwise. The visit may take it.
+  std::unique_ptr<ByteSource> source;
   // The member holds more than the cap (kMaxMemberSize unless the caller
-  // gives another) and was not read.
+  // gives another, or the large cap for a member that may be large) and was
+  // not read.
   bool tooLarge = false;
+  // The cap it was held to.
+  std::uint64_t cap = 0;
+};
+
+// Members that may be larger than the cap: flux dumps, which run to hundreds
+// of MiB. A member whose first bytes (up to kProbeSize) `mayBeLarge` accepts
+// is unpacked to `spool` instead of memory, up to `cap`; where the system
+// has no scratch files (ENOSYS), into memory up to `cap`; where making one
+// fails otherwise, into memory up to the usual cap.
+struct LargeMembers {
+  std::function<bool(const unsigned char* head, std::size_t length)> mayBeLarge;
+  std::uint64_t cap = static_cast<std::uint64_t>(kMaxFluxBytes);
+  Spool* spool = nullptr;
 };
 
 // Reads the regular-file members of the archive or compressed file that
@@ -62,14 +80,15 @@ struct ArchiveMember {
 // links and other special entries are skipped. `archiveName` is the
 // archive's path or file name (UTF-8), which names the single file of a
 // compressed file; `cap` is the size past which a member is not read
-// (tooLarge): kMaxMemberSize in the tool, smaller in tests. Returns an empty
+// (tooLarge): kMaxMemberSize in the tool, smaller in tests; `large`, when
+// given, lets some members be larger. Returns an empty
 // string when the whole archive was read, otherwise the reason reading
 // stopped (not an archive, damaged, truncated, unsupported compression or
 // encryption...): the members visited before then stay visited, the one
 // being read is not visited.
 std::string ForEachMember(ByteSource& source, const std::string& archiveName,
-                          const std::function<void(const ArchiveMember&)>& visit,
-                          std::uint64_t cap = kMaxMemberSize);
+                          const std::function<void(ArchiveMember&)>& visit,
+                          std::uint64_t cap = kMaxMemberSize, const LargeMembers* large = nullptr);
 
 // Whether this build reads archives at all. Without libarchive ForEachMember
 // visits nothing and returns the reason.

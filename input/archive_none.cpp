@@ -5,8 +5,8 @@
 #include "input/archive.h"
 
 std::string ForEachMember(ByteSource& /*source*/, const std::string& /*archiveName*/,
-                          const std::function<void(const ArchiveMember&)>& /*visit*/,
-                          std::uint64_t /*cap*/) {
+                          const std::function<void(ArchiveMember&)>& /*visit*/,
+                          std::uint64_t /*cap*/, const LargeMembers* /*large*/) {
   return "this build of the tool reads no archives; unpack the archive first";
 }
 

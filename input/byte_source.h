@@ -19,6 +19,12 @@ constexpr std::size_t kProbeSize = 4096;
 // more) is most likely a decompression bomb.
 constexpr std::int64_t kMaxImageBytes = std::int64_t{64} << 20;
 
+// A flux dump is larger: a few revolutions of each track of a high-density
+// disk come to about 100 MiB, and many more to several hundred. Such a dump,
+// when it comes out of an archive or standard input, is unpacked to a
+// scratch file (see Spool) up to this size.
+constexpr std::int64_t kMaxFluxBytes = std::int64_t{1} << 30;
+
 class ByteSource {
  public:
   ByteSource() = default;
@@ -43,6 +49,37 @@ std::unique_ptr<ByteSource> OpenFileSource(const char* path, bool* notRegular = 
 
 // Bytes in memory.
 std::unique_ptr<ByteSource> MemorySource(std::vector<unsigned char> bytes);
+
+// Bytes unpacked from an archive or read from standard input that may be too
+// many for memory, written in order into one scratch file with no name
+// (OpenScratchFile) and read back as sources of their own: each piece is
+// what was written from a Begin to its End. The file is made at the first
+// Begin, and goes once the spool and every source of it are gone.
+class Spool {
+ public:
+  Spool() = default;
+  ~Spool() = default;
+  Spool(const Spool&) = delete;
+  Spool& operator=(const Spool&) = delete;
+
+  // Starts a new piece, in place of one begun and never ended; 0, or the
+  // system's error number when no scratch file can be made (ENOSYS where the
+  // system has no files).
+  int Begin();
+  // Adds to the piece; 0, or the system's error number (ENOSPC, say).
+  int Write(const unsigned char* data, std::size_t length);
+  // The bytes of the piece so far.
+  std::int64_t Length() const { return end_ - start_; }
+  // The piece, as a source of its own.
+  std::unique_ptr<ByteSource> End();
+
+  struct File;  // the scratch file, shared with the sources of its pieces
+
+ private:
+  std::shared_ptr<File> file_;
+  std::int64_t start_ = 0;
+  std::int64_t end_ = 0;
+};
 
 // The whole of a source in memory, when it holds at most `limit` bytes and
 // reads whole; false otherwise.

@@ -6,8 +6,8 @@
 #include <memory>
 #include <utility>
 
-#include "input/byte_source.h"
 #include "flux/kryoflux_image.h"
+#include "input/byte_source.h"
 #include "input/open_image.h"
 #include "platform/input_file.h"
 
@@ -88,19 +88,35 @@ void VisitDump(ImageVisitor& visitor, const std::string& name, const std::string
   visitor.Image(name, member, *image);
 }
 
+// Whether bytes that start so may run past what memory holds: a flux dump.
+// Such an archive member is unpacked to a scratch file, and so is standard
+// input that is a flux dump or an archive (which may hold one); an archive
+// inside an archive is held in memory, up to the cap of every member.
+bool MayBeLarge(const unsigned char* head, std::size_t length) {
+  const ImageFormat* format = IdentifyImage(ProbeOf(head, length));
+  return format != nullptr && format->mayBeLarge;
+}
+
 // Archives inside archives are read this deep, the outermost at 1.
 constexpr int kMaxArchiveDepth = 3;
 
 // Each image member of an archive, in member order, and those of the
 // archives it holds. `depth` is 1 for the input itself; `prefix` is what the
 // members of a nested archive are named with inside the outermost
-// ("inner.zip/"). Returns how many images were found.
+// ("inner.zip/"); `spool` is where the outermost unpacks large members.
+// Returns how many images were found.
 int VisitArchive(ByteSource& source, const std::string& path, const char* format,
                  ImageVisitor& visitor, const InputLimits& limits, int depth = 1,
-                 const std::string& prefix = {}) {
+                 const std::string& prefix = {}, Spool* spool = nullptr) {
+  Spool ownSpool;
   if (depth == 1) {
     visitor.Archive(path, format);
+    spool = &ownSpool;
   }
+  LargeMembers large;
+  large.mayBeLarge = MayBeLarge;
+  large.cap = limits.largeCap;
+  large.spool = spool;
   if (!ArchivesRead()) {
     InputProblem problem = Problem(InputProblem::Kind::NoArchiveSupport, path);
     problem.archiveFormat = format;
@@ -114,16 +130,25 @@ int VisitArchive(ByteSource& source, const std::string& path, const char* format
   std::vector<std::pair<std::string, std::vector<KryoFluxStreamFile>>> dumps;
   const std::string reason = ForEachMember(
       source, path,
-      [&](const ArchiveMember& member) {
+      [&](ArchiveMember& member) {
         const std::string name = path + "/" + member.name;
         if (member.tooLarge) {
           InputProblem problem = Problem(InputProblem::Kind::MemberTooLarge, name);
-          problem.cap = limits.memberCap;
+          problem.cap = member.cap;
           visitor.Problem(problem);
           return;
         }
-        if (const char* inner =
-                ArchiveFormat(member.bytes.data(), std::min(member.bytes.size(), kProbeSize))) {
+        std::unique_ptr<ByteSource> content =
+            member.source ? std::move(member.source) : MemorySource(std::move(member.bytes));
+        unsigned char head[ImageProbe::kHeadSize] = {};
+        const ImageProbe probe = ReadProbe(*content, head);
+        if (content->Error() != 0) {
+          OpenedImage failed;
+          failed.error = content->Error();
+          OpenFailed(visitor, name, failed);
+          return;
+        }
+        if (const char* inner = ArchiveFormat(head, probe.length)) {
           if (depth == kMaxArchiveDepth) {
             InputProblem problem = Problem(InputProblem::Kind::NestedTooDeep, name);
             problem.archiveFormat = inner;
@@ -132,13 +157,11 @@ int VisitArchive(ByteSource& source, const std::string& path, const char* format
           }
           // Its images count as the outer archive's: a nested archive
           // without one is no news of its own.
-          const std::unique_ptr<ByteSource> nested = MemorySource(member.bytes);
-          images += VisitArchive(*nested, name, inner, visitor, limits, depth + 1,
-                                 prefix + member.name + "/");
+          images += VisitArchive(*content, name, inner, visitor, limits, depth + 1,
+                                 prefix + member.name + "/", spool);
           return;
         }
-        const ImageFormat* identified =
-            IdentifyImage(ProbeOf(member.bytes.data(), member.bytes.size()));
+        const ImageFormat* identified = IdentifyImage(probe);
         if (identified == nullptr && !HasImageName(member.name)) {
           return;  // not a disk image: a read-me, a picture
         }
@@ -154,20 +177,20 @@ int VisitArchive(ByteSource& source, const std::string& path, const char* format
           KryoFluxStreamFile file;
           file.track = track;
           file.name = fileName;
-          file.bytes = member.bytes;
+          file.source = std::move(content);
           dump->second.push_back(std::move(file));
           return;
         }
         ++images;
         visitor.Member(name, prefix + member.name);
-        const OpenedImage opened = OpenImage(MemorySource(member.bytes), identified);
+        const OpenedImage opened = OpenImage(std::move(content), identified);
         if (!opened.image) {
           OpenFailed(visitor, name, opened);
           return;
         }
         visitor.Image(name, prefix + member.name, *opened.image);
       },
-      limits.memberCap);
+      limits.memberCap, &large);
   for (auto& [folder, files] : dumps) {
     // ARCHIVE/FOLDER, or the archive itself for the files at its top; the
     // member tells which files make the disk.
@@ -281,22 +304,80 @@ std::string SizeText(std::uint64_t bytes) {
   return std::to_string(bytes) + " bytes";
 }
 
-// Standard input, held in memory as an archive member is: it can be read
-// only once, and from a pipe only in order.
+// Standard input, held as an archive member is: it can be read only once,
+// and from a pipe only in order. Its first bytes tell where: a flux dump or
+// an archive to a scratch file, anything else into memory.
 void VisitStandardInput(ImageVisitor& visitor, const InputLimits& limits) {
-  const std::int64_t cap = limits.memberCap > static_cast<std::uint64_t>(kMaxImageBytes)
-                               ? kMaxImageBytes
-                               : static_cast<std::int64_t>(limits.memberCap);
-  std::vector<unsigned char> bytes;
-  const StandardInput input = ReadStandardInput(cap, bytes);
+  const std::uint64_t memoryCap =
+      std::min(limits.memberCap, static_cast<std::uint64_t>(kMaxImageBytes));
+  std::uint64_t cap = memoryCap;
+  std::uint64_t total = 0;
+  std::vector<unsigned char> bytes;  // the first bytes; all of them when in memory
+  Spool spool;
+  bool decided = false;
+  bool spooled = false;
+  int writeError = 0;
+  const auto decide = [&] {
+    decided = true;
+    if (ArchiveFormat(bytes.data(), bytes.size()) == nullptr &&
+        !MayBeLarge(bytes.data(), bytes.size())) {
+      return;
+    }
+    const int error = spool.Begin();
+    if (error == ENOSYS) {
+      cap = std::max(memoryCap, limits.largeCap);  // no scratch files: memory it is
+    } else if (error == 0) {
+      spooled = true;
+      cap = limits.largeCap;
+      writeError = spool.Write(bytes.data(), bytes.size());
+      bytes.clear();
+    }
+  };
+  StandardInput input = ReadStandardInput([&](const unsigned char* data, std::size_t length) {
+    if (!decided) {
+      const std::size_t part = std::min(length, kProbeSize - bytes.size());
+      bytes.insert(bytes.end(), data, data + part);
+      data += part;
+      length -= part;
+      total += part;
+      if (bytes.size() < kProbeSize) {
+        return true;
+      }
+      decide();
+    }
+    if (total + length > cap) {
+      return false;
+    }
+    total += length;
+    if (spooled) {
+      if (writeError == 0) {
+        writeError = spool.Write(data, length);
+      }
+      return writeError == 0;
+    }
+    bytes.insert(bytes.end(), data, data + length);
+    return true;
+  });
+  if (input.result == StandardInput::Result::Read && !decided) {
+    decide();
+  }
+  if (input.result == StandardInput::Result::Read && total > cap) {
+    input.result = StandardInput::Result::TooLarge;
+  }
   std::string why;
+  if (writeError != 0) {
+    why = std::string("not read: cannot be unpacked to a temporary file: ") +
+          std::strerror(writeError);
+    visitor.Problem(Problem(InputProblem::Kind::CannotRead, kStandardInputName, why));
+    return;
+  }
   switch (input.result) {
     case StandardInput::Result::Read:
-      Visit(MemorySource(std::move(bytes)), kStandardInputName, visitor, limits);
+      Visit(spooled ? spool.End() : MemorySource(std::move(bytes)), kStandardInputName, visitor,
+            limits);
       return;
     case StandardInput::Result::TooLarge:
-      why = "not read: it holds more than any disk image (over " +
-            SizeText(static_cast<std::uint64_t>(cap)) + ")";
+      why = "not read: it holds more than any disk image (over " + SizeText(cap) + ")";
       break;
     case StandardInput::Result::Terminal:
       why = "not read from a terminal; pipe an image in, or give its path";

@@ -67,6 +67,10 @@ class ImageVisitor {
 struct InputLimits {
   // Archive members above this size are passed over, not read.
   std::uint64_t memberCap = kMaxMemberSize;
+  // The same for flux dumps, and for archives inside archives, which are
+  // unpacked to a scratch file rather than memory (see Spool); standard
+  // input that is one, or an archive, is read there too, up to this size.
+  std::uint64_t largeCap = static_cast<std::uint64_t>(kMaxFluxBytes);
 };
 
 // The path that stands for standard input, and the name its image goes by
@@ -79,7 +83,9 @@ constexpr char kStandardInputName[] = "standard input";
 // and a folder of KryoFlux stream files (trackCC.H.raw), read as one dump
 // named after the folder; a stream file given alone is read with the stream
 // files beside it, as their folder's dump. `-` is standard input, read whole
-// into memory up to `limits.memberCap`.
+// into memory up to `limits.memberCap` (at most kMaxImageBytes), or, when its
+// first bytes are those of a flux dump or an archive, to a scratch file up
+// to `limits.largeCap`.
 void ForEachImage(const std::string& path, ImageVisitor& visitor, const InputLimits& limits = {});
 
 // Whether `path` names a folder holding KryoFlux stream files: a dump, read

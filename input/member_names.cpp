@@ -36,7 +36,52 @@ Utf8Locale::~Utf8Locale() = default;
 void Utf8Locale::Enter() {}
 void Utf8Locale::Leave() {}
 
-std::string NameAsUtf8(const std::string& stored) { return stored; }
+namespace {
+
+std::string Utf8OfWide(const std::wstring& wide) {
+  if (wide.empty()) {
+    return std::string();
+  }
+  const int length = static_cast<int>(wide.size());
+  const int size =
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) {
+    return std::string();
+  }
+  std::string text(static_cast<std::size_t>(size), '\0');
+  if (WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, text.data(), size, nullptr, nullptr) !=
+      size) {
+    return std::string();
+  }
+  return text;
+}
+
+// The bytes read as Shift-JIS (CP932), in UTF-8; false where they are not
+// that throughout.
+bool ShiftJisAsUtf8(const std::string& bytes, std::string& utf8) {
+  const int length = static_cast<int>(bytes.size());
+  const int size = MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes.data(), length, nullptr, 0);
+  if (size <= 0) {
+    return false;
+  }
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  if (MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, bytes.data(), length, wide.data(), size) !=
+      size) {
+    return false;
+  }
+  utf8 = Utf8OfWide(wide);
+  return !utf8.empty();
+}
+
+}  // namespace
+
+std::string NameAsUtf8(const std::string& stored) {
+  std::string utf8;
+  if (IsUtf8(stored) || !ShiftJisAsUtf8(stored, utf8)) {
+    return stored;
+  }
+  return utf8;
+}
 
 #else
 
@@ -98,15 +143,34 @@ std::string NameAsUtf8(const std::string& stored) {
 std::string MemberName(archive_entry* entry) {
 #ifdef _WIN32
   // On Windows libarchive keeps names in UTF-16: the ANSI code page may hold
-  // none of their characters, and then it gives them in no other form.
+  // none of their characters, and then it gives them in no other form. A
+  // name stored in no declared character set (an unmarked ZIP name, read as
+  // ISO-8859-1 as archive.cpp asks; a tar name, in the C locale) comes one
+  // stored byte to a character: those bytes are named by the rule of every
+  // system (NameAsUtf8), but for bytes that are neither UTF-8 nor Shift-JIS,
+  // which stay as those characters, as no Windows path holds other bytes. A
+  // name marked as UTF-8 of such characters alone (an accented Latin name)
+  // is read the same way, and comes out the same unless its bytes happen
+  // to be Shift-JIS.
   if (const wchar_t* wide = archive_entry_pathname_w(entry)) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    if (size > 1) {
-      std::string name(static_cast<std::size_t>(size), '\0');
-      if (WideCharToMultiByte(CP_UTF8, 0, wide, -1, name.data(), size, nullptr, nullptr) == size) {
-        name.resize(static_cast<std::size_t>(size - 1));  // less the NUL
-        return name;
+    const std::wstring name = wide;
+    const bool bytes = std::all_of(name.begin(), name.end(), [](wchar_t ch) { return ch <= 0xFF; });
+    if (bytes) {
+      std::string stored;
+      for (const wchar_t ch : name) {
+        stored += static_cast<char>(static_cast<unsigned char>(ch));
       }
+      std::string utf8;
+      if (IsUtf8(stored)) {
+        return stored;
+      }
+      if (ShiftJisAsUtf8(stored, utf8)) {
+        return utf8;
+      }
+    }
+    std::string utf8 = Utf8OfWide(name);
+    if (!utf8.empty()) {
+      return utf8;
     }
   }
 #endif

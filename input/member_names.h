@@ -40,9 +40,7 @@ bool IsUtf8(const std::string& text);
 // A name stored in no declared character set (a ZIP name not marked as
 // UTF-8, a tar name), as libarchive gives its bytes, made UTF-8: as it is
 // when it is UTF-8 already, otherwise read as Shift-JIS (CP932, what Japanese
-// archivers wrote) where it is that, otherwise the stored bytes unchanged. On
-// Windows libarchive has already read it in the system's code page, and it
-// stays as it is.
+// archivers wrote) where it is that, otherwise the stored bytes unchanged.
 std::string NameAsUtf8(const std::string& stored);
 
 // The member's name in UTF-8 (see ArchiveMember::name); empty when

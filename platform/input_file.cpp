@@ -180,9 +180,9 @@ InputFile OpenInputFile(const std::string& path) {
 
 #endif
 
-StandardInput ReadStandardInput(std::int64_t limit, std::vector<unsigned char>& bytes) {
+StandardInput ReadStandardInput(
+    const std::function<bool(const unsigned char*, std::size_t)>& take) {
   StandardInput input;
-  bytes.clear();
 #ifdef _WIN32
   static_cast<void>(_setmode(_fileno(stdin), _O_BINARY));
   const bool terminal = _isatty(_fileno(stdin)) != 0;
@@ -193,20 +193,16 @@ StandardInput ReadStandardInput(std::int64_t limit, std::vector<unsigned char>& 
     input.result = StandardInput::Result::Terminal;
     return input;
   }
-  const std::size_t cap = limit > 0 ? static_cast<std::size_t>(limit) : 0;
   std::vector<unsigned char> block(std::size_t{1} << 16U);
   for (;;) {
     errno = 0;
     const std::size_t got = std::fread(block.data(), 1, block.size(), stdin);
-    if (got > cap - bytes.size()) {
-      bytes.clear();
+    if (got > 0 && !take(block.data(), got)) {
       input.result = StandardInput::Result::TooLarge;
       return input;
     }
-    bytes.insert(bytes.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(got));
     if (got < block.size()) {
       if (std::ferror(stdin) != 0) {
-        bytes.clear();
         input.result = StandardInput::Result::Failed;
         input.error = errno != 0 ? errno : EIO;
       }

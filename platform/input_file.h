@@ -5,8 +5,10 @@
 #ifndef ZEFACUT_PLATFORM_INPUT_FILE_H
 #define ZEFACUT_PLATFORM_INPUT_FILE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,14 +43,15 @@ struct InputFile {
 // does not wait, so no other file can take the name in between.
 InputFile OpenInputFile(const std::string& path);
 
-// Standard input read to its end into `bytes`.
+// Standard input read to its end, each block handed on as it comes.
 struct StandardInput {
   enum class Result { Read, TooLarge, Terminal, Failed };
   Result result = Result::Read;
   int error = 0;  // the system's reason, for Failed
 };
-// Reads at most `limit` bytes; more than that is TooLarge (and the rest is
-// left unread). A terminal is not read at all: no image is typed in.
-StandardInput ReadStandardInput(std::int64_t limit, std::vector<unsigned char>& bytes);
+// Hands each block read to `take`, which returns false to stop reading: the
+// input is then TooLarge (and the rest is left unread). A terminal is not
+// read at all: no image is typed in.
+StandardInput ReadStandardInput(const std::function<bool(const unsigned char*, std::size_t)>& take);
 
 #endif  // ZEFACUT_PLATFORM_INPUT_FILE_H

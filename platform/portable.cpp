@@ -359,6 +359,47 @@ void RemoveTemporaryOnSignals() {}
 
 void IgnoreBrokenPipe() {}
 
+std::FILE* OpenScratchFile(int& error) {
+  wchar_t folder[MAX_PATH + 1] = {};
+  const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+  if (length == 0 || length > MAX_PATH) {
+    error = ErrnoFromWindowsError(GetLastError());
+    return nullptr;
+  }
+  TemporaryNamer namer;
+  for (int attempt = 0; attempt < kTemporaryAttempts; ++attempt) {
+    const std::wstring name = std::wstring(folder) + L"zefacut-" + Widen(namer.Next()) + L".tmp";
+    // Deleted by the system when its last handle closes, however the
+    // program ends; shared with no one meanwhile.
+    const HANDLE handle =
+        CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      const DWORD failure = GetLastError();
+      if (failure == ERROR_FILE_EXISTS || failure == ERROR_ALREADY_EXISTS) {
+        continue;
+      }
+      error = ErrnoFromWindowsError(failure);
+      return nullptr;
+    }
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+    if (descriptor < 0) {
+      CloseHandle(handle);
+      error = EMFILE;
+      return nullptr;
+    }
+    std::FILE* stream = _fdopen(descriptor, "w+b");
+    if (stream == nullptr) {
+      error = errno != 0 ? errno : EMFILE;
+      _close(descriptor);
+      return nullptr;
+    }
+    return stream;
+  }
+  error = EEXIST;
+  return nullptr;
+}
+
 #else
 
 void UseBinaryStandardStreams() {}
@@ -543,6 +584,38 @@ void RemoveTemporaryOnSignals() {
 }
 
 void IgnoreBrokenPipe() { std::signal(SIGPIPE, SIG_IGN); }
+
+std::FILE* OpenScratchFile(int& error) {
+#ifdef __EMSCRIPTEN__
+  error = ENOSYS;
+  return nullptr;
+#else
+  const char* variable = std::getenv("TMPDIR");
+  const std::string folder = variable != nullptr && *variable != '\0' ? variable : "/tmp";
+  int descriptor = -1;
+#if defined(__linux__) && defined(O_TMPFILE)
+  descriptor = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#endif
+  if (descriptor < 0) {
+    // No unnamed files there: a named one, removed at once; only its
+    // descriptor keeps it.
+    std::string name = folder + "/zefacut-XXXXXX";
+    descriptor = mkstemp(name.data());
+    if (descriptor < 0) {
+      error = errno != 0 ? errno : EIO;
+      return nullptr;
+    }
+    static_cast<void>(unlink(name.c_str()));
+    static_cast<void>(fcntl(descriptor, F_SETFD, FD_CLOEXEC));
+  }
+  std::FILE* stream = fdopen(descriptor, "w+b");
+  if (stream == nullptr) {
+    error = errno != 0 ? errno : EIO;
+    close(descriptor);
+  }
+  return stream;
+#endif
+}
 
 #endif
 

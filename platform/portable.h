@@ -131,6 +131,14 @@ struct FileFacts {
 };
 FileFacts FactsOf(const std::string& path);
 
+// A file for reading and writing that no one else sees: in the folder for
+// temporary files (TMPDIR, or the system's), with no name or one removed at
+// once (deleted when closed, on Windows), so that nothing of it is left
+// however the program ends. For bytes unpacked or piped in that are too many
+// to hold in memory. Null with `error` set when none can be made; ENOSYS
+// where the system has no files (the web page).
+std::FILE* OpenScratchFile(int& error);
+
 // Writes all `size` bytes to a descriptor; 0, or the system's error number.
 int WriteAll(int descriptor, const unsigned char* data, std::size_t size);
 

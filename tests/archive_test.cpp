@@ -51,8 +51,8 @@ Reading ReadSource(ByteSource& source, const std::string& name,
                    std::uint64_t cap = kMaxMemberSize) {
   Reading reading;
   reading.reason = ForEachMember(
-      source, name, [&reading](const ArchiveMember& member) { reading.members.push_back(member); },
-      cap);
+      source, name,
+      [&reading](ArchiveMember& member) { reading.members.push_back(std::move(member)); }, cap);
   return reading;
 }
 
@@ -366,11 +366,12 @@ TEST_F(ArchiveTest, EmptyArchiveVisitsNothing) {
   }
 }
 
-// A ZIP archive whose names are marked as UTF-8 (flag bit 11 in each local
-// and central header). libarchive's ZIP writer cannot write a name that the
-// Windows ANSI code page does not hold, so the archive is written under ASCII
-// names of the same length, stored, and the names and marks put in after.
-Bytes ZipMarkedUtf8(const std::vector<Entry>& entries) {
+// A ZIP archive whose names are the bytes given, marked as UTF-8 (flag bit
+// 11 in each local and central header) or not. libarchive's ZIP writer
+// cannot write a name that the Windows ANSI code page does not hold, so the
+// archive is written under ASCII names of the same length (which it leaves
+// unmarked), stored, and the names and marks put in after.
+Bytes ZipWithNames(const std::vector<Entry>& entries, bool markedUtf8) {
   std::vector<Entry> placeholders;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     placeholders.emplace_back(std::string(entries[i].name.size(), static_cast<char>('A' + i)),
@@ -397,12 +398,16 @@ Bytes ZipMarkedUtf8(const std::vector<Entry>& entries) {
     for (auto at = file.begin();
          (at = std::search(at, file.end(), header.signature, header.signature + 4)) != file.end();
          ++at, ++found) {
-      at[static_cast<std::ptrdiff_t>(header.flagsHigh)] |= 0x08;
+      if (markedUtf8) {
+        at[static_cast<std::ptrdiff_t>(header.flagsHigh)] |= 0x08;
+      }
     }
     EXPECT_EQ(found, static_cast<int>(entries.size()));
   }
   return file;
 }
+
+Bytes ZipMarkedUtf8(const std::vector<Entry>& entries) { return ZipWithNames(entries, true); }
 
 TEST_F(ArchiveTest, NamesComeAsUtf8) {
   // "ゼファ/ディスクＡ.d88": a folder and a name outside ASCII, marked as UTF-8
@@ -651,6 +656,41 @@ TEST_F(ArchiveTest, LzhNamesAreShiftJis) {
   EXPECT_TRUE(bad.members.empty());
 }
 
+// Names stored in no declared character set come in UTF-8 by one rule on
+// every system: as they are when they are UTF-8, read as Shift-JIS when they
+// are that, otherwise as stored (on Windows, where no path holds such bytes,
+// each byte read as ISO-8859-1).
+struct StoredName {
+  std::string stored;
+  std::string read;
+};
+const StoredName kStoredNames[] = {{kUtf8Name, kUtf8Name},
+                                   {kShiftJisName, kUtf8Name},
+#ifdef _WIN32
+                                   {"\xFF\xFE.D88", "\xC3\xBF\xC3\xBE.D88"},
+#else
+                                   {"\xFF\xFE.D88", "\xFF\xFE.D88"},
+#endif
+                                   {"plain.d88", "plain.d88"}};
+
+TEST_F(ArchiveTest, UnmarkedZipNamesAreUtf8ShiftJisOrAsStored) {
+  const Bytes data = Pattern(300, 24);
+  // A ZIP as Japanese Windows writes one: Shift-JIS names, not marked UTF-8;
+  // and the others, each with a second member after it.
+  for (const StoredName& name : kStoredNames) {
+    SCOPED_TRACE(name.stored);
+    const Bytes zip = ZipWithNames({{name.stored, data}, {"after.d88", data}}, false);
+    const Reading reading = ReadArchive(Write("names.zip", zip));
+    EXPECT_EQ(reading.reason, "");
+    ExpectMembers(reading, {{name.read, data}, {"after.d88", data}});
+  }
+  // Marked as UTF-8, a name is UTF-8 whatever its characters.
+  const std::string accented = "caf\xC3\xA9.d88";
+  const Reading marked = ReadArchive(Write("marked.zip", ZipMarkedUtf8({{accented, data}})));
+  EXPECT_EQ(marked.reason, "");
+  ExpectMembers(marked, {{accented, data}});
+}
+
 #ifndef _WIN32
 // A ustar archive of one member whose name is the bytes given, unconverted.
 Bytes TarWithStoredName(const std::string& name, const Bytes& data) {
@@ -676,7 +716,7 @@ Bytes TarWithStoredName(const std::string& name, const Bytes& data) {
 
 TEST_F(ArchiveTest, UnmarkedNamesAreUtf8ShiftJisOrAsStored) {
   const Bytes data = Pattern(300, 24);
-  // A ZIP as Japanese Windows writes one: Shift-JIS names, not marked UTF-8.
+  // A ZIP as Japanese Windows writes one, by libarchive's own writer.
   Writer shiftJisZip = kZip;
   shiftJisZip.options = "zip:hdrcharset=CP932";
   const Bytes zip = WriteArchive(shiftJisZip, {{kUtf8Name, data}});
@@ -688,14 +728,7 @@ TEST_F(ArchiveTest, UnmarkedNamesAreUtf8ShiftJisOrAsStored) {
 
   // tar names carry no character set: UTF-8 and Shift-JIS come as UTF-8,
   // bytes that are neither (0xFF and 0xFE begin nothing in either) as stored.
-  const struct {
-    std::string stored;
-    std::string read;
-  } kNames[] = {{kUtf8Name, kUtf8Name},
-                {kShiftJisName, kUtf8Name},
-                {"\xFF\xFE.D88", "\xFF\xFE.D88"},
-                {"plain.d88", "plain.d88"}};
-  for (const auto& name : kNames) {
+  for (const StoredName& name : kStoredNames) {
     SCOPED_TRACE(name.stored);
     reading = ReadArchive(Write("names.tar", TarWithStoredName(name.stored, data)));
     EXPECT_EQ(reading.reason, "");
@@ -970,6 +1003,61 @@ TEST_F(ArchiveTest, MembersAboveTheCapAreNotRead) {
   ASSERT_EQ(reading.members.size(), 1u);
   EXPECT_FALSE(reading.members[0].tooLarge);
   EXPECT_TRUE(reading.members[0].bytes == exact);
+}
+
+// Members whose first bytes say they may be large (flux dumps, here those
+// that start with "FLUX") have a cap of their own, and go to the spool rather
+// than memory; where there is no spool (the web page), into memory up to
+// that cap. The others keep the small cap, and the members after a large one
+// are read as ever.
+TEST_F(ArchiveTest, LargeMembersGoToTheSpool) {
+  const std::size_t cap = static_cast<std::size_t>(kSmallCap);
+  Bytes large = Pattern(3 * cap, 40);
+  std::copy_n("FLUX", 4, large.begin());
+  Bytes tooLarge = Pattern(5 * cap, 41);
+  std::copy_n("FLUX", 4, tooLarge.begin());
+  const Bytes sector = Pattern(2 * cap, 42);
+  const Bytes small = Pattern(100, 43);
+  LargeMembers rule;
+  rule.mayBeLarge = [](const unsigned char* head, std::size_t length) {
+    return length >= 4 && std::equal(head, head + 4, "FLUX");
+  };
+  rule.cap = 4 * kSmallCap;
+  const std::vector<Entry> entries = {
+      {"large.scp", large}, {"too.scp", tooLarge}, {"sector.d88", sector}, {"small.d88", small}};
+  for (const Writer* kind : {&kZip, &kTarGz}) {
+    for (const bool spooled : {true, false}) {
+      SCOPED_TRACE(std::string(kind->label) + (spooled ? ", a spool" : ", no spool"));
+      Spool spool;
+      rule.spool = spooled ? &spool : nullptr;
+      const std::unique_ptr<ByteSource> source = MemorySource(WriteArchive(*kind, entries));
+      std::vector<std::pair<std::string, Bytes>> read;
+      std::vector<std::uint64_t> capsPassed;
+      const std::string reason = ForEachMember(
+          *source, "large.zip",
+          [&](ArchiveMember& member) {
+            if (member.tooLarge) {
+              capsPassed.push_back(member.cap);
+              return;
+            }
+            EXPECT_EQ(member.source != nullptr, spooled && member.name == "large.scp");
+            Bytes bytes = member.bytes;
+            if (member.source) {
+              EXPECT_TRUE(member.bytes.empty());
+              ASSERT_TRUE(ReadWhole(*member.source, kMaxFluxBytes, bytes));
+            }
+            read.emplace_back(member.name, bytes);
+          },
+          kSmallCap, &rule);
+      EXPECT_EQ(reason, "");
+      ASSERT_EQ(read.size(), 2U);
+      EXPECT_EQ(read[0].first, "large.scp");
+      EXPECT_TRUE(read[0].second == large);
+      EXPECT_EQ(read[1].first, "small.d88");
+      EXPECT_TRUE(read[1].second == small);
+      EXPECT_EQ(capsPassed, (std::vector<std::uint64_t>{4 * kSmallCap, kSmallCap}));
+    }
+  }
 }
 
 void PutLe32(Bytes& bytes, std::size_t at, std::uint32_t value) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/expected_cuts.h"
+#include "support/flux_writers.h"
 #include "support/image_builder.h"
 #include "support/kryoflux_writer.h"
 #include "support/run_tool.h"
@@ -479,6 +480,47 @@ TEST(CommandLineTest, StandardInputOverTheCapIsNotRead) {
   result = RunTool(dir, {"-n", "-"}, options);
   EXPECT_EQ(result.err.find("not read"), std::string::npos) << result.err;
   EXPECT_EQ(EntriesIn(dir.Path()), std::set<std::string>{"big"});
+}
+
+// A flux dump on standard input, or an archive, may be larger: it goes to a
+// scratch file instead of memory. An SCP dump whose tracks lie past the first
+// 64 MiB cuts from standard input as from its file, and so does its gzip
+// file.
+TEST(CommandLineTest, AFluxDumpOnStandardInputMayHoldMoreThanAnyImage) {
+  ScratchDir dir;
+  ScpOptions padded;
+  padded.flux.revolutions = 1;
+  padded.gap = (std::size_t{64} << 20U) + (std::size_t{1} << 20U);
+  const DiskSpec disk = KnownDisk(3, 1, 14);
+  const Bytes scp = BuildScp(disk, padded);
+  ASSERT_TRUE(WriteFileBytes(dir.File("disk.scp"), scp));
+  const ToolResult file = RunTool(dir, {"-n", "-q", "disk.scp"});
+  EXPECT_EQ(file.status, 0);
+  EXPECT_EQ(file.err, "");
+  std::vector<std::string> given = {"disk.scp"};
+#ifdef ZEFACUT_TEST_ARCHIVES
+  ASSERT_TRUE(WriteFileBytes(dir.File("disk.scp.gz"),
+                             BuildArchive(ArchiveKind::kGzip, {{"disk.scp", scp}})));
+  given.emplace_back("disk.scp.gz");
+#endif
+  for (const std::string& name : given) {
+    SCOPED_TRACE(name);
+    RunOptions options;
+    options.stdinFrom = dir.File(name);
+    const ToolResult input = RunTool(dir, {"-n", "-q", "-"}, options);
+    EXPECT_EQ(input.status, 0);
+    EXPECT_EQ(input.err, "");
+    std::string out = file.out;
+    for (std::string::size_type at = out.find("disk.scp"); at != std::string::npos;
+         at = out.find("disk.scp", at)) {
+      out.replace(at, 8, "standard input");
+    }
+    // A compressed file's one file is named after it: here after the input.
+    if (name != "disk.scp") {
+      out = "reading ... standard input/standard input\n" + out;
+    }
+    EXPECT_EQ(input.out, out);
+  }
 }
 
 // --- Dry run and quiet -------------------------------------------------------------------

@@ -9,11 +9,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "flux/kryoflux_image.h"
 #include "input/byte_source.h"
 #include "input/open_image.h"
 #include "known/known_disks.h"
@@ -25,7 +27,9 @@
 #include "support/archive_writer.h"
 #endif
 #include "support/expected_cuts.h"
+#include "support/flux_writers.h"
 #include "support/image_builder.h"
+#include "support/kryoflux_writer.h"
 #include "support/tool_messages.h"
 
 namespace fs = std::filesystem;
@@ -618,6 +622,12 @@ TEST(CutRunTest, ArchivesFollowOneRule) {
   };
   const std::string cut = kRecognitionMessages[3] + CuttingLines(3);
   const std::string emptyWarnings = "no image format recognised (0 bytes); read as D88\nwarning: ";
+  // A flux dump is no sector image: it has a cap of its own, and is unpacked
+  // to a scratch file rather than memory.
+  ScpOptions oneRevolution;
+  oneRevolution.flux.revolutions = 1;
+  const Bytes scp = BuildScp(KnownDisk(3, 41, 14), oneRevolution);
+  constexpr std::uint64_t kFluxCap = kMaxFluxBytes;
   const struct {
     const char* what;
     std::string name;
@@ -626,6 +636,7 @@ TEST(CutRunTest, ArchivesFollowOneRule) {
     std::string out;
     std::string err;
     int status;
+    std::uint64_t fluxCap = kFluxCap;
   } cases[] = {
       {"a ZIP archive in a ZIP archive", "set.zip", zip("inner.zip", zip("disk.d88", image)),
        kMaxMemberSize, "reading ... set.zip/inner.zip/disk.d88\n" + cut, "", 0},
@@ -657,16 +668,73 @@ TEST(CutRunTest, ArchivesFollowOneRule) {
        "warning: set.zip/inner.zip: not read: it holds more than any disk image (over 64 KiB)\n"
        "warning: set.zip: no disk image in the ZIP archive\n",
        2},
+      {"an SCP dump over the cap in a ZIP archive", "set.zip", zip("disk.scp", scp), 65536,
+       "reading ... set.zip/disk.scp\n" + cut, "", 0},
+      {"an SCP dump over the cap compressed", "disk.scp.gz", gz("disk.scp", scp), 65536,
+       "reading ... disk.scp.gz/disk.scp\n" + cut, "", 0},
+      {"an SCP dump over the cap of dumps", "set.zip", zip("disk.scp", scp), 65536, "",
+       "warning: set.zip/disk.scp: not read: it holds more than any disk image (over 1 MiB)\n"
+       "warning: set.zip: no disk image in the ZIP archive\n",
+       2, std::uint64_t{1} << 20U},
+      {"a compressed SCP dump over the cap of dumps", "disk.scp.gz", gz("disk.scp", scp), 65536, "",
+       "warning: disk.scp.gz/disk.scp: not read: it holds more than any disk image (over 1 "
+       "MiB)\nwarning: disk.scp.gz: no disk image in the gzip archive\n",
+       2, std::uint64_t{1} << 20U},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     RunSetup setup;
     setup.settings.limits.memberCap = c.cap;
+    setup.settings.limits.largeCap = c.fluxCap;
     const RunOutcome got = CutImage(c.name, c.bytes, setup);
     EXPECT_EQ(got.out, c.out);
     EXPECT_EQ(got.err, c.err);
     EXPECT_EQ(got.status, c.status);
   }
+}
+
+// At the tool's own caps: an SCP dump of more than any sector image, its
+// tracks past the first 64 MiB, read out of a compressed file and a ZIP
+// archive; and the KryoFlux stream files of a dump, each over a lowered cap.
+TEST(CutRunTest, FluxDumpsPastTheImageCapAreReadFromArchives) {
+  const DiskSpec disk = KnownDisk(3, 43, 14);
+  ScpOptions padded;
+  padded.flux.revolutions = 1;
+  padded.gap = static_cast<std::size_t>(kMaxImageBytes) + (std::size_t{1} << 20U);
+  const Bytes scp = BuildScp(disk, padded);
+  ASSERT_GT(scp.size(), static_cast<std::size_t>(kMaxImageBytes));
+  const std::string cut = kRecognitionMessages[3] + CuttingLines(3);
+  const struct {
+    const char* what;
+    std::string name;
+    ArchiveKind kind;
+    std::string member;
+  } cases[] = {
+      {"gzip", "disk.scp.gz", ArchiveKind::kGzip, "disk.scp.gz/disk.scp"},
+      {"ZIP", "set.zip", ArchiveKind::kZip, "set.zip/disk.scp"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const RunOutcome got = CutImage(c.name, BuildArchive(c.kind, {{"disk.scp", scp}}), RunSetup());
+    EXPECT_EQ(got.out, "reading ... " + c.member + "\n" + cut);
+    EXPECT_EQ(got.err, "");
+    EXPECT_EQ(got.status, 0);
+  }
+
+  std::map<int, KryoFluxTrackSpec> tracks;
+  FluxOptions options;
+  options.revolutions = 1;
+  for (const auto& entry : disk.tracks) {
+    const WrittenFlux flux = TrackFlux(disk, entry.first, options, kKryoFluxSampleClock);
+    tracks[entry.first] = KryoFluxTrackSpec{flux.intervals, flux.indexes, kKryoFluxSampleClock};
+  }
+  RunSetup setup;
+  setup.settings.limits.memberCap = 4096;
+  const RunOutcome got = CutImage(
+      "dump.zip", BuildArchive(ArchiveKind::kZip, KryoFluxDumpFiles(tracks, "disk")), setup);
+  EXPECT_EQ(got.out, "reading ... dump.zip/disk\n" + cut);
+  EXPECT_EQ(got.err, "");
+  EXPECT_EQ(got.status, 0);
 }
 #endif
 

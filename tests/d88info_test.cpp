@@ -6,9 +6,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "formats/d88_writer.h"
+#include "input/byte_source.h"
+#include "input/open_image.h"
 #include "platform/text_form.h"
 #ifdef ZEFACUT_TEST_ARCHIVES
 #include "support/archive_writer.h"
@@ -358,7 +362,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, D88InfoDiskTest, ::testing::ValuesIn(kDiskCases)
 // d88info's usage line on standard error after `error` (whole lines, or
 // none), nothing on standard output, status 1.
 void ExpectUsage(const ToolResult& result, const std::string& error) {
-  constexpr char kUsageEnd[] = " [--json] IMAGE\n";
+  constexpr char kUsageEnd[] = " [--json] [--write-d88 OUT.d88] IMAGE\n";
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "");
   if (!UnderLauncher()) {
@@ -443,6 +447,61 @@ TEST(D88InfoTest, DashListsStandardInput) {
   }
 }
 
+// --write-d88 writes every disk of the input as read, one after another, as
+// the D88 writer lays them out; the listing is the same as without it. It
+// never writes over the image it reads, and leaves no temporary file.
+TEST(D88InfoTest, WritesWhatItReadAsD88) {
+  ScratchDir dir;
+  const DiskSpec first = KnownDisk(3, 8);
+  const DiskSpec second = PlainDisk(2, 9);
+  const Bytes hfe = BuildInFormat(WrittenFormat::kHfe1, first);
+  ASSERT_TRUE(WriteFileBytes(dir.File("image.hfe"), hfe));
+  const ToolResult listed = RunD88info(dir, {"image.hfe"});
+  const ToolResult result = RunD88info(dir, {"--write-d88", "out.d88", "image.hfe"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.out, listed.out);
+  const OpenedImage read = OpenImage(MemorySource(hfe));
+  ASSERT_TRUE(read.image);
+  Bytes want;
+  ASSERT_EQ(AppendD88Disk(*read.image, 0, want), "");
+  EXPECT_EQ(ReadFileBytes(dir.File("out.d88")), want);
+  EXPECT_EQ(EntriesIn(dir.Path()), (std::set<std::string>{"image.hfe", "out.d88"}));
+
+#ifdef ZEFACUT_TEST_ARCHIVES
+  // The disks of every image of an archive, in member order, replacing the
+  // file written before.
+  const Bytes d88 = BuildImage({second, second});
+  ASSERT_TRUE(WriteFileBytes(dir.File("set.zip"),
+                             BuildArchive(ArchiveKind::kZip, {{"a.hfe", hfe}, {"b.d88", d88}})));
+  EXPECT_EQ(RunD88info(dir, {"image.hfe", "--write-d88=out.d88"}).status, 0);
+  const ToolResult archive = RunD88info(dir, {"--write-d88", "out.d88", "set.zip"});
+  EXPECT_EQ(archive.status, 0);
+  const OpenedImage two = OpenImage(MemorySource(d88));
+  ASSERT_TRUE(two.image);
+  ASSERT_EQ(AppendD88Disk(*two.image, 0, want), "");
+  ASSERT_EQ(AppendD88Disk(*two.image, 1, want), "");
+  EXPECT_EQ(ReadFileBytes(dir.File("out.d88")), want);
+#endif
+
+  // Not over the image being read, under any of its names.
+  for (const std::string target : {"image.hfe", "./image.hfe"}) {
+    SCOPED_TRACE(target);
+    const ToolResult refused = RunD88info(dir, {"--write-d88", target, "image.hfe"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err, "error: cannot write '" + target + "': it is the image being read\n");
+    EXPECT_EQ(ReadFileBytes(dir.File("image.hfe")), hfe);
+  }
+  // A file that cannot be made: an error, and status 1.
+  const ToolResult lost = RunD88info(dir, {"--write-d88", "no/such/out.d88", "image.hfe"});
+  EXPECT_EQ(lost.status, 1);
+  EXPECT_NE(lost.err.find("error: cannot write 'no/such/out.d88': "), std::string::npos)
+      << lost.err;
+  ExpectUsage(RunD88info(dir, {"image.hfe", "--write-d88"}),
+              "error: option '--write-d88' needs a file\n");
+}
+
 // --- The command line ------------------------------------------------------------
 
 TEST(D88InfoCommandLineTest, HelpAndVersionGoToStandardOutput) {
@@ -513,12 +572,13 @@ TEST(D88InfoCommandLineTest, TheUsageLineNamesTheProgramByArgumentZero) {
   options.argv = {"my-d88info", "-x"};
   ToolResult result = RunD88info(dir, {}, options);
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, "error: unknown option '-x'\nUsage: my-d88info [--json] IMAGE\n");
+  EXPECT_EQ(result.err,
+            "error: unknown option '-x'\nUsage: my-d88info [--json] [--write-d88 OUT.d88] IMAGE\n");
   // With no argument 0, the program's own name.
   options.argv = {"", "a.d88", "b.d88"};
   result = RunD88info(dir, {}, options);
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, "Usage: d88info [--json] IMAGE\n");
+  EXPECT_EQ(result.err, "Usage: d88info [--json] [--write-d88 OUT.d88] IMAGE\n");
 }
 
 // Options before or after the image, until `--`.

@@ -206,7 +206,7 @@ Bytes BuildScp(const DiskSpec& disk, const ScpOptions& options) {
   const int first = tracks.empty() ? 0 : tracks.front().first;
   const int last = tracks.empty() ? 0 : tracks.back().first;
   const std::size_t table = options.extended ? 0x80 : 0x10;
-  Bytes out(table + 4 * kScpTableEntries, 0);
+  Bytes out(table + 4 * kScpTableEntries + options.gap, 0);
   out[0] = 'S';
   out[1] = 'C';
   out[2] = 'P';

@@ -80,6 +80,9 @@ struct ScpOptions {
   unsigned resolution = 0;  // ticks of 25 ns x (resolution + 1)
   unsigned heads = 0;       // 0 both, 1 side 0 only, 2 side 1 only
   bool extended = false;    // the track table at 0x80
+  // Zero bytes between the track table and the first track: a dump as
+  // large as one of a whole disk read many times, at little cost.
+  std::size_t gap = 0;
 };
 
 // The disk's tracks (those of the side `heads` names) as an SCP dump.
