@@ -10,6 +10,7 @@
 //
 // Usage: flux_noise [REVOLUTIONS]
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -54,15 +55,14 @@ std::vector<Condition> Conditions() {
     FluxOptions options = Base();
     options.intervalJitter = share;
     static std::vector<std::string> names;
-    names.push_back("interval noise +-" + std::to_string(static_cast<int>(share * 100 + 0.5)) +
-                    " %");
+    names.push_back("interval noise +-" + std::to_string(std::lround(share * 100)) + " %");
     conditions.push_back({names.back().c_str(), options});
   }
   for (const double drift : {0.05, 0.10}) {
     FluxOptions options = Base();
     options.drift = drift;
     static std::vector<std::string> names;
-    names.push_back("speed drift +-" + std::to_string(static_cast<int>(drift * 100 + 0.5)) +
+    names.push_back("speed drift +-" + std::to_string(std::lround(drift * 100)) +
                     " % within a revolution");
     conditions.push_back({names.back().c_str(), options});
   }
@@ -89,7 +89,7 @@ std::vector<Condition> Conditions() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const int revolutions = argc > 1 ? std::atoi(argv[1]) : 3;
+  const int revolutions = argc > 1 ? static_cast<int>(std::strtol(argv[1], nullptr, 10)) : 3;
   const DiskSpec whole = KnownDisk(kTitle1DiskA, 1);
   std::printf("%-44s %12s %8s %10s\n", "condition", "read well", "wrong", "recovered");
   for (Condition condition : Conditions()) {

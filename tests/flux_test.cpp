@@ -254,32 +254,32 @@ TEST(FluxRate, IsFoundFromTheFluxWhateverTheDriveAndItsDrift) {
   // noise of the reading; the rate found, and every sector read well.
   const struct {
     std::uint32_t rate;
+    std::uint32_t found;
     double rpm;
     double driveRpm;  // 0: as rpm
     double clock;
     double drift;
     double positionUs;
     double intervalShare;
-    std::uint32_t found;
   } cases[] = {
-      {250000, 300, 0, kScpClock, 0.03, 0, 0, 250000},    // 2DD in its own drive
-      {250000, 300, 360, kScpClock, 0.03, 0, 0, 300000},  // 2DD in a 360 rpm drive
-      {300000, 360, 0, kScpClock, 0.03, 0, 0, 300000},    // written at 300 kbit/s
-      {500000, 360, 0, kScpClock, 0.03, 0, 0, 500000},    // 2HD at 360 rpm
-      {500000, 360, 300, kScpClock, 0.03, 0, 0, 416667},  // 2HD in a 300 rpm drive
-      {500000, 300, 0, kScpClock, 0.03, 0, 0, 500000},    // 2HD written at 300 rpm
-      {500000, 360, 0, 24027428.5, 0.04, 0, 0, 500000},   // another sample clock
-      {250000, 300, 0, 20e6, 0.0, 0, 0, 250000},
-      {500000, 360, 0, kScpClock, 0.07, 0, 0, 500000},     // the speed wandering
-      {500000, 360, 0, kScpClock, 0.01, 0.25, 0, 500000},  // changes out of place
-      {500000, 360, 300, kScpClock, 0.01, 0.25, 0, 416667},
-      {250000, 300, 360, kScpClock, 0.01, 0.4, 0, 300000},
-      {500000, 360, 300, 24027428.5, 0.01, 0.2, 0, 416667},  // a KryoFlux's clock
-      {500000, 360, 0, kScpClock, 0.01, 0, 0.08, 500000},    // intervals stretched
-      {250000, 300, 0, kScpClock, 0.01, 0, 0.08, 250000},
+      {250000, 250000, 300, 0, kScpClock, 0.03, 0, 0},    // 2DD in its own drive
+      {250000, 300000, 300, 360, kScpClock, 0.03, 0, 0},  // 2DD in a 360 rpm drive
+      {300000, 300000, 360, 0, kScpClock, 0.03, 0, 0},    // written at 300 kbit/s
+      {500000, 500000, 360, 0, kScpClock, 0.03, 0, 0},    // 2HD at 360 rpm
+      {500000, 416667, 360, 300, kScpClock, 0.03, 0, 0},  // 2HD in a 300 rpm drive
+      {500000, 500000, 300, 0, kScpClock, 0.03, 0, 0},    // 2HD written at 300 rpm
+      {500000, 500000, 360, 0, 24027428.5, 0.04, 0, 0},   // another sample clock
+      {250000, 250000, 300, 0, 20e6, 0.0, 0, 0},
+      {500000, 500000, 360, 0, kScpClock, 0.07, 0, 0},     // the speed wandering
+      {500000, 500000, 360, 0, kScpClock, 0.01, 0.25, 0},  // changes out of place
+      {500000, 416667, 360, 300, kScpClock, 0.01, 0.25, 0},
+      {250000, 300000, 300, 360, kScpClock, 0.01, 0.4, 0},
+      {500000, 416667, 360, 300, 24027428.5, 0.01, 0.2, 0},  // a KryoFlux's clock
+      {500000, 500000, 360, 0, kScpClock, 0.01, 0, 0.08},    // intervals stretched
+      {250000, 250000, 300, 0, kScpClock, 0.01, 0, 0.08},
       // Not a rate of any drive: a rate is measured, not chosen.
-      {350000, 300, 0, kScpClock, 0.01, 0, 0, 350000},
-      {900000, 360, 0, kScpClock, 0.01, 0, 0, 900000},
+      {350000, 350000, 300, 0, kScpClock, 0.01, 0, 0},
+      {900000, 900000, 360, 0, kScpClock, 0.01, 0, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.rate) + " bit/s at " + std::to_string(c.rpm) + " rpm, read at " +
