@@ -16,9 +16,9 @@
 #include <utility>
 #include <vector>
 
+#include "flux/kryoflux_image.h"
 #include "input/byte_source.h"
 #include "input/image_input.h"
-#include "flux/kryoflux_image.h"
 #include "support/format_test_helpers.h"
 #include "support/kryoflux_writer.h"
 #include "support/scratch_folder.h"
@@ -261,11 +261,12 @@ TEST(KryoFluxStream, NamesGiveTheTrack) {
     const char* name;
     int track;
   } cases[] = {
-      {"track00.0.raw", 0},   {"track00.1.raw", 1},    {"track39.1.raw", 79},
-      {"TRACK05.1.RAW", 11},  {"track081.1.raw", 163}, {"track82.0.raw", -1},
-      {"track0.0.raw", -1},   {"track00.2.raw", -1},   {"track00.0.raw.bak", -1},
-      {"xtrack00.0.raw", -1}, {"track0a.0.raw", -1},   {"track00_0.raw", -1},
-      {"track.0.raw", -1},    {"track00.0.img", -1},   {"track99999999999.0.raw", -1},
+      {"track00.0.raw", 0},           {"track00.1.raw", 1},    {"track39.1.raw", 79},
+      {"TRACK05.1.RAW", 11},          {"track081.1.raw", 163}, {"track85.1.raw", 171},
+      {"track86.0.raw", -1},          {"track0.0.raw", -1},    {"track00.2.raw", -1},
+      {"track00.0.raw.bak", -1},      {"xtrack00.0.raw", -1},  {"track0a.0.raw", -1},
+      {"track00_0.raw", -1},          {"track.0.raw", -1},     {"track00.0.img", -1},
+      {"track99999999999.0.raw", -1},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(KryoFluxTrackOfName(c.name), c.track) << c.name;
