@@ -126,8 +126,13 @@ class Lister : public ImageVisitor {
     }
   }
 
-  void Image(const std::string& /*name*/, const std::string& member, DiskImage& image) override {
+  void Image(const std::string& name, const std::string& member, DiskImage& image) override {
     const auto print = [this](const std::string& line) { Print(line); };
+    // d88info reads every track: what only the whole file shows is its to
+    // tell (zefacut reads what its cuts need).
+    for (const std::string& fault : image.CheckWholeFile()) {
+      report_.Warning(ShownName(member.empty() ? name : member), fault);
+    }
     if (!archive_) {
       if (json_) {
         ListImageJson(image, print);
