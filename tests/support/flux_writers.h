@@ -66,6 +66,16 @@ struct ScpOptions {
   unsigned resolution = 0;  // ticks of 25 ns x (resolution + 1)
   unsigned heads = 0;       // 0 both, 1 side 0 only, 2 side 1 only
   bool extended = false;    // the track table at 0x80
+  // One side only: the older layout, the table's track number the
+  // cylinder, rather than today's 2 x cylinder + head.
+  bool byCylinder = false;
+  // A 48 tpi disk read in a 96 tpi drive: cylinder C at physical cylinder
+  // 2C; the odd physical cylinders hold nothing or, with `echoes`, the flux
+  // of the cylinder before them.
+  bool doubleStepped = false;
+  bool echoes = false;
+  bool flag96Tpi = false;  // header flags bit 1
+  bool badChecksum = false;
 };
 
 // The disk's tracks (those of the side `heads` names) as an SCP dump.
