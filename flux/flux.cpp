@@ -596,6 +596,10 @@ class FluxImage : public DiskImage {
     source_ = MapTrackSteps(std::move(source_), info_.doubleStepped);
     if (info_.doubleStepped) {
       info_.trackLocations = LogicalTrackLocations(info_.trackLocations);
+      // A table's count of tracks is the drive's: half as many cylinders.
+      if (info_.claimed.cylinders) {
+        info_.claimed.cylinders = (*info_.claimed.cylinders + 1) / 2;
+      }
     }
   }
 
