@@ -89,6 +89,7 @@ Bytes Patched(Bytes bytes, std::size_t at, std::uint8_t value) {
 }
 
 struct Row {
+  // cppcheck-suppress unusedStructMember ; names each case's test
   const char* name;
   std::function<Files()> files;
   const char* given;  // what zefacut is given
