@@ -145,6 +145,11 @@ class Lister : public ImageVisitor {
 
   void Image(const std::string& name, const std::string& member, DiskImage& image) override {
     const auto print = [this](const std::string& line) { Print(line); };
+    // d88info reads every track: what only the whole file shows is its to
+    // tell (zefacut reads what its cuts need).
+    for (const std::string& fault : image.CheckWholeFile()) {
+      report_.Warning(ShownName(member.empty() ? name : member), fault);
+    }
     if (d88_ != nullptr) {
       for (int disk = 0; disk < image.DiskCount(); ++disk) {
         const std::string why = AppendD88Disk(image, disk, *d88_);

@@ -22,7 +22,9 @@ constexpr std::size_t Slot(std::uint32_t packed, std::size_t mask) {
 
 }  // namespace
 
-Track::Track(std::vector<Sector> sectors, TrackReading reading) : Track(std::move(sectors)) {
+Track::Track(std::vector<Sector> sectors, TrackReading reading,
+             std::optional<TrackCutShort> cutShort)
+    : Track(std::move(sectors), std::nullopt, cutShort) {
   reading_ = std::move(reading);
 }
 

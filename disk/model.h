@@ -117,6 +117,9 @@ struct TrackReading {
   std::uint32_t dataRate = 0;
   double rpm = 0;  // from the index-to-index time
   std::vector<std::string> faults;
+  // Why no sector could be decoded, when none was: "no index pulse", "no
+  // file track06.0.raw". Empty when the track holds sectors.
+  std::string unread;
 };
 
 // The sectors of one track in recorded order. Finding a sector by its ID
@@ -126,7 +129,8 @@ class Track {
   Track() = default;
   explicit Track(std::vector<Sector> sectors, std::optional<TrackExtent> extent = std::nullopt,
                  std::optional<TrackCutShort> cutShort = std::nullopt);
-  Track(std::vector<Sector> sectors, TrackReading reading);
+  Track(std::vector<Sector> sectors, TrackReading reading,
+        std::optional<TrackCutShort> cutShort = std::nullopt);
 
   const std::vector<Sector>& Sectors() const { return sectors_; }
   const std::optional<TrackExtent>& Extent() const { return extent_; }
@@ -173,6 +177,9 @@ struct DiskInfo {
   // The location the image records for each track index; 0 = no track.
   std::vector<std::int64_t> trackLocations;
   ClaimedGeometry claimed;
+  // A flux dump of a 48 tpi disk read in a 96 tpi drive: cylinder C was
+  // taken from physical track 2C (the model's index stays 2 x C + head).
+  bool doubleStepped = false;
 };
 
 // What the image file says as a whole.
@@ -220,6 +227,10 @@ class DiskImage {
   // Copies up to `length` bytes of a sector's data, from its start, to dest;
   // returns the bytes copied: at most the sector's size.
   virtual std::size_t ReadData(const Sector& sector, unsigned char* dest, std::size_t length) = 0;
+  // What only a reading of the whole file finds wrong (a checksum over the
+  // file), one phrase each; a lazy reader never asks. Empty for the formats
+  // that record no such check.
+  virtual std::vector<std::string> CheckWholeFile() { return {}; }
 };
 
 #endif  // ZEFACUT_DISK_MODEL_H

@@ -25,6 +25,7 @@
 #include <utility>
 
 #include "flux/mfm.h"
+#include "flux/track_steps.h"
 
 namespace {
 
@@ -732,6 +733,10 @@ DecodedFluxTrack DecodeFluxTrack(const FluxTrack& flux) {
   }
   const std::size_t revolutions = indexes.size() - 1;
   if (flux.intervals.empty() || !(flux.sampleClock > 0)) {
+    out.reading.unread = !flux.absent.empty()     ? flux.absent
+                         : flux.fileEnds          ? "the file ends before its flux"
+                         : flux.intervals.empty() ? "no flux"
+                                                  : "no sample clock";
     return out;
   }
   out.reading.revolutions = static_cast<int>(revolutions);
@@ -749,7 +754,9 @@ DecodedFluxTrack DecodeFluxTrack(const FluxTrack& flux) {
   const RateFit fit = FindDataRate(flux, indexes.front());
   out.reading.dataRate = fit.rate;
   if (!(fit.cellTicks >= kMinCellTicks && fit.cellTicks <= kMaxCellTicks)) {
-    return out;  // a clock too slow to time a cell, or absurdly fast
+    // A clock too slow to time a cell, or absurdly fast.
+    out.reading.unread = "no data rate found";
+    return out;
   }
 
   thread_local PassReads passes;
@@ -773,6 +780,12 @@ DecodedFluxTrack DecodeFluxTrack(const FluxTrack& flux) {
   for (const Group& group : groups) {
     MergeGroup(group, passes.reads, passes.found, passes.data, passes.crcs, out);
   }
+  if (out.sectors.empty()) {
+    out.reading.unread = found.empty() ? "no MFM found" : "no sector within a whole revolution";
+    if (!wholeRevolutions) {
+      out.reading.unread += ", no index pulse";
+    }
+  }
   return out;
 }
 
@@ -794,15 +807,24 @@ class FluxImage : public DiskImage {
     return info;
   }
   int DiskCount() const override { return 1; }
-  DiskInfo Describe(int disk) const override { return disk == 0 ? info_ : DiskInfo{}; }
+  DiskInfo Describe(int disk) const override {
+    if (disk != 0) {
+      return DiskInfo{};
+    }
+    Settle();
+    return info_;
+  }
 
   std::shared_ptr<const Track> ReadTrack(int disk, int track) override {
     if (disk != 0 || track < 0 || static_cast<std::size_t>(track) >= tracks_.size()) {
       return nullptr;
     }
+    Settle();
     Slot& slot = tracks_[static_cast<std::size_t>(track)];
     if (!slot.read) {
       slot.read = true;
+      flux_.absent.clear();
+      flux_.fileEnds = false;
       if (source_->ReadFlux(track, flux_)) {
         DecodedFluxTrack decoded = DecodeFluxTrack(flux_);
         const auto base = static_cast<std::int64_t>(data_.size());
@@ -810,11 +832,16 @@ class FluxImage : public DiskImage {
           sector.location += base;
         }
         data_.insert(data_.end(), decoded.data.begin(), decoded.data.end());
-        slot.track =
-            std::make_shared<const Track>(std::move(decoded.sectors), std::move(decoded.reading));
+        slot.track = std::make_shared<const Track>(
+            std::move(decoded.sectors), std::move(decoded.reading),
+            flux_.fileEnds ? std::optional<TrackCutShort>(TrackCutShort{}) : std::nullopt);
       }
     }
     return slot.track;
+  }
+
+  std::vector<std::string> CheckWholeFile() override {
+    return source_ ? source_->CheckWholeFile() : std::vector<std::string>{};
   }
 
   std::size_t ReadData(const Sector& sector, unsigned char* dest, std::size_t length) override {
@@ -836,10 +863,30 @@ class FluxImage : public DiskImage {
     std::shared_ptr<const Track> track;
   };
 
+  // Whether the dump was read in a 96 tpi drive is told by the IDs of its
+  // tracks: decided when a track or the disk's facts are first asked for,
+  // so that opening a dump reads nothing.
+  void Settle() const {
+    if (settled_ || !source_) {
+      settled_ = true;
+      return;
+    }
+    settled_ = true;
+    source_ = MapTrackSteps(std::move(source_), info_.doubleStepped);
+    if (info_.doubleStepped) {
+      info_.trackLocations = LogicalTrackLocations(info_.trackLocations);
+      // A table's count of tracks is the drive's: half as many cylinders.
+      if (info_.claimed.cylinders) {
+        info_.claimed.cylinders = (*info_.claimed.cylinders + 1) / 2;
+      }
+    }
+  }
+
   const char* format_;
   std::int64_t file_size_;
-  DiskInfo info_;
-  std::unique_ptr<FluxSource> source_;
+  mutable DiskInfo info_;
+  mutable std::unique_ptr<FluxSource> source_;
+  mutable bool settled_ = false;
   std::vector<Slot> tracks_;
   std::vector<unsigned char> data_;
   FluxTrack flux_;  // kept from track to track for its room

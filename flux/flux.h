@@ -36,6 +36,12 @@ struct FluxTrack {
   // position check that fails, a block cut short); the flux read before the
   // fault is kept.
   std::vector<std::string> faults;
+  // Why the dump holds no flux for a track it should hold ("no file
+  // track06.0.raw", "track06.0.raw is empty"); empty otherwise.
+  std::string absent;
+  // The file ends inside this track's records: its flux, if any, is what
+  // the file holds of it.
+  bool fileEnds = false;
 };
 
 // A flux dump's tracks, by track index (2 x cylinder + head).
@@ -50,6 +56,8 @@ class FluxSource {
   virtual int TrackCount() const = 0;
   // The flux of a track; false when the dump holds no such track.
   virtual bool ReadFlux(int track, FluxTrack& flux) = 0;
+  // What a check over the whole file finds wrong (DiskImage::CheckWholeFile).
+  virtual std::vector<std::string> CheckWholeFile() { return {}; }
 };
 
 // One track decoded: its sectors, with locations into `data`, and how it
@@ -63,7 +71,10 @@ struct DecodedFluxTrack {
 DecodedFluxTrack DecodeFluxTrack(const FluxTrack& flux);
 
 // The model over a flux dump: one disk, its tracks decoded lazily from
-// `source`. `format` names the format for messages (a string literal).
+// `source`, whose tracks are the drive's physical ones (2 x physical
+// cylinder + head); a dump of a 48 tpi disk read in a 96 tpi drive is told
+// by the IDs of its tracks and read cylinder by cylinder (flux/track_steps.h). `format` names the
+// format for messages (a string literal).
 std::unique_ptr<DiskImage> MakeFluxImage(const char* format, std::int64_t fileSize, DiskInfo info,
                                          std::unique_ptr<FluxSource> source);
 

@@ -19,7 +19,9 @@
 //   3  stream end: stream position (LE32), result (LE32: 0 good, 1 the
 //      device's buffer overflowed, 2 no index pulse came)
 //   4  KFInfo: text, "name=value, name=value", NUL-ended; sck= and ick= give
-//      the sample and index clocks in Hz when they differ from the defaults
+//      the sample and index clocks in Hz when they differ from the defaults.
+//      Streams without it are streams all the same, timed by the device's
+//      own clocks: sck = 18.432 MHz x 73 / 14 / 4, ick = sck / 8
 //   0D end of file: its size field holds 0D0D; nothing after it is read
 // Index blocks are sent as the pulse comes and may name a position the file
 // reaches only later, so they are placed once the whole stream is read.
@@ -164,6 +166,10 @@ class StreamReader {
     flux_.sampleClock = kKryoFluxSampleClock;
   }
 
+  // Whether the stream showed itself one: a KFInfo block, or a stream
+  // information or stream end block whose position check held.
+  bool Checked() const { return checked_; }
+
   FluxTrack Read() {
     while (at_ < size_ && !stopped_) {
       const unsigned char header = data_[at_];
@@ -265,6 +271,7 @@ class StreamReader {
           Fault("the stream position check fails" + AtByte(block));
           return;
         }
+        checked_ = true;
         break;
       case kIndex:
         if (!needs(kIndexSize, "an index")) {
@@ -285,6 +292,7 @@ class StreamReader {
           return;
         }
         ended_ = true;
+        checked_ = true;
         if (const std::uint32_t result = LoadLe32(body + 4); result != 0) {
           // The flux before it is whole; what the device missed is not.
           flux_.faults.push_back(
@@ -294,6 +302,7 @@ class StreamReader {
         }
         break;
       case kKfInfo:
+        checked_ = true;
         Info(std::string(reinterpret_cast<const char*>(body),
                          std::find(body, body + length, '\0') - body),
              block);
@@ -341,11 +350,19 @@ class StreamReader {
   std::uint32_t pending_ = 0;
   bool stopped_ = false;
   bool ended_ = false;
+  bool checked_ = false;
   FluxTrack flux_;
   // The stream position just past each interval's last byte.
   std::vector<std::uint64_t> ends_;
   std::vector<std::uint64_t> indexPositions_;
 };
+
+FluxTrack ParseStream(const unsigned char* data, std::size_t size, bool& checked) {
+  StreamReader reader(data, size);
+  FluxTrack flux = reader.Read();
+  checked = reader.Checked();
+  return flux;
+}
 
 // A KryoFlux stream file starts with an out-of-band block (0x0D, a type from
 // 1 to 4 or 0x0D) and names its maker or host in the information blocks near
@@ -367,8 +384,27 @@ bool StartsLikeAStream(const ImageProbe& probe) {
   return false;
 }
 
+// A stream without KFInfo blocks starts with its flux or with a stream
+// information or index block: claimed by the second only, whose size field
+// is that of its type.
+bool StartsWithABlockOfItsSize(const ImageProbe& probe) {
+  if (probe.length < kOobHeaderSize || probe.head[0] != kOutOfBand) {
+    return false;
+  }
+  const std::size_t length = LoadLe16(probe.head + 2);
+  return (probe.head[1] == kStreamInfo && length == kStreamInfoSize) ||
+         (probe.head[1] == kIndex && length == kIndexSize);
+}
+
 Confidence IdentifyKryoFlux(const ImageProbe& probe) {
-  return StartsLikeAStream(probe) ? kSignature : kNotThisFormat;
+  return StartsLikeAStream(probe) || StartsWithABlockOfItsSize(probe) ? kSignature : kNotThisFormat;
+}
+
+// "track06.0.raw": the name a dump gives track index `track`.
+std::string FileNameOfTrack(int track) {
+  const int cylinder = track / 2;
+  return std::string("track") + (cylinder < 10 ? "0" : "") + std::to_string(cylinder) + "." +
+         std::to_string(track % 2) + ".raw";
 }
 
 class KryoFluxSource : public FluxSource {
@@ -385,16 +421,29 @@ class KryoFluxSource : public FluxSource {
     const auto first = std::find_if(files_.begin(), files_.end(),
                                     [track](const auto& file) { return file.track == track; });
     if (first == files_.end()) {
-      return false;
+      // A track of a head the dump holds, short of its last cylinder, is a
+      // file gone missing; any other is a track the drive did not read.
+      // A dump of one file is that track alone.
+      const bool headRead =
+          files_.size() > 1 && std::any_of(files_.begin(), files_.end(), [track](const auto& file) {
+            return file.track % 2 == track % 2;
+          });
+      if (track < 0 || track >= TrackCount() || !headRead) {
+        return false;
+      }
+      flux = FluxTrack();
+      flux.absent = "no file " + FileNameOfTrack(track);
+      return true;
     }
     const KryoFluxStreamFile& file = *first;
     std::vector<unsigned char> read;
     const std::vector<unsigned char>* bytes = &file.bytes;
+    const std::string name = file.name.empty() ? "the stream" : file.name;
     if (!file.path.empty()) {
       std::string why;
       if (!ReadFile(file.path, read, why)) {
         flux = FluxTrack();
-        flux.faults.push_back(file.name + " cannot be read: " + why);
+        flux.absent = name + " cannot be read: " + why;
         return true;
       }
       bytes = &read;
@@ -408,12 +457,13 @@ class KryoFluxSource : public FluxSource {
       }
       bytes = &read;
     }
-    if (!StartsLikeAStream(ProbeOf(bytes->data(), bytes->size()))) {
+    bool checked = false;
+    flux = bytes->empty() ? FluxTrack() : ParseStream(bytes->data(), bytes->size(), checked);
+    if (!checked && !StartsLikeAStream(ProbeOf(bytes->data(), bytes->size()))) {
       flux = FluxTrack();
-      flux.faults.push_back(file.name + " is no KryoFlux stream");
+      flux.absent = name + (bytes->empty() ? " is empty" : " is no KryoFlux stream");
       return true;
     }
-    flux = ParseKryoFluxStream(bytes->data(), bytes->size());
     for (auto other = first + 1; other != files_.end() && other->track == track; ++other) {
       flux.faults.push_back(other->name + " holds this track too and was not read");
     }
@@ -461,7 +511,8 @@ const ImageFormat kKryoFluxFormat = {"KryoFlux stream", "raw", IdentifyKryoFlux,
                                      true};
 
 FluxTrack ParseKryoFluxStream(const unsigned char* data, std::size_t size) {
-  return StreamReader(data, size).Read();
+  bool checked = false;
+  return ParseStream(data, size, checked);
 }
 
 int KryoFluxTrackOfName(const std::string& fileName) {

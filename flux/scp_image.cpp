@@ -19,8 +19,13 @@
 //
 //   Track table (at 0x10, or 0x80 in extended mode): 4 bytes per track,
 //   from track 0 to the last, where the track's header lies; 0 for none.
-//   Both heads: track = 2 x cylinder + head. One side only: track =
-//   cylinder, and the side is the header's.
+//   Both heads: track = 2 x cylinder + head. One side only, two layouts:
+//   today's tools keep track = 2 x cylinder + head (side 0 at 0, 2, 4 ...,
+//   side 1 at 1, 3, 5 ...); older ones wrote track = cylinder, the side the
+//   header's. Entries of one parity only, the side's, are today's layout.
+//   The table's tracks are the drive's: a 48 tpi disk read in a 96 tpi
+//   drive holds cylinder C at physical cylinder 2C, whatever the 96 tpi flag
+//   says (tools set it for the drive); the IDs tell (flux/track_steps.h).
 //
 //   Track header:
 //     0x00  3  "TRK"
@@ -33,9 +38,9 @@
 //   65,536 to the next value (a stretch with no flux).
 //
 // Tracks are read from the file when first asked for, a few hundred
-// kilobytes each, never the whole dump (tens of megabytes). The checksum is
-// not checked: it covers the whole file, and each track's own records are
-// checked as they are read.
+// kilobytes each, never the whole dump (tens of megabytes). The checksum
+// covers the whole file: it is checked only when the whole file is read
+// (d88info); each track's own records are checked as they are read.
 #include "flux/scp_image.h"
 
 #include <algorithm>
@@ -60,6 +65,10 @@ constexpr std::size_t kFlagsOffset = 0x08;
 constexpr std::size_t kCellWidthOffset = 0x09;
 constexpr std::size_t kHeadsOffset = 0x0A;
 constexpr std::size_t kResolutionOffset = 0x0B;
+constexpr std::size_t kChecksumOffset = 0x0C;
+// A D88 disk's header gives the disk's size here; an SCP file's track
+// table holds a track's offset, always short of the file's size.
+constexpr std::size_t kD88SizeOffset = 0x1C;
 constexpr unsigned kExtendedFlag = 1U << 6U;
 constexpr std::int64_t kTableOffset = 0x10;
 constexpr std::int64_t kExtendedTableOffset = 0x80;
@@ -97,12 +106,37 @@ std::string Hex(std::int64_t value) {
 class ScpSource : public FluxSource {
  public:
   ScpSource(std::unique_ptr<ByteSource> source, std::vector<std::int64_t> offsets,
-            std::vector<int> numbers, unsigned revolutions, double clock)
+            std::vector<int> numbers, unsigned revolutions, double clock, std::uint32_t checksum)
       : source_(std::move(source)),
         offsets_(std::move(offsets)),
         numbers_(std::move(numbers)),
         revolutions_(revolutions),
-        clock_(clock) {}
+        clock_(clock),
+        checksum_(checksum) {}
+
+  std::vector<std::string> CheckWholeFile() override {
+    // The sum of every byte after the header's first 16.
+    constexpr std::size_t kChunk = 1U << 16U;
+    std::vector<unsigned char> chunk(kChunk);
+    std::uint32_t sum = 0;
+    const std::int64_t size = source_->Size();
+    for (std::int64_t at = kTableOffset; at < size;) {
+      const auto want = static_cast<std::size_t>(std::min<std::int64_t>(kChunk, size - at));
+      const std::size_t got = source_->ReadAt(at, chunk.data(), want);
+      for (std::size_t i = 0; i < got; ++i) {
+        sum += chunk[i];
+      }
+      if (got < want) {
+        return {"the file cannot be read whole to check its checksum"};
+      }
+      at += static_cast<std::int64_t>(got);
+    }
+    if (sum == checksum_) {
+      return {};
+    }
+    return {"the checksum in the header is " + Hex(checksum_) + " but the file sums to " +
+            Hex(sum) + ": it was changed or damaged after it was written"};
+  }
 
   int TrackCount() const override { return static_cast<int>(offsets_.size()); }
 
@@ -122,6 +156,7 @@ class ScpSource : public FluxSource {
     if (at >= fileSize || fileSize - at < static_cast<std::int64_t>(headerSize) ||
         source_->ReadAt(at, header.data(), headerSize) != headerSize) {
       flux.faults.push_back("its header at offset " + Hex(at) + " runs past the end of the file");
+      flux.fileEnds = true;
       return true;
     }
     if (std::memcmp(header.data(), kTrackSignature, kSignatureLength) != 0) {
@@ -169,6 +204,7 @@ class ScpSource : public FluxSource {
                               "'s flux runs past the end of the file: " + std::to_string(values) +
                               " of " + std::to_string(count) + " values are read");
         cut = true;
+        flux.fileEnds = true;
         break;
       }
     }
@@ -185,12 +221,16 @@ class ScpSource : public FluxSource {
   std::vector<int> numbers_;           // the track's number in the file
   unsigned revolutions_;
   double clock_;
+  std::uint32_t checksum_;
   std::vector<unsigned char> bytes_;  // a revolution's values as read
 };
 
 Confidence Identify(const ImageProbe& probe) {
   // The fields after the text keep a D88 disk named "SCP..." from being
   // taken for one; a first track past the last is damage the reader names.
+  // A header whose fields are damaged (no revolutions, three heads) is
+  // still claimed when no D88 header gives the file's size: the reader says
+  // what is wrong rather than a D88 reading of flux.
   constexpr unsigned kMaxRevolutions = 32;
   if (probe.length < kHeaderSize || std::memcmp(probe.head, kScpSignature, kSignatureLength) != 0) {
     return kNotThisFormat;
@@ -199,7 +239,12 @@ Confidence Identify(const ImageProbe& probe) {
   const bool fits = head[kRevolutionsOffset] >= 1 && head[kRevolutionsOffset] <= kMaxRevolutions &&
                     (head[kCellWidthOffset] == 0 || head[kCellWidthOffset] == kWideCells) &&
                     head[kHeadsOffset] <= kMaxHeads;
-  return fits ? kSignature : kNotThisFormat;
+  if (fits) {
+    return kSignature;
+  }
+  const bool d88Size = probe.length >= kD88SizeOffset + 4 &&
+                       static_cast<std::int64_t>(LoadLe32(head + kD88SizeOffset)) == probe.size;
+  return d88Size ? kNotThisFormat : kSignature;
 }
 
 LoadResult Load(std::unique_ptr<ByteSource> source) {
@@ -259,21 +304,53 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
     return result;
   }
 
-  // One side only: the track's number is its cylinder.
+  const auto entryOf = [&entries](int number) -> std::int64_t {
+    return LoadLe32(entries.data() + static_cast<std::size_t>(number) * kEntrySize);
+  };
+  // A track inside the header is damage; one past the end is where the
+  // file was cut short, unless a track after it lies inside the file.
+  std::int64_t firstPastEnd = 0;
+  int pastEndNumber = 0;
+  for (int number = first; number <= last; ++number) {
+    const std::int64_t offset = entryOf(number);
+    if (offset == 0) {
+      continue;
+    }
+    if (offset < tableEnd) {
+      result.error = "the track table gives track " + std::to_string(number) + " at offset " +
+                     Hex(offset) + ", inside the header";
+      return result;
+    }
+    if (offset >= fileSize && firstPastEnd == 0) {
+      firstPastEnd = offset;
+      pastEndNumber = number;
+    } else if (firstPastEnd != 0 && offset < fileSize) {
+      result.error = "the track table gives track " + std::to_string(pastEndNumber) +
+                     " at offset " + Hex(firstPastEnd) + ", past the end of the file (" +
+                     std::to_string(fileSize) + " bytes)";
+      return result;
+    }
+  }
+
+  // One side only: today's layout keeps 2 x cylinder + head, the older one
+  // gives the cylinder.
   const bool oneSide = heads != 0;
   const int side = oneSide ? static_cast<int>(heads) - 1 : 0;
+  bool byCylinder = false;
+  for (int number = first; number <= last && oneSide; ++number) {
+    byCylinder = byCylinder || (entryOf(number) != 0 && number % 2 != side);
+  }
   std::vector<std::int64_t> offsets(DiskImage::kMaxTracks, 0);
   std::vector<int> numbers(DiskImage::kMaxTracks, 0);
   int trackCount = 0;
   int cylinders = 0;
   for (int number = first; number <= last; ++number) {
-    const std::int64_t offset =
-        LoadLe32(entries.data() + static_cast<std::size_t>(number) * kEntrySize);
+    const std::int64_t offset = entryOf(number);
     if (offset == 0) {
       continue;
     }
-    const int cylinder = oneSide ? number : number / 2;
-    const int index = oneSide ? 2 * number + side : number;
+    const int cylinder = byCylinder ? number : number / 2;
+    const int index = byCylinder ? 2 * number + side : number;
     cylinders = std::max(cylinders, cylinder + 1);
     if (index >= DiskImage::kMaxTracks) {
       continue;  // past the tracks of the model
@@ -294,7 +371,7 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
   numbers.resize(static_cast<std::size_t>(trackCount));
   const double clock = kBaseClock / (head[kResolutionOffset] + 1);
   auto flux = std::make_unique<ScpSource>(std::move(source), std::move(offsets), std::move(numbers),
-                                          revolutions, clock);
+                                          revolutions, clock, LoadLe32(head + kChecksumOffset));
   result.image = MakeFluxImage(kScpFormat.name, fileSize, std::move(info), std::move(flux));
   return result;
 }

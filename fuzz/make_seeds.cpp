@@ -190,6 +190,41 @@ int main(int argc, char** argv) {
   oneSide.extended = true;
   oneSide.flux.revolutions = 1;
   seeds.emplace_back("small-side1-extended.scp", BuildScp(small, oneSide));
+  // One side in today's layout and in the older one, a header damaged past
+  // what identification passes over, and a bad checksum.
+  ScpOptions sideZero = scp;
+  sideZero.heads = 1;
+  seeds.emplace_back("small-side0.scp", BuildScp(small, sideZero));
+  sideZero.byCylinder = true;
+  seeds.emplace_back("small-side0-by-cylinder.scp", BuildScp(small, sideZero));
+  Bytes threeHeads = BuildScp(small, scp);
+  threeHeads[0x0A] = 3;
+  seeds.emplace_back("small-three-heads.scp", threeHeads);
+  ScpOptions badSum = scp;
+  badSum.badChecksum = true;
+  seeds.emplace_back("small-bad-checksum.scp", BuildScp(small, badSum));
+
+  // Three cylinders read in a 96 tpi drive, the odd physical tracks echoes;
+  // and the same flux as KryoFlux streams without KFInfo.
+  DiskSpec steps;
+  for (int track = 0; track < 6; ++track) {
+    SectorSpec sector;
+    sector.c = static_cast<std::uint8_t>(track / 2);
+    sector.h = static_cast<std::uint8_t>(track % 2);
+    sector.r = 1;
+    sector.n = 0;
+    sector.data = PatternSector(41, track, 1, 128);
+    steps.tracks[track].sectors.push_back(sector);
+  }
+  ScpOptions stepped = scp;
+  stepped.flux.revolutions = 1;
+  stepped.doubleStepped = true;
+  stepped.echoes = true;
+  stepped.flag96Tpi = true;
+  seeds.emplace_back("small-96tpi.scp", BuildScp(steps, stepped));
+  KryoFluxWriteOptions bare;
+  bare.kfInfo = false;
+  seeds.emplace_back("kryoflux-no-kfinfo.raw", KryoFluxStream(flux, bare));
 
   // FM: track 0 of a PC-98 2HD disk (26 sectors of 128 bytes, one with a
   // bad data CRC, one deleted) in HFE, and the small SCP's sectors in FM,

@@ -35,6 +35,19 @@ std::string MarkedSectorNote(const SectorAddress& at, SectorFlags flags,
   return note;
 }
 
+std::string UnreadTrackNote(DiskImage& image, int disk, int track) {
+  const std::shared_ptr<const Track> read = image.ReadTrack(disk, track);
+  if (!read || !read->Reading() || !read->Sectors().empty()) {
+    return {};
+  }
+  if (read->CutShort()) {
+    return "the image file ends inside track " + std::to_string(track);
+  }
+  const std::string& why = read->Reading()->unread;
+  return "track " + std::to_string(track) + " of the flux dump: no sector could be decoded" +
+         (why.empty() ? std::string() : " (" + why + ")");
+}
+
 namespace {
 
 // Where a run stopped inside a track that the end of the image file cuts
@@ -71,6 +84,22 @@ void FaultNotes(DiskImage& image, int disk, const SectorRun& run, std::vector<st
   }
 }
 
+// Where a run stopped at a track read from flux that gave no sector, why;
+// the end of the file is told with the stop itself.
+void UnreadNote(DiskImage& image, int disk, const std::optional<SectorAddress>& stop,
+                std::vector<std::string>& notes) {
+  if (!stop) {
+    return;
+  }
+  const std::shared_ptr<const Track> track = image.ReadTrack(disk, stop->track);
+  if (track && !track->CutShort()) {
+    std::string note = UnreadTrackNote(image, disk, stop->track);
+    if (!note.empty()) {
+      notes.push_back(std::move(note));
+    }
+  }
+}
+
 }  // namespace
 
 CutReading ReadCut(DiskImage& image, int disk, const Cut& cut) {
@@ -89,6 +118,7 @@ CutReading ReadCut(DiskImage& image, int disk, const Cut& cut) {
       reading.notes.push_back("not written: " + SectorName(at) + " is not on the disk" +
                               FileEndNote(image, disk, run.stop));
     }
+    UnreadNote(image, disk, run.stop, reading.notes);
     return reading;
   }
   reading.written = true;
@@ -111,6 +141,7 @@ CutReading ReadCut(DiskImage& image, int disk, const Cut& cut) {
     reading.notes.push_back("only " + std::to_string(reading.size) + " of " +
                             std::to_string(cut.length) + " bytes could be read" +
                             FileEndNote(image, disk, run.stop));
+    UnreadNote(image, disk, run.stop, reading.notes);
   }
   return reading;
 }

@@ -37,4 +37,10 @@ std::string SectorName(const SectorAddress& at, bool withTrack = true);
 std::string MarkedSectorNote(const SectorAddress& at, SectorFlags flags,
                              std::uint8_t revolutionsGood = 0, std::uint8_t revolutions = 0);
 
+// Why track `track`, read from flux, gave no sector: "track 12 of the flux
+// dump: no sector could be decoded (no file track06.0.raw)", or "the image
+// file ends inside track 12". Empty when it holds sectors, and for the
+// formats that hold no flux.
+std::string UnreadTrackNote(DiskImage& image, int disk, int track);
+
 #endif  // ZEFACUT_KNOWN_CUT_READING_H

@@ -152,6 +152,18 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
   const Recognition recognition = RecogniseDisk(image, disk);
   const KnownDiskRow* known = FindKnownDisk(recognition.kind);
   if (known == nullptr) {
+    // A signature's track that gave no sector leaves the disk unknown for a
+    // reason the user can act on.
+    std::set<int> tracks;
+    for (const KnownDiskRow& row : kKnownDisks) {
+      tracks.insert(row.signature.sector.track);
+    }
+    for (const int track : tracks) {
+      const std::string note = UnreadTrackNote(image, disk, track);
+      if (!note.empty()) {
+        report_.Warning(ShownName(name), note);
+      }
+    }
     report_.Note({kUnsupported});
     return;
   }

@@ -138,7 +138,7 @@ void ListFluxReading(const Track& track, const std::function<void(const std::str
     return sector.revolutionsGood == sector.revolutions;
   });
   if (sectors.empty()) {
-    line += "; no sector found";
+    line += "; no sector found" + (reading.unread.empty() ? "" : " (" + reading.unread + ")");
   } else if (allWell && reading.revolutions > 0 &&
              sectors.front().revolutions == static_cast<unsigned>(reading.revolutions)) {
     line +=
@@ -180,6 +180,16 @@ void ListTracks(DiskImage& image, int disk, const DiskInfo& info,
       continue;
     }
     const std::optional<TrackCutShort>& cut = sectors->CutShort();
+    const std::optional<TrackReading>& reading = sectors->Reading();
+    if (reading && reading->revolutions == 0 && sectors->Sectors().empty() && !cut &&
+        !reading->unread.empty()) {
+      // A track of a flux dump with no flux: why (a missing file).
+      emit(Format("  track %d: ", track) + reading->unread);
+      for (const std::string& fault : reading->faults) {
+        emit("    fault: " + fault);
+      }
+      continue;
+    }
     if (recorded && cut && sectors->Sectors().empty() && !cut->announced) {
       emit(Format("  track %d: offset %s lies past the end of the file", track,
                   Number(static_cast<std::int32_t>(location)).c_str()));
@@ -562,6 +572,9 @@ void ListImage(DiskImage& image, const std::function<void(const std::string&)>& 
                   *info.writeProtect == 0 ? "off" : "on"));
     }
     emit(GeometryLine(image, disk, info));
+    if (info.doubleStepped) {
+      emit("  read in a 96 tpi drive: cylinder C from physical track 2C");
+    }
     ListTracks(image, disk, info, emit);
     ListVerdict(image, disk, emit);
   }

@@ -300,11 +300,14 @@ TEST(CommandLineTest, WhichPathsAreImages) {
       {{kImage, "outdir"}, 2, prog, ignored("outdir"), {"PROG"}},
       {{kImage, "folder"}, 2, prog, ignored("folder"), {"PROG"}},
       {{kImage, "--", "-x"}, 2, prog, ignored("-x"), {"PROG"}},
-      // A folder of KryoFlux stream files is an image (of no known disk).
+      // A folder of KryoFlux stream files is an image (of no known disk:
+      // its one track holds flux that is no MFM, which is told).
       {{kImage, "dump"},
-       0,
+       2,
        Reading(kImage) + prog + Reading("dump"),
-       kUnsupportedMessage,
+       "warning: dump: track 0 of the flux dump: no sector could be decoded (no MFM found, no "
+       "index pulse)\n" +
+           kUnsupportedMessage,
        {"PROG"}},
       // With several images, each image's lines follow its name.
       {{kImage, "other.d88"},

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <ostream>
 #include <set>
 #include <string>
@@ -21,6 +22,7 @@
 #include "support/flux_writers.h"
 #include "support/format_writers.h"
 #include "support/image_builder.h"
+#include "support/kryoflux_writer.h"
 #include "support/run_tool.h"
 #include "support/test_files.h"
 
@@ -969,5 +971,76 @@ TEST(D88InfoFormatsTest, AnArchiveWithNoImageIsAWarning) {
   }
 }
 #endif
+
+}  // namespace
+
+namespace {
+
+// What d88info tells of flux dumps that only it reads whole or lists track
+// by track: a 48 tpi disk read in a 96 tpi drive, a KryoFlux track whose
+// file is missing, and an SCP file whose checksum fails (a warning, status 2).
+TEST(D88InfoFluxTest, TellsHowAFluxDumpWasReadAndWhatItLacks) {
+  const DiskSpec disk = KnownDisk(3, 0x1A71);
+  FluxOptions flux;
+  flux.revolutions = 1;
+  ScpOptions doubleStepped;
+  doubleStepped.flux = flux;
+  doubleStepped.doubleStepped = true;
+  ScpOptions badSum;
+  badSum.flux = flux;
+  badSum.badChecksum = true;
+  const Bytes badScp = BuildScp(disk, badSum);
+  std::uint32_t sum = 0;
+  for (std::size_t i = 0x10; i < badScp.size(); ++i) {
+    sum += badScp[i];
+  }
+  char checksum[160];
+  std::snprintf(checksum, sizeof checksum,
+                "warning: image.scp: the checksum in the header is 0x%X but the file sums to "
+                "0x%X: it was changed or damaged after it was written\n",
+                sum + 1, sum);
+  std::map<int, KryoFluxTrackSpec> tracks;
+  for (const auto& entry : disk.tracks) {
+    if (entry.first != 12) {
+      const WrittenFlux written = TrackFlux(disk, entry.first, flux, kKryoFluxSampleClock);
+      tracks[entry.first] = {written.intervals, written.indexes, kKryoFluxSampleClock};
+    }
+  }
+  const struct {
+    const char* what;
+    std::vector<std::pair<std::string, Bytes>> files;
+    const char* given;
+    std::string line;
+    std::string err;
+    int status;
+  } cases[] = {
+      {"double-stepped SCP",
+       {{"image.scp", BuildScp(disk, doubleStepped)}},
+       "image.scp",
+       "  read in a 96 tpi drive: cylinder C from physical track 2C",
+       "",
+       0},
+      {"a KryoFlux file missing", KryoFluxDumpFiles(tracks, "dump"), "dump",
+       "  track 12: no file track06.0.raw", "", 0},
+      {"a bad checksum",
+       {{"image.scp", badScp}},
+       "image.scp",
+       "  track 12: 8 sectors: C6 H0 R1-8 N3",
+       checksum,
+       2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    for (const auto& [name, bytes] : c.files) {
+      fs::create_directories(fs::path(dir.File(name)).parent_path());
+      ASSERT_TRUE(WriteFileBytes(dir.File(name), bytes));
+    }
+    const ToolResult result = RunD88info(dir, {c.given});
+    EXPECT_EQ(result.err, c.err);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_NE(("\n" + result.out).find("\n" + c.line + "\n"), std::string::npos) << result.out;
+  }
+}
 
 }  // namespace

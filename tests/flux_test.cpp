@@ -23,6 +23,7 @@
 #include "support/flux_writers.h"
 #include "support/format_test_helpers.h"
 #include "support/image_builder.h"
+#include "support/test_files.h"
 
 namespace {
 
@@ -397,6 +398,121 @@ TEST(ScpReader, HeaderVariantsReadTheSameTracks) {
   }
 }
 
+// One side of a disk of 45 cylinders, in today's layout (2 x cylinder +
+// head) and the older one (the cylinder); and 48 tpi disks read in a 96 tpi
+// drive, with and without the flag, with the odd physical tracks empty or
+// echoing: each cylinder where the model keeps it, 2 x cylinder + head.
+TEST(ScpReader, LayoutsOfOneSideAndOfA96TpiDriveReadByCylinder) {
+  const DiskSpec wide = PlainDisk(90, 0x5D);
+  const DiskSpec narrow = PlainDisk(12, 0x5E);
+  const struct {
+    const char* what;
+    const DiskSpec& disk;
+    unsigned heads;
+    bool byCylinder;
+    bool doubleStepped;
+    bool echoes;
+    bool flag96Tpi;
+    std::vector<int> cylinders;  // those looked at
+  } cases[] = {
+      {"side 0, today's layout", wide, 1, false, false, false, false, {0, 1, 21, 42, 44}},
+      {"side 0, the older layout", wide, 1, true, false, false, false, {0, 1, 21, 42, 44}},
+      {"side 1, today's layout", wide, 2, false, false, false, false, {0, 1, 42, 44}},
+      {"side 1, the older layout", wide, 2, true, false, false, false, {0, 1, 42, 44}},
+      {"side 0, 96 tpi flag, read track by track", wide, 1, false, false, false, true, {0, 44}},
+      {"both heads, double-stepped, flagged", narrow, 0, false, true, false, true, {0, 1, 5}},
+      {"both heads, double-stepped, no flag", narrow, 0, false, true, false, false, {0, 1, 5}},
+      {"both heads, double-stepped, echoes", narrow, 0, false, true, true, true, {0, 1, 5}},
+      {"side 0 today's layout, double-stepped", narrow, 1, false, true, false, true, {0, 3, 5}},
+      {"side 1 older layout, double-stepped", narrow, 2, true, true, true, false, {0, 3, 5}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScpOptions options;
+    options.flux.revolutions = 1;
+    options.heads = c.heads;
+    options.byCylinder = c.byCylinder;
+    options.doubleStepped = c.doubleStepped;
+    options.echoes = c.echoes;
+    options.flag96Tpi = c.flag96Tpi;
+    const OpenedImage opened = Open(BuildScp(c.disk, options));
+    ASSERT_TRUE(opened.image) << opened.message;
+    EXPECT_EQ(opened.image->Describe(0).doubleStepped, c.doubleStepped);
+    for (const int cylinder : c.cylinders) {
+      for (int head = 0; head < 2; ++head) {
+        const int index = 2 * cylinder + head;
+        SCOPED_TRACE("track " + std::to_string(index));
+        const std::shared_ptr<const Track> track = opened.image->ReadTrack(0, index);
+        if (c.heads != 0 && head != static_cast<int>(c.heads) - 1) {
+          EXPECT_FALSE(track);
+          continue;
+        }
+        ASSERT_TRUE(track);
+        EXPECT_NE(opened.image->Describe(0).trackLocations.at(static_cast<std::size_t>(index)), 0);
+        ASSERT_EQ(track->Sectors().size(), 8U);
+        for (const Sector& sector : track->Sectors()) {
+          EXPECT_EQ(sector.id.c, cylinder);
+          EXPECT_EQ(ReadSector(*opened.image, sector), SpecR(c.disk, index, sector.id.r).data);
+        }
+      }
+    }
+  }
+}
+
+// The real dump of side 0 of a 360 KB disk, in today's single-sided
+// layout, reads sector for sector as that side of the disk's raw image.
+TEST(ScpRealDump, SideZeroReadsAsTheRawImagesSideZero) {
+  const OpenedImage opened = Open(ReadFixture("pc-360k-sector-test-side0-10cyl.scp"));
+  ASSERT_TRUE(opened.image) << opened.message;
+  const Bytes raw = ReadFixture("pc-360k-sector-test.img");
+  ASSERT_EQ(raw.size(), 368640U);
+  EXPECT_FALSE(opened.image->Describe(0).doubleStepped);
+  EXPECT_TRUE(opened.image->CheckWholeFile().empty());
+  for (int cylinder = 0; cylinder < 10; ++cylinder) {
+    SCOPED_TRACE("cylinder " + std::to_string(cylinder));
+    EXPECT_FALSE(opened.image->ReadTrack(0, 2 * cylinder + 1));
+    const std::shared_ptr<const Track> track = opened.image->ReadTrack(0, 2 * cylinder);
+    ASSERT_TRUE(track);
+    ASSERT_EQ(track->Sectors().size(), 9U);
+    for (const Sector& sector : track->Sectors()) {
+      EXPECT_EQ(sector.id.c, cylinder);
+      EXPECT_EQ(sector.id.h, 0);
+      EXPECT_EQ(sector.flags, 0);
+      const auto at = static_cast<std::ptrdiff_t>((cylinder * 2 * 9 + sector.id.r - 1) * 512);
+      EXPECT_EQ(ReadSector(*opened.image, sector), Bytes(raw.begin() + at, raw.begin() + at + 512))
+          << "R" << static_cast<int>(sector.id.r);
+    }
+  }
+  EXPECT_FALSE(opened.image->ReadTrack(0, 20));
+}
+
+// The checksum covers the whole file: checked only when asked for.
+TEST(ScpReader, TheChecksumIsCheckedWhenTheWholeFileIsRead) {
+  for (const bool bad : {false, true}) {
+    SCOPED_TRACE(bad ? "bad" : "good");
+    ScpOptions options;
+    options.flux.revolutions = 1;
+    options.badChecksum = bad;
+    const Bytes scp = BuildScp(PlainDisk(2, 0x62), options);
+    const OpenedImage opened = Open(scp);
+    ASSERT_TRUE(opened.image) << opened.message;
+    const std::vector<std::string> faults = opened.image->CheckWholeFile();
+    if (!bad) {
+      EXPECT_TRUE(faults.empty()) << faults.front();
+      continue;
+    }
+    std::uint32_t sum = 0;
+    for (std::size_t i = 0x10; i < scp.size(); ++i) {
+      sum += scp[i];
+    }
+    char text[120];
+    std::snprintf(text, sizeof text, "the checksum in the header is 0x%X but the file sums to 0x%X",
+                  sum + 1, sum);
+    ASSERT_EQ(faults.size(), 1U);
+    EXPECT_EQ(faults[0], std::string(text) + ": it was changed or damaged after it was written");
+  }
+}
+
 constexpr std::size_t kTable = 0x10;
 
 // The offset of the track header the table gives for SCP track `number`.
@@ -415,6 +531,9 @@ TEST(ScpReader, DamagedHeadersAndTablesSayWhy) {
     bytes[at] = value;
     return bytes;
   };
+  Bytes intoHeader = whole;
+  std::fill(intoHeader.begin() + kTable + 4, intoHeader.begin() + kTable + 8, 0);
+  intoHeader[kTable + 4] = 0x0C;
   Bytes noTracks = whole;
   std::fill(noTracks.begin() + kTable, noTracks.begin() + kTable + 8, 0);
   const struct {
@@ -431,7 +550,10 @@ TEST(ScpReader, DamagedHeadersAndTablesSayWhy) {
       {"a header alone", Bytes(whole.begin(), whole.begin() + 16),
        "the track table runs past the end of the file (16 bytes)"},
       {"no track in the table", noTracks, "the track table lists no track"},
-      // Headers identification passes over, read as SCP all the same.
+      {"a track inside the header", intoHeader,
+       "the track table gives track 1 at offset 0xC, inside the header"},
+      // Headers whose fields make no sense, still claimed by their
+      // signature and refused.
       {"no revolutions", patched(5, 0), "the header gives no revolutions"},
       {"8-bit flux values", patched(9, 8), "flux values of 8 bits are not read"},
       {"three heads", patched(10, 3), "the header gives heads 3"},
@@ -443,6 +565,9 @@ TEST(ScpReader, DamagedHeadersAndTablesSayWhy) {
     const LoadResult loaded = kScpFormat.load(MemorySource(c.bytes));
     EXPECT_FALSE(loaded.image);
     EXPECT_EQ(loaded.error, c.error);
+    if (c.bytes.size() >= 16) {
+      EXPECT_EQ(IdentifiedFormat(c.bytes), "SCP");
+    }
     if (IdentifiedFormat(c.bytes) == "SCP") {
       const OpenedImage opened = Open(c.bytes);
       EXPECT_FALSE(opened.image);
@@ -559,7 +684,9 @@ TEST(FluxImage, DecodesEachTrackOnceWhenFirstAskedFor) {
     const std::shared_ptr<const Track> read = image->ReadTrack(0, track);
     EXPECT_EQ(read != nullptr, track == 5 || track == 12) << track;
   }
-  EXPECT_EQ(reads, (std::map<int, int>{{5, 1}, {7, 1}, {12, 1}}));
+  // The first track asked for first reads track 4 (cylinder 2), whose IDs
+  // tell whether the dump was read in a 96 tpi drive.
+  EXPECT_EQ(reads, (std::map<int, int>{{4, 1}, {5, 1}, {7, 1}, {12, 1}}));
   EXPECT_FALSE(image->ReadTrack(1, 5));
   // The data of each track stays its own once others are decoded.
   const std::shared_ptr<const Track> five = image->ReadTrack(0, 5);

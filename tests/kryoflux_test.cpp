@@ -322,13 +322,16 @@ class Collector : public ImageVisitor {
 };
 
 // Which tracks of the small dump the image holds, and what reading each
-// told: "present", "missing", or the first fault.
+// told: "present", "missing", why it holds no flux, or the first fault.
 std::map<int, std::string> Tracks(DiskImage& image) {
   std::map<int, std::string> seen;
   for (int track = 0; track < 6; ++track) {
     const std::shared_ptr<const Track> read = image.ReadTrack(0, track);
     if (!read) {
       seen[track] = "missing";
+    } else if (read->Reading() && read->Reading()->revolutions == 0 && read->Sectors().empty() &&
+               !read->Reading()->unread.empty()) {
+      seen[track] = read->Reading()->unread;
     } else if (read->Reading() && !read->Reading()->faults.empty()) {
       seen[track] = read->Reading()->faults.front();
     } else {
@@ -338,8 +341,11 @@ std::map<int, std::string> Tracks(DiskImage& image) {
   return seen;
 }
 
+// Track 2's file is missing from the dump (track01.0.raw); tracks 4 and 5
+// lie past its last file.
 const std::map<int, std::string> kSmallDumpTracks = {
-    {0, "present"}, {1, "present"}, {2, "missing"}, {3, "present"}, {4, "missing"}, {5, "missing"},
+    {0, "present"}, {1, "present"}, {2, "no file track01.0.raw"},
+    {3, "present"}, {4, "missing"}, {5, "missing"},
 };
 
 TEST(KryoFluxDump, AFolderOrOneOfItsFilesIsOneDump) {
@@ -441,8 +447,8 @@ TEST(KryoFluxDump, EachFolderOfAnArchiveIsOneDump) {
   Collector collector([](const std::string& name, DiskImage& image) {
     if (name == "x.zip/disks/a") {
       EXPECT_EQ(Tracks(image), (std::map<int, std::string>{{0, "present"},
-                                                           {1, "missing"},
-                                                           {2, "missing"},
+                                                           {1, "no file track00.1.raw"},
+                                                           {2, "no file track01.0.raw"},
                                                            {3, "present"},
                                                            {4, "missing"},
                                                            {5, "missing"}}));

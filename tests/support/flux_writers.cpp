@@ -195,14 +195,20 @@ void PutLe32(Bytes& out, std::size_t at, std::uint32_t value) {
 Bytes BuildScp(const DiskSpec& disk, const ScpOptions& options) {
   const double clock = 40e6 / (options.resolution + 1);
   std::vector<std::pair<int, int>> tracks;  // SCP number, track index
+  const int step = options.doubleStepped ? 2 : 1;
   for (const auto& entry : disk.tracks) {
     const int index = entry.first;
-    if (options.heads == 0) {
-      tracks.emplace_back(index, index);
-    } else if (index % 2 == static_cast<int>(options.heads) - 1) {
-      tracks.emplace_back(index / 2, index);
+    const int head = index % 2;
+    if (options.heads != 0 && head != static_cast<int>(options.heads) - 1) {
+      continue;
+    }
+    for (int echo = 0; echo < (options.echoes ? 2 : 1); ++echo) {
+      const int cylinder = index / 2 * step + echo;
+      tracks.emplace_back(options.heads != 0 && options.byCylinder ? cylinder : 2 * cylinder + head,
+                          index);
     }
   }
+  std::sort(tracks.begin(), tracks.end());
   const int first = tracks.empty() ? 0 : tracks.front().first;
   const int last = tracks.empty() ? 0 : tracks.back().first;
   const std::size_t table = options.extended ? 0x80 : 0x10;
@@ -216,7 +222,7 @@ Bytes BuildScp(const DiskSpec& disk, const ScpOptions& options) {
   out[6] = static_cast<std::uint8_t>(first);
   out[7] = static_cast<std::uint8_t>(last);
   out[8] = static_cast<std::uint8_t>(
-      1U |
+      1U | (options.flag96Tpi ? 2U : 0U) |
       ((options.flux.driveRpm > 0 ? options.flux.driveRpm : options.flux.rpm) > 330 ? 4U : 0U) |
       (options.extended ? 0x40U : 0U));
   out[9] = 0;
@@ -269,5 +275,8 @@ Bytes BuildScp(const DiskSpec& disk, const ScpOptions& options) {
     }
     out.resize(at);
   }
+  // The checksum: every byte after the header's first 16.
+  const std::uint32_t sum = std::accumulate(out.begin() + 0x10, out.end(), std::uint32_t{0});
+  PutLe32(out, 0x0C, options.badChecksum ? sum + 1 : sum);
   return out;
 }

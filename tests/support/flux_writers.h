@@ -83,6 +83,16 @@ struct ScpOptions {
   // Zero bytes between the track table and the first track: a dump as
   // large as one of a whole disk read many times, at little cost.
   std::size_t gap = 0;
+  // One side only: the older layout, the table's track number the
+  // cylinder, rather than today's 2 x cylinder + head.
+  bool byCylinder = false;
+  // A 48 tpi disk read in a 96 tpi drive: cylinder C at physical cylinder
+  // 2C; the odd physical cylinders hold nothing or, with `echoes`, the flux
+  // of the cylinder before them.
+  bool doubleStepped = false;
+  bool echoes = false;
+  bool flag96Tpi = false;  // header flags bit 1
+  bool badChecksum = false;
 };
 
 // The disk's tracks (those of the side `heads` names) as an SCP dump.

@@ -107,8 +107,10 @@ std::string KryoFluxClockInfo(double sampleClock) {
 
 Bytes KryoFluxStream(const KryoFluxTrackSpec& track, const KryoFluxWriteOptions& options) {
   KryoFluxStreamWriter writer;
-  writer.Info("host_date=2026.12.11, host_time=04:00:00");
-  writer.Info(KryoFluxClockInfo(track.sampleClock));
+  if (options.kfInfo) {
+    writer.Info("host_date=2026.12.11, host_time=04:00:00");
+    writer.Info(KryoFluxClockInfo(track.sampleClock));
+  }
   writer.StreamInfo();
   std::uint32_t lastInfo = 0;
   // Index blocks waiting to be sent: (stream position, interval to send after).
@@ -143,7 +145,9 @@ Bytes KryoFluxStream(const KryoFluxTrackSpec& track, const KryoFluxWriteOptions&
   }
   sendDue(static_cast<std::size_t>(-1));
   writer.StreamEnd();
-  writer.Info(KryoFluxClockInfo(track.sampleClock));
+  if (options.kfInfo) {
+    writer.Info(KryoFluxClockInfo(track.sampleClock));
+  }
   writer.EndOfFile();
   return writer.Stream();
 }

@@ -33,6 +33,9 @@ struct KryoFluxWriteOptions {
   // Each index block is written this many intervals after the interval it
   // names, as the device sends them late.
   std::size_t indexLag = 0;
+  // KFInfo blocks naming the device and its clocks; without them a stream
+  // starts with its stream information block.
+  bool kfInfo = true;
 };
 
 // The blocks of a stream one by one, for streams that break its rules.
