@@ -24,13 +24,6 @@ Confidence IdentifyIpf(const ImageProbe& probe) {
              : kNotThisFormat;
 }
 
-Confidence IdentifyMfi(const ImageProbe& probe) {
-  const Confidence mess = SignatureAtStart(probe, "MESSFLOPPYIMAGE");
-  return mess != kNotThisFormat ? mess : SignatureAtStart(probe, "MAMEFLOPPYIMAGE");
-}
-
-Confidence IdentifyHxcMfm(const ImageProbe& probe) { return SignatureAtStart(probe, "HXCMFM"); }
-
 // WOZ: "WOZ1" or "WOZ2", then FF 0A 0D 0A.
 Confidence IdentifyWoz(const ImageProbe& probe) {
   const Confidence one = SignatureAtStart(probe, "WOZ1\xFF\n\r\n");
@@ -53,8 +46,6 @@ Confidence IdentifyCpcDsk(const ImageProbe& probe) {
 }  // namespace
 
 const ImageFormat kIpfFormat = {"IPF", "ipf", IdentifyIpf, nullptr};
-const ImageFormat kMfiFormat = {"MAME floppy (MFI)", "mfi", IdentifyMfi, nullptr};
-const ImageFormat kHxcMfmFormat = {"HxC MFM", "mfm", IdentifyHxcMfm, nullptr};
 const ImageFormat kWozFormat = {"WOZ", "woz", IdentifyWoz, nullptr};
 const ImageFormat k86fFormat = {"86F", "86f", Identify86f, nullptr};
 const ImageFormat kCpcDskFormat = {"CPC DSK", "dsk", IdentifyCpcDsk, nullptr};

@@ -7,8 +7,6 @@
 #include "formats/image_format.h"
 
 extern const ImageFormat kIpfFormat;
-extern const ImageFormat kMfiFormat;
-extern const ImageFormat kHxcMfmFormat;
 extern const ImageFormat kWozFormat;
 extern const ImageFormat k86fFormat;
 extern const ImageFormat kCpcDskFormat;

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "input/image_input.h"
 #include "flux/kryoflux_image.h"
+#include "input/image_input.h"
 #include "input/open_image.h"
 #include "known/cut_reading.h"
 #include "known/known_disks.h"
@@ -100,6 +100,9 @@ TEST(EveryFormatTest, EachWriterIsReadAsItsFormat) {
   const DiskSpec disk = KnownDisk(2, 91);
   for (const WrittenFormatName& format : kWrittenFormats) {
     SCOPED_TRACE(format.name);
+    if (!ReadInThisBuild(format.format)) {
+      continue;
+    }
     const OpenedImage opened = Open(BuildInFormat(format.format, disk));
     ASSERT_TRUE(opened.image) << opened.message;
     EXPECT_STREQ(opened.image->DescribeImage().format, format.name);
@@ -116,6 +119,9 @@ TEST(EveryFormatTest, KnownDisksCutToTheirD88BytesInEveryFormat) {
     ASSERT_EQ(want.kind, static_cast<DiskKind>(kind));
     const std::vector<CutOutcome> wantCuts = CutAll(*d88.image, want.kind);
     for (const WrittenFormatName& format : kWrittenFormats) {
+      if (!ReadInThisBuild(format.format)) {
+        continue;
+      }
       SCOPED_TRACE(std::string(kKnownSignatures[kind].kind) + " as " + format.name +
                    (format.format == WrittenFormat::kNfd1   ? " revision 1"
                     : format.format == WrittenFormat::kHfe3 ? " revision 3"

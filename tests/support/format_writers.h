@@ -31,7 +31,9 @@ enum class WrittenFormat {
   kHfe1,
   kHfe3,
   kTd0,
-  kScp
+  kScp,
+  kHxcMfm,
+  kMfi
 };
 
 // The 2HD geometry of the flat formats.
@@ -48,6 +50,19 @@ Bytes BuildNfd(const DiskSpec& disk, int revision);
 Bytes BuildFdd(const DiskSpec& disk);
 Bytes BuildImd(const DiskSpec& disk);
 Bytes BuildHfe(const DiskSpec& disk, int revision);
+
+// The bitstream images of support/bitstream_writers.cpp: each track the HFE
+// writer's cells for one turn. MFI in its current form or the old one of
+// MESS (`old`), with whole (0), half (1) or quarter (2) track steps in its
+// track list, and each flux change moved at random by up to `jitter` of a
+// cell.
+Bytes BuildHxcMfm(const DiskSpec& disk);
+struct MfiOptions {
+  bool old = false;
+  unsigned step = 0;
+  double jitter = 0;
+};
+Bytes BuildMfi(const DiskSpec& disk, const MfiOptions& options = {});
 
 // Teledisk: how each sector's data block is encoded (kChoose: a 2-byte
 // pattern when the data is one, else runs when they make it shorter, else
