@@ -15,6 +15,7 @@
 #include "flux/kryoflux_image.h"
 #include "flux/mfi_image.h"
 #include "formats/nfd_image.h"
+#include "formats/psi_image.h"
 #include "formats/raw_image.h"
 #include "flux/scp_image.h"
 #include "formats/td0_image.h"
@@ -27,6 +28,7 @@ const ImageFormat* const kFormats[] = {
     &kNfdFormat, &kFddFormat,      &kHfeFormat,    &kImdFormat, &kDimFormat, &kFdiFormat,
     &kScpFormat, &kKryoFluxFormat, &kTeledisk,     &kIpfFormat, &kMfiFormat, &kHxcMfmFormat,
     &kWozFormat, &k86fFormat,      &kCpcDskFormat, &kD88Format, &kRawFormat,
+    &kPsiFormat,
 };
 
 

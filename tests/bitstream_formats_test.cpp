@@ -1,4 +1,5 @@
-// Tests of the readers of the bitstream images HxC MFM and MFI: the real
+// Tests of the readers of the bitstream images HxC MFM and MFI, and of
+// PCE's sector image PSI: the real
 // images of other tools read sector for sector as the disk's raw image, and
 // damaged images refused with the reason. (The known disks are cut from
 // each in every_format_test.cpp.)
@@ -69,6 +70,7 @@ TEST(BitstreamFormatsTest, RealImagesReadAsTheRawImage) {
   const RealImage images[] = {
       {"pc-360k-sector-test.mfi", false, "MFI"},
       {"pc-360k-sector-test.mfm.gz", true, "HxC MFM"},
+      {"pc-360k-sector-test.psi", false, "PSI"},
   };
   const ReferenceSector raw = RawImage360k();
   for (const RealImage& real : images) {
@@ -81,8 +83,10 @@ TEST(BitstreamFormatsTest, RealImagesReadAsTheRawImage) {
     const OpenedImage opened = Open(bytes);
     ASSERT_TRUE(opened.image) << opened.message;
     EXPECT_STREQ(opened.image->DescribeImage().format, real.format);
-    EXPECT_EQ(opened.image->Describe(0).claimed.cylinders, 40);
-    EXPECT_EQ(opened.image->Describe(0).claimed.heads, 2);
+    if (std::string(real.format) != "PSI") {  // PSI has no header of the disk's shape
+      EXPECT_EQ(opened.image->Describe(0).claimed.cylinders, 40);
+      EXPECT_EQ(opened.image->Describe(0).claimed.heads, 2);
+    }
     ExpectDisk(*opened.image, 40, 9, raw);
   }
 }
@@ -122,6 +126,7 @@ TEST(BitstreamFormatsTest, WrittenImagesReadBackEveryForm) {
     const char* format;
   } cases[] = {
       {"HxC MFM", BuildHxcMfm(disk), "HxC MFM"},
+      {"PSI", BuildPsi(disk), "PSI"},
       {"MFI", BuildMfi(disk), "MFI"},
       {"MFI, changes moved by a quarter cell", BuildMfi(disk, {false, 0, 0.25}), "MFI"},
       {"MFI in half tracks", BuildMfi(disk, {false, 1, 0}), "MFI"},
@@ -150,6 +155,24 @@ TEST(BitstreamFormatsTest, WrittenImagesReadBackEveryForm) {
       }
     }
   }
+}
+
+void PutBe32(Bytes& bytes, std::size_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) {
+    bytes[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+  }
+}
+
+// The CRC of a PCE chunk's bytes [at, at + length).
+std::uint32_t PsiCrc(const Bytes& bytes, std::size_t at, std::size_t length) {
+  std::uint32_t crc = 0;
+  for (std::size_t i = at; i < at + length; ++i) {
+    crc ^= static_cast<std::uint32_t>(bytes[i]) << 24U;
+    for (int bit = 0; bit < 8; ++bit) {
+      crc = (crc & 0x80000000U) != 0 ? (crc << 1U) ^ 0x1EDC6F41U : crc << 1U;
+    }
+  }
+  return crc;
 }
 
 struct Damage {
@@ -242,6 +265,57 @@ TEST(BitstreamFormatsTest, DamagedMfiImagesSayWhy) {
            "the track of cylinder 0 head 0 does not unpack to its " +
                std::to_string(good[0x28] | good[0x29] << 8U | good[0x2A] << 16U) + " bytes"},
       });
+}
+
+TEST(BitstreamFormatsTest, DamagedPsiImagesSayWhy) {
+  const Bytes good = BuildPsi(SmallDisk());
+  // The first SECT chunk follows the 16 bytes of the "PSI " chunk.
+  ExpectRefused(good, "PSI",
+                {
+                    {"cut inside a chunk", [](Bytes& b) { b.resize(16 + 10); },
+                     "the file ends inside the chunk at offset 16"},
+                    {"a chunk past the end", [](Bytes& b) { PutBe32(b, 16 + 4, 0x7FFFFFFF); },
+                     "the chunk 'SECT' at offset 16 runs past the end of the file (" +
+                         std::to_string(good.size()) + " bytes)"},
+                    {"a CRC that fails", [](Bytes& b) { b[16 + 8 + 3] ^= 1; },
+                     "the CRC of the chunk 'SECT' at offset 16 fails"},
+                    {"another version", [](Bytes& b) { b[9] = 1; },
+                     "the CRC of the chunk 'PSI ' at "
+                     "offset 0 fails"},
+                });
+  // With its CRC right, the version is read and refused.
+  Bytes version = BuildPsi(SmallDisk());
+  version[8] = 0;
+  version[9] = 1;
+  PutBe32(version, 12, PsiCrc(version, 0, 12));
+  const OpenedImage opened = Open(version);
+  EXPECT_EQ(opened.message, "cannot be read as PSI: version 1 is not read");
+}
+
+TEST(BitstreamFormatsTest, PsiSectorsKeepTheirIdsAndStatus) {
+  DiskSpec disk = PlainDisk(2, 0x77);
+  std::vector<SectorSpec>& sectors = disk.tracks[1].sectors;
+  sectors[0].status = 0xB0;                              // data CRC error
+  sectors[1].deletedMark = 0x10;                         // deleted data
+  sectors[2].status = 0xA0;                              // ID CRC error
+  sectors[3].status = 0xF0;                              // no data mark
+  sectors[4].c = 9;                                      // an ID of another cylinder
+  sectors[5].data.assign(sectors[5].data.size(), 0x5A);  // filled
+  const OpenedImage opened = Open(BuildPsi(disk));
+  ASSERT_TRUE(opened.image) << opened.message;
+  const std::shared_ptr<const Track> track = opened.image->ReadTrack(0, 1);
+  ASSERT_NE(track, nullptr);
+  ASSERT_EQ(track->Sectors().size(), sectors.size());
+  const SectorFlags want[] = {kDataCrcError, kDeletedData, kIdCrcError, kNoDataMark, 0, 0};
+  for (std::size_t i = 0; i < 6; ++i) {
+    SCOPED_TRACE(i);
+    const Sector& sector = track->Sectors()[i];
+    EXPECT_EQ(sector.flags, want[i]);
+    EXPECT_EQ(sector.id.c, sectors[i].c);
+    EXPECT_EQ(sector.id.r, sectors[i].r);
+    EXPECT_EQ(sector.id.n, sectors[i].n);
+    EXPECT_TRUE(ReadSector(*opened.image, sector) == (i == 3 ? Bytes{} : sectors[i].data));
+  }
 }
 
 TEST(BitstreamFormatsTest, FormatsAreToldByTheirSignatures) {

@@ -187,9 +187,11 @@ TEST(EveryFormatTest, MarkedSectorsGiveTheNotesOfTheirD88Form) {
     const OpenedImage d88 = Open(BuildImage({disk}));
     ASSERT_TRUE(d88.image);
     const std::vector<CutOutcome> want = CutAll(*d88.image, DiskKind::Title2DiskB);
-    for (const WrittenFormat format : {WrittenFormat::kHfe1, WrittenFormat::kScp}) {
-      SCOPED_TRACE(std::string(mark.what) +
-                   (format == WrittenFormat::kScp ? " in SCP" : " in HFE"));
+    for (const WrittenFormat format :
+         {WrittenFormat::kHfe1, WrittenFormat::kScp, WrittenFormat::kPsi}) {
+      SCOPED_TRACE(std::string(mark.what) + (format == WrittenFormat::kScp   ? " in SCP"
+                                             : format == WrittenFormat::kPsi ? " in PSI"
+                                                                             : " in HFE"));
       const OpenedImage opened = Open(BuildInFormat(format, disk));
       ASSERT_TRUE(opened.image) << opened.message;
       const std::vector<CutOutcome> got = CutAll(*opened.image, DiskKind::Title2DiskB);
@@ -272,6 +274,8 @@ TEST(FormatChoiceTest, ContentDecidesNeverTheName) {
       {"the real IMD image", ReadFixture("pc-1200k-sector-test.imd"), "IMD"},
       {"the real HFE image", ReadFixture("pc-360k-sector-test.hfe"), "HFE"},
       {"the real Teledisk image", ReadFixture("pc-360k-sector-test.td0"), "Teledisk"},
+      {"the real PSI image", ReadFixture("pc-360k-sector-test.psi"), "PSI"},
+      {"the real MFI image", ReadFixture("pc-360k-sector-test.mfi"), "MFI"},
       {"an SCP flux image", scp, "SCP"},
       {"a KryoFlux stream", kryoFlux, "KryoFlux stream"},
       {"a D88 disk named SCP", scpNamedD88, "D88"},

@@ -211,3 +211,77 @@ Bytes BuildMfi(const DiskSpec& disk, const MfiOptions& options) {
   }
   return out;
 }
+
+namespace {
+
+void AppendBe(Bytes& out, std::uint32_t value, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) {
+    out.push_back(static_cast<std::uint8_t>(value >> (8 * i) & 0xFFU));
+  }
+}
+
+// A PCE chunk: name, size, data and the CRC over them (polynomial
+// 0x1EDC6F41, preset 0, top bit first).
+void AppendPceChunk(Bytes& out, const char* name, const Bytes& data) {
+  const std::size_t start = out.size();
+  out.insert(out.end(), name, name + 4);
+  AppendBe(out, static_cast<std::uint32_t>(data.size()), 4);
+  out.insert(out.end(), data.begin(), data.end());
+  std::uint32_t crc = 0;
+  for (std::size_t i = start; i < out.size(); ++i) {
+    crc ^= static_cast<std::uint32_t>(out[i]) << 24U;
+    for (int bit = 0; bit < 8; ++bit) {
+      crc = (crc & 0x80000000U) != 0 ? (crc << 1U) ^ 0x1EDC6F41U : crc << 1U;
+    }
+  }
+  AppendBe(out, crc, 4);
+}
+
+}  // namespace
+
+// PSI: the "PSI " chunk (MFM at HD), then per sector a SECT chunk (filled
+// when its data is one byte repeated), an IBMM chunk when its ID is not
+// the track's or its status says more than a data CRC error, and a DATA
+// chunk unless filled; "END " last.
+Bytes BuildPsi(const DiskSpec& disk) {
+  constexpr std::uint8_t kStatusIdCrc = 0xA0;
+  constexpr std::uint8_t kStatusDataCrc = 0xB0;
+  constexpr std::uint8_t kStatusNoDataMark = 0xF0;
+  constexpr std::uint8_t kDeleted = 0x10;
+  Bytes out;
+  AppendPceChunk(out, "PSI ", {0, 0, 0x02, 0x01});
+  for (const auto& [index, track] : disk.tracks) {
+    const auto cylinder = static_cast<std::uint8_t>(index / 2);
+    const auto head = static_cast<std::uint8_t>(index % 2);
+    for (const SectorSpec& sector : track.sectors) {
+      const Bytes& data = sector.data;
+      const bool filled =
+          !data.empty() && std::all_of(data.begin(), data.end(),
+                                       [&data](std::uint8_t byte) { return byte == data[0]; });
+      const bool deleted = sector.deletedMark == kDeleted || sector.status == kDeleted;
+      Bytes sect;
+      AppendBe(sect, cylinder, 2);
+      sect.push_back(head);
+      sect.push_back(sector.r);
+      AppendBe(sect, static_cast<std::uint32_t>(data.size()), 2);
+      sect.push_back(static_cast<std::uint8_t>((filled ? 0x01 : 0) |
+                                               (sector.status == kStatusDataCrc ? 0x04 : 0)));
+      sect.push_back(filled ? data[0] : 0);
+      AppendPceChunk(out, "SECT", sect);
+      if (sector.c != cylinder || sector.h != head || deleted || sector.status == kStatusIdCrc ||
+          sector.status == kStatusNoDataMark || sector.n > 8 ||
+          data.size() != std::size_t{128} << sector.n) {
+        const auto flags = static_cast<std::uint8_t>(
+            (sector.status == kStatusIdCrc ? 0x01 : 0) |
+            (sector.status == kStatusDataCrc ? 0x02 : 0) | (deleted ? 0x04 : 0) |
+            (sector.status == kStatusNoDataMark ? 0x08 : 0));
+        AppendPceChunk(out, "IBMM", {sector.c, sector.h, sector.r, sector.n, flags, 1});
+      }
+      if (!filled && !data.empty()) {
+        AppendPceChunk(out, "DATA", data);
+      }
+    }
+  }
+  AppendPceChunk(out, "END ", {});
+  return out;
+}

@@ -10,6 +10,7 @@ const std::vector<WrittenFormatName> kWrittenFormats = {
     {WrittenFormat::kHfe1, "HFE", ".hfe"},       {WrittenFormat::kHfe3, "HFE", ".hfe"},
     {WrittenFormat::kTd0, "Teledisk", ".td0"},   {WrittenFormat::kScp, "SCP", ".scp"},
     {WrittenFormat::kHxcMfm, "HxC MFM", ".mfm"}, {WrittenFormat::kMfi, "MFI", ".mfi"},
+    {WrittenFormat::kPsi, "PSI", ".psi"},
 };
 
 Bytes BuildInFormat(WrittenFormat format, const DiskSpec& disk) {
@@ -40,6 +41,8 @@ Bytes BuildInFormat(WrittenFormat format, const DiskSpec& disk) {
       return BuildScp(disk);
     case WrittenFormat::kHxcMfm:
       return BuildHxcMfm(disk);
+    case WrittenFormat::kPsi:
+      return BuildPsi(disk);
     case WrittenFormat::kMfi:
       return BuildMfi(disk, MfiOptions{false, 0, 0.1});
   }

@@ -33,7 +33,8 @@ enum class WrittenFormat {
   kTd0,
   kScp,
   kHxcMfm,
-  kMfi
+  kMfi,
+  kPsi
 };
 
 // The 2HD geometry of the flat formats.
@@ -63,6 +64,9 @@ struct MfiOptions {
   double jitter = 0;
 };
 Bytes BuildMfi(const DiskSpec& disk, const MfiOptions& options = {});
+// PSI (PCE sector image): each sector's chunks, with its ID, status and
+// deleted mark as PSI records them.
+Bytes BuildPsi(const DiskSpec& disk);
 
 // Teledisk: how each sector's data block is encoded (kChoose: a 2-byte
 // pattern when the data is one, else runs when they make it shorter, else
