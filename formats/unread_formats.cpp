@@ -30,14 +30,6 @@ Confidence IdentifyWoz(const ImageProbe& probe) {
   return one != kNotThisFormat ? one : SignatureAtStart(probe, "WOZ2\xFF\n\r\n");
 }
 
-// 86Box: "86BF", then a minor and a major version (2).
-Confidence Identify86f(const ImageProbe& probe) {
-  constexpr unsigned kMajorVersion = 2;
-  return StartsWith(probe, "86BF") && probe.length > 5 && probe.head[5] == kMajorVersion
-             ? kSignature
-             : kNotThisFormat;
-}
-
 Confidence IdentifyCpcDsk(const ImageProbe& probe) {
   const Confidence plain = SignatureAtStart(probe, "MV - CPC");
   return plain != kNotThisFormat ? plain : SignatureAtStart(probe, "EXTENDED CPC DSK");
@@ -47,5 +39,4 @@ Confidence IdentifyCpcDsk(const ImageProbe& probe) {
 
 const ImageFormat kIpfFormat = {"IPF", "ipf", IdentifyIpf, nullptr};
 const ImageFormat kWozFormat = {"WOZ", "woz", IdentifyWoz, nullptr};
-const ImageFormat k86fFormat = {"86F", "86f", Identify86f, nullptr};
 const ImageFormat kCpcDskFormat = {"CPC DSK", "dsk", IdentifyCpcDsk, nullptr};

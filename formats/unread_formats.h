@@ -8,7 +8,6 @@
 
 extern const ImageFormat kIpfFormat;
 extern const ImageFormat kWozFormat;
-extern const ImageFormat k86fFormat;
 extern const ImageFormat kCpcDskFormat;
 
 #endif  // ZEFACUT_FORMATS_UNREAD_FORMATS_H

@@ -9,6 +9,7 @@
 #include "formats/dim_image.h"
 #include "formats/fdd_image.h"
 #include "formats/fdi_image.h"
+#include "flux/f86_image.h"
 #include "flux/hfe_image.h"
 #include "flux/hxc_mfm_image.h"
 #include "formats/imd_image.h"

@@ -1,4 +1,4 @@
-// Tests of the readers of the bitstream images HxC MFM and MFI, and of
+// Tests of the readers of the bitstream images HxC MFM, MFI and 86F, and of
 // PCE's sector image PSI: the real
 // images of other tools read sector for sector as the disk's raw image, and
 // damaged images refused with the reason. (The known disks are cut from
@@ -71,6 +71,8 @@ TEST(BitstreamFormatsTest, RealImagesReadAsTheRawImage) {
       {"pc-360k-sector-test.mfi", false, "MFI"},
       {"pc-360k-sector-test.mfm.gz", true, "HxC MFM"},
       {"pc-360k-sector-test.psi", false, "PSI"},
+      // Each cylinder twice, on the tracks of an 80-track drive.
+      {"pc-360k-sector-test.86f.gz", true, "86F"},
   };
   const ReferenceSector raw = RawImage360k();
   for (const RealImage& real : images) {
@@ -83,7 +85,8 @@ TEST(BitstreamFormatsTest, RealImagesReadAsTheRawImage) {
     const OpenedImage opened = Open(bytes);
     ASSERT_TRUE(opened.image) << opened.message;
     EXPECT_STREQ(opened.image->DescribeImage().format, real.format);
-    if (std::string(real.format) != "PSI") {  // PSI has no header of the disk's shape
+    // PSI has no header of the disk's shape; 86F gives only its sides.
+    if (std::string(real.format) != "PSI" && std::string(real.format) != "86F") {
       EXPECT_EQ(opened.image->Describe(0).claimed.cylinders, 40);
       EXPECT_EQ(opened.image->Describe(0).claimed.heads, 2);
     }
@@ -127,6 +130,8 @@ TEST(BitstreamFormatsTest, WrittenImagesReadBackEveryForm) {
   } cases[] = {
       {"HxC MFM", BuildHxcMfm(disk), "HxC MFM"},
       {"PSI", BuildPsi(disk), "PSI"},
+      {"86F", Build86f(disk), "86F"},
+      {"86F with the index inside a sector", Build86f(disk, 5000), "86F"},
       {"MFI", BuildMfi(disk), "MFI"},
       {"MFI, changes moved by a quarter cell", BuildMfi(disk, {false, 0, 0.25}), "MFI"},
       {"MFI in half tracks", BuildMfi(disk, {false, 1, 0}), "MFI"},
@@ -316,6 +321,29 @@ TEST(BitstreamFormatsTest, PsiSectorsKeepTheirIdsAndStatus) {
     EXPECT_EQ(sector.id.n, sectors[i].n);
     EXPECT_TRUE(ReadSector(*opened.image, sector) == (i == 3 ? Bytes{} : sectors[i].data));
   }
+}
+
+TEST(BitstreamFormatsTest, Damaged86fImagesSayWhy) {
+  const Bytes good = Build86f(SmallDisk());
+  ExpectRefused(good, "86F",
+                {
+                    {"cut inside the header", [](Bytes& b) { b.resize(10); },
+                     "the file ends inside the header"},
+                    {"big-endian fields", [](Bytes& b) { b[7] |= 0x08; },
+                     "images with big-endian fields are not read"},
+                    {"the first track past the end", [](Bytes& b) { PutLe32(b, 8, 0x7FFFFFFF); },
+                     "the first track at offset 2147483647 lies outside the file (" +
+                         std::to_string(good.size()) + " bytes)"},
+                });
+  // A track whose count claims more cells than lie before the next track
+  // reads its own cells only.
+  Bytes overlong = good;
+  const std::size_t first = 8 + 4 * 512;
+  PutLe32(overlong, first + 2, 0x00FFFFFF);
+  const OpenedImage opened = Open(overlong);
+  ASSERT_TRUE(opened.image) << opened.message;
+  EXPECT_EQ(opened.image->ReadTrack(0, 0)->Sectors().size(),
+            SmallDisk().tracks.at(0).sectors.size());
 }
 
 TEST(BitstreamFormatsTest, FormatsAreToldByTheirSignatures) {

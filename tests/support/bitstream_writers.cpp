@@ -285,3 +285,45 @@ Bytes BuildPsi(const DiskSpec& disk) {
   AppendPceChunk(out, "END ", {});
   return out;
 }
+
+// 86F: version 2.12, two sides, each track's whole cell count given; a
+// track list of 512 entries; the cells stored from `indexCell` on, so that
+// the index lies there.
+Bytes Build86f(const DiskSpec& disk, std::uint32_t indexCell) {
+  constexpr std::size_t kListEntries = 512;
+  constexpr std::size_t kFirstTrack = 8 + 4 * kListEntries;
+  constexpr std::uint32_t kFlags = 0x1088;       // whole counts, count fields, two sides
+  constexpr std::uint32_t kTrackFlags = 0x0008;  // MFM at 500 kbit/s
+  int cylinders = 0;
+  int sides = 0;
+  Extent(disk, cylinders, sides);
+  Bytes out(kFirstTrack, 0);
+  const std::string magic = "86BF";
+  std::copy(magic.begin(), magic.end(), out.begin());
+  out[4] = 12;
+  out[5] = 2;
+  PutLe(out, 6, kFlags, 2);
+  PutLe(out, 8, static_cast<std::uint32_t>(kFirstTrack), 4);
+  for (int cylinder = 0; cylinder < cylinders; ++cylinder) {
+    for (int side = 0; side < 2; ++side) {
+      const auto found = disk.tracks.find(2 * cylinder + side);
+      Bytes cells = TrackCells(found == disk.tracks.end() ? nullptr : &found->second);
+      cells.resize(std::min(cells.size(), kTurnCells / 8));
+      const std::size_t count = cells.size() * 8;
+      Bytes stored(cells.size(), 0);
+      for (std::size_t k = 0; k < count; ++k) {
+        if ((cells[k / 8] >> (7 - k % 8) & 1U) != 0) {
+          const std::size_t at = (k + indexCell) % count;
+          stored[at / 8] = static_cast<std::uint8_t>(stored[at / 8] | 0x80U >> (at % 8));
+        }
+      }
+      PutLe(out, 8 + 4 * static_cast<std::size_t>(2 * cylinder + side),
+            static_cast<std::uint32_t>(out.size()), 4);
+      AppendLe(out, kTrackFlags, 2);
+      AppendLe(out, static_cast<std::uint32_t>(count), 4);
+      AppendLe(out, indexCell % static_cast<std::uint32_t>(count), 4);
+      out.insert(out.end(), stored.begin(), stored.end());
+    }
+  }
+  return out;
+}

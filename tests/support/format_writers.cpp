@@ -10,7 +10,7 @@ const std::vector<WrittenFormatName> kWrittenFormats = {
     {WrittenFormat::kHfe1, "HFE", ".hfe"},       {WrittenFormat::kHfe3, "HFE", ".hfe"},
     {WrittenFormat::kTd0, "Teledisk", ".td0"},   {WrittenFormat::kScp, "SCP", ".scp"},
     {WrittenFormat::kHxcMfm, "HxC MFM", ".mfm"}, {WrittenFormat::kMfi, "MFI", ".mfi"},
-    {WrittenFormat::kPsi, "PSI", ".psi"},
+    {WrittenFormat::kPsi, "PSI", ".psi"},        {WrittenFormat::k86f, "86F", ".86f"},
 };
 
 Bytes BuildInFormat(WrittenFormat format, const DiskSpec& disk) {
@@ -41,6 +41,8 @@ Bytes BuildInFormat(WrittenFormat format, const DiskSpec& disk) {
       return BuildScp(disk);
     case WrittenFormat::kHxcMfm:
       return BuildHxcMfm(disk);
+    case WrittenFormat::k86f:
+      return Build86f(disk, 1234);
     case WrittenFormat::kPsi:
       return BuildPsi(disk);
     case WrittenFormat::kMfi:

@@ -34,7 +34,8 @@ enum class WrittenFormat {
   kScp,
   kHxcMfm,
   kMfi,
-  kPsi
+  kPsi,
+  k86f
 };
 
 // The 2HD geometry of the flat formats.
@@ -67,6 +68,9 @@ Bytes BuildMfi(const DiskSpec& disk, const MfiOptions& options = {});
 // PSI (PCE sector image): each sector's chunks, with its ID, status and
 // deleted mark as PSI records them.
 Bytes BuildPsi(const DiskSpec& disk);
+// 86F (86Box): both sides, each track's cells stored with the index at
+// `indexCell`.
+Bytes Build86f(const DiskSpec& disk, std::uint32_t indexCell = 0);
 
 // Teledisk: how each sector's data block is encoded (kChoose: a 2-byte
 // pattern when the data is one, else runs when they make it shorter, else
