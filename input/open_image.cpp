@@ -15,6 +15,7 @@
 #include "formats/imd_image.h"
 #include "flux/kryoflux_image.h"
 #include "flux/mfi_image.h"
+#include "flux/pri_image.h"
 #include "formats/nfd_image.h"
 #include "formats/psi_image.h"
 #include "formats/raw_image.h"
@@ -29,7 +30,7 @@ const ImageFormat* const kFormats[] = {
     &kNfdFormat, &kFddFormat,      &kHfeFormat,    &kImdFormat, &kDimFormat, &kFdiFormat,
     &kScpFormat, &kKryoFluxFormat, &kTeledisk,     &kIpfFormat, &kMfiFormat, &kHxcMfmFormat,
     &kWozFormat, &k86fFormat,      &kCpcDskFormat, &kD88Format, &kRawFormat,
-    &kPsiFormat,
+    &kPsiFormat, &kPriFormat,
 };
 
 

@@ -1,5 +1,5 @@
-// Tests of the readers of the bitstream images HxC MFM, MFI and 86F, and of
-// PCE's sector image PSI: the real
+// Tests of the readers of the bitstream images HxC MFM, MFI, 86F and PRI,
+// and of PCE's sector image PSI: the real
 // images of other tools read sector for sector as the disk's raw image, and
 // damaged images refused with the reason. (The known disks are cut from
 // each in every_format_test.cpp.)
@@ -73,6 +73,7 @@ TEST(BitstreamFormatsTest, RealImagesReadAsTheRawImage) {
       {"pc-360k-sector-test.psi", false, "PSI"},
       // Each cylinder twice, on the tracks of an 80-track drive.
       {"pc-360k-sector-test.86f.gz", true, "86F"},
+      {"pc-360k-sector-test.pri.gz", true, "PRI"},
   };
   const ReferenceSector raw = RawImage360k();
   for (const RealImage& real : images) {
@@ -85,8 +86,9 @@ TEST(BitstreamFormatsTest, RealImagesReadAsTheRawImage) {
     const OpenedImage opened = Open(bytes);
     ASSERT_TRUE(opened.image) << opened.message;
     EXPECT_STREQ(opened.image->DescribeImage().format, real.format);
-    // PSI has no header of the disk's shape; 86F gives only its sides.
-    if (std::string(real.format) != "PSI" && std::string(real.format) != "86F") {
+    // PSI and PRI have no header of the disk's shape; 86F gives only its
+    // sides.
+    if (std::string(real.format) == "MFI" || std::string(real.format) == "HxC MFM") {
       EXPECT_EQ(opened.image->Describe(0).claimed.cylinders, 40);
       EXPECT_EQ(opened.image->Describe(0).claimed.heads, 2);
     }
@@ -131,6 +133,7 @@ TEST(BitstreamFormatsTest, WrittenImagesReadBackEveryForm) {
       {"HxC MFM", BuildHxcMfm(disk), "HxC MFM"},
       {"PSI", BuildPsi(disk), "PSI"},
       {"86F", Build86f(disk), "86F"},
+      {"PRI", BuildPri(disk), "PRI"},
       {"86F with the index inside a sector", Build86f(disk, 5000), "86F"},
       {"MFI", BuildMfi(disk), "MFI"},
       {"MFI, changes moved by a quarter cell", BuildMfi(disk, {false, 0, 0.25}), "MFI"},
@@ -321,6 +324,21 @@ TEST(BitstreamFormatsTest, PsiSectorsKeepTheirIdsAndStatus) {
     EXPECT_EQ(sector.id.n, sectors[i].n);
     EXPECT_TRUE(ReadSector(*opened.image, sector) == (i == 3 ? Bytes{} : sectors[i].data));
   }
+}
+
+TEST(BitstreamFormatsTest, DamagedPriImagesSayWhy) {
+  const Bytes good = BuildPri(SmallDisk());
+  // The first TRAK chunk follows the 16 bytes of the "PRI " chunk.
+  ExpectRefused(good, "PRI",
+                {
+                    {"cut inside a chunk", [](Bytes& b) { b.resize(16 + 10); },
+                     "the file ends inside the chunk at offset 16"},
+                    {"a chunk past the end", [](Bytes& b) { PutBe32(b, 16 + 4, 0x7FFFFFFF); },
+                     "the chunk 'TRAK' at offset 16 runs past the end of the file (" +
+                         std::to_string(good.size()) + " bytes)"},
+                    {"a CRC that fails", [](Bytes& b) { b[16 + 8 + 3] ^= 1; },
+                     "the CRC of the chunk 'TRAK' at offset 16 fails"},
+                });
 }
 
 TEST(BitstreamFormatsTest, Damaged86fImagesSayWhy) {

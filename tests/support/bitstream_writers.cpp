@@ -327,3 +327,24 @@ Bytes Build86f(const DiskSpec& disk, std::uint32_t indexCell) {
   }
   return out;
 }
+
+// PRI: the "PRI " chunk, then per track a TRAK chunk (cylinder, head, cell
+// count, 1 MHz cells) and a DATA chunk of its cells; "END " last.
+Bytes BuildPri(const DiskSpec& disk) {
+  constexpr std::uint32_t kCellRate = 1000000;
+  Bytes out;
+  AppendPceChunk(out, "PRI ", {0, 0, 0, 0});
+  for (const auto& [index, track] : disk.tracks) {
+    Bytes cells = TrackCells(&track);
+    cells.resize(std::min(cells.size(), kTurnCells / 8));
+    Bytes trak;
+    AppendBe(trak, static_cast<std::uint32_t>(index / 2), 4);
+    AppendBe(trak, static_cast<std::uint32_t>(index % 2), 4);
+    AppendBe(trak, static_cast<std::uint32_t>(cells.size() * 8), 4);
+    AppendBe(trak, kCellRate, 4);
+    AppendPceChunk(out, "TRAK", trak);
+    AppendPceChunk(out, "DATA", cells);
+  }
+  AppendPceChunk(out, "END ", {});
+  return out;
+}

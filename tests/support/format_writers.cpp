@@ -11,6 +11,7 @@ const std::vector<WrittenFormatName> kWrittenFormats = {
     {WrittenFormat::kTd0, "Teledisk", ".td0"},   {WrittenFormat::kScp, "SCP", ".scp"},
     {WrittenFormat::kHxcMfm, "HxC MFM", ".mfm"}, {WrittenFormat::kMfi, "MFI", ".mfi"},
     {WrittenFormat::kPsi, "PSI", ".psi"},        {WrittenFormat::k86f, "86F", ".86f"},
+    {WrittenFormat::kPri, "PRI", ".pri"},
 };
 
 Bytes BuildInFormat(WrittenFormat format, const DiskSpec& disk) {
@@ -41,6 +42,8 @@ Bytes BuildInFormat(WrittenFormat format, const DiskSpec& disk) {
       return BuildScp(disk);
     case WrittenFormat::kHxcMfm:
       return BuildHxcMfm(disk);
+    case WrittenFormat::kPri:
+      return BuildPri(disk);
     case WrittenFormat::k86f:
       return Build86f(disk, 1234);
     case WrittenFormat::kPsi:

@@ -35,7 +35,8 @@ enum class WrittenFormat {
   kHxcMfm,
   kMfi,
   kPsi,
-  k86f
+  k86f,
+  kPri
 };
 
 // The 2HD geometry of the flat formats.
@@ -71,6 +72,8 @@ Bytes BuildPsi(const DiskSpec& disk);
 // 86F (86Box): both sides, each track's cells stored with the index at
 // `indexCell`.
 Bytes Build86f(const DiskSpec& disk, std::uint32_t indexCell = 0);
+// PRI (PCE raw bitstream image): the tracks of the disk as chunks.
+Bytes BuildPri(const DiskSpec& disk);
 
 // Teledisk: how each sector's data block is encoded (kChoose: a 2-byte
 // pattern when the data is one, else runs when they make it shorter, else
