@@ -51,7 +51,7 @@ void ExpectDisk(DiskImage& image, int cylinders, int sectors, const ReferenceSec
 ReferenceSector RawImage360k() {
   auto raw = std::make_shared<Bytes>(ReadFixture("pc-360k-sector-test.img"));
   return [raw](int cylinder, int head, int r) {
-    const std::size_t at = static_cast<std::size_t>(((cylinder * 2 + head) * 9 + r - 1) * 512);
+    const std::size_t at = static_cast<std::size_t>((cylinder * 2 + head) * 9 + r - 1) * 512;
     if (raw->size() < at + 512) {
       return Bytes{};
     }

@@ -321,7 +321,7 @@ Bytes Build86f(const DiskSpec& disk, std::uint32_t indexCell) {
             static_cast<std::uint32_t>(out.size()), 4);
       AppendLe(out, kTrackFlags, 2);
       AppendLe(out, static_cast<std::uint32_t>(count), 4);
-      AppendLe(out, indexCell % static_cast<std::uint32_t>(count), 4);
+      AppendLe(out, count == 0 ? 0 : indexCell % static_cast<std::uint32_t>(count), 4);
       out.insert(out.end(), stored.begin(), stored.end());
     }
   }
