@@ -24,25 +24,10 @@ Confidence IdentifyIpf(const ImageProbe& probe) {
              : kNotThisFormat;
 }
 
-Confidence IdentifyMfi(const ImageProbe& probe) {
-  const Confidence mess = SignatureAtStart(probe, "MESSFLOPPYIMAGE");
-  return mess != kNotThisFormat ? mess : SignatureAtStart(probe, "MAMEFLOPPYIMAGE");
-}
-
-Confidence IdentifyHxcMfm(const ImageProbe& probe) { return SignatureAtStart(probe, "HXCMFM"); }
-
 // WOZ: "WOZ1" or "WOZ2", then FF 0A 0D 0A.
 Confidence IdentifyWoz(const ImageProbe& probe) {
   const Confidence one = SignatureAtStart(probe, "WOZ1\xFF\n\r\n");
   return one != kNotThisFormat ? one : SignatureAtStart(probe, "WOZ2\xFF\n\r\n");
-}
-
-// 86Box: "86BF", then a minor and a major version (2).
-Confidence Identify86f(const ImageProbe& probe) {
-  constexpr unsigned kMajorVersion = 2;
-  return StartsWith(probe, "86BF") && probe.length > 5 && probe.head[5] == kMajorVersion
-             ? kSignature
-             : kNotThisFormat;
 }
 
 Confidence IdentifyCpcDsk(const ImageProbe& probe) {
@@ -53,8 +38,5 @@ Confidence IdentifyCpcDsk(const ImageProbe& probe) {
 }  // namespace
 
 const ImageFormat kIpfFormat = {"IPF", "ipf", IdentifyIpf, nullptr};
-const ImageFormat kMfiFormat = {"MAME floppy (MFI)", "mfi", IdentifyMfi, nullptr};
-const ImageFormat kHxcMfmFormat = {"HxC MFM", "mfm", IdentifyHxcMfm, nullptr};
 const ImageFormat kWozFormat = {"WOZ", "woz", IdentifyWoz, nullptr};
-const ImageFormat k86fFormat = {"86F", "86f", Identify86f, nullptr};
 const ImageFormat kCpcDskFormat = {"CPC DSK", "dsk", IdentifyCpcDsk, nullptr};

@@ -7,10 +7,7 @@
 #include "formats/image_format.h"
 
 extern const ImageFormat kIpfFormat;
-extern const ImageFormat kMfiFormat;
-extern const ImageFormat kHxcMfmFormat;
 extern const ImageFormat kWozFormat;
-extern const ImageFormat k86fFormat;
 extern const ImageFormat kCpcDskFormat;
 
 #endif  // ZEFACUT_FORMATS_UNREAD_FORMATS_H

@@ -2,6 +2,7 @@
 // only the tracks its reads need, a disk of no known kind, and damaged
 // variants. Run it again after changing what it makes:
 //   make_fuzz_seeds fuzz/corpus
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -101,7 +102,10 @@ int main(int argc, char** argv) {
     if (format.format == WrittenFormat::kD88 || format.format == WrittenFormat::kScp) {
       continue;  // flux dumps of whole tracks are too large for seeds: below
     }
-    Bytes bytes = BuildInFormat(format.format, title2a);
+    // MFI's flux changes as written, not moved at random: zlib packs them
+    // tight.
+    Bytes bytes = format.format == WrittenFormat::kMfi ? BuildMfi(title2a)
+                                                       : BuildInFormat(format.format, title2a);
     if (format.format == WrittenFormat::kFdi) {
       // Two cylinders instead of 77: the header's data size and cylinder
       // count, and the data they give.
@@ -116,10 +120,11 @@ int main(int argc, char** argv) {
       // Cut after track 3: the tracks after it are absent.
       bytes.resize(0x100 + 4 * 8 * 1024);
     }
-    const std::string name =
+    std::string name =
         std::string("title2a-") + (format.format == WrittenFormat::kNfd1   ? "nfd1"
                                    : format.format == WrittenFormat::kHfe3 ? "hfe3"
                                                                            : format.name);
+    std::replace(name.begin(), name.end(), ' ', '-');
     if (format.format != WrittenFormat::kRaw) {
       Bytes cutShort = bytes;
       cutShort.resize(cutShort.size() * 2 / 3);

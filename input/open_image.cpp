@@ -9,10 +9,15 @@
 #include "formats/dim_image.h"
 #include "formats/fdd_image.h"
 #include "formats/fdi_image.h"
+#include "flux/f86_image.h"
 #include "flux/hfe_image.h"
+#include "flux/hxc_mfm_image.h"
 #include "formats/imd_image.h"
 #include "flux/kryoflux_image.h"
+#include "flux/mfi_image.h"
+#include "flux/pri_image.h"
 #include "formats/nfd_image.h"
+#include "formats/psi_image.h"
 #include "formats/raw_image.h"
 #include "flux/scp_image.h"
 #include "formats/td0_image.h"
@@ -25,6 +30,7 @@ const ImageFormat* const kFormats[] = {
     &kNfdFormat, &kFddFormat,      &kHfeFormat,    &kImdFormat, &kDimFormat, &kFdiFormat,
     &kScpFormat, &kKryoFluxFormat, &kTeledisk,     &kIpfFormat, &kMfiFormat, &kHxcMfmFormat,
     &kWozFormat, &k86fFormat,      &kCpcDskFormat, &kD88Format, &kRawFormat,
+    &kPsiFormat, &kPriFormat,
 };
 
 

@@ -4,8 +4,9 @@
 
 #include <algorithm>
 
-#include "input/byte_source.h"
+#include "flux/mfi_image.h"
 #include "formats/image_format.h"
+#include "input/byte_source.h"
 
 OpenedImage Open(const Bytes& bytes) { return OpenImage(MemorySource(bytes)); }
 
@@ -34,4 +35,8 @@ void PutLe32(Bytes& bytes, std::size_t at, std::uint32_t value) {
   for (std::size_t i = 0; i < 4; ++i) {
     bytes.at(at + i) = static_cast<std::uint8_t>(value >> (8 * i));
   }
+}
+
+bool ReadInThisBuild(WrittenFormat format) {
+  return format != WrittenFormat::kMfi || kMfiFormat.load != nullptr;
 }

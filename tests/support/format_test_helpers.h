@@ -11,6 +11,7 @@
 
 #include "disk/model.h"
 #include "input/open_image.h"
+#include "support/format_writers.h"
 #include "support/image_builder.h"
 
 // The image the bytes hold, or why there is none.
@@ -18,6 +19,9 @@ OpenedImage Open(const Bytes& bytes);
 
 // The name of the format the content is taken for; "" when none claims it.
 std::string IdentifiedFormat(const Bytes& bytes);
+
+// Whether this build reads the format: MFI is read only with zlib.
+bool ReadInThisBuild(WrittenFormat format);
 
 // A sector's data as the image gives it, read into a buffer longer than the
 // sector so that a read past its size shows; a test failure when fewer or

@@ -31,7 +31,12 @@ enum class WrittenFormat {
   kHfe1,
   kHfe3,
   kTd0,
-  kScp
+  kScp,
+  kHxcMfm,
+  kMfi,
+  kPsi,
+  k86f,
+  kPri
 };
 
 // The 2HD geometry of the flat formats.
@@ -63,6 +68,27 @@ Bytes BuildImd(const DiskSpec& disk);
 // at half the bit rate (as a single-density disk's HFE holds them), rather
 // than each FM cell as two MFM cells.
 Bytes BuildHfe(const DiskSpec& disk, int revision, bool fmAtOwnRate = false);
+
+// The bitstream images of support/bitstream_writers.cpp: each track the HFE
+// writer's cells for one turn. MFI in its current form or the old one of
+// MESS (`old`), with whole (0), half (1) or quarter (2) track steps in its
+// track list, and each flux change moved at random by up to `jitter` of a
+// cell.
+Bytes BuildHxcMfm(const DiskSpec& disk);
+struct MfiOptions {
+  bool old = false;
+  unsigned step = 0;
+  double jitter = 0;
+};
+Bytes BuildMfi(const DiskSpec& disk, const MfiOptions& options = {});
+// PSI (PCE sector image): each sector's chunks, with its ID, status and
+// deleted mark as PSI records them.
+Bytes BuildPsi(const DiskSpec& disk);
+// 86F (86Box): both sides, each track's cells stored with the index at
+// `indexCell`.
+Bytes Build86f(const DiskSpec& disk, std::uint32_t indexCell = 0);
+// PRI (PCE raw bitstream image): the tracks of the disk as chunks.
+Bytes BuildPri(const DiskSpec& disk);
 
 // Teledisk: how each sector's data block is encoded (kChoose: a 2-byte
 // pattern when the data is one, else runs when they make it shorter, else

@@ -19,4 +19,12 @@ std::string FixturePath(const std::string& name);
 // cannot be read.
 Bytes ReadFixture(const std::string& name);
 
+// Whether this build unpacks gzip files for the tests (with zlib).
+bool CanGunzipFixtures();
+
+// The unpacked bytes of a gzip file in tests/data (the bitstream images,
+// which shrink a hundredfold); a test failure, and no bytes, when it cannot
+// be read or unpacked.
+Bytes ReadGzipFixture(const std::string& name);
+
 #endif  // ZEFACUT_TESTS_SUPPORT_TEST_FILES_H
