@@ -239,9 +239,9 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
     return result;
   }
 
-  DiskInfo info;
-  info.trackLocations.assign(DiskImage::kMaxTracks, 0);
-  const int disk = image->AddDisk(info);
+  // PSI records no place for a track as a whole (its sectors are chunks
+  // anywhere in the file): the listing asks for every track.
+  const int disk = image->AddDisk(DiskInfo{});
   for (auto& [index, sectors] : tracks) {
     image->SetTrack(disk, index, std::move(sectors));
   }

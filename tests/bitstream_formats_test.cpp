@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "disk/model.h"
+#include "run/listing.h"
 #include "support/format_test_helpers.h"
 #include "support/format_writers.h"
 #include "support/image_builder.h"
@@ -93,6 +94,11 @@ TEST(BitstreamFormatsTest, RealImagesReadAsTheRawImage) {
       EXPECT_EQ(opened.image->Describe(0).claimed.heads, 2);
     }
     ExpectDisk(*opened.image, 40, 9, raw);
+    // d88info lists every track it reads, first to last.
+    std::string listing;
+    ListImage(*opened.image, [&listing](const std::string& line) { listing += line + "\n"; });
+    EXPECT_NE(listing.find("  track 0: 9 sectors: C0 H0 R1-9 N2\n"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("  track 79: 9 sectors: C39 H1 R1-9 N2\n"), std::string::npos);
   }
 }
 
