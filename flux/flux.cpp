@@ -781,7 +781,8 @@ DecodedFluxTrack DecodeFluxTrack(const FluxTrack& flux) {
     MergeGroup(group, passes.reads, passes.found, passes.data, passes.crcs, out);
   }
   if (out.sectors.empty()) {
-    out.reading.unread = passes.found.empty() ? "no MFM found" : "no sector within a whole revolution";
+    out.reading.unread =
+        passes.found.empty() ? "no MFM found" : "no sector within a whole revolution";
     if (!wholeRevolutions) {
       out.reading.unread += ", no index pulse";
     }

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "fuzz/fuzz_support.h"
 #include "input/archive.h"
 #include "input/byte_source.h"
-#include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::unique_ptr<ByteSource> source =

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "disk/model.h"
-#include "input/open_image.h"
 #include "fuzz/fuzz_support.h"
+#include "input/open_image.h"
 #include "known/sector_run.h"
 #include "run/listing.h"
 

@@ -18,10 +18,10 @@
 #include <string>
 #include <vector>
 
-#include "input/archive.h"
 #include "formats/d88_image.h"
-#include "input/open_image.h"
 #include "fuzz/fuzz_support.h"
+#include "input/archive.h"
+#include "input/open_image.h"
 #include "known/cut_reading.h"
 #include "known/known_disks.h"
 #include "known/recognition.h"

@@ -5,34 +5,51 @@
 #include <iterator>
 #include <utility>
 
+#include "flux/f86_image.h"
+#include "flux/hfe_image.h"
+#include "flux/hxc_mfm_image.h"
+#include "flux/kryoflux_image.h"
+#include "flux/mfi_image.h"
+#include "flux/pri_image.h"
+#include "flux/scp_image.h"
 #include "formats/d88_image.h"
 #include "formats/dim_image.h"
 #include "formats/fdd_image.h"
 #include "formats/fdi_image.h"
-#include "flux/f86_image.h"
-#include "flux/hfe_image.h"
-#include "flux/hxc_mfm_image.h"
 #include "formats/imd_image.h"
-#include "flux/kryoflux_image.h"
-#include "flux/mfi_image.h"
-#include "flux/pri_image.h"
 #include "formats/nfd_image.h"
 #include "formats/psi_image.h"
 #include "formats/raw_image.h"
-#include "flux/scp_image.h"
 #include "formats/td0_image.h"
 #include "formats/unread_formats.h"
 
 namespace {
 
-// Every format, in the order that settles a tie of confidence.
+// Every format, one line each, in the order that settles a tie of
+// confidence.
+// clang-format off
 const ImageFormat* const kFormats[] = {
-    &kNfdFormat, &kFddFormat,      &kHfeFormat,    &kImdFormat, &kDimFormat, &kFdiFormat,
-    &kScpFormat, &kKryoFluxFormat, &kTeledisk,     &kIpfFormat, &kMfiFormat, &kHxcMfmFormat,
-    &kWozFormat, &k86fFormat,      &kCpcDskFormat, &kD88Format, &kRawFormat,
-    &kPsiFormat, &kPriFormat,
+    &kNfdFormat,
+    &kFddFormat,
+    &kHfeFormat,
+    &kImdFormat,
+    &kDimFormat,
+    &kFdiFormat,
+    &kScpFormat,
+    &kKryoFluxFormat,
+    &kTeledisk,
+    &kIpfFormat,
+    &kMfiFormat,
+    &kHxcMfmFormat,
+    &kWozFormat,
+    &k86fFormat,
+    &kCpcDskFormat,
+    &kPsiFormat,
+    &kPriFormat,
+    &kD88Format,
+    &kRawFormat,
 };
-
+// clang-format on
 
 // An image that no format claimed, read as D88: the D88 reading, which
 // says as well that no format claimed the file.
@@ -72,10 +89,11 @@ bool HasImageName(const std::string& name) {
   if (extension.empty()) {
     return false;
   }
-  return std::any_of(std::begin(kFormats), std::end(kFormats), [&extension](const ImageFormat* format) {
-    const std::string known = std::string(" ") + format->extensions + " ";
-    return known.find(" " + extension + " ") != std::string::npos;
-  });
+  return std::any_of(std::begin(kFormats), std::end(kFormats),
+                     [&extension](const ImageFormat* format) {
+                       const std::string known = std::string(" ") + format->extensions + " ";
+                       return known.find(" " + extension + " ") != std::string::npos;
+                     });
 }
 
 const ImageFormat* IdentifyImage(const ImageProbe& probe) {

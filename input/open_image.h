@@ -10,8 +10,8 @@
 #include <string>
 
 #include "disk/model.h"
-#include "input/byte_source.h"
 #include "formats/image_format.h"
+#include "input/byte_source.h"
 
 struct OpenedImage {
   std::unique_ptr<DiskImage> image;
