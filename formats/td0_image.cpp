@@ -634,7 +634,10 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
   // In a compressed image, where the first record since the last good
   // track header that made no sense was decoded: damaged compressed data
   // decodes to such records, then runs on to the end of the stream.
-  std::optional<std::size_t> nonsense;
+  // Where the decoded records first stopped making sense (hasNonsense), as
+  // a plain pair: g++ 12 at -O3 takes an optional's value here for unset.
+  bool hasNonsense = false;
+  std::size_t nonsense = 0;
   std::string nonsenseWhat;
   // The sectors that fail their checks, and where the first was decoded:
   // damaged compressed data may still decode to records in their places.
@@ -677,19 +680,19 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
         badTrackCrc = true;
         stop = trackStart;
         if (walked > 0) {
-          image->AddFault(
-              compressed ? damaged(nonsense.value_or(trackStart),
-                                   nonsense ? nonsenseWhat : "a track header there fails its CRC")
-                         : "the track header at byte " + where +
-                               " fails its CRC and names no track; nothing after it "
-                               "is read");
+          image->AddFault(compressed ? damaged(hasNonsense ? nonsense : trackStart,
+                                               hasNonsense ? nonsenseWhat
+                                                           : "a track header there fails its CRC")
+                                     : "the track header at byte " + where +
+                                           " fails its CRC and names no track; nothing after it "
+                                           "is read");
         }
         break;
       }
       image->AddFault("the header of track " + std::to_string(index) + " at byte " + where +
                       " fails its CRC; its sectors were read as it gives them");
     } else {
-      nonsense.reset();
+      hasNonsense = false;
     }
     ++walked;
     highestTrack = std::max(highestTrack, static_cast<int>(index));
@@ -734,7 +737,8 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
                                    std::to_string(blockSize) +
                                    " bytes, more than any encoding "
                                    "of the sector takes";
-          if (!nonsense) {
+          if (!hasNonsense) {
+            hasNonsense = true;
             nonsense = sectorStart;
             nonsenseWhat = what;
             sectorsBeforeNonsense = i;
@@ -775,7 +779,8 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
               firstFailure = sectorStart;
               firstFailureName = name;
             }
-            if (!nonsense) {
+            if (!hasNonsense) {
+              hasNonsense = true;
               nonsense = sectorStart;
               nonsenseWhat = "the check of " + name + " fails";
               sectorsBeforeNonsense = i + 1;
@@ -794,11 +799,11 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
         sectors.push_back(sector);
       }
     }
-    if (compressed && nonsense && (ended || senseless)) {
+    if (compressed && hasNonsense && (ended || senseless)) {
       // The stream ran out, or came to a record no image holds, after a
       // record that made no sense: the data is damaged, not cut short, and
       // the sectors decoded after that record are not the disk's.
-      image->AddFault(damaged(*nonsense, nonsenseWhat));
+      image->AddFault(damaged(nonsense, nonsenseWhat));
       sectors.resize(std::min(sectors.size(), sectorsBeforeNonsense));
       ended = false;
       senseless = true;
