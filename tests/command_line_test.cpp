@@ -520,7 +520,7 @@ TEST(CommandLineTest, AFluxDumpOnStandardInputMayHoldMoreThanAnyImage) {
     }
     // A compressed file's one file is named after it: here after the input.
     if (name != "disk.scp") {
-      out = "reading ... standard input/standard input\n" + out;
+      out.insert(0, "reading ... standard input/standard input\n");
     }
     EXPECT_EQ(input.out, out);
   }
