@@ -51,6 +51,7 @@
 
 #include "disk/le_fields.h"
 #include "flux/flux.h"
+#include "formats/sector_image.h"
 
 namespace {
 
@@ -344,6 +345,7 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
   std::vector<int> numbers(DiskImage::kMaxTracks, 0);
   int trackCount = 0;
   int cylinders = 0;
+  int highestTrack = -1;
   for (int number = first; number <= last; ++number) {
     const std::int64_t offset = entryOf(number);
     if (offset == 0) {
@@ -352,8 +354,9 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
     const int cylinder = byCylinder ? number : number / 2;
     const int index = byCylinder ? 2 * number + side : number;
     cylinders = std::max(cylinders, cylinder + 1);
+    highestTrack = std::max(highestTrack, index);
     if (index >= DiskImage::kMaxTracks) {
-      continue;  // past the tracks of the model
+      continue;  // past the tracks of the model: told below
     }
     offsets[static_cast<std::size_t>(index)] = offset;
     numbers[static_cast<std::size_t>(index)] = number;
@@ -372,7 +375,12 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
   const double clock = kBaseClock / (head[kResolutionOffset] + 1);
   auto flux = std::make_unique<ScpSource>(std::move(source), std::move(offsets), std::move(numbers),
                                           revolutions, clock, LoadLe32(head + kChecksumOffset));
-  result.image = MakeFluxImage(kScpFormat.name, fileSize, std::move(info), std::move(flux));
+  std::vector<std::string> faults;
+  if (highestTrack >= DiskImage::kMaxTracks) {
+    faults.push_back(TracksPastLimit(highestTrack + 1));
+  }
+  result.image =
+      MakeFluxImage(kScpFormat.name, fileSize, std::move(info), std::move(flux), std::move(faults));
   return result;
 }
 
