@@ -1013,21 +1013,27 @@ TEST(D88InfoFluxTest, TellsHowAFluxDumpWasReadAndWhatItLacks) {
     std::string line;
     std::string err;
     int status;
+    const char* json;  // a fragment of the JSON listing
   } cases[] = {
       {"double-stepped SCP",
        {{"image.scp", BuildScp(disk, doubleStepped)}},
        "image.scp",
        "  read in a 96 tpi drive: cylinder C from physical track 2C",
        "",
-       0},
+       0,
+       "\"doubleStepped\": true,\n"},
       {"a KryoFlux file missing", KryoFluxDumpFiles(tracks, "dump"), "dump",
-       "  track 12: no file track06.0.raw", "", 0},
+       "  track 12: no file track06.0.raw", "", 0,
+       "{\"track\": 12, \"cutShort\": false, \"announcedSectors\": null, \"sectors\": [], "
+       "\"flux\": {\"revolutions\": 0, \"dataRate\": 0, \"rpm\": 0.0, \"faults\": [], "
+       "\"unread\": \"no file track06.0.raw\"}}"},
       {"a bad checksum",
        {{"image.scp", badScp}},
        "image.scp",
        "  track 12: 8 sectors: C6 H0 R1-8 N3",
        checksum,
-       2},
+       2,
+       "\"doubleStepped\": false,\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -1040,6 +1046,10 @@ TEST(D88InfoFluxTest, TellsHowAFluxDumpWasReadAndWhatItLacks) {
     EXPECT_EQ(result.err, c.err);
     EXPECT_EQ(result.status, c.status);
     EXPECT_NE(("\n" + result.out).find("\n" + c.line + "\n"), std::string::npos) << result.out;
+    const ToolResult json = RunD88info(dir, {"--json", c.given});
+    EXPECT_EQ(json.status, c.status);
+    EXPECT_NE(json.out.find(c.json), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"unread\": null}"), std::string::npos) << json.out;
   }
 }
 
