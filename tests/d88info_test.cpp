@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -978,7 +979,8 @@ namespace {
 
 // What d88info tells of flux dumps that only it reads whole or lists track
 // by track: a 48 tpi disk read in a 96 tpi drive, a KryoFlux track whose
-// file is missing, and an SCP file whose checksum fails (a warning, status 2).
+// file is missing, an SCP track left out of its table, and an SCP file whose
+// checksum fails (a warning, status 2).
 TEST(D88InfoFluxTest, TellsHowAFluxDumpWasReadAndWhatItLacks) {
   const DiskSpec disk = KnownDisk(3, 0x1A71);
   FluxOptions flux;
@@ -999,6 +1001,18 @@ TEST(D88InfoFluxTest, TellsHowAFluxDumpWasReadAndWhatItLacks) {
                 "warning: image.scp: the checksum in the header is 0x%X but the file sums to "
                 "0x%X: it was changed or damaged after it was written\n",
                 sum + 1, sum);
+  // Track 12 left out of an SCP's track table, its checksum made good.
+  ScpOptions plain;
+  plain.flux = flux;
+  Bytes gapScp = BuildScp(disk, plain);
+  std::fill_n(gapScp.begin() + 0x10 + 4 * 12, 4, 0);
+  std::uint32_t gapSum = 0;
+  for (std::size_t i = 0x10; i < gapScp.size(); ++i) {
+    gapSum += gapScp[i];
+  }
+  for (std::size_t i = 0; i < 4; ++i) {
+    gapScp[0x0C + i] = static_cast<std::uint8_t>(gapSum >> (8 * i));
+  }
   std::map<int, KryoFluxTrackSpec> tracks;
   for (const auto& entry : disk.tracks) {
     if (entry.first != 12) {
@@ -1027,6 +1041,13 @@ TEST(D88InfoFluxTest, TellsHowAFluxDumpWasReadAndWhatItLacks) {
        "{\"track\": 12, \"cutShort\": false, \"announcedSectors\": null, \"sectors\": [], "
        "\"flux\": {\"revolutions\": 0, \"dataRate\": 0, \"rpm\": 0.0, \"faults\": [], "
        "\"unread\": \"no file track06.0.raw\"}}"},
+      {"an SCP track table entry missing",
+       {{"image.scp", gapScp}},
+       "image.scp",
+       "  track 12: no entry in the track table",
+       "",
+       0,
+       "\"unread\": \"no entry in the track table\"}}"},
       {"a bad checksum",
        {{"image.scp", badScp}},
        "image.scp",
