@@ -498,7 +498,7 @@ TEST(ScpRealDump, SideZeroReadsAsTheRawImagesSideZero) {
       EXPECT_EQ(sector.id.c, cylinder);
       EXPECT_EQ(sector.id.h, 0);
       EXPECT_EQ(sector.flags, 0);
-      const auto at = static_cast<std::ptrdiff_t>((cylinder * 2 * 9 + sector.id.r - 1) * 512);
+      const auto at = static_cast<std::ptrdiff_t>(cylinder * 2 * 9 + sector.id.r - 1) * 512;
       EXPECT_EQ(ReadSector(*opened.image, sector), Bytes(raw.begin() + at, raw.begin() + at + 512))
           << "R" << static_cast<int>(sector.id.r);
     }
