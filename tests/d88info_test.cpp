@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -1005,7 +1006,7 @@ TEST(D88InfoFluxTest, TellsHowAFluxDumpWasReadAndWhatItLacks) {
   ScpOptions plain;
   plain.flux = flux;
   Bytes gapScp = BuildScp(disk, plain);
-  std::fill_n(gapScp.begin() + 0x10 + 4 * 12, 4, 0);
+  std::fill_n(gapScp.begin() + 0x10 + std::ptrdiff_t{4} * 12, 4, 0);
   std::uint32_t gapSum = 0;
   for (std::size_t i = 0x10; i < gapScp.size(); ++i) {
     gapSum += gapScp[i];

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -89,7 +90,7 @@ Bytes ScpEndingInTrack12(std::size_t into) {
 // holds.
 Bytes ScpWithoutTrack12() {
   Bytes scp = Scp(ScpWith([](ScpOptions&) {}));
-  std::fill_n(scp.begin() + 0x10 + 4 * 12, 4, 0);
+  std::fill_n(scp.begin() + 0x10 + std::ptrdiff_t{4} * 12, 4, 0);
   return scp;
 }
 
