@@ -198,6 +198,15 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
     kept.emplace_back(track, std::move(sectors));
   }
   const int disk = image->AddDisk(info);
+  if (!starts.empty()) {
+    const std::size_t last = starts.size() - 1;
+    const std::size_t highestTrack = kMaxSides * (last / static_cast<std::size_t>(sides)) +
+                                     last % static_cast<std::size_t>(sides);
+    if (highestTrack >= DiskImage::kMaxTracks) {
+      // The list ends before the first track: fewer entries than an int holds.
+      image->AddFault(TracksPastLimit(static_cast<int>(highestTrack + 1)));
+    }
+  }
   for (auto& [track, sectors] : kept) {
     image->SetTrack(disk, static_cast<int>(track), std::move(sectors));
   }

@@ -795,8 +795,12 @@ namespace {
 class FluxImage : public DiskImage {
  public:
   FluxImage(const char* format, std::int64_t fileSize, DiskInfo info,
-            std::unique_ptr<FluxSource> source)
-      : format_(format), file_size_(fileSize), info_(std::move(info)), source_(std::move(source)) {
+            std::unique_ptr<FluxSource> source, std::vector<std::string> faults)
+      : format_(format),
+        file_size_(fileSize),
+        info_(std::move(info)),
+        source_(std::move(source)),
+        faults_(std::move(faults)) {
     const int count = source_ ? std::min(source_->TrackCount(), kMaxTracks) : 0;
     tracks_.resize(static_cast<std::size_t>(std::max(count, 0)));
   }
@@ -805,6 +809,7 @@ class FluxImage : public DiskImage {
     ImageInfo info;
     info.format = format_;
     info.fileSize = file_size_;
+    info.faults = faults_;
     return info;
   }
   int DiskCount() const override { return 1; }
@@ -888,6 +893,7 @@ class FluxImage : public DiskImage {
   mutable DiskInfo info_;
   mutable std::unique_ptr<FluxSource> source_;
   mutable bool settled_ = false;
+  std::vector<std::string> faults_;
   std::vector<Slot> tracks_;
   std::vector<unsigned char> data_;
   FluxTrack flux_;  // kept from track to track for its room
@@ -896,6 +902,8 @@ class FluxImage : public DiskImage {
 }  // namespace
 
 std::unique_ptr<DiskImage> MakeFluxImage(const char* format, std::int64_t fileSize, DiskInfo info,
-                                         std::unique_ptr<FluxSource> source) {
-  return std::make_unique<FluxImage>(format, fileSize, std::move(info), std::move(source));
+                                         std::unique_ptr<FluxSource> source,
+                                         std::vector<std::string> faults) {
+  return std::make_unique<FluxImage>(format, fileSize, std::move(info), std::move(source),
+                                     std::move(faults));
 }

@@ -74,8 +74,10 @@ DecodedFluxTrack DecodeFluxTrack(const FluxTrack& flux);
 // `source`, whose tracks are the drive's physical ones (2 x physical
 // cylinder + head); a dump of a 48 tpi disk read in a 96 tpi drive is told
 // by the IDs of its tracks and read cylinder by cylinder (flux/track_steps.h). `format` names the
-// format for messages (a string literal).
+// format for messages (a string literal); `faults` are what the reader found
+// wrong with the file or did not read of it (ImageInfo::faults).
 std::unique_ptr<DiskImage> MakeFluxImage(const char* format, std::int64_t fileSize, DiskInfo info,
-                                         std::unique_ptr<FluxSource> source);
+                                         std::unique_ptr<FluxSource> source,
+                                         std::vector<std::string> faults = {});
 
 #endif  // ZEFACUT_FLUX_FLUX_H

@@ -215,6 +215,9 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
     }
   }
   const int disk = image->AddDisk(info);
+  if (readCylinders < cylinders) {
+    image->AddFault(TracksPastLimit(kMaxSides * (cylinders - 1) + sides));
+  }
   // Each file byte gives half a data byte at most.
   image->Data().reserve(file.size() / 2);
 

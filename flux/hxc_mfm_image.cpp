@@ -87,15 +87,23 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
   info.claimed.cylinders = cylinders;
   info.claimed.heads = sides;
   info.trackLocations.assign(DiskImage::kMaxTracks, 0);
+  std::int64_t highestTrack = -1;
   for (std::int64_t i = 0; i < entries; ++i) {
     const unsigned char* entry = file.data() + listStart + i * kEntrySize;
     const std::int64_t index =
         std::int64_t{kMaxSides} * LoadLe16(entry + kEntryCylinder) + entry[kEntrySide];
+    if (entry[kEntrySide] < kMaxSides) {
+      highestTrack = std::max(highestTrack, index);
+    }
     if (entry[kEntrySide] < kMaxSides && index < DiskImage::kMaxTracks) {
       info.trackLocations[static_cast<std::size_t>(index)] = LoadLe32(entry + kEntryStart);
     }
   }
   const int disk = image->AddDisk(info);
+  if (highestTrack >= DiskImage::kMaxTracks) {
+    // At most 2 x 65,535 + 2: no overflow of an int.
+    image->AddFault(TracksPastLimit(static_cast<int>(highestTrack + 1)));
+  }
   // Each cell byte gives half a data byte at most.
   image->Data().reserve(file.size() / 2);
 

@@ -33,10 +33,13 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "disk/le_fields.h"
 #include "formats/image_format.h"
+#include "formats/sector_image.h"
 
 namespace {
 
@@ -550,12 +553,11 @@ int KryoFluxTrackOfName(const std::string& fileName) {
       return -1;
     }
     cylinder = cylinder * 10 + (ch - '0');
-    if (cylinder >= DiskImage::kMaxTracks) {
+    if (cylinder > kMaxNamedCylinder) {
       return -1;
     }
   }
-  const int track = 2 * cylinder + (head - '0');
-  return track < DiskImage::kMaxTracks ? track : -1;
+  return 2 * cylinder + (head - '0');
 }
 
 std::unique_ptr<FluxSource> MakeKryoFluxSource(std::vector<KryoFluxStreamFile> files) {
@@ -565,6 +567,20 @@ std::unique_ptr<FluxSource> MakeKryoFluxSource(std::vector<KryoFluxStreamFile> f
 std::unique_ptr<DiskImage> MakeKryoFluxDump(std::vector<KryoFluxStreamFile> files) {
   std::int64_t size = 0;
   DiskInfo info;
+  // The files of tracks past the model's are not read, but told.
+  int highestTrack = -1;
+  for (const KryoFluxStreamFile& file : files) {
+    highestTrack = std::max(highestTrack, file.track);
+  }
+  std::vector<std::string> faults;
+  if (highestTrack >= DiskImage::kMaxTracks) {
+    faults.push_back(TracksPastLimit(highestTrack + 1));
+    files.erase(std::remove_if(files.begin(), files.end(),
+                               [](const KryoFluxStreamFile& file) {
+                                 return file.track >= DiskImage::kMaxTracks;
+                               }),
+                files.end());
+  }
   // A dump has no header to claim a shape: the tracks its files hold are
   // listed as they read.
   for (const KryoFluxStreamFile& file : files) {
@@ -577,5 +593,5 @@ std::unique_ptr<DiskImage> MakeKryoFluxDump(std::vector<KryoFluxStreamFile> file
     }
   }
   return MakeFluxImage(kKryoFluxFormat.name, size, std::move(info),
-                       MakeKryoFluxSource(std::move(files)));
+                       MakeKryoFluxSource(std::move(files)), std::move(faults));
 }

@@ -29,7 +29,9 @@ FluxTrack ParseKryoFluxStream(const unsigned char* data, std::size_t size);
 
 // The track index (2 x cylinder + head) a stream file's name gives:
 // trackCC.H.raw, CC two digits or more, H 0 or 1, letters in either case;
-// -1 for any other name and for tracks past the model's.
+// -1 for any other name and for cylinders past kMaxNamedCylinder. Tracks
+// past the model's are given: the dump tells that it does not read them.
+constexpr int kMaxNamedCylinder = 9999;
 int KryoFluxTrackOfName(const std::string& fileName);
 
 // One file of a dump: read from `path` when the track is first asked for,

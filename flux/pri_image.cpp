@@ -25,6 +25,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -111,6 +113,7 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
   // The track the next DATA chunk holds the cells of; -1: none, or one past
   // the model's tracks.
   std::int64_t track = -1;
+  std::int64_t highestTrack = -1;
   std::int64_t cellCount = 0;
   std::vector<unsigned char> cells;
   std::int64_t at = 0;
@@ -153,6 +156,9 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
       const std::int64_t head = LoadBe32(body + 4);
       const std::int64_t index = kMaxHeads * cylinder + head;
       track = head < kMaxHeads && index < DiskImage::kMaxTracks ? index : -1;
+      if (head < kMaxHeads) {
+        highestTrack = std::max(highestTrack, index);
+      }
       cellCount = LoadBe32(body + 8);
       if (track >= 0) {
         info.trackLocations[static_cast<std::size_t>(track)] = at;
@@ -175,6 +181,11 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
     return result;
   }
   const int disk = image->AddDisk(info);
+  if (highestTrack >= DiskImage::kMaxTracks) {
+    // A cylinder field of 32 bits gives a count past an int: told as the most.
+    image->AddFault(TracksPastLimit(static_cast<int>(
+        std::min<std::int64_t>(highestTrack + 1, std::numeric_limits<int>::max()))));
+  }
   for (auto& [index, sectors] : decoded) {
     image->SetTrack(disk, index, std::move(sectors));
   }

@@ -51,6 +51,7 @@
 
 #include "disk/le_fields.h"
 #include "flux/flux.h"
+#include "formats/sector_image.h"
 
 namespace {
 
@@ -73,6 +74,9 @@ constexpr unsigned kExtendedFlag = 1U << 6U;
 constexpr std::int64_t kTableOffset = 0x10;
 constexpr std::int64_t kExtendedTableOffset = 0x80;
 constexpr int kTableEntries = 168;
+// The reader's mark of a track table entry of 0 among the tracks the dump
+// holds: no offset in a file is negative.
+constexpr std::int64_t kMissingEntry = -1;
 constexpr std::int64_t kEntrySize = 4;
 constexpr unsigned kWideCells = 16;
 constexpr unsigned kMaxHeads = 2;
@@ -148,8 +152,12 @@ class ScpSource : public FluxSource {
     if (track < 0 || track >= TrackCount() || offsets_[static_cast<std::size_t>(track)] == 0) {
       return false;
     }
-    flux.sampleClock = clock_;
     const std::int64_t at = offsets_[static_cast<std::size_t>(track)];
+    if (at == kMissingEntry) {
+      flux.absent = "no entry in the track table";
+      return true;
+    }
+    flux.sampleClock = clock_;
     const std::int64_t fileSize = source_->Size();
     const std::size_t headerSize = kTrackHeaderSize + revolutions_ * kRevolutionEntrySize;
     std::vector<unsigned char> header(headerSize);
@@ -217,8 +225,9 @@ class ScpSource : public FluxSource {
 
  private:
   std::unique_ptr<ByteSource> source_;
-  std::vector<std::int64_t> offsets_;  // by track index; 0 = none
-  std::vector<int> numbers_;           // the track's number in the file
+  // By track index; 0 = none, kMissingEntry = a gap in the table.
+  std::vector<std::int64_t> offsets_;
+  std::vector<int> numbers_;  // the track's number in the file
   unsigned revolutions_;
   double clock_;
   std::uint32_t checksum_;
@@ -344,6 +353,7 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
   std::vector<int> numbers(DiskImage::kMaxTracks, 0);
   int trackCount = 0;
   int cylinders = 0;
+  int highestTrack = -1;
   for (int number = first; number <= last; ++number) {
     const std::int64_t offset = entryOf(number);
     if (offset == 0) {
@@ -352,8 +362,9 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
     const int cylinder = byCylinder ? number : number / 2;
     const int index = byCylinder ? 2 * number + side : number;
     cylinders = std::max(cylinders, cylinder + 1);
+    highestTrack = std::max(highestTrack, index);
     if (index >= DiskImage::kMaxTracks) {
-      continue;  // past the tracks of the model
+      continue;  // past the tracks of the model: told below
     }
     offsets[static_cast<std::size_t>(index)] = offset;
     numbers[static_cast<std::size_t>(index)] = number;
@@ -368,11 +379,30 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
   info.claimed.heads = oneSide ? 1 : 2;
   info.trackLocations = offsets;
   offsets.resize(static_cast<std::size_t>(trackCount));
+  // A track of a side the dump holds, between the first track it holds and
+  // its last, with no entry in the table is one gone missing, as a KryoFlux
+  // dump's missing file; any other is a track the drive did not read. Its
+  // location is its empty entry in the table.
+  const auto firstHeld =
+      std::find_if(offsets.begin(), offsets.end(), [](std::int64_t offset) { return offset != 0; });
+  for (auto at = firstHeld; at != offsets.end(); ++at) {
+    const auto index = static_cast<int>(at - offsets.begin());
+    if (*at == 0 && (!oneSide || index % 2 == side)) {
+      *at = kMissingEntry;
+      const int number = byCylinder ? index / 2 : index;
+      info.trackLocations[static_cast<std::size_t>(index)] = table + number * kEntrySize;
+    }
+  }
   numbers.resize(static_cast<std::size_t>(trackCount));
   const double clock = kBaseClock / (head[kResolutionOffset] + 1);
   auto flux = std::make_unique<ScpSource>(std::move(source), std::move(offsets), std::move(numbers),
                                           revolutions, clock, LoadLe32(head + kChecksumOffset));
-  result.image = MakeFluxImage(kScpFormat.name, fileSize, std::move(info), std::move(flux));
+  std::vector<std::string> faults;
+  if (highestTrack >= DiskImage::kMaxTracks) {
+    faults.push_back(TracksPastLimit(highestTrack + 1));
+  }
+  result.image =
+      MakeFluxImage(kScpFormat.name, fileSize, std::move(info), std::move(flux), std::move(faults));
   return result;
 }
 

@@ -623,6 +623,7 @@ void ListImageJson(DiskImage& image, const std::function<void(const std::string&
          ", \"heads\": " + JsonOptional(info.claimed.heads) +
          ", \"sectors\": " + JsonOptional(info.claimed.sectorsPerTrack) +
          ", \"size\": " + JsonOptional(info.claimed.sectorSize) + "},");
+    emit(std::string("      \"doubleStepped\": ") + (info.doubleStepped ? "true" : "false") + ",");
     emit("      \"tracks\": [");
     std::string pending;
     for (int track = 0; track < DiskImage::kMaxTracks; ++track) {
@@ -666,7 +667,9 @@ void ListImageJson(DiskImage& image, const std::function<void(const std::string&
         for (std::size_t i = 0; i < reading.faults.size(); ++i) {
           pending += (i == 0 ? "" : ", ") + JsonString(reading.faults[i]);
         }
-        pending += "]}";
+        pending += "], \"unread\": " +
+                   (reading.unread.empty() ? std::string("null") : JsonString(reading.unread)) +
+                   "}";
       }
       pending += "}";
     }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -978,7 +980,8 @@ namespace {
 
 // What d88info tells of flux dumps that only it reads whole or lists track
 // by track: a 48 tpi disk read in a 96 tpi drive, a KryoFlux track whose
-// file is missing, and an SCP file whose checksum fails (a warning, status 2).
+// file is missing, an SCP track left out of its table, and an SCP file whose
+// checksum fails (a warning, status 2).
 TEST(D88InfoFluxTest, TellsHowAFluxDumpWasReadAndWhatItLacks) {
   const DiskSpec disk = KnownDisk(3, 0x1A71);
   FluxOptions flux;
@@ -999,6 +1002,18 @@ TEST(D88InfoFluxTest, TellsHowAFluxDumpWasReadAndWhatItLacks) {
                 "warning: image.scp: the checksum in the header is 0x%X but the file sums to "
                 "0x%X: it was changed or damaged after it was written\n",
                 sum + 1, sum);
+  // Track 12 left out of an SCP's track table, its checksum made good.
+  ScpOptions plain;
+  plain.flux = flux;
+  Bytes gapScp = BuildScp(disk, plain);
+  std::fill_n(gapScp.begin() + 0x10 + std::ptrdiff_t{4} * 12, 4, 0);
+  std::uint32_t gapSum = 0;
+  for (std::size_t i = 0x10; i < gapScp.size(); ++i) {
+    gapSum += gapScp[i];
+  }
+  for (std::size_t i = 0; i < 4; ++i) {
+    gapScp[0x0C + i] = static_cast<std::uint8_t>(gapSum >> (8 * i));
+  }
   std::map<int, KryoFluxTrackSpec> tracks;
   for (const auto& entry : disk.tracks) {
     if (entry.first != 12) {
@@ -1013,21 +1028,34 @@ TEST(D88InfoFluxTest, TellsHowAFluxDumpWasReadAndWhatItLacks) {
     std::string line;
     std::string err;
     int status;
+    const char* json;  // a fragment of the JSON listing
   } cases[] = {
       {"double-stepped SCP",
        {{"image.scp", BuildScp(disk, doubleStepped)}},
        "image.scp",
        "  read in a 96 tpi drive: cylinder C from physical track 2C",
        "",
-       0},
+       0,
+       "\"doubleStepped\": true,\n"},
       {"a KryoFlux file missing", KryoFluxDumpFiles(tracks, "dump"), "dump",
-       "  track 12: no file track06.0.raw", "", 0},
+       "  track 12: no file track06.0.raw", "", 0,
+       "{\"track\": 12, \"cutShort\": false, \"announcedSectors\": null, \"sectors\": [], "
+       "\"flux\": {\"revolutions\": 0, \"dataRate\": 0, \"rpm\": 0.0, \"faults\": [], "
+       "\"unread\": \"no file track06.0.raw\"}}"},
+      {"an SCP track table entry missing",
+       {{"image.scp", gapScp}},
+       "image.scp",
+       "  track 12: no entry in the track table",
+       "",
+       0,
+       "\"unread\": \"no entry in the track table\"}}"},
       {"a bad checksum",
        {{"image.scp", badScp}},
        "image.scp",
        "  track 12: 8 sectors: C6 H0 R1-8 N3",
        checksum,
-       2},
+       2,
+       "\"doubleStepped\": false,\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -1040,6 +1068,10 @@ TEST(D88InfoFluxTest, TellsHowAFluxDumpWasReadAndWhatItLacks) {
     EXPECT_EQ(result.err, c.err);
     EXPECT_EQ(result.status, c.status);
     EXPECT_NE(("\n" + result.out).find("\n" + c.line + "\n"), std::string::npos) << result.out;
+    const ToolResult json = RunD88info(dir, {"--json", c.given});
+    EXPECT_EQ(json.status, c.status);
+    EXPECT_NE(json.out.find(c.json), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"unread\": null}"), std::string::npos) << json.out;
   }
 }
 

@@ -2,10 +2,13 @@
 // one side, by today's numbering and the older one; 48 tpi disks read in a
 // 96 tpi drive, as SCP and as KryoFlux files named by physical track;
 // KryoFlux streams without KFInfo) and damaged ones (a track file missing,
-// empty or foreign, a truncated SCP, damaged SCP headers, a bad checksum):
+// empty or foreign, an SCP track table entry missing, a truncated SCP,
+// damaged SCP headers, a bad checksum):
 // what zefacut cuts from each, byte for byte, what it says and its status.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -83,6 +86,14 @@ Bytes ScpEndingInTrack12(std::size_t into) {
   return scp;
 }
 
+// An SCP whose track table has no entry for track 12, between tracks it
+// holds.
+Bytes ScpWithoutTrack12() {
+  Bytes scp = Scp(ScpWith([](ScpOptions&) {}));
+  std::fill_n(scp.begin() + 0x10 + std::ptrdiff_t{4} * 12, 4, 0);
+  return scp;
+}
+
 Bytes Patched(Bytes bytes, std::size_t at, std::uint8_t value) {
   bytes[at] = value;
   return bytes;
@@ -144,6 +155,11 @@ std::vector<Row> Rows() {
                          [](std::map<std::string, Bytes>& f) { f.erase("dump/track06.0.raw"); });
        },
        "dump", Track12Unread("no file track06.0.raw"), 2, false},
+      {"ScpTrackEntryMissing",
+       [] {
+         return Files{{"image.scp", ScpWithoutTrack12()}};
+       },
+       "image.scp", Track12Unread("no entry in the track table"), 2, false},
       {"KryoFluxTrackFileEmpty",
        [] {
          return KryoFlux(1, false, {},

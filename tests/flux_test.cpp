@@ -459,6 +459,26 @@ TEST(ScpReader, LayoutsOfOneSideAndOfA96TpiDriveReadByCylinder) {
   }
 }
 
+// One side in the older layout numbers its tracks by cylinder: a disk read
+// past 86 cylinders keeps those up to 86 and tells that the rest are not
+// read. (Today's layout, 2 x cylinder + head, ends inside the model with
+// the table's 168 entries.)
+TEST(ScpReader, TracksPastTheModelsAreTold) {
+  ScpOptions options;
+  options.flux.revolutions = 1;
+  options.heads = 1;
+  options.byCylinder = true;
+  const OpenedImage opened = Open(BuildScp(PlainDisk(180, 0x5F), options));
+  ASSERT_TRUE(opened.image) << opened.message;
+  EXPECT_EQ(opened.image->DescribeImage().faults,
+            std::vector<std::string>{"the image holds 179 tracks; tracks past 171 are not read"});
+  const std::shared_ptr<const Track> last = opened.image->ReadTrack(0, 170);
+  ASSERT_TRUE(last);
+  ASSERT_EQ(last->Sectors().size(), 8U);
+  EXPECT_EQ(last->Sectors().front().id.c, 85);
+  EXPECT_FALSE(opened.image->ReadTrack(0, DiskImage::kMaxTracks));
+}
+
 // The real dump of side 0 of a 360 KB disk, in today's single-sided
 // layout, reads sector for sector as that side of the disk's raw image.
 TEST(ScpRealDump, SideZeroReadsAsTheRawImagesSideZero) {
@@ -478,7 +498,7 @@ TEST(ScpRealDump, SideZeroReadsAsTheRawImagesSideZero) {
       EXPECT_EQ(sector.id.c, cylinder);
       EXPECT_EQ(sector.id.h, 0);
       EXPECT_EQ(sector.flags, 0);
-      const auto at = static_cast<std::ptrdiff_t>((cylinder * 2 * 9 + sector.id.r - 1) * 512);
+      const auto at = static_cast<std::ptrdiff_t>(cylinder * 2 * 9 + sector.id.r - 1) * 512;
       EXPECT_EQ(ReadSector(*opened.image, sector), Bytes(raw.begin() + at, raw.begin() + at + 512))
           << "R" << static_cast<int>(sector.id.r);
     }

@@ -261,12 +261,12 @@ TEST(KryoFluxStream, NamesGiveTheTrack) {
     const char* name;
     int track;
   } cases[] = {
-      {"track00.0.raw", 0},           {"track00.1.raw", 1},    {"track39.1.raw", 79},
-      {"TRACK05.1.RAW", 11},          {"track081.1.raw", 163}, {"track85.1.raw", 171},
-      {"track86.0.raw", -1},          {"track0.0.raw", -1},    {"track00.2.raw", -1},
-      {"track00.0.raw.bak", -1},      {"xtrack00.0.raw", -1},  {"track0a.0.raw", -1},
-      {"track00_0.raw", -1},          {"track.0.raw", -1},     {"track00.0.img", -1},
-      {"track99999999999.0.raw", -1},
+      {"track00.0.raw", 0},   {"track00.1.raw", 1},       {"track39.1.raw", 79},
+      {"TRACK05.1.RAW", 11},  {"track081.1.raw", 163},    {"track85.1.raw", 171},
+      {"track86.0.raw", 172}, {"track9999.1.raw", 19999}, {"track10000.0.raw", -1},
+      {"track0.0.raw", -1},   {"track00.2.raw", -1},      {"track00.0.raw.bak", -1},
+      {"xtrack00.0.raw", -1}, {"track0a.0.raw", -1},      {"track00_0.raw", -1},
+      {"track.0.raw", -1},    {"track00.0.img", -1},      {"track99999999999.0.raw", -1},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(KryoFluxTrackOfName(c.name), c.track) << c.name;
@@ -397,6 +397,23 @@ TEST(KryoFluxDump, TracksAreReadFromTheirFilesWhenAskedFor) {
   });
   ForEachImage(scratch.u8string(), collector);
   EXPECT_EQ(collector.names.size(), 1U);
+}
+
+TEST(KryoFluxDump, FilesOfTracksPastTheModelsAreToldNotRead) {
+  const fs::path scratch = MakeScratchFolder("kryoflux");
+  auto files = KryoFluxDumpFiles(SmallDump());
+  files.emplace_back("track86.0.raw", KryoFluxStream(SmallDump()[0]));
+  files.emplace_back("track90.1.raw", KryoFluxStream(SmallDump()[1]));
+  WriteFiles(scratch, files);
+  Collector collector([](const std::string& /*name*/, DiskImage& image) {
+    EXPECT_EQ(image.DescribeImage().faults,
+              std::vector<std::string>{"the image holds 182 tracks; tracks past 171 are not read"});
+    EXPECT_EQ(Tracks(image), kSmallDumpTracks);
+    EXPECT_FALSE(image.ReadTrack(0, DiskImage::kMaxTracks));
+  });
+  ForEachImage(scratch.u8string(), collector);
+  EXPECT_EQ(collector.names.size(), 1U);
+  EXPECT_TRUE(collector.problems.empty()) << collector.problems.front();
 }
 
 TEST(KryoFluxDump, AFolderWithoutStreamsKeepsItsError) {

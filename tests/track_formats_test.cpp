@@ -502,9 +502,6 @@ TEST(TrackFormats, TracksUpTo86CylindersAreKeptAndThoseAfterAreTold) {
       {180, 172, {"the image holds 180 tracks; tracks past 171 are not read"}},
   };
   for (const TrackFormat& format : kTrackFormats) {
-    if (format.format != WrittenFormat::kImd && format.format != WrittenFormat::kTd0) {
-      continue;  // the HFE reader is the flux layer's
-    }
     for (const auto& c : cases) {
       SCOPED_TRACE(std::string(format.label) + ", " + std::to_string(c.tracks) + " tracks");
       const DiskSpec disk = PlainDisk(c.tracks, 61);
