@@ -35,6 +35,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -131,8 +132,12 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
     }
     const unsigned char* header = file.data() + start;
     const std::uint32_t trackFlags = LoadLe16(header);
-    std::int64_t cellCount =
-        std::int64_t{2} * kRatesKbps[trackFlags & kRateMask] * 1000 * 60 / kNominalRpm;
+    // A rate code past the known ones gives no nominal length: the cells
+    // then run to the next record.
+    const std::uint32_t rateCode = trackFlags & kRateMask;
+    std::int64_t cellCount = rateCode < std::size(kRatesKbps)
+                                 ? std::int64_t{2} * kRatesKbps[rateCode] * 1000 * 60 / kNominalRpm
+                                 : kMaxTrackCells;
     std::int64_t indexCell = LoadLe32(header + 2);
     if (countField) {
       const std::uint32_t count = LoadLe32(header + 2);

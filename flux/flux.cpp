@@ -113,6 +113,7 @@ std::size_t RefineCell(const std::uint32_t* intervals, std::size_t count, double
 
 std::uint32_t NamedRate(double rate) {
   for (const std::uint32_t standard : kStandardRates) {
+    // cppcheck-suppress useStlAlgorithm ; a loop reads as plainly
     if (std::fabs(rate - standard) <= kStandardShare * standard) {
       return standard;
     }
@@ -144,10 +145,12 @@ RateFit FindDataRate(const FluxTrack& flux, std::size_t from) {
   for (std::size_t i = 0; i < count; ++i) {
     const double bin = sample[i] * perBin;
     if (bin < kBins) {
+      // cppcheck-suppress containerOutOfBounds ; bin < kBins, and sums holds kBins + 1
       ++sums[static_cast<std::size_t>(bin) + 1];
     }
   }
   for (std::size_t b = 1; b <= kBins; ++b) {
+    // cppcheck-suppress containerOutOfBounds ; sums holds kBins + 1
     sums[b] += sums[b - 1];
   }
   const auto below = [&](double bin) {

@@ -138,6 +138,7 @@ const RawLayout* ChooseLayout(std::int64_t size, const unsigned char* boot, std:
   if (bpb) {
     const RawLayout* agreeing = nullptr;
     for (const RawLayout* layout : fits) {
+      // cppcheck-suppress useStlAlgorithm ; a loop reads as plainly
       if (Agrees(*bpb, *layout)) {
         agreeing = layout;
         break;
@@ -172,6 +173,7 @@ const RawLayout* ChooseLayout(std::int64_t size, const unsigned char* boot, std:
 
 Confidence Identify(const ImageProbe& probe) {
   for (const RawLayout& layout : kLayouts) {
+    // cppcheck-suppress useStlAlgorithm ; a loop reads as plainly
     if (SizeOf(layout) == probe.size) {
       return kBySize;
     }

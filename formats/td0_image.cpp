@@ -270,6 +270,7 @@ class Lzhuf {
   // kMarkEvery output bytes, to tell where damaged input lies.
   struct Mark {
     std::size_t output;
+    // cppcheck-suppress unusedStructMember ; read through the iterator below
     std::size_t input;
   };
   static constexpr std::size_t kMarkEvery = 16;

@@ -596,6 +596,7 @@ std::FILE* OpenScratchFile(int& error) {
 #if defined(__linux__) && defined(O_TMPFILE)
   descriptor = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
 #endif
+  // cppcheck-suppress knownConditionTrueFalse ; not where O_TMPFILE is
   if (descriptor < 0) {
     // No unnamed files there: a named one, removed at once; only its
     // descriptor keeps it.

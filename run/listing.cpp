@@ -113,8 +113,10 @@ std::string OtherSpeedNote(std::uint32_t rate, double rpm) {
   };
   constexpr double kSpeedShare = 0.05;
   for (const auto& other : kOtherSpeeds) {
-    if (rate == other.rate &&
-        (rpm == 0 || std::fabs(rpm - other.driveRpm) <= kSpeedShare * other.driveRpm)) {
+    const bool nearSpeed =
+        rpm == 0 || std::fabs(rpm - other.driveRpm) <= kSpeedShare * other.driveRpm;
+    // cppcheck-suppress useStlAlgorithm ; a loop reads as plainly
+    if (rate == other.rate && nearSpeed) {
       return other.note;
     }
   }

@@ -457,7 +457,6 @@ TEST(D88InfoTest, DashListsStandardInput) {
 TEST(D88InfoTest, WritesWhatItReadAsD88) {
   ScratchDir dir;
   const DiskSpec first = KnownDisk(3, 8);
-  const DiskSpec second = PlainDisk(2, 9);
   const Bytes hfe = BuildInFormat(WrittenFormat::kHfe1, first);
   ASSERT_TRUE(WriteFileBytes(dir.File("image.hfe"), hfe));
   const ToolResult listed = RunD88info(dir, {"image.hfe"});
@@ -475,6 +474,7 @@ TEST(D88InfoTest, WritesWhatItReadAsD88) {
 #ifdef ZEFACUT_TEST_ARCHIVES
   // The disks of every image of an archive, in member order, replacing the
   // file written before.
+  const DiskSpec second = PlainDisk(2, 9);
   const Bytes d88 = BuildImage({second, second});
   ASSERT_TRUE(WriteFileBytes(dir.File("set.zip"),
                              BuildArchive(ArchiveKind::kZip, {{"a.hfe", hfe}, {"b.d88", d88}})));

@@ -37,6 +37,7 @@ const FmCase kFmCases[] = {
 
 SectorFlags FlagsOf(int r) {
   for (const FmCase& c : kFmCases) {
+    // cppcheck-suppress useStlAlgorithm ; a loop reads as plainly
     if (c.r == r) {
       return c.flags;
     }

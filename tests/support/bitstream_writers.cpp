@@ -42,12 +42,9 @@ void AppendLe(Bytes& out, std::uint32_t value, int bytes) {
 void Extent(const DiskSpec& disk, int& cylinders, int& sides) {
   const int lastTrack = disk.tracks.empty() ? 0 : disk.tracks.rbegin()->first;
   cylinders = lastTrack / 2 + 1;
-  sides = 1;
-  for (const auto& entry : disk.tracks) {
-    if (entry.first % 2 == 1) {
-      sides = 2;
-    }
-  }
+  const bool secondSide = std::any_of(disk.tracks.begin(), disk.tracks.end(),
+                                      [](const auto& entry) { return entry.first % 2 == 1; });
+  sides = secondSide ? 2 : 1;
 }
 
 // One turn of the track's cells (none for a track the disk lacks).
