@@ -48,7 +48,9 @@ int main(int argc, char** argv) {
   // as a KryoFlux dump, one sector of FMSE bad in every revolution.
   const DiskSpec disk = KnownDisk(3, 0xD1, 14);
   FluxOptions flux;
-  flux.damage.push_back({12, 6, {}, std::nullopt, std::nullopt});
+  // The same byte in every revolution: the reads agree on bytes that fail
+  // the CRC, so the sector is not recovered and the page warns of it.
+  flux.damage.push_back({12, 6, {}, std::size_t{100}, std::nullopt});
   std::map<int, KryoFluxTrackSpec> tracks;
   for (const auto& entry : disk.tracks) {
     const WrittenFlux written = TrackFlux(disk, entry.first, flux, kKryoFluxSampleClock);
