@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "flux/flux.h"
-#include "support/flux_writers.h"
-#include "support/image_builder.h"
+#include "testkit/flux_writers.h"
+#include "testkit/image_builder.h"
 
 namespace {
 

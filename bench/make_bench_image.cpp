@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "support/flux_writers.h"
-#include "support/format_writers.h"
-#include "support/image_builder.h"
+#include "testkit/flux_writers.h"
+#include "testkit/format_writers.h"
+#include "testkit/image_builder.h"
 
 namespace {
 

@@ -18,22 +18,27 @@
 # table of how many sectors the flux decoder reads under noise.
 #
 # Usage: bench/run.sh [BUILD_DIR]   (default: build/release, configured with
-#        the release preset). Needs hyperfine and strace (apt-get install
+#        the release preset; the benchmark's programs are built only with
+#        ZEFACUT_BENCH=ON, which this script sets). Needs hyperfine and strace (apt-get install
 #        hyperfine strace).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
-[ -f "$build/CMakeCache.txt" ] || cmake --preset release
+if [ -f "$build/CMakeCache.txt" ]; then
+  cmake -B "$build" -DZEFACUT_BENCH=ON >/dev/null
+else
+  cmake --preset release -DZEFACUT_BENCH=ON
+fi
 cmake --build "$build" --target zefacut d88info make_bench_image bench_floor flux_noise
 tool=$(realpath "$build/zefacut")
-floor=$(realpath "$build/bench_floor")
-work=$(realpath "$build")/bench
+floor=$(realpath "$build/bench/bench_floor")
+work=$(realpath "$build")/bench-run
 rm -rf "$work" && mkdir -p "$work/out"
 for image in title1a dense far; do
-  "$build/make_bench_image" "$image" "$work/$image.d88"
+  "$build/bench/make_bench_image" "$image" "$work/$image.d88"
 done
 mkdir -p "$work/formats"
-"$build/make_bench_image" formats "$work/formats"
+"$build/bench/make_bench_image" formats "$work/formats"
 cd "$work/out"
 
 # hyperfine's medians of two commands, and the first over the second.
@@ -135,7 +140,7 @@ echo "== flux (the same disk as an SCP dump of three revolutions, against HFE; f
 # track at a time.
 scp="$work/formats/title1a-SCP.scp"
 hfe="$work/formats/title1a-HFE.hfe"
-"$build/make_bench_image" scp5 "$work/scp5.scp"
+"$build/bench/make_bench_image" scp5 "$work/scp5.scp"
 if command -v hyperfine >/dev/null; then
   hyperfine -N --style none --warmup 3 --runs 20 -i --output=null --export-csv ../flux.csv \
     "$tool -q -d -o w5 $scp" "$tool -q -d -o w6 $hfe" >/dev/null
@@ -151,4 +156,4 @@ echo "== flux noise (a Title1DiskA disk of 24 tracks, 192 sectors, three revolut
 # Flux changes moved at random, intervals stretched at random, the speed
 # drifting within a revolution, the disk read at the other drive speed
 # (bench/flux_noise.cpp). No bound: the figures are kept in README.md.
-"$build/flux_noise"
+"$build/bench/flux_noise"

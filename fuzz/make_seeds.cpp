@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "support/flux_writers.h"
-#include "support/format_writers.h"
-#include "support/image_builder.h"
-#include "support/kryoflux_writer.h"
+#include "testkit/flux_writers.h"
+#include "testkit/format_writers.h"
+#include "testkit/image_builder.h"
+#include "testkit/kryoflux_writer.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Writers of the bitstream images whose tracks are the HFE writer's MFM
-// cells (support/flux_writers.h TrackCells), one revolution of a 2HD drive
+// cells (testkit/flux_writers.h TrackCells), one revolution of a 2HD drive
 // (500 kbit/s, 360 rpm) each:
 //
 // HxC MFM: the header, the track list, each track's cell bytes as they are.
@@ -17,8 +17,8 @@
 #include <zlib.h>
 #endif
 
-#include "support/flux_writers.h"
-#include "support/format_writers.h"
+#include "testkit/flux_writers.h"
+#include "testkit/format_writers.h"
 
 namespace {
 

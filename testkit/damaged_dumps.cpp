@@ -1,11 +1,11 @@
-#include "support/damaged_dumps.h"
+#include "testkit/damaged_dumps.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <string>
 
-#include "support/format_writers.h"
-#include "support/tool_messages.h"
+#include "testkit/format_writers.h"
+#include "testkit/tool_messages.h"
 
 namespace {
 

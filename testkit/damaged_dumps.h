@@ -1,14 +1,14 @@
 // Damaged dumps of a known disk, made with the image builder, and what the
 // tool says of each: the cases the tool tests and the d88info tests share.
-#ifndef ZEFACUT_TESTS_SUPPORT_DAMAGED_DUMPS_H
-#define ZEFACUT_TESTS_SUPPORT_DAMAGED_DUMPS_H
+#ifndef ZEFACUT_TESTKIT_DAMAGED_DUMPS_H
+#define ZEFACUT_TESTKIT_DAMAGED_DUMPS_H
 
 #include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "support/image_builder.h"
+#include "testkit/image_builder.h"
 
 struct DamagedDump {
   const char* name;
@@ -50,4 +50,4 @@ std::vector<DamagedDump> DamagedDumps();
 // Test names print the case's name rather than its bytes.
 inline void PrintTo(const DamagedDump& dump, std::ostream* os) { *os << dump.name; }
 
-#endif  // ZEFACUT_TESTS_SUPPORT_DAMAGED_DUMPS_H
+#endif  // ZEFACUT_TESTKIT_DAMAGED_DUMPS_H

@@ -3,8 +3,8 @@
 // starts at sector R of a track (C = track / 2, H = track % 2, N = 3). With the
 // disk's tracks laid end to end at 8 sectors of 1024 bytes, a file is the
 // `length` bytes at track * 8192 + (R - 1) * 1024 + offset.
-#ifndef ZEFACUT_TESTS_SUPPORT_EXPECTED_CUTS_H
-#define ZEFACUT_TESTS_SUPPORT_EXPECTED_CUTS_H
+#ifndef ZEFACUT_TESTKIT_EXPECTED_CUTS_H
+#define ZEFACUT_TESTKIT_EXPECTED_CUTS_H
 
 #include <cstddef>
 #include <vector>
@@ -73,4 +73,4 @@ inline const ExpectedDisk kKinds[8] = {
     {"Title3UserDisk", "ZEFA LOMRI 3", "User Disk", kTitle3DiskB},
 };
 
-#endif  // ZEFACUT_TESTS_SUPPORT_EXPECTED_CUTS_H
+#endif  // ZEFACUT_TESTKIT_EXPECTED_CUTS_H

@@ -2,7 +2,7 @@
 // 0..153 flat, 8 sectors of 1024 bytes by R (LinearBytes), behind its header.
 #include <cstring>
 
-#include "support/format_writers.h"
+#include "testkit/format_writers.h"
 
 namespace {
 

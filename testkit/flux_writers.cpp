@@ -1,4 +1,4 @@
-#include "support/flux_writers.h"
+#include "testkit/flux_writers.h"
 
 #include <algorithm>
 #include <bitset>

@@ -3,15 +3,15 @@
 // that wanders and flux changes that jitter, and an SCP file of a disk made
 // of such tracks. A sector's data can be spoilt in chosen revolutions, as a
 // marginal disk reads.
-#ifndef ZEFACUT_TESTS_SUPPORT_FLUX_WRITERS_H
-#define ZEFACUT_TESTS_SUPPORT_FLUX_WRITERS_H
+#ifndef ZEFACUT_TESTKIT_FLUX_WRITERS_H
+#define ZEFACUT_TESTKIT_FLUX_WRITERS_H
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
-#include "support/image_builder.h"
+#include "testkit/image_builder.h"
 
 // A data bit of a sector flipped (its clocks kept good MFM), so that its
 // data CRC fails; for MFM tracks only (an FM sector's bad CRC comes from
@@ -98,4 +98,4 @@ struct ScpOptions {
 // The disk's tracks (those of the side `heads` names) as an SCP dump.
 Bytes BuildScp(const DiskSpec& disk, const ScpOptions& options = {});
 
-#endif  // ZEFACUT_TESTS_SUPPORT_FLUX_WRITERS_H
+#endif  // ZEFACUT_TESTKIT_FLUX_WRITERS_H

@@ -1,55 +1,37 @@
-#include "support/format_writers.h"
+#include "testkit/format_writers.h"
 
-#include "support/flux_writers.h"
+#include "testkit/flux_writers.h"
 
+// One row a format: a new writer is one row here and its value in
+// WrittenFormat.
 const std::vector<WrittenFormatName> kWrittenFormats = {
-    {WrittenFormat::kD88, "D88", ".d88"},        {WrittenFormat::kRaw, "raw", ".hdm"},
-    {WrittenFormat::kFdi, "FDI", ".fdi"},        {WrittenFormat::kDim, "DIM", ".dim"},
-    {WrittenFormat::kNfd0, "NFD", ".nfd"},       {WrittenFormat::kNfd1, "NFD", ".nfd"},
-    {WrittenFormat::kFdd, "FDD", ".fdd"},        {WrittenFormat::kImd, "IMD", ".imd"},
-    {WrittenFormat::kHfe1, "HFE", ".hfe"},       {WrittenFormat::kHfe3, "HFE", ".hfe"},
-    {WrittenFormat::kTd0, "Teledisk", ".td0"},   {WrittenFormat::kScp, "SCP", ".scp"},
-    {WrittenFormat::kHxcMfm, "HxC MFM", ".mfm"}, {WrittenFormat::kMfi, "MFI", ".mfi"},
-    {WrittenFormat::kPsi, "PSI", ".psi"},        {WrittenFormat::k86f, "86F", ".86f"},
-    {WrittenFormat::kPri, "PRI", ".pri"},
+    {WrittenFormat::kD88, "D88", ".d88", [](const DiskSpec& disk) { return BuildImage({disk}); }},
+    {WrittenFormat::kRaw, "raw", ".hdm", BuildRaw},
+    {WrittenFormat::kFdi, "FDI", ".fdi", BuildFdi},
+    {WrittenFormat::kDim, "DIM", ".dim", BuildDim},
+    {WrittenFormat::kNfd0, "NFD", ".nfd", [](const DiskSpec& disk) { return BuildNfd(disk, 0); }},
+    {WrittenFormat::kNfd1, "NFD", ".nfd", [](const DiskSpec& disk) { return BuildNfd(disk, 1); }},
+    {WrittenFormat::kFdd, "FDD", ".fdd", BuildFdd},
+    {WrittenFormat::kImd, "IMD", ".imd", BuildImd},
+    {WrittenFormat::kHfe1, "HFE", ".hfe", [](const DiskSpec& disk) { return BuildHfe(disk, 1); }},
+    {WrittenFormat::kHfe3, "HFE", ".hfe", [](const DiskSpec& disk) { return BuildHfe(disk, 3); }},
+    {WrittenFormat::kTd0, "Teledisk", ".td0", [](const DiskSpec& disk) { return BuildTd0(disk); }},
+    {WrittenFormat::kScp, "SCP", ".scp", [](const DiskSpec& disk) { return BuildScp(disk); }},
+    {WrittenFormat::kHxcMfm, "HxC MFM", ".mfm", BuildHxcMfm},
+    {WrittenFormat::kMfi, "MFI", ".mfi",
+     [](const DiskSpec& disk) {
+       return BuildMfi(disk, MfiOptions{false, 0, 0.1});
+     }},
+    {WrittenFormat::kPsi, "PSI", ".psi", BuildPsi},
+    {WrittenFormat::k86f, "86F", ".86f", [](const DiskSpec& disk) { return Build86f(disk, 1234); }},
+    {WrittenFormat::kPri, "PRI", ".pri", BuildPri},
 };
 
 Bytes BuildInFormat(WrittenFormat format, const DiskSpec& disk) {
-  switch (format) {
-    case WrittenFormat::kD88:
-      return BuildImage({disk});
-    case WrittenFormat::kRaw:
-      return BuildRaw(disk);
-    case WrittenFormat::kFdi:
-      return BuildFdi(disk);
-    case WrittenFormat::kDim:
-      return BuildDim(disk);
-    case WrittenFormat::kNfd0:
-      return BuildNfd(disk, 0);
-    case WrittenFormat::kNfd1:
-      return BuildNfd(disk, 1);
-    case WrittenFormat::kFdd:
-      return BuildFdd(disk);
-    case WrittenFormat::kImd:
-      return BuildImd(disk);
-    case WrittenFormat::kHfe1:
-      return BuildHfe(disk, 1);
-    case WrittenFormat::kHfe3:
-      return BuildHfe(disk, 3);
-    case WrittenFormat::kTd0:
-      return BuildTd0(disk);
-    case WrittenFormat::kScp:
-      return BuildScp(disk);
-    case WrittenFormat::kHxcMfm:
-      return BuildHxcMfm(disk);
-    case WrittenFormat::kPri:
-      return BuildPri(disk);
-    case WrittenFormat::k86f:
-      return Build86f(disk, 1234);
-    case WrittenFormat::kPsi:
-      return BuildPsi(disk);
-    case WrittenFormat::kMfi:
-      return BuildMfi(disk, MfiOptions{false, 0, 0.1});
+  for (const WrittenFormatName& row : kWrittenFormats) {
+    if (row.format == format) {
+      return row.build(disk);
+    }
   }
   return {};
 }

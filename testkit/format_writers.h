@@ -9,15 +9,15 @@
 // sector maps (NFD, FDD, IMD) and the bitstream format (HFE) hold each
 // track's sectors in recorded order with their IDs and what they can record
 // of the flags; so does Teledisk (TD0), in its normal form in the tables;
-// the flux format (SCP, support/flux_writers.h) holds the HFE writer's
+// the flux format (SCP, testkit/flux_writers.h) holds the HFE writer's
 // cells read three times by a drive that drifts.
-#ifndef ZEFACUT_TESTS_SUPPORT_FORMAT_WRITERS_H
-#define ZEFACUT_TESTS_SUPPORT_FORMAT_WRITERS_H
+#ifndef ZEFACUT_TESTKIT_FORMAT_WRITERS_H
+#define ZEFACUT_TESTKIT_FORMAT_WRITERS_H
 
 #include <string>
 #include <vector>
 
-#include "support/image_builder.h"
+#include "testkit/image_builder.h"
 
 enum class WrittenFormat {
   kD88,
@@ -69,7 +69,7 @@ Bytes BuildImd(const DiskSpec& disk);
 // than each FM cell as two MFM cells.
 Bytes BuildHfe(const DiskSpec& disk, int revision, bool fmAtOwnRate = false);
 
-// The bitstream images of support/bitstream_writers.cpp: each track the HFE
+// The bitstream images of testkit/bitstream_writers.cpp: each track the HFE
 // writer's cells for one turn. MFI in its current form or the old one of
 // MESS (`old`), with whole (0), half (1) or quarter (2) track steps in its
 // track list, and each flux change moved at random by up to `jitter` of a
@@ -134,10 +134,11 @@ Bytes BuildInFormat(WrittenFormat format, const DiskSpec& disk);
 
 struct WrittenFormatName {
   WrittenFormat format;
-  const char* name;       // as the tool names the format it read
-  const char* extension;  // a usual file extension, with the dot
+  const char* name;                      // as the tool names the format it read
+  const char* extension;                 // a usual file extension, with the dot
+  Bytes (*build)(const DiskSpec& disk);  // its writer, as BuildInFormat runs it
 };
-// Every format, D88 first.
+// Every format, D88 first: the one list a new writer joins.
 extern const std::vector<WrittenFormatName> kWrittenFormats;
 
-#endif  // ZEFACUT_TESTS_SUPPORT_FORMAT_WRITERS_H
+#endif  // ZEFACUT_TESTKIT_FORMAT_WRITERS_H

@@ -1,4 +1,4 @@
-#include "support/image_builder.h"
+#include "testkit/image_builder.h"
 
 #include <algorithm>
 #include <cstdio>

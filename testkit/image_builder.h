@@ -1,8 +1,8 @@
 // Builds D88 images in memory, for the tests, the fuzz seeds, the sample
 // image and the benchmark. Every field can be set to any value, malformed
 // ones included.
-#ifndef ZEFACUT_TESTS_SUPPORT_IMAGE_BUILDER_H
-#define ZEFACUT_TESTS_SUPPORT_IMAGE_BUILDER_H
+#ifndef ZEFACUT_TESTKIT_IMAGE_BUILDER_H
+#define ZEFACUT_TESTKIT_IMAGE_BUILDER_H
 
 #include <cstddef>
 #include <cstdint>
@@ -109,4 +109,4 @@ Bytes BuildImage(const std::vector<DiskSpec>& disks);
 // Writes bytes to a file; false on failure.
 bool WriteFileBytes(const std::string& path, const Bytes& bytes);
 
-#endif  // ZEFACUT_TESTS_SUPPORT_IMAGE_BUILDER_H
+#endif  // ZEFACUT_TESTKIT_IMAGE_BUILDER_H

@@ -1,4 +1,4 @@
-#include "support/kryoflux_writer.h"
+#include "testkit/kryoflux_writer.h"
 
 #include <cstdio>
 

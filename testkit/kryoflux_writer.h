@@ -2,8 +2,8 @@
 // tests of the stream reader and of dumps read from folders and archives.
 // The lead connects it to the flux-from-cells writer: a track's MFM cells
 // become intervals, and these the files of a dump.
-#ifndef ZEFACUT_TESTS_SUPPORT_KRYOFLUX_WRITER_H
-#define ZEFACUT_TESTS_SUPPORT_KRYOFLUX_WRITER_H
+#ifndef ZEFACUT_TESTKIT_KRYOFLUX_WRITER_H
+#define ZEFACUT_TESTKIT_KRYOFLUX_WRITER_H
 
 #include <cstddef>
 #include <cstdint>
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "flux/kryoflux_image.h"
-#include "support/image_builder.h"
+#include "testkit/image_builder.h"
 
 // One track's flux as a dump records it.
 struct KryoFluxTrackSpec {
@@ -78,4 +78,4 @@ std::vector<std::pair<std::string, Bytes>> KryoFluxDumpFiles(
     const std::map<int, KryoFluxTrackSpec>& tracks, const std::string& folder = {},
     const KryoFluxWriteOptions& options = {});
 
-#endif  // ZEFACUT_TESTS_SUPPORT_KRYOFLUX_WRITER_H
+#endif  // ZEFACUT_TESTKIT_KRYOFLUX_WRITER_H

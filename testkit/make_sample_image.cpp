@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "support/image_builder.h"
+#include "testkit/image_builder.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "support/format_writers.h"
+#include "testkit/format_writers.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "support/format_writers.h"
+#include "testkit/format_writers.h"
 
 namespace {
 

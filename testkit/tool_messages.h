@@ -2,12 +2,12 @@
 // apart from the tool: in Shift-JIS (the tool's own form, what files and pipes
 // get) and in UTF-8. For the tests of the built programs and of the run in
 // memory alike.
-#ifndef ZEFACUT_TESTS_SUPPORT_TOOL_MESSAGES_H
-#define ZEFACUT_TESTS_SUPPORT_TOOL_MESSAGES_H
+#ifndef ZEFACUT_TESTKIT_TOOL_MESSAGES_H
+#define ZEFACUT_TESTKIT_TOOL_MESSAGES_H
 
 #include <string>
 
-#include "support/expected_cuts.h"
+#include "testkit/expected_cuts.h"
 
 // "ファイルをオープンできません.\n"
 inline const std::string kOpenFailedMessage =
@@ -44,4 +44,4 @@ inline std::string RecognitionMessageUtf8(int index) {
          kRecognizedEndingUtf8;
 }
 
-#endif  // ZEFACUT_TESTS_SUPPORT_TOOL_MESSAGES_H
+#endif  // ZEFACUT_TESTKIT_TOOL_MESSAGES_H

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "support/flux_writers.h"
-#include "support/format_writers.h"
+#include "testkit/flux_writers.h"
+#include "testkit/format_writers.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "flux/kryoflux_image.h"
-#include "support/damaged_dumps.h"
-#include "support/flux_writers.h"
-#include "support/format_writers.h"
-#include "support/image_builder.h"
-#include "support/kryoflux_writer.h"
+#include "testkit/damaged_dumps.h"
+#include "testkit/flux_writers.h"
+#include "testkit/format_writers.h"
+#include "testkit/image_builder.h"
+#include "testkit/kryoflux_writer.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "support/archive_writer.h"
-#include "support/format_writers.h"
-#include "support/image_builder.h"
 #include "support/run_tool.h"
+#include "testkit/format_writers.h"
+#include "testkit/image_builder.h"
 
 namespace {
 

@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "support/expected_cuts.h"
-#include "support/flux_writers.h"
-#include "support/image_builder.h"
-#include "support/kryoflux_writer.h"
 #include "support/run_tool.h"
+#include "testkit/expected_cuts.h"
+#include "testkit/flux_writers.h"
+#include "testkit/image_builder.h"
+#include "testkit/kryoflux_writer.h"
 #ifdef ZEFACUT_TEST_ARCHIVES
 #include "support/archive_writer.h"
 #endif

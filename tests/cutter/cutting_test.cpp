@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "support/expected_cuts.h"
-#include "support/image_builder.h"
 #include "support/run_tool.h"
+#include "testkit/expected_cuts.h"
+#include "testkit/image_builder.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // there, and the exit status says whether anything was told.
 #include <gtest/gtest.h>
 
-#include "support/damaged_dumps.h"
 #include "support/run_tool.h"
+#include "testkit/damaged_dumps.h"
 
 namespace {
 

@@ -16,10 +16,10 @@
 #include <utility>
 #include <vector>
 
-#include "support/damaged_dumps.h"
-#include "support/flux_writers.h"
-#include "support/kryoflux_writer.h"
 #include "support/run_tool.h"
+#include "testkit/damaged_dumps.h"
+#include "testkit/flux_writers.h"
+#include "testkit/kryoflux_writer.h"
 
 namespace {
 

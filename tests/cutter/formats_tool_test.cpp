@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "support/format_test_helpers.h"
-#include "support/format_writers.h"
-#include "support/image_builder.h"
 #include "support/run_tool.h"
+#include "testkit/format_writers.h"
+#include "testkit/image_builder.h"
 
 namespace {
 

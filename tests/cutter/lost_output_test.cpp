@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "support/image_builder.h"
 #include "support/run_tool.h"
+#include "testkit/image_builder.h"
 
 namespace {
 

@@ -20,13 +20,13 @@
 #ifdef ZEFACUT_TEST_ARCHIVES
 #include "support/archive_writer.h"
 #endif
-#include "support/damaged_dumps.h"
-#include "support/flux_writers.h"
-#include "support/format_writers.h"
-#include "support/image_builder.h"
-#include "support/kryoflux_writer.h"
 #include "support/run_tool.h"
 #include "support/test_files.h"
+#include "testkit/damaged_dumps.h"
+#include "testkit/flux_writers.h"
+#include "testkit/format_writers.h"
+#include "testkit/image_builder.h"
+#include "testkit/kryoflux_writer.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include "disk/model.h"
 #include "run/listing.h"
 #include "support/format_test_helpers.h"
-#include "support/format_writers.h"
-#include "support/image_builder.h"
 #include "support/test_files.h"
+#include "testkit/format_writers.h"
+#include "testkit/image_builder.h"
 
 namespace {
 

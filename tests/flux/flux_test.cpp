@@ -20,10 +20,10 @@
 #include "input/open_image.h"
 #include "known/cut_reading.h"
 #include "known/known_disks.h"
-#include "support/flux_writers.h"
 #include "support/format_test_helpers.h"
-#include "support/image_builder.h"
 #include "support/test_files.h"
+#include "testkit/flux_writers.h"
+#include "testkit/image_builder.h"
 
 namespace {
 

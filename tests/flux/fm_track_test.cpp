@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "flux/mfm.h"
-#include "support/flux_writers.h"
 #include "support/format_test_helpers.h"
-#include "support/format_writers.h"
-#include "support/image_builder.h"
+#include "testkit/flux_writers.h"
+#include "testkit/format_writers.h"
+#include "testkit/image_builder.h"
 
 namespace {
 

@@ -20,9 +20,9 @@
 #include "input/byte_source.h"
 #include "input/image_input.h"
 #include "support/format_test_helpers.h"
-#include "support/kryoflux_writer.h"
 #include "support/scratch_folder.h"
 #include "support/test_files.h"
+#include "testkit/kryoflux_writer.h"
 
 #ifdef ZEFACUT_TEST_ARCHIVES
 #include "input/archive.h"

@@ -29,8 +29,8 @@
 #include "input/byte_source.h"
 #include "input/open_image.h"
 #include "known/sector_run.h"
-#include "support/image_builder.h"
 #include "support/scratch_folder.h"
+#include "testkit/image_builder.h"
 
 namespace {
 

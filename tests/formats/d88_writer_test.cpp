@@ -14,9 +14,9 @@
 #include "input/image_input.h"
 #include "input/open_image.h"
 #include "support/format_test_helpers.h"
-#include "support/format_writers.h"
-#include "support/image_builder.h"
 #include "support/test_files.h"
+#include "testkit/format_writers.h"
+#include "testkit/image_builder.h"
 
 namespace {
 

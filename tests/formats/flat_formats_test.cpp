@@ -1,5 +1,5 @@
 // Tests of the readers of raw, FDI, DIM, NFD and FDD images, driven through
-// OpenImage over images their writers (tests/support) build in memory, and
+// OpenImage over images their writers (testkit/) build in memory, and
 // over one real raw image in tests/data.
 #include <gtest/gtest.h>
 
@@ -14,9 +14,9 @@
 #include "input/byte_source.h"
 #include "input/open_image.h"
 #include "support/format_test_helpers.h"
-#include "support/format_writers.h"
-#include "support/image_builder.h"
 #include "support/test_files.h"
+#include "testkit/format_writers.h"
+#include "testkit/image_builder.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Tests of the IMD and HFE readers, and of Teledisk's in the tables of whole
-// disks (tests/td0_image_test.cpp has the rest of it): images their writers
+// disks (tests/formats/td0_image_test.cpp has the rest of it): images their writers
 // make (the same disk as D88 holds it), damaged variants of them, and real
 // images of other tools in tests/data. Every image is opened the way the tool opens one, by
 // content, from memory.
@@ -15,9 +15,9 @@
 #include "formats/sector_image.h"
 #include "input/open_image.h"
 #include "support/format_test_helpers.h"
-#include "support/format_writers.h"
-#include "support/image_builder.h"
 #include "support/test_files.h"
+#include "testkit/format_writers.h"
+#include "testkit/image_builder.h"
 
 namespace {
 

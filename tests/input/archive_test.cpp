@@ -33,8 +33,8 @@
 
 #include "input/byte_source.h"
 #include "input/member_names.h"
-#include "support/image_builder.h"
 #include "support/scratch_folder.h"
+#include "testkit/image_builder.h"
 
 namespace {
 

@@ -17,13 +17,13 @@
 #include "known/cut_reading.h"
 #include "known/known_disks.h"
 #include "known/recognition.h"
-#include "support/flux_writers.h"
 #include "support/format_test_helpers.h"
-#include "support/format_writers.h"
-#include "support/image_builder.h"
-#include "support/kryoflux_writer.h"
 #include "support/scratch_folder.h"
 #include "support/test_files.h"
+#include "testkit/flux_writers.h"
+#include "testkit/format_writers.h"
+#include "testkit/image_builder.h"
+#include "testkit/kryoflux_writer.h"
 
 namespace {
 

@@ -26,11 +26,11 @@
 #ifdef ZEFACUT_TEST_ARCHIVES
 #include "support/archive_writer.h"
 #endif
-#include "support/expected_cuts.h"
-#include "support/flux_writers.h"
-#include "support/image_builder.h"
-#include "support/kryoflux_writer.h"
-#include "support/tool_messages.h"
+#include "testkit/expected_cuts.h"
+#include "testkit/flux_writers.h"
+#include "testkit/image_builder.h"
+#include "testkit/kryoflux_writer.h"
+#include "testkit/tool_messages.h"
 
 namespace fs = std::filesystem;
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "support/image_builder.h"
+#include "testkit/image_builder.h"
 
 enum class ArchiveKind { kZip, kSevenZip, kTarGz, kGzip };
 

@@ -11,8 +11,8 @@
 
 #include "disk/model.h"
 #include "input/open_image.h"
-#include "support/format_writers.h"
-#include "support/image_builder.h"
+#include "testkit/format_writers.h"
+#include "testkit/image_builder.h"
 
 // The image the bytes hold, or why there is none.
 OpenedImage Open(const Bytes& bytes);

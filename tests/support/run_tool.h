@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "support/expected_cuts.h"
-#include "support/image_builder.h"
 #include "support/test_files.h"
-#include "support/tool_messages.h"
+#include "testkit/expected_cuts.h"
+#include "testkit/image_builder.h"
+#include "testkit/tool_messages.h"
 
 // A fresh empty directory for one test, removed with its contents when the
 // object goes. The tool runs in Path(); its captured output streams are kept

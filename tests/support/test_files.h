@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "support/image_builder.h"
+#include "testkit/image_builder.h"
 
 // A file's whole contents; nullopt when it cannot be read as a file.
 std::optional<Bytes> ReadFileBytes(const std::string& path);
