@@ -1,115 +1,102 @@
 #include "cutter/command_line.h"
 
-#include <cstring>
+#include "cli/options.h"
+
+namespace {
+
+enum OptionId { kOutput, kPerDisk, kDryRun, kQuiet, kEncoding };
+
+const std::vector<OptionSpec>& Table() {
+  static const std::vector<OptionSpec> table = {
+      {kOutput, 'o', "output", OptionValue::kRequired, "a folder", " DIR",
+       "write the files into DIR (made if missing) instead of\nthe current folder"},
+      {kPerDisk, 'd', "per-disk", OptionValue::kNone, "", "",
+       "put every disk's files in a folder of their own in it,\nnamed after the image and the "
+       "disk"},
+      {kDryRun, 'n', "dry-run", OptionValue::kNone, "", "",
+       "list what would be written; write nothing"},
+      {kQuiet, 'q', "quiet", OptionValue::kNone, "", "",
+       "no progress lines; warnings and errors still shown"},
+      {kEncoding, '\0', "encoding", OptionValue::kAnyText, "one of auto, sjis, utf-8",
+       "=auto|sjis|utf-8",
+       "how the Japanese lines are written (auto: Shift-JIS\nto files and pipes, UTF-8 to a UTF-8 "
+       "terminal)"},
+  };
+  return table;
+}
+
+// Where the option list's text starts.
+constexpr std::size_t kHelpColumn = 23;
+
+}  // namespace
 
 CommandLine ParseCommandLine(int argc, char** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 0; i < argc; ++i) {
+    arguments.emplace_back(argv[i] != nullptr ? argv[i] : "");
+  }
+  const ParsedLine parsed = ParseOptions(arguments, Table());
   CommandLine line;
-  const auto fail = [&line](const std::string& error) {
-    line.action = CommandLine::Action::Error;
-    line.error = error;
-    return line;
-  };
-  int i = 1;
-  for (; i < argc; ++i) {
-    const std::string argument = argv[i] != nullptr ? argv[i] : "";
-    if (argument == "--") {
-      ++i;
+  switch (parsed.action) {
+    case ParsedLine::Action::kHelp:
+      line.action = CommandLine::Action::Help;
+      return line;
+    case ParsedLine::Action::kVersion:
+      line.action = CommandLine::Action::Version;
+      return line;
+    case ParsedLine::Action::kError:
+      line.action = CommandLine::Action::Error;
+      line.error = parsed.error;
+      return line;
+    case ParsedLine::Action::kRun:
       break;
-    }
-    // A lone "-" (standard input) and anything not starting with "-" is a
-    // path; options may still follow it, as with GNU tools.
-    if (argument.size() < 2 || argument[0] != '-') {
-      line.paths.push_back(argument);
-      continue;
-    }
-    if (argument[1] == '-') {
-      const std::string::size_type equals = argument.find('=');
-      const std::string name = argument.substr(0, equals);
-      const bool hasValue = equals != std::string::npos;
-      const std::string inlineValue = hasValue ? argument.substr(equals + 1) : "";
-      const auto value = [&](std::string& out) {
-        if (hasValue) {
-          out = inlineValue;
-          return true;
-        }
-        if (i + 1 < argc && argv[i + 1] != nullptr) {
-          out = argv[++i];
-          return true;
-        }
-        return false;
-      };
-      if (name == "--help" && !hasValue) {
-        line.action = CommandLine::Action::Help;
-        return line;
-      }
-      if (name == "--version" && !hasValue) {
-        line.action = CommandLine::Action::Version;
-        return line;
-      }
-      if (name == "--per-disk" && !hasValue) {
-        line.options.perDisk = true;
-      } else if (name == "--dry-run" && !hasValue) {
-        line.options.dryRun = true;
-      } else if (name == "--quiet" && !hasValue) {
-        line.options.quiet = true;
-      } else if (name == "--output") {
-        if (!value(line.options.outputFolder) || line.options.outputFolder.empty()) {
-          return fail("option '--output' needs a folder");
-        }
-      } else if (name == "--encoding") {
-        std::string encoding;
-        if (!value(encoding)) {
-          return fail("option '--encoding' needs one of auto, sjis, utf-8");
-        }
-        if (!ParseEncoding(encoding, line.options.encoding)) {
-          return fail("unknown encoding '" + encoding + "'; use auto, sjis or utf-8");
-        }
-      } else {
-        return fail("unknown option '" + argument + "'");
-      }
-      continue;
-    }
-    // Short options, which may share one argument: -dq, -oDIR.
-    for (std::size_t at = 1; at < argument.size(); ++at) {
-      const char option = argument[at];
-      switch (option) {
-        case 'h':
-          line.action = CommandLine::Action::Help;
+  }
+  Options& options = line.options;
+  for (const GivenOption& option : parsed.options) {
+    switch (option.id) {
+      case kOutput:
+        options.outputFolder = option.value;
+        break;
+      case kPerDisk:
+        options.perDisk = true;
+        break;
+      case kDryRun:
+        options.dryRun = true;
+        break;
+      case kQuiet:
+        options.quiet = true;
+        break;
+      case kEncoding:
+        if (!ParseEncoding(option.value, options.encoding)) {
+          line.action = CommandLine::Action::Error;
+          line.error = "unknown encoding '" + option.value + "'; use auto, sjis or utf-8";
           return line;
-        case 'V':
-          line.action = CommandLine::Action::Version;
-          return line;
-        case 'd':
-          line.options.perDisk = true;
-          break;
-        case 'n':
-          line.options.dryRun = true;
-          break;
-        case 'q':
-          line.options.quiet = true;
-          break;
-        case 'o':
-          line.options.outputFolder.clear();
-          if (at + 1 < argument.size()) {
-            line.options.outputFolder = argument.substr(at + 1);
-          } else if (i + 1 < argc && argv[i + 1] != nullptr) {
-            line.options.outputFolder = argv[++i];
-          }
-          if (line.options.outputFolder.empty()) {
-            return fail("option '-o' needs a folder");
-          }
-          at = argument.size();
-          break;
-        default:
-          return fail(std::string("unknown option '-") + option + "'");
-      }
+        }
+        break;
+      default:
+        break;
     }
   }
-  for (; i < argc; ++i) {
-    line.paths.emplace_back(argv[i] != nullptr ? argv[i] : "");
-  }
+  line.paths = parsed.paths;
   if (line.paths.empty()) {
     line.action = CommandLine::Action::Usage;
   }
   return line;
+}
+
+std::string HelpText() {
+  return "zefacut cuts the sound drivers and music data out of disk images of the\n"
+         "ZEFA LOMRI games (titles 1, 2 and 3): it recognises each disk of each image\n"
+         "and writes the files that disk holds, byte for byte.\n"
+         "\n"
+         "Usage: zefacut [options] IMAGE...\n"
+         "\n"
+         "Options:\n" +
+         OptionsHelp(Table(), kHelpColumn) +
+         "\n"
+         "Options may come before or after the images. An IMAGE of - is read from\n"
+         "standard input.\n"
+         "\n"
+         "Exit status: 0 when every file was written whole from sound sectors, 2 after\n"
+         "a warning, 1 on an error.\n";
 }

@@ -1,8 +1,9 @@
-// zefacut's command line: options and images in any order, as GNU tools
-// take them; `--` ends the options.
+// zefacut's command line: its table of options, read as cli/options reads
+// every program's, and its help.
 #ifndef ZEFACUT_CUTTER_COMMAND_LINE_H
 #define ZEFACUT_CUTTER_COMMAND_LINE_H
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,7 @@ struct Options {
   bool perDisk = false;
   bool dryRun = false;
   bool quiet = false;
-  Encoding encoding = Encoding::Auto;
+  std::optional<TextForm> encoding;  // none: auto
 };
 
 struct CommandLine {
@@ -33,5 +34,8 @@ struct CommandLine {
 // Reads the arguments after argument 0. Which paths are images is decided
 // by the caller, which can see which files exist.
 CommandLine ParseCommandLine(int argc, char** argv);
+
+// What -h/--help prints.
+std::string HelpText();
 
 #endif  // ZEFACUT_CUTTER_COMMAND_LINE_H

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/paths.h"
+
 bool FileWriter::MayHoldImage(const std::string& folder) {
   if (images_.empty()) {
     return false;
@@ -39,8 +41,7 @@ std::string FileWriter::MakeFolder(const std::string& folder) {
 
 bool FileWriter::IsReadOnly(const std::string& path) {
   // A folder this run made holds only the run's own files.
-  const std::string::size_type slash = path.find_last_of("/\\");
-  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const std::string folder = FolderOf(path);
   if (made_.count(folder) != 0) {
     return false;
   }
@@ -52,8 +53,7 @@ bool FileWriter::IsReadOnly(const std::string& path) {
 std::string FileWriter::Write(const std::string& path, const unsigned char* data,
                               std::size_t size) {
   // Renaming over the image would destroy it, under whatever name it goes.
-  const std::string::size_type slash = path.find_last_of("/\\");
-  const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  const std::string folder = FolderOf(path);
   const bool looked = lookedAt_ == path;
   lookedAt_.clear();
   if (MayHoldImage(folder)) {

@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "cli/options.h"
 #include "cutter/command_line.h"
 #include "cutter/file_writer.h"
 #include "input/image_input.h"
 #include "platform/input_file.h"
+#include "platform/paths.h"
 #include "platform/portable.h"
 #include "platform/text_form.h"
 #include "run/console_lines.h"
@@ -22,35 +24,9 @@
 namespace {
 
 constexpr char kProgramName[] = "zefacut";
-// The usage line of a command line that names no image.
-constexpr char kUsage[] = "Usage: %s [d88file]\n";
-
-constexpr char kHelp[] =
-    "zefacut cuts the sound drivers and music data out of disk images of the\n"
-    "ZEFA LOMRI games (titles 1, 2 and 3): it recognises each disk of each image\n"
-    "and writes the files that disk holds, byte for byte.\n"
-    "\n"
-    "Usage: zefacut [options] IMAGE...\n"
-    "\n"
-    "Options:\n"
-    "  -o, --output DIR     write the files into DIR (made if missing) instead of\n"
-    "                       the current folder\n"
-    "  -d, --per-disk       put every disk's files in a folder of their own in it,\n"
-    "                       named after the image and the disk\n"
-    "  -n, --dry-run        list what would be written; write nothing\n"
-    "  -q, --quiet          no progress lines; warnings and errors still shown\n"
-    "      --encoding=auto|sjis|utf-8\n"
-    "                       how the Japanese lines are written (auto: Shift-JIS\n"
-    "                       to files and pipes, UTF-8 to a UTF-8 terminal)\n"
-    "  -h, --help           show this help\n"
-    "  -V, --version        show the version\n"
-    "  --                   end of options\n"
-    "\n"
-    "Options may come before or after the images. An IMAGE of - is read from\n"
-    "standard input.\n"
-    "\n"
-    "Exit status: 0 when every file was written whole from sound sectors, 2 after\n"
-    "a warning, 1 on an error.\n";
+// The usage line of a command line that names no image: the form of the
+// tool's first versions, which scripts may still look for.
+constexpr char kSynopsis[] = " [d88file]";
 
 // The run's lines to the console, its folders and files to the disk.
 class ConsoleOutput : public ConsoleLines {
@@ -94,18 +70,6 @@ bool IsOldOutputFolderArgument(const std::string& path) {
   return kind == PathKind::Missing || (kind == PathKind::Folder && !IsKryoFluxDumpFolder(path));
 }
 
-// The usage line, after an error line when there is one; status 1.
-int BadUsage(Console& console, const char* program, const std::string& error) {
-  if (!error.empty()) {
-    console.Err("error: " + error + "\n");
-  }
-  char usage[512];
-  std::snprintf(usage, sizeof usage, kUsage, program);
-  console.Err(usage);
-  console.Finish();
-  return 1;
-}
-
 // "45 files written into 'out'; 13 warnings", "nothing written; 1 error",
 // "4 files would be written into 'out'; no warnings" (a dry run).
 std::string Summary(const Report& report, const Options& options, const std::string& base,
@@ -147,20 +111,20 @@ int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
   // Lost output is told and the run goes on: the files are what it is for.
   IgnoreBrokenPipe();
   RemoveTemporaryOnSignals();
-  const char* program =
-      (argc > 0 && argv[0] != nullptr && argv[0][0] != '\0') ? argv[0] : kProgramName;
+  const Usage usage{(argc > 0 && argv[0] != nullptr && argv[0][0] != '\0') ? argv[0] : kProgramName,
+                    kSynopsis};
   const CommandLine line = ParseCommandLine(argc, argv);
   switch (line.action) {
     case CommandLine::Action::Help:
-      console.Out(kHelp);
+      console.Out(HelpText());
       return console.Finish() ? 0 : 1;
     case CommandLine::Action::Version:
       console.Out("zefacut " ZEFACUT_VERSION "\n");
       return console.Finish() ? 0 : 1;
     case CommandLine::Action::Error:
-      return BadUsage(console, program, line.error);
+      return CommandLineError(console, usage, line.error);
     case CommandLine::Action::Usage:
-      return BadUsage(console, program, "");
+      return ShowUsage(console, usage);
     case CommandLine::Action::Cut:
       break;
   }
@@ -205,10 +169,7 @@ int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
   std::string base;
   if (!options.outputFolder.empty()) {
     base = options.outputFolder;
-    std::string bare = base;
-    while (bare.size() > 1 && (bare.back() == '/' || bare.back() == '\\')) {
-      bare.pop_back();
-    }
+    const std::string bare = WithoutTrailingSeparators(base);
     const PathKind kind = KindOfPath(bare);
     if (kind == PathKind::RegularFile || kind == PathKind::Other) {
       report.ErrorLine("error: '" + ShownName(options.outputFolder) + "' is not a folder\n");

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/options.h"
 #include "formats/d88_writer.h"
 #include "input/image_input.h"
 #include "platform/console.h"
@@ -21,106 +22,101 @@
 
 namespace {
 
-constexpr char kUsage[] = " [--json] [--write-d88 OUT.d88] IMAGE\n";
+// The usage line's words after the program.
+constexpr char kSynopsis[] = " [--json] [--write-d88 OUT.d88] IMAGE";
 
-constexpr char kHelp[] =
-    "d88info lists what a disk image holds: its format, every disk with its\n"
-    "header fields and geometry, the sector IDs of each track with what the\n"
-    "image marks of them, and what zefacut makes of each disk.\n"
-    "\n"
-    "Usage: d88info [options] IMAGE\n"
-    "\n"
-    "Options:\n"
-    "      --json             one JSON document instead of text, for scripts\n"
-    "                         (always UTF-8)\n"
-    "      --encoding=NAME    the text's encoding: auto (Shift-JIS, or the\n"
-    "                         terminal's own), sjis or utf-8\n"
-    "      --write-d88 FILE   write every disk as read, each track and sector\n"
-    "                         with its ID, marks and data, to FILE as D88\n"
-    "  -h, --help             show this help\n"
-    "  -V, --version          show the version\n"
-    "  --                     end of options\n"
-    "\n"
-    "Options may come before or after the image. An IMAGE of - is read from\n"
-    "standard input.\n"
-    "\n"
-    "Exit status: 0 when the image was listed, 2 after a warning (an archive\n"
-    "with no image, a member passed over), 1 on an error.\n";
+enum OptionId { kJson, kEncoding, kWriteD88 };
+
+const std::vector<OptionSpec>& Table() {
+  static const std::vector<OptionSpec> table = {
+      {kJson, '\0', "json", OptionValue::kNone, "", "",
+       "one JSON document instead of text, for scripts\n(always UTF-8)"},
+      {kEncoding, '\0', "encoding", OptionValue::kAnyText, "one of auto, sjis, utf-8", "=NAME",
+       "the text's encoding: auto (Shift-JIS, or the\nterminal's own), sjis or utf-8"},
+      {kWriteD88, '\0', "write-d88", OptionValue::kRequired, "a file", " FILE",
+       "write every disk as read, each track and sector\nwith its ID, marks and data, to FILE as "
+       "D88"},
+  };
+  return table;
+}
+
+// Where the option list's text starts.
+constexpr std::size_t kHelpColumn = 25;
+
+std::string HelpText() {
+  return "d88info lists what a disk image holds: its format, every disk with its\n"
+         "header fields and geometry, the sector IDs of each track with what the\n"
+         "image marks of them, and what zefacut makes of each disk.\n"
+         "\n"
+         "Usage: d88info [options] IMAGE\n"
+         "\n"
+         "Options:\n" +
+         OptionsHelp(Table(), kHelpColumn) +
+         "\n"
+         "Options may come before or after the image. An IMAGE of - is read from\n"
+         "standard input.\n"
+         "\n"
+         "Exit status: 0 when the image was listed, 2 after a warning (an archive\n"
+         "with no image, a member passed over), 1 on an error.\n";
+}
 
 struct Arguments {
   enum class Action { List, Help, Version, Usage, Error };
   Action action = Action::List;
   bool json = false;
-  Encoding encoding = Encoding::Auto;
+  std::optional<TextForm> encoding;  // none: auto
   std::string path;
   std::string writeD88;  // where to write the disks as D88; empty for nowhere
   std::string error;
 };
 
-// Options before or after the image, as zefacut takes them, until `--`;
-// exactly one image.
+// The options of the table, before or after the image; exactly one image.
 Arguments ParseArguments(const std::vector<std::string>& arguments) {
   Arguments parsed;
-  std::vector<std::string> paths;
-  bool options = true;
-  for (std::size_t i = 1; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
-    if (options && argument == "--") {
-      options = false;
-    } else if (options && argument.size() > 1 && argument[0] == '-') {
-      if (argument == "-h" || argument == "--help") {
-        parsed.action = Arguments::Action::Help;
-        return parsed;
-      }
-      if (argument == "-V" || argument == "--version") {
-        parsed.action = Arguments::Action::Version;
-        return parsed;
-      }
-      const std::string::size_type equals = argument.find('=');
-      const std::string name = argument.substr(0, equals);
-      if (argument == "--json") {
+  const ParsedLine line = ParseOptions(arguments, Table());
+  switch (line.action) {
+    case ParsedLine::Action::kHelp:
+      parsed.action = Arguments::Action::Help;
+      return parsed;
+    case ParsedLine::Action::kVersion:
+      parsed.action = Arguments::Action::Version;
+      return parsed;
+    case ParsedLine::Action::kError:
+      parsed.action = Arguments::Action::Error;
+      parsed.error = line.error;
+      return parsed;
+    case ParsedLine::Action::kRun:
+      break;
+  }
+  for (const GivenOption& option : line.options) {
+    switch (option.id) {
+      case kJson:
         parsed.json = true;
-      } else if (name == "--write-d88") {
-        if (equals != std::string::npos) {
-          parsed.writeD88 = argument.substr(equals + 1);
-        } else if (i + 1 < arguments.size()) {
-          parsed.writeD88 = arguments[++i];
-        }
-        if (parsed.writeD88.empty()) {
+        break;
+      case kEncoding:
+        if (!ParseEncoding(option.value, parsed.encoding)) {
           parsed.action = Arguments::Action::Error;
-          parsed.error = "option '--write-d88' needs a file";
+          parsed.error = "unknown encoding '" + option.value + "'; use auto, sjis or utf-8";
           return parsed;
         }
-      } else if (name == "--encoding") {
-        std::string value;
-        if (equals != std::string::npos) {
-          value = argument.substr(equals + 1);
-        } else if (i + 1 < arguments.size()) {
-          value = arguments[++i];
-        } else {
-          parsed.action = Arguments::Action::Error;
-          parsed.error = "option '--encoding' needs one of auto, sjis, utf-8";
-          return parsed;
-        }
-        if (!ParseEncoding(value, parsed.encoding)) {
-          parsed.action = Arguments::Action::Error;
-          parsed.error = "unknown encoding '" + value + "'; use auto, sjis or utf-8";
-          return parsed;
-        }
-      } else {
-        parsed.action = Arguments::Action::Error;
-        parsed.error = "unknown option '" + argument + "'";
-        return parsed;
-      }
-    } else {
-      paths.push_back(argument);
+        break;
+      case kWriteD88:
+        parsed.writeD88 = option.value;
+        break;
+      default:
+        break;
     }
   }
-  if (paths.size() != 1) {
+  if (line.paths.empty()) {
     parsed.action = Arguments::Action::Usage;
     return parsed;
   }
-  parsed.path = paths.front();
+  if (line.paths.size() > 1) {
+    parsed.action = Arguments::Action::Error;
+    parsed.error = "d88info takes one image, not " + std::to_string(line.paths.size());
+    return parsed;
+  }
+  parsed.path = line.paths.front();
   return parsed;
 }
 
@@ -239,26 +235,20 @@ int main(int argc, char** argv) {
   // A listing piped into a pager that quits early is told as lost output.
   IgnoreBrokenPipe();
   const std::vector<std::string> arguments = ProgramArguments(argc, argv);
-  const std::string program =
-      !arguments.empty() && !arguments[0].empty() ? arguments[0] : "d88info";
+  const Usage usage{ProgramName(arguments, "d88info"), kSynopsis};
   Console console(stdout, stderr);
   const Arguments parsed = ParseArguments(arguments);
   switch (parsed.action) {
     case Arguments::Action::Help:
-      console.Out(kHelp);
+      console.Out(HelpText());
       return console.Finish() ? 0 : 1;
     case Arguments::Action::Version:
       console.Out("d88info (zefacut) " ZEFACUT_VERSION "\n");
       return console.Finish() ? 0 : 1;
     case Arguments::Action::Error:
-      console.Err("error: " + parsed.error + "\n");
-      console.Err("Usage: " + program + kUsage);
-      console.Finish();
-      return 1;
+      return CommandLineError(console, usage, parsed.error);
     case Arguments::Action::Usage:
-      console.Err("Usage: " + program + kUsage);
-      console.Finish();
-      return 1;
+      return ShowUsage(console, usage);
     case Arguments::Action::List:
       break;
   }

@@ -1,5 +1,7 @@
-// Little-endian fields of image files, assembled from single bytes so that
-// no reader depends on the host's byte order or on overlaying structs.
+// The fields of image files, assembled from single bytes so that no reader
+// depends on the host's byte order or on overlaying structs: little-endian
+// as most formats keep them, big-endian as SCP's flux, KryoFlux's Flux3 and
+// PCE's chunks do.
 #ifndef ZEFACUT_DISK_LE_FIELDS_H
 #define ZEFACUT_DISK_LE_FIELDS_H
 
@@ -12,6 +14,15 @@ constexpr std::uint32_t LoadLe16(const unsigned char* p) {
 constexpr std::uint32_t LoadLe32(const unsigned char* p) {
   return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8U |
          static_cast<std::uint32_t>(p[2]) << 16U | static_cast<std::uint32_t>(p[3]) << 24U;
+}
+
+constexpr std::uint32_t LoadBe16(const unsigned char* p) {
+  return static_cast<std::uint32_t>(p[0]) << 8U | p[1];
+}
+
+constexpr std::uint32_t LoadBe32(const unsigned char* p) {
+  return static_cast<std::uint32_t>(p[0]) << 24U | static_cast<std::uint32_t>(p[1]) << 16U |
+         static_cast<std::uint32_t>(p[2]) << 8U | p[3];
 }
 
 // A 32-bit field read as a signed value: 2^31 and more read as negative

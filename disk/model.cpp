@@ -10,11 +10,6 @@ namespace {
 // more than it saves.
 constexpr std::size_t kIndexFrom = 32;
 
-constexpr std::uint32_t PackId(SectorId id) {
-  return static_cast<std::uint32_t>(id.c) << 24U | static_cast<std::uint32_t>(id.h) << 16U |
-         static_cast<std::uint32_t>(id.r) << 8U | id.n;
-}
-
 constexpr std::size_t Slot(std::uint32_t packed, std::size_t mask) {
   // Fibonacci hashing spreads IDs that differ in one byte only.
   return static_cast<std::size_t>((packed * 2654435769U) >> 7U) & mask;
@@ -62,7 +57,7 @@ Track::Track(std::vector<Sector> sectors, std::optional<TrackExtent> extent,
   index_.assign(slots, 0);
   const std::size_t mask = slots - 1;
   for (std::size_t i = 0; i < sectors_.size(); ++i) {
-    const std::uint32_t packed = PackId(sectors_[i].id);
+    const std::uint32_t packed = PackedId(sectors_[i].id);
     for (std::size_t slot = Slot(packed, mask);; slot = (slot + 1) & mask) {
       if (index_[slot] == 0) {
         index_[slot] = static_cast<std::uint32_t>(i + 1);
@@ -87,7 +82,7 @@ const Sector* Track::Find(SectorId id) const {
     return found != sectors_.end() ? &*found : nullptr;
   }
   const std::size_t mask = index_.size() - 1;
-  for (std::size_t slot = Slot(PackId(id), mask); index_[slot] != 0; slot = (slot + 1) & mask) {
+  for (std::size_t slot = Slot(PackedId(id), mask); index_[slot] != 0; slot = (slot + 1) & mask) {
     const Sector& sector = sectors_[index_[slot] - 1];
     if (sector.id == id) {
       return &sector;

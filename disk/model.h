@@ -25,6 +25,12 @@ struct SectorId {
   std::uint8_t n = 0;  // size code: nominal data size 128 << n
 };
 
+// The four bytes of an ID in one number, C first: equal IDs, equal numbers.
+constexpr std::uint32_t PackedId(SectorId id) {
+  return static_cast<std::uint32_t>(id.c) << 24U | static_cast<std::uint32_t>(id.h) << 16U |
+         static_cast<std::uint32_t>(id.r) << 8U | id.n;
+}
+
 constexpr bool operator==(SectorId a, SectorId b) {
   return a.c == b.c && a.h == b.h && a.r == b.r && a.n == b.n;
 }
@@ -231,6 +237,15 @@ class DiskImage {
   // file), one phrase each; a lazy reader never asks. Empty for the formats
   // that record no such check.
   virtual std::vector<std::string> CheckWholeFile() { return {}; }
+
+ protected:
+  // The checks a reader makes before it indexes its tables with a caller's
+  // numbers: disk `disk` is one of the image's, and track `track` one of the
+  // `tracks` its table holds for each disk.
+  bool HasDisk(int disk) const { return disk >= 0 && disk < DiskCount(); }
+  bool HasTrack(int disk, int track, int tracks) const {
+    return HasDisk(disk) && track >= 0 && track < tracks;
+  }
 };
 
 #endif  // ZEFACUT_DISK_MODEL_H

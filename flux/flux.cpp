@@ -347,9 +347,7 @@ struct RecordedCrc {
 };
 
 std::uint64_t GroupKey(const SectorId& id, std::size_t pass, std::size_t occurrence) {
-  const std::uint64_t packed = static_cast<std::uint64_t>(id.c) << 24U |
-                               static_cast<std::uint64_t>(id.h) << 16U |
-                               static_cast<std::uint64_t>(id.r) << 8U | id.n;
+  const std::uint64_t packed = PackedId(id);
   return packed << 32U | std::min<std::uint64_t>(pass, 0xFFU) << 24U |
          std::min<std::uint64_t>(occurrence, 0xFFFFFFU);
 }
@@ -650,9 +648,7 @@ std::vector<Group> GroupReads(const std::vector<Read>& reads, const std::vector<
     }
     const Sector& sector = found[reads[r].sector];
     const SectorId id = sector.id;
-    const std::uint32_t packed = static_cast<std::uint32_t>(id.c) << 24U |
-                                 static_cast<std::uint32_t>(id.h) << 16U |
-                                 static_cast<std::uint32_t>(id.r) << 8U | id.n;
+    const std::uint32_t packed = PackedId(id);
     const std::size_t occurrence = seenInRevolution[packed]++;
     const auto [entry, added] = groupOf.emplace(GroupKey(id, 0, occurrence), groups.size());
     if (added) {
@@ -817,7 +813,7 @@ class FluxImage : public DiskImage {
   }
   int DiskCount() const override { return 1; }
   DiskInfo Describe(int disk) const override {
-    if (disk != 0) {
+    if (!HasDisk(disk)) {
       return DiskInfo{};
     }
     Settle();
@@ -825,7 +821,7 @@ class FluxImage : public DiskImage {
   }
 
   std::shared_ptr<const Track> ReadTrack(int disk, int track) override {
-    if (disk != 0 || track < 0 || static_cast<std::size_t>(track) >= tracks_.size()) {
+    if (!HasTrack(disk, track, static_cast<int>(tracks_.size()))) {
       return nullptr;
     }
     Settle();

@@ -76,9 +76,7 @@ constexpr std::uint32_t Flux2Value(unsigned char first, unsigned char second) {
 }
 
 // Flux3: the one big-endian field of the format.
-constexpr std::uint32_t Flux3Value(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) << 8U | p[1];
-}
+constexpr std::uint32_t Flux3Value(const unsigned char* p) { return LoadBe16(p); }
 
 // 51234 -> "51,234", as the tool writes sizes and offsets.
 std::string Grouped(std::uint64_t value) {

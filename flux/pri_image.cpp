@@ -31,6 +31,7 @@
 #include <utility>
 #include <vector>
 
+#include "disk/le_fields.h"
 #include "flux/mfm.h"
 #include "formats/sector_image.h"
 
@@ -53,14 +54,6 @@ constexpr std::uint32_t kChunkEnd = ChunkName("END ");
 constexpr std::size_t kHeaderFields = 4;
 constexpr std::size_t kTrackFields = 16;
 constexpr int kMaxHeads = 2;
-
-constexpr std::uint32_t LoadBe16(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) << 8U | p[1];
-}
-constexpr std::uint32_t LoadBe32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) << 24U | static_cast<std::uint32_t>(p[1]) << 16U |
-         static_cast<std::uint32_t>(p[2]) << 8U | p[3];
-}
 
 constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
   std::array<std::uint32_t, 256> table{};

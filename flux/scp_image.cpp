@@ -92,10 +92,6 @@ constexpr std::uint32_t kOverflow = 65536;
 constexpr std::uint32_t kMaxFluxPerRevolution = 1U << 20U;
 constexpr std::size_t kMaxFluxPerTrack = std::size_t{1} << 22U;
 
-constexpr std::uint32_t LoadBe16(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) << 8U | p[1];
-}
-
 std::string Hex(std::int64_t value) {
   static const char digits[] = "0123456789ABCDEF";
   std::string text;

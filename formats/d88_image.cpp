@@ -271,7 +271,7 @@ ImageInfo D88Image::DescribeImage() const {
 
 DiskInfo D88Image::Describe(int disk) const {
   DiskInfo info;
-  if (disk < 0 || disk >= DiskCount()) {
+  if (!HasDisk(disk)) {
     return info;
   }
   const Header& header = disks_[static_cast<std::size_t>(disk)];
@@ -287,7 +287,7 @@ DiskInfo D88Image::Describe(int disk) const {
 // Where the first sector header of a track lies in the file; -1 for a track
 // out of range, absent, or recorded outside its disk.
 std::int64_t D88Image::TrackStart(int disk, int track) const {
-  if (disk < 0 || disk >= DiskCount() || track < 0 || track >= kTrackEntries) {
+  if (!HasTrack(disk, track, kTrackEntries)) {
     return -1;
   }
   const Header& header = disks_[static_cast<std::size_t>(disk)];

@@ -7,7 +7,7 @@
 ImageProbe ProbeOf(const unsigned char* data, std::size_t size) {
   ImageProbe probe;
   probe.head = data;
-  probe.length = std::min(size, ImageProbe::kHeadSize);
+  probe.length = std::min(size, kProbeSize);
   probe.size = static_cast<std::int64_t>(size);
   return probe;
 }
@@ -25,12 +25,12 @@ bool LoadHead(ByteSource& source, std::size_t length, std::vector<unsigned char>
 }
 
 bool LoadWhole(ByteSource& source, std::vector<unsigned char>& bytes, LoadResult& failure) {
-  if (source.Size() > kMaxLoadedImageSize) {
+  if (source.Size() > kMaxImageBytes) {
     failure.error = "the file is larger than any image of a floppy disk (" +
                     std::to_string(source.Size()) + " bytes)";
     return false;
   }
-  if (!ReadWhole(source, kMaxLoadedImageSize, bytes)) {
+  if (!ReadWhole(source, kMaxImageBytes, bytes)) {
     failure.systemError = source.Error() != 0 ? source.Error() : EIO;
     return false;
   }

@@ -14,10 +14,8 @@
 
 // What identification looks at: the first bytes of the file and its size.
 struct ImageProbe {
-  static constexpr std::size_t kHeadSize = kProbeSize;
-
   const unsigned char* head = nullptr;
-  std::size_t length = 0;  // bytes at head: min(kHeadSize, size)
+  std::size_t length = 0;  // bytes at head: min(kProbeSize, size)
   std::int64_t size = 0;
 };
 
@@ -55,10 +53,6 @@ struct ImageFormat {
   // held in memory.
   bool mayBeLarge = false;
 };
-
-// The readers that build a SectorImage take the whole file into memory, up
-// to this size; no image of a floppy disk comes near it.
-constexpr std::int64_t kMaxLoadedImageSize = kMaxImageBytes;
 
 // The probe of bytes in memory.
 ImageProbe ProbeOf(const unsigned char* data, std::size_t size);

@@ -39,6 +39,7 @@
 #include <string>
 #include <vector>
 
+#include "disk/le_fields.h"
 #include "formats/sector_image.h"
 
 namespace {
@@ -72,14 +73,6 @@ constexpr unsigned kIbmDeleted = 0x04;
 constexpr unsigned kIbmNoDataMark = 0x08;
 constexpr std::uint8_t kMaxSizeCode = 8;
 constexpr int kMaxHeads = 2;
-
-constexpr std::uint32_t LoadBe16(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) << 8U | p[1];
-}
-constexpr std::uint32_t LoadBe32(const unsigned char* p) {
-  return static_cast<std::uint32_t>(p[0]) << 24U | static_cast<std::uint32_t>(p[1]) << 16U |
-         static_cast<std::uint32_t>(p[2]) << 8U | p[3];
-}
 
 constexpr std::array<std::uint32_t, 256> MakeCrcTable() {
   std::array<std::uint32_t, 256> table{};
@@ -186,9 +179,8 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
       const std::int64_t index = std::int64_t{kMaxHeads} * cylinder + head;
       last = nullptr;
       if ((flags & kSectAlternate) == 0 && head < kMaxHeads && index < DiskImage::kMaxTracks) {
-        if (static_cast<std::int64_t>(data.size()) + length > kMaxLoadedImageSize) {
-          result.error =
-              "the sectors hold more than " + std::to_string(kMaxLoadedImageSize) + " bytes";
+        if (static_cast<std::int64_t>(data.size()) + length > kMaxImageBytes) {
+          result.error = "the sectors hold more than " + std::to_string(kMaxImageBytes) + " bytes";
           return result;
         }
         Sector sector;
@@ -221,9 +213,8 @@ LoadResult Load(std::unique_ptr<ByteSource> source) {
         last->size = 0;  // the fill stands for no data
       }
     } else if (name == kChunkData && last != nullptr && (last->flags & kNoDataMark) == 0) {
-      if (static_cast<std::int64_t>(data.size()) + size > kMaxLoadedImageSize) {
-        result.error =
-            "the sectors hold more than " + std::to_string(kMaxLoadedImageSize) + " bytes";
+      if (static_cast<std::int64_t>(data.size()) + size > kMaxImageBytes) {
+        result.error = "the sectors hold more than " + std::to_string(kMaxImageBytes) + " bytes";
         return result;
       }
       last->location = static_cast<std::int64_t>(data.size());

@@ -18,7 +18,7 @@ int SectorImage::AddDisk(DiskInfo info) {
 
 bool SectorImage::SetTrack(int disk, int track, std::vector<Sector> sectors,
                            std::optional<TrackCutShort> cutShort) {
-  if (disk < 0 || disk >= DiskCount() || track < 0 || track >= kMaxTracks) {
+  if (!HasTrack(disk, track, kMaxTracks)) {
     return false;
   }
   const std::int64_t held = Held();
@@ -48,14 +48,14 @@ ImageInfo SectorImage::DescribeImage() const {
 }
 
 DiskInfo SectorImage::Describe(int disk) const {
-  if (disk < 0 || disk >= DiskCount()) {
+  if (!HasDisk(disk)) {
     return {};
   }
   return disks_[static_cast<std::size_t>(disk)].info;
 }
 
 std::shared_ptr<const Track> SectorImage::ReadTrack(int disk, int track) {
-  if (disk < 0 || disk >= DiskCount() || track < 0 || track >= kMaxTracks) {
+  if (!HasTrack(disk, track, kMaxTracks)) {
     return nullptr;
   }
   return disks_[static_cast<std::size_t>(disk)].tracks[static_cast<std::size_t>(track)];

@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string reason =
       ForEachMember(*source, "archive.d88.gz", [&visits](const ArchiveMember& member) {
         ++visits;
-        Require(member.bytes.size() <= kMaxMemberSize);
+        Require(member.bytes.size() <= static_cast<std::uint64_t>(kMaxImageBytes));
         Require(!member.tooLarge || member.bytes.empty());
       });
   // The same magic decides both: a file that is no archive by its first

@@ -301,7 +301,7 @@ std::string ReadMembers(ByteSource& source, const std::string& archiveName, Arch
 std::string ForEachMember(ByteSource& source, const std::string& archiveName,
                           const std::function<void(ArchiveMember&)>& visit, std::uint64_t cap,
                           const LargeMembers* large) {
-  std::vector<unsigned char> head(kArchiveHeadSize);
+  std::vector<unsigned char> head(kProbeSize);
   const std::size_t headLength = source.ReadAt(0, head.data(), head.size());
   if (source.Error() != 0 || source.Size() < 0) {
     return "the archive file cannot be read";

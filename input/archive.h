@@ -18,9 +18,6 @@
 
 class ByteSource;
 
-// No member is read past this size (see kMaxImageBytes).
-constexpr std::uint64_t kMaxMemberSize = static_cast<std::uint64_t>(kMaxImageBytes);
-
 // Whether the first bytes of a file (`length` of them, as many of the first
 // kProbeSize as the file has) are those of an archive or compressed file whose
 // members the tool reads: the format's name for messages ("ZIP", "LZH",
@@ -56,7 +53,7 @@ struct ArchiveMember {
   // Its whole content when it was unpacked to the spool (see LargeMembers);
   // null otherwise. The visit may take it.
   std::unique_ptr<ByteSource> source;
-  // The member holds more than the cap (kMaxMemberSize unless the caller
+  // The member holds more than the cap (kMaxImageBytes unless the caller
   // gives another, or the large cap for a member that may be large) and was
   // not read.
   bool tooLarge = false;
@@ -80,7 +77,7 @@ struct LargeMembers {
 // links and other special entries are skipped. `archiveName` is the
 // archive's path or file name (UTF-8), which names the single file of a
 // compressed file; `cap` is the size past which a member is not read
-// (tooLarge): kMaxMemberSize in the tool, smaller in tests; `large`, when
+// (tooLarge): kMaxImageBytes in the tool, smaller in tests; `large`, when
 // given, lets some members be larger. Returns an empty
 // string when the whole archive was read, otherwise the reason reading
 // stopped (not an archive, damaged, truncated, unsupported compression or
@@ -88,7 +85,7 @@ struct LargeMembers {
 // being read is not visited.
 std::string ForEachMember(ByteSource& source, const std::string& archiveName,
                           const std::function<void(ArchiveMember&)>& visit,
-                          std::uint64_t cap = kMaxMemberSize, const LargeMembers* large = nullptr);
+                          std::uint64_t cap = kMaxImageBytes, const LargeMembers* large = nullptr);
 
 // Whether this build reads archives at all. Without libarchive ForEachMember
 // visits nothing and returns the reason.

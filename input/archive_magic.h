@@ -10,11 +10,8 @@
 
 enum class ArchiveKind { kNone, kZip, kLzh, kSevenZip, kRar, kTar, kGzip, kBzip2, kXz };
 
-// How many bytes of a file's start the kind is told from.
-constexpr std::size_t kArchiveHeadSize = kProbeSize;
-
 // The kind of archive whose first bytes these are (`length` of them, as many
-// of the first kArchiveHeadSize as the file has); kNone for anything else.
+// of the first kProbeSize as the file has); kNone for anything else.
 ArchiveKind ClassifyArchive(const unsigned char* head, std::size_t length);
 
 // The kind's name for messages ("ZIP", "gzip"...); nullptr for kNone.

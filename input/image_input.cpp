@@ -10,6 +10,7 @@
 #include "input/byte_source.h"
 #include "input/open_image.h"
 #include "platform/input_file.h"
+#include "platform/paths.h"
 
 namespace {
 
@@ -30,12 +31,6 @@ void OpenFailed(ImageVisitor& visitor, const std::string& name, const OpenedImag
   visitor.Problem(problem);
 }
 
-// The last part of a path or member name: the file's own name.
-std::string LastPart(const std::string& path) {
-  const std::string::size_type slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // A KryoFlux dump is a set of files, one a track; the model reads them as one
 // disk. The set is named as a person names it: its folder.
 
@@ -44,11 +39,8 @@ std::string LastPart(const std::string& path) {
 // at its end, or the folder's own name where the path ends in none ("." or
 // "..", the root).
 std::string DumpFolderName(const std::string& folder) {
-  std::string name = folder;
-  while (name.size() > 1 && (name.back() == '/' || name.back() == '\\')) {
-    name.pop_back();
-  }
-  const std::string last = LastPart(name);
+  const std::string name = WithoutTrailingSeparators(folder);
+  const std::string last = FileNameOf(name);
   if (last.empty() || last == "." || last == "..") {
     std::string own = FolderOwnName(name.empty() ? "." : name);
     if (!own.empty()) {
@@ -140,7 +132,7 @@ int VisitArchive(ByteSource& source, const std::string& path, const char* format
         }
         std::unique_ptr<ByteSource> content =
             member.source ? std::move(member.source) : MemorySource(std::move(member.bytes));
-        unsigned char head[ImageProbe::kHeadSize] = {};
+        unsigned char head[kProbeSize] = {};
         const ImageProbe probe = ReadProbe(*content, head);
         if (content->Error() != 0) {
           OpenedImage failed;
@@ -165,7 +157,7 @@ int VisitArchive(ByteSource& source, const std::string& path, const char* format
         if (identified == nullptr && !HasImageName(member.name)) {
           return;  // not a disk image: a read-me, a picture
         }
-        const std::string fileName = LastPart(member.name);
+        const std::string fileName = FileNameOf(member.name);
         const int track = KryoFluxTrackOfName(fileName);
         if (identified == &kKryoFluxFormat && track >= 0) {
           const std::string folder = member.name.substr(0, member.name.size() - fileName.size());
@@ -194,10 +186,7 @@ int VisitArchive(ByteSource& source, const std::string& path, const char* format
   for (auto& [folder, files] : dumps) {
     // ARCHIVE/FOLDER, or the archive itself for the files at its top; the
     // member tells which files make the disk.
-    std::string bare = folder;
-    while (!bare.empty() && (bare.back() == '/' || bare.back() == '\\')) {
-      bare.pop_back();
-    }
+    const std::string bare = WithoutTrailingSeparators(folder, 0);
     std::string name = path;
     if (!bare.empty()) {
       name += '/';
@@ -226,7 +215,7 @@ int VisitArchive(ByteSource& source, const std::string& path, const char* format
 // named after their folder. Where that folder cannot be listed, the file
 // alone, at the track its name gives.
 void VisitDumpOfFile(const std::string& path, ImageVisitor& visitor) {
-  const std::string fileName = LastPart(path);
+  const std::string fileName = FileNameOf(path);
   const std::string folder = path.substr(0, path.size() - fileName.size());
   std::vector<KryoFluxStreamFile> files;
   int error = 0;
@@ -246,7 +235,7 @@ void VisitDumpOfFile(const std::string& path, ImageVisitor& visitor) {
 // dump is the files beside it; null for bytes in memory.
 void Visit(std::unique_ptr<ByteSource> source, const std::string& name, ImageVisitor& visitor,
            const InputLimits& limits, const std::string* filePath = nullptr) {
-  unsigned char head[ImageProbe::kHeadSize] = {};
+  unsigned char head[kProbeSize] = {};
   const ImageProbe probe = ReadProbe(*source, head);
   if (source->Error() != 0) {
     OpenedImage failed;
@@ -261,7 +250,7 @@ void Visit(std::unique_ptr<ByteSource> source, const std::string& name, ImageVis
   const ImageFormat* identified = IdentifyImage(probe);
   const int streamTrack =
       identified == &kKryoFluxFormat
-          ? KryoFluxTrackOfName(LastPart(filePath != nullptr ? *filePath : name))
+          ? KryoFluxTrackOfName(FileNameOf(filePath != nullptr ? *filePath : name))
           : -1;
   if (streamTrack >= 0 && filePath != nullptr) {
     source.reset();
@@ -273,7 +262,7 @@ void Visit(std::unique_ptr<ByteSource> source, const std::string& name, ImageVis
     // one track, the one its name gives.
     KryoFluxStreamFile file;
     file.track = streamTrack;
-    file.name = LastPart(name);
+    file.name = FileNameOf(name);
     if (!ReadWhole(*source, kMaxImageBytes, file.bytes)) {
       OpenedImage failed;
       failed.error = source->Error() != 0 ? source->Error() : EIO;

@@ -66,7 +66,7 @@ class ImageVisitor {
 
 struct InputLimits {
   // Archive members above this size are passed over, not read.
-  std::uint64_t memberCap = kMaxMemberSize;
+  std::uint64_t memberCap = kMaxImageBytes;
   // The same for flux dumps, and for archives inside archives, which are
   // unpacked to a scratch file rather than memory (see Spool); standard
   // input that is one, or an archive, is read there too, up to this size.

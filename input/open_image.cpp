@@ -113,7 +113,7 @@ ImageProbe ReadProbe(ByteSource& source, unsigned char* head) {
   ImageProbe probe;
   probe.head = head;
   probe.size = source.Size();
-  probe.length = source.ReadAt(0, head, ImageProbe::kHeadSize);
+  probe.length = source.ReadAt(0, head, kProbeSize);
   return probe;
 }
 
@@ -123,7 +123,7 @@ OpenedImage OpenImage(std::unique_ptr<ByteSource> source) {
     opened.error = EINVAL;
     return opened;
   }
-  unsigned char head[ImageProbe::kHeadSize] = {};
+  unsigned char head[kProbeSize] = {};
   const ImageProbe probe = ReadProbe(*source, head);
   if (source->Error() != 0) {
     OpenedImage opened;

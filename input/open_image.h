@@ -32,7 +32,7 @@ const ImageFormat* IdentifyImage(const ImageProbe& probe);
 bool HasImageName(const std::string& name);
 
 // The probe of a source: its first bytes read into `head` (room for
-// ImageProbe::kHeadSize). The source's Error() tells whether the read failed.
+// kProbeSize). The source's Error() tells whether the read failed.
 ImageProbe ReadProbe(ByteSource& source, unsigned char* head);
 
 // Opens the image a source holds (a file, or an archive member in memory) as

@@ -35,7 +35,7 @@ int Flush(std::FILE* stream) {
 
 // The names people write an encoding by, in any case, with or without
 // hyphens and underscores: "Shift_JIS", "shift-jis", "UTF8", "utf-8".
-bool ParseEncoding(const std::string& value, Encoding& encoding) {
+bool ParseEncoding(const std::string& value, std::optional<TextForm>& asked) {
   std::string key;
   for (const char ch : value) {
     if (ch == '-' || ch == '_') {
@@ -44,25 +44,20 @@ bool ParseEncoding(const std::string& value, Encoding& encoding) {
     key += ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch;
   }
   if (key == "auto") {
-    encoding = Encoding::Auto;
+    asked.reset();
   } else if (key == "sjis" || key == "shiftjis" || key == "cp932") {
-    encoding = Encoding::ShiftJis;
+    asked = TextForm::ShiftJis;
   } else if (key == "utf8") {
-    encoding = Encoding::Utf8;
+    asked = TextForm::Utf8;
   } else {
     return false;
   }
   return true;
 }
 
-TextForm FormFor(std::FILE* stream, Encoding encoding) {
-  switch (encoding) {
-    case Encoding::ShiftJis:
-      return TextForm::ShiftJis;
-    case Encoding::Utf8:
-      return TextForm::Utf8;
-    case Encoding::Auto:
-      break;
+TextForm FormFor(std::FILE* stream, std::optional<TextForm> asked) {
+  if (asked) {
+    return *asked;
   }
   switch (KindOfStream(stream)) {
     case StreamKind::Utf8Terminal:

@@ -5,23 +5,20 @@
 #define ZEFACUT_PLATFORM_CONSOLE_H
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "platform/text_form.h"
 
-// How the Japanese lines are to be written: as Shift-JIS bytes, as UTF-8, or
-// (auto) as fits where each stream goes.
-enum class Encoding { Auto, ShiftJis, Utf8 };
-
-// The form for a stream: the one asked for, or under Auto UTF-8 to a UTF-8
-// terminal, the Unicode interface to a Windows console and Shift-JIS to the
-// rest.
-TextForm FormFor(std::FILE* stream, Encoding encoding);
+// The form for a stream: the one asked for (Shift-JIS or UTF-8), or when
+// none was (auto), UTF-8 to a UTF-8 terminal, the Unicode interface to a
+// Windows console and Shift-JIS to the rest.
+TextForm FormFor(std::FILE* stream, std::optional<TextForm> asked);
 
 // An encoding by any of the names people write it with, in any case, with or
-// without hyphens and underscores ("Shift_JIS", "cp932", "UTF8", "utf-8",
-// "auto"); false for any other name.
-bool ParseEncoding(const std::string& value, Encoding& encoding);
+// without hyphens and underscores ("Shift_JIS", "cp932", "UTF8", "utf-8"),
+// or "auto", which asks for none; false for any other name.
+bool ParseEncoding(const std::string& value, std::optional<TextForm>& asked);
 
 struct Console {
   std::FILE* out = stdout;

@@ -6,6 +6,7 @@
 #include "known/cut_reading.h"
 #include "known/known_disks.h"
 #include "known/recognition.h"
+#include "platform/paths.h"
 #include "platform/text_form.h"
 
 namespace {
@@ -39,23 +40,6 @@ std::string GroupedNumber(std::int64_t value) {
     grouped += digits[i];
   }
   return (value < 0 ? "-" : "") + grouped;
-}
-
-std::string FileNameOf(const std::string& path) {
-  const std::string::size_type slash = path.find_last_of("/\\");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string SafeFolderName(const std::string& name) {
-  std::string safe;
-  for (const char ch : name) {
-    const auto byte = static_cast<unsigned char>(ch);
-    safe += byte < 0x20 || std::strchr("<>:\"/\\|?*", ch) != nullptr ? '_' : ch;
-  }
-  while (!safe.empty() && (safe.back() == '.' || safe.back() == ' ')) {
-    safe.pop_back();
-  }
-  return safe.empty() ? "_" : safe;
 }
 
 // Hands each image of an input to the run, and each problem to its report.
@@ -213,7 +197,8 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
     }
     const auto earlier = written_.find(path);
     if (earlier != written_.end()) {
-      report_.Warning(file, "replaces the file cut from " + earlier->second +
+      report_.Warning(file, std::string(settings_.dryRun ? "would replace" : "replaces") +
+                                " the file cut from " + earlier->second +
                                 " earlier in this run; use -d to keep each disk's files apart");
     }
     if (!settings_.dryRun) {

@@ -64,14 +64,7 @@ class CutRun {
   std::map<std::string, bool> made_;
 };
 
-// A folder name valid on Windows too: no characters it forbids, no trailing
-// dot or blank.
-std::string SafeFolderName(const std::string& name);
-
 // A count with its thousands apart, for messages: "737,280".
 std::string GroupedNumber(std::int64_t value);
-
-// The last part of a path.
-std::string FileNameOf(const std::string& path);
 
 #endif  // ZEFACUT_RUN_CUT_RUN_H

@@ -3,8 +3,7 @@
 #include "platform/text_form.h"
 
 void MemoryOutput::Say(Channel channel, const Text& text) {
-  const std::string bytes =
-      TextInForm(text.utf8, encoding_ == Encoding::ShiftJis ? TextForm::ShiftJis : TextForm::Utf8);
+  const std::string bytes = TextInForm(text.utf8, form_);
   (channel == Channel::Out ? out_ : err_) += bytes;
   lines_.push_back({channel, bytes});
 }

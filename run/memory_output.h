@@ -9,18 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "platform/text_form.h"
 #include "run/report.h"
 
 class MemoryOutput : public RunOutput {
  public:
-  enum class Encoding { ShiftJis, Utf8 };
-
   struct Line {
     Channel channel;
     std::string text;
   };
 
-  explicit MemoryOutput(Encoding encoding = Encoding::ShiftJis) : encoding_(encoding) {}
+  // Shift-JIS or UTF-8.
+  explicit MemoryOutput(TextForm form = TextForm::ShiftJis) : form_(form) {}
 
   void Say(Channel channel, const Text& text) override;
   std::string MakeFolder(const std::string& folder) override;
@@ -38,7 +38,7 @@ class MemoryOutput : public RunOutput {
   const std::vector<std::string>& Folders() const { return folders_; }
 
  private:
-  Encoding encoding_;
+  TextForm form_;
   std::string out_;
   std::string err_;
   std::vector<Line> lines_;

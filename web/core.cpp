@@ -32,7 +32,7 @@ EM_JS(void, TellProgress, (const char* text, int length), {
 // goes.
 class PageOutput : public MemoryOutput {
  public:
-  PageOutput() : MemoryOutput(Encoding::Utf8) {}
+  PageOutput() : MemoryOutput(TextForm::Utf8) {}
 
   void Say(Channel channel, const Text& text) override {
     MemoryOutput::Say(channel, text);

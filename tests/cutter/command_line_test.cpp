@@ -114,9 +114,13 @@ TEST(CommandLineTest, BadOptionsNameWhatIsWrongAndShowTheUsage) {
     EXPECT_EQ(result.out, "");
     const std::string error = c.error;
     EXPECT_EQ(result.err.substr(0, error.size()), error);
+    // The usage line, then where more is told, both naming the program.
     const std::string usage = result.err.substr(std::min(error.size(), result.err.size()));
     EXPECT_EQ(usage.rfind("Usage: ", 0), 0U) << usage;
-    EXPECT_EQ(usage.size() > 11 ? usage.substr(usage.size() - 11) : usage, " [d88file]\n");
+    const std::string::size_type end = usage.find(" [d88file]\n");
+    ASSERT_NE(end, std::string::npos) << usage;
+    const std::string program = usage.substr(7, end - 7);
+    EXPECT_EQ(usage.substr(end + 11), "Try '" + program + " --help' for more.\n");
   }
   EXPECT_EQ(EntriesIn(dir.Path()), std::set<std::string>{kImage});
 }
@@ -254,6 +258,16 @@ TEST(CommandLineTest, FileReplacedWithinARunIsTold) {
             "warning: PROG: replaces the file cut from ZEFA LOMRI 3 Disk A (disk 1 of 1 in a.d88) "
             "earlier in this run; use -d to keep each disk's files apart\n");
   ExpectCuts(dir.Path(), kDiskA, second);
+  // A dry run tells what would happen, and replaces nothing.
+  ScratchDir dry;
+  ASSERT_TRUE(WriteFileBytes(dry.File("a.d88"), BuildImage({first})));
+  ASSERT_TRUE(WriteFileBytes(dry.File("b.d88"), BuildImage({second})));
+  const ToolResult dryRun = RunTool(dry, {"-n", "a.d88", "b.d88"});
+  EXPECT_EQ(dryRun.status, 2);
+  EXPECT_EQ(dryRun.err,
+            "warning: PROG: would replace the file cut from ZEFA LOMRI 3 Disk A (disk 1 of 1 in "
+            "a.d88) earlier in this run; use -d to keep each disk's files apart\n");
+  EXPECT_EQ(EntriesIn(dry.Path()), (std::set<std::string>{"a.d88", "b.d88"}));
 }
 
 // --- Several images ----------------------------------------------------------------

@@ -364,18 +364,21 @@ INSTANTIATE_TEST_SUITE_P(Cases, D88InfoDiskTest, ::testing::ValuesIn(kDiskCases)
                          });
 
 // d88info's usage line on standard error after `error` (whole lines, or
-// none), nothing on standard output, status 1.
+// none), and after an error the pointer to --help; nothing on standard
+// output, status 1.
 void ExpectUsage(const ToolResult& result, const std::string& error) {
   constexpr char kUsageEnd[] = " [--json] [--write-d88 OUT.d88] IMAGE\n";
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.out, "");
   if (!UnderLauncher()) {
-    EXPECT_EQ(result.err, error + "Usage: " + ProgramPath(Program::kD88info) + kUsageEnd);
+    const std::string program = ProgramPath(Program::kD88info);
+    EXPECT_EQ(result.err, error + "Usage: " + program + kUsageEnd +
+                              (error.empty() ? "" : "Try '" + program + " --help' for more.\n"));
     return;
   }
   // Argument 0 is whatever the launcher makes of the path.
   EXPECT_EQ(result.err.rfind(error + "Usage: ", 0), 0U) << result.err;
-  const std::string end = kUsageEnd;
+  const std::string end = error.empty() ? kUsageEnd : " --help' for more.\n";
   ASSERT_GE(result.err.size(), end.size()) << result.err;
   EXPECT_EQ(result.err.substr(result.err.size() - end.size()), end) << result.err;
 }
@@ -393,15 +396,24 @@ void ExpectCannotOpen(const ToolResult& result, const std::string& path, const c
   }
 }
 
+// No image: the usage line alone; more than one: an error that says so.
 TEST(D88InfoTest, WithoutOneArgumentPrintsUsage) {
   ScratchDir dir;
   ASSERT_TRUE(WriteFileBytes(dir.File("image.d88"), BuildImage({TwoTracks()})));
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{}, std::vector<std::string>{"image.d88", "more"},
-        std::vector<std::string>{"--json"}, std::vector<std::string>{"image.d88", "--", "--json"},
-        std::vector<std::string>{"image.d88", "--json", "image.d88"}}) {
-    SCOPED_TRACE(::testing::PrintToString(args));
-    ExpectUsage(RunD88info(dir, args), "");
+  const struct {
+    std::vector<std::string> args;
+    const char* error;
+  } cases[] = {
+      {{}, ""},
+      {{"--json"}, ""},
+      {{"image.d88", "more"}, "error: d88info takes one image, not 2\n"},
+      {{"image.d88", "--", "--json"}, "error: d88info takes one image, not 2\n"},
+      {{"image.d88", "--json", "image.d88"}, "error: d88info takes one image, not 2\n"},
+      {{"a", "b", "c"}, "error: d88info takes one image, not 3\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    ExpectUsage(RunD88info(dir, c.args), c.error);
   }
 }
 
@@ -577,12 +589,16 @@ TEST(D88InfoCommandLineTest, TheUsageLineNamesTheProgramByArgumentZero) {
   ToolResult result = RunD88info(dir, {}, options);
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err,
-            "error: unknown option '-x'\nUsage: my-d88info [--json] [--write-d88 OUT.d88] IMAGE\n");
+            "error: unknown option '-x'\nUsage: my-d88info [--json] [--write-d88 OUT.d88] IMAGE\n"
+            "Try 'my-d88info --help' for more.\n");
   // With no argument 0, the program's own name.
   options.argv = {"", "a.d88", "b.d88"};
   result = RunD88info(dir, {}, options);
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, "Usage: d88info [--json] [--write-d88 OUT.d88] IMAGE\n");
+  EXPECT_EQ(result.err,
+            "error: d88info takes one image, not 2\n"
+            "Usage: d88info [--json] [--write-d88 OUT.d88] IMAGE\n"
+            "Try 'd88info --help' for more.\n");
 }
 
 // Options before or after the image, until `--`.

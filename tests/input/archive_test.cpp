@@ -48,7 +48,7 @@ struct Reading {
 };
 
 Reading ReadSource(ByteSource& source, const std::string& name,
-                   std::uint64_t cap = kMaxMemberSize) {
+                   std::uint64_t cap = kMaxImageBytes) {
   Reading reading;
   reading.reason = ForEachMember(
       source, name,
@@ -57,7 +57,7 @@ Reading ReadSource(ByteSource& source, const std::string& name,
 }
 
 // The archive file at `path` (UTF-8), opened as the tool opens it.
-Reading ReadArchive(const std::string& path, std::uint64_t cap = kMaxMemberSize) {
+Reading ReadArchive(const std::string& path, std::uint64_t cap = kMaxImageBytes) {
   errno = 0;
   const std::unique_ptr<ByteSource> source = OpenFileSource(path.c_str());
   if (!source) {
@@ -960,7 +960,7 @@ TEST_F(ArchiveTest, ReadErrorsGiveAReason) {
 // The member size cap
 
 // The cap the tests give, small enough that members around it are cheap to
-// write; the tool's own is kMaxMemberSize, and the reader holds any cap alike.
+// write; the tool's own is kMaxImageBytes, and the reader holds any cap alike.
 constexpr std::uint64_t kSmallCap = std::uint64_t{64} << 10;
 
 TEST_F(ArchiveTest, MembersAboveTheCapAreNotRead) {
@@ -1073,7 +1073,7 @@ TEST_F(ArchiveTest, MemberClaimingMoreThanTheToolsCapIsNotRead) {
   const Bytes first = Pattern(3000, 30);
   const Bytes second = Pattern(2000, 31);
   Bytes file = WriteArchive(kZip, {{"big.d88", first}, {"next.d88", second}});
-  const auto claim = static_cast<std::uint32_t>(kMaxMemberSize + 1);
+  const auto claim = static_cast<std::uint32_t>(kMaxImageBytes + 1);
   const struct {
     const char* signature;
     std::size_t sizeAt;  // the uncompressed size's offset in the header

@@ -275,7 +275,7 @@ void PrintTo(const RunOutcome& outcome, std::ostream* os) {
 // at `refused` is refused as a system refuses one.
 class TestOutput : public MemoryOutput {
  public:
-  TestOutput(Encoding encoding, std::string refused)
+  TestOutput(TextForm encoding, std::string refused)
       : MemoryOutput(encoding), refused_(std::move(refused)) {}
 
   std::string MakeFolder(const std::string& folder) override {
@@ -293,7 +293,7 @@ class TestOutput : public MemoryOutput {
 
 struct RunSetup {
   CutSettings settings;
-  MemoryOutput::Encoding encoding = MemoryOutput::Encoding::ShiftJis;
+  TextForm encoding = TextForm::ShiftJis;
   // The folder the files go into ("" for the current one, otherwise ending
   // in "/"), and a file or folder the output refuses to make.
   std::string folder;
@@ -414,9 +414,8 @@ TEST(ToolRunTest, RunsInOneProcessDoNotAffectEachOther) {
 TEST(CutRunTest, SaysItsLinesInTheOutputsEncoding) {
   const TempFolder temp;
   const std::string missing = temp.File("missing.d88");
-  for (const MemoryOutput::Encoding encoding :
-       {MemoryOutput::Encoding::ShiftJis, MemoryOutput::Encoding::Utf8}) {
-    const bool utf8 = encoding == MemoryOutput::Encoding::Utf8;
+  for (const TextForm encoding : {TextForm::ShiftJis, TextForm::Utf8}) {
+    const bool utf8 = encoding == TextForm::Utf8;
     SCOPED_TRACE(utf8 ? "UTF-8" : "Shift-JIS");
     RunSetup setup;
     setup.encoding = encoding;
@@ -639,21 +638,21 @@ TEST(CutRunTest, ArchivesFollowOneRule) {
     std::uint64_t fluxCap = kFluxCap;
   } cases[] = {
       {"a ZIP archive in a ZIP archive", "set.zip", zip("inner.zip", zip("disk.d88", image)),
-       kMaxMemberSize, "reading ... set.zip/inner.zip/disk.d88\n" + cut, "", 0},
-      {"three deep", "set.zip", zip("b.zip", zip("c.zip", zip("disk.d88", image))), kMaxMemberSize,
+       kMaxImageBytes, "reading ... set.zip/inner.zip/disk.d88\n" + cut, "", 0},
+      {"three deep", "set.zip", zip("b.zip", zip("c.zip", zip("disk.d88", image))), kMaxImageBytes,
        "reading ... set.zip/b.zip/c.zip/disk.d88\n" + cut, "", 0},
       {"four deep", "set.zip", zip("b.zip", zip("c.zip", zip("d.zip", zip("disk.d88", image)))),
-       kMaxMemberSize, "",
+       kMaxImageBytes, "",
        "warning: set.zip/b.zip/c.zip/d.zip: not read: a ZIP archive nested more than 3 deep\n"
        "warning: set.zip: no disk image in the ZIP archive\n",
        2},
-      {"an empty image in a ZIP archive", "set.zip", zip("z1.d88", {}), kMaxMemberSize,
+      {"an empty image in a ZIP archive", "set.zip", zip("z1.d88", {}), kMaxImageBytes,
        "reading ... set.zip/z1.d88\n",
        "warning: set.zip/z1.d88: " + emptyWarnings + "set.zip/z1.d88: no disk found\n", 2},
-      {"an empty image compressed", "z1.d88.gz", gz("z1.d88", {}), kMaxMemberSize,
+      {"an empty image compressed", "z1.d88.gz", gz("z1.d88", {}), kMaxImageBytes,
        "reading ... z1.d88.gz/z1.d88\n",
        "warning: z1.d88.gz/z1.d88: " + emptyWarnings + "z1.d88.gz/z1.d88: no disk found\n", 2},
-      {"a blank raw image compressed", "blank.hdm.gz", gz("blank.hdm", blank), kMaxMemberSize,
+      {"a blank raw image compressed", "blank.hdm.gz", gz("blank.hdm", blank), kMaxImageBytes,
        "reading ... blank.hdm.gz/blank.hdm\n", kUnsupportedMessage, 0},
       {"a ZIP member over the cap", "set.zip", zip("disk.d88", image), 65536, "",
        "warning: set.zip/disk.d88: not read: it holds more than any disk image (over 64 KiB)\n"
