@@ -19,10 +19,16 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <utility>
+#if !defined(__EMSCRIPTEN__)
+#include <thread>
+#endif
 
 #include "flux/mfm.h"
 #include "flux/track_steps.h"
@@ -795,6 +801,41 @@ DecodedFluxTrack DecodeFluxTrack(const FluxTrack& flux) {
 
 namespace {
 
+// The threads a whole disk is decoded on; 0: each track when first asked
+// for.
+std::atomic<unsigned> g_wholeDiskWorkers{0};
+
+constexpr unsigned kMinWorkers = 2;
+constexpr unsigned kMaxWorkers = 8;
+
+// Runs `work` on `threads` threads at once and waits for them all. The
+// browser build has no threads: there the work runs once, on the calling
+// thread, which takes every track in turn.
+template <typename Work>
+void RunOnThreads(unsigned threads, const Work& work) {
+#if defined(__EMSCRIPTEN__)
+  (void)threads;
+  work();
+#else
+  std::vector<std::thread> others;
+  for (unsigned i = 1; i < threads; ++i) {
+    others.emplace_back(work);
+  }
+  work();
+  for (std::thread& other : others) {
+    other.join();
+  }
+#endif
+}
+
+unsigned MachineWorkers() {
+#if defined(__EMSCRIPTEN__)
+  return 1;
+#else
+  return std::min(kMaxWorkers, std::max(kMinWorkers, std::thread::hardware_concurrency()));
+#endif
+}
+
 class FluxImage : public DiskImage {
  public:
   FluxImage(const char* format, std::int64_t fileSize, DiskInfo info,
@@ -829,22 +870,16 @@ class FluxImage : public DiskImage {
       return nullptr;
     }
     Settle();
+    const unsigned workers = g_wholeDiskWorkers.load();
+    if (workers > 0 && !all_decoded_) {
+      all_decoded_ = true;
+      DecodeAll(workers);
+    }
     Slot& slot = tracks_[static_cast<std::size_t>(track)];
     if (!slot.read) {
-      slot.read = true;
-      flux_.absent.clear();
-      flux_.fileEnds = false;
-      if (source_->ReadFlux(track, flux_)) {
-        DecodedFluxTrack decoded = DecodeFluxTrack(flux_);
-        const auto base = static_cast<std::int64_t>(data_.size());
-        for (Sector& sector : decoded.sectors) {
-          sector.location += base;
-        }
-        data_.insert(data_.end(), decoded.data.begin(), decoded.data.end());
-        slot.track = std::make_shared<const Track>(
-            std::move(decoded.sectors), std::move(decoded.reading),
-            flux_.fileEnds ? std::optional<TrackCutShort>(TrackCutShort{}) : std::nullopt);
-      }
+      ReadFluxOf(track, flux_);
+      Keep(track, flux_.read ? std::optional<DecodedFluxTrack>(DecodeFluxTrack(flux_.flux))
+                             : std::nullopt);
     }
     return slot.track;
   }
@@ -871,6 +906,77 @@ class FluxImage : public DiskImage {
     bool read = false;
     std::shared_ptr<const Track> track;
   };
+
+  // A track's flux as the source gave it: `read` false when the dump holds
+  // no such track.
+  struct ReadFluxTrack {
+    FluxTrack flux;
+    bool read = false;
+  };
+
+  void ReadFluxOf(int track, ReadFluxTrack& into) {
+    into.flux.absent.clear();
+    into.flux.fileEnds = false;
+    into.read = source_->ReadFlux(track, into.flux);
+  }
+
+  // Keeps a track decoded (none: the dump holds no such track), its data
+  // after the data of the tracks kept before it.
+  void Keep(int track, std::optional<DecodedFluxTrack> decoded, bool fileEnds) {
+    Slot& slot = tracks_[static_cast<std::size_t>(track)];
+    slot.read = true;
+    if (!decoded) {
+      return;
+    }
+    const auto base = static_cast<std::int64_t>(data_.size());
+    for (Sector& sector : decoded->sectors) {
+      sector.location += base;
+    }
+    data_.insert(data_.end(), decoded->data.begin(), decoded->data.end());
+    slot.track = std::make_shared<const Track>(
+        std::move(decoded->sectors), std::move(decoded->reading),
+        fileEnds ? std::optional<TrackCutShort>(TrackCutShort{}) : std::nullopt);
+  }
+  void Keep(int track, std::optional<DecodedFluxTrack> decoded) {
+    Keep(track, std::move(decoded), flux_.flux.fileEnds);
+  }
+
+  // Every track not yet read, decoded on `workers` threads: each takes the
+  // next track, reads its flux (one thread at a time: the source is read
+  // as one file) and decodes it on its own. The tracks are then kept in
+  // their order, as reading them one by one keeps them, so that the disk
+  // reads the same however many threads decoded it.
+  void DecodeAll(unsigned workers) {
+    struct Done {
+      std::optional<DecodedFluxTrack> decoded;
+      bool fileEnds = false;
+    };
+    const std::size_t count = tracks_.size();
+    std::vector<Done> done(count);
+    std::mutex reading;
+    std::atomic<std::size_t> next{0};
+    RunOnThreads(workers, [&]() {
+      ReadFluxTrack mine;
+      for (std::size_t track = next++; track < count; track = next++) {
+        if (tracks_[track].read) {
+          continue;
+        }
+        {
+          const std::lock_guard<std::mutex> lock(reading);
+          ReadFluxOf(static_cast<int>(track), mine);
+        }
+        if (mine.read) {
+          done[track].decoded = DecodeFluxTrack(mine.flux);
+          done[track].fileEnds = mine.flux.fileEnds;
+        }
+      }
+    });
+    for (std::size_t track = 0; track < count; ++track) {
+      if (!tracks_[track].read) {
+        Keep(static_cast<int>(track), std::move(done[track].decoded), done[track].fileEnds);
+      }
+    }
+  }
 
   // Whether the dump was read in a 96 tpi drive is told by the IDs of its
   // tracks: decided when a track or the disk's facts are first asked for,
@@ -899,10 +1005,16 @@ class FluxImage : public DiskImage {
   std::vector<std::string> faults_;
   std::vector<Slot> tracks_;
   std::vector<unsigned char> data_;
-  FluxTrack flux_;  // kept from track to track for its room
+  ReadFluxTrack flux_;  // kept from track to track for its room
+  bool all_decoded_ = false;
 };
 
 }  // namespace
+
+void DecodeWholeFluxDisks(bool whole, unsigned threads) {
+  const unsigned workers = threads == 0 ? MachineWorkers() : std::min(threads, kMaxWorkers);
+  g_wholeDiskWorkers = whole ? workers : 0;
+}
 
 std::unique_ptr<DiskImage> MakeFluxImage(const char* format, std::int64_t fileSize, DiskInfo info,
                                          std::unique_ptr<FluxSource> source,
