@@ -197,23 +197,29 @@ RateFit FindDataRate(const FluxTrack& flux, std::size_t from) {
   return fit;
 }
 
-// Cells written one flux change at a time, the first in the top bit.
+// Cells written one flux change at a time, the first in the top bit. A
+// word is stored at every change, whole or not, and counted only once it
+// is whole: no branch that the flux decides, which a processor would guess
+// wrong at about one change in ten.
 class CellPacker {
  public:
+  // `out` holds room for every cell written and 4 bytes more.
   explicit CellPacker(unsigned char* out) : out_(out) {}
   // count - 1 cells of no change, then a change; count <= 32.
   void Put(unsigned count) {
     acc_ = acc_ << count | 1U;
     bits_ += count;
-    if (bits_ >= 32) {
-      bits_ -= 32;
-      const auto word = static_cast<std::uint32_t>(acc_ >> bits_);
-      out_[written_] = static_cast<unsigned char>(word >> 24U);
-      out_[written_ + 1] = static_cast<unsigned char>(word >> 16U);
-      out_[written_ + 2] = static_cast<unsigned char>(word >> 8U);
-      out_[written_ + 3] = static_cast<unsigned char>(word);
-      written_ += 4;
-    }
+    // bits_ < 64: whole is 1 when a word is whole, by arithmetic rather
+    // than a test, which compilers turn into a branch.
+    const unsigned whole = bits_ >> 5U;
+    const unsigned past = bits_ - (whole << 5U);
+    const auto word = static_cast<std::uint32_t>(acc_ >> past);
+    out_[written_] = static_cast<unsigned char>(word >> 24U);
+    out_[written_ + 1] = static_cast<unsigned char>(word >> 16U);
+    out_[written_ + 2] = static_cast<unsigned char>(word >> 8U);
+    out_[written_ + 3] = static_cast<unsigned char>(word);
+    written_ += std::size_t{whole} * 4;
+    bits_ = past;
   }
   std::size_t Cells() const { return written_ * 8 + bits_; }
   // Writes out the cells still held; the number of cells.
@@ -260,11 +266,21 @@ constexpr LoopGains kPasses[] = {
 constexpr unsigned kGainShift = 8;
 constexpr unsigned kClockReturnShift = 4;  // a run of no flux eases the clock back by 1/16
 
-// value x gain / 256, rounded towards zero whatever the sign (a division
-// by a constant compiles to shifts, without the branch a test of the sign
-// would cost).
+// value x gain / 256, rounded towards zero whatever the sign: the bias
+// that rounds a negative product up is known from the value's sign while
+// the product is still being made (gain >= 0).
 constexpr std::int64_t Scaled(std::int64_t value, std::int64_t gain) {
-  return value * gain / (std::int64_t{1} << kGainShift);
+  // The sign bit times 255, by arithmetic: compilers make a test of the
+  // sign into a branch, which the flux would decide.
+  const auto bias = static_cast<std::int64_t>((static_cast<std::uint64_t>(value) >> 63U) *
+                                              ((std::uint64_t{1} << kGainShift) - 1));
+  // An arithmetic shift: floor division by 256, of the biased product.
+  return (value * gain + bias) >> kGainShift;
+}
+
+// `value` when `flag` is 1, 0 when it is 0, by a mask rather than a branch.
+constexpr std::int64_t Masked(std::int64_t value, std::uint64_t flag) {
+  return static_cast<std::int64_t>(static_cast<std::uint64_t>(value) & (0 - flag));
 }
 
 // The cells of the flux, by the loop started at `cellTicks`; indexCells[k]
@@ -276,7 +292,10 @@ std::size_t FluxToCells(const std::vector<std::uint32_t>& intervals,
   // Each interval gives at most kMaxCellsPerInterval cells, and 4 bytes
   // more cover the packer's last word. Only the padding needs zeros: the
   // packer writes every byte before it.
-  cells.resize(count * (kMaxCellsPerInterval / 8) + 4);
+  const std::size_t room = count * (kMaxCellsPerInterval / 8) + 4;
+  if (cells.size() < room) {
+    cells.resize(room);
+  }
   indexCells.assign(indexes.size(), 0);
   CellPacker packer(cells.data());
   const auto centre = static_cast<std::int64_t>(cellTicks * (1U << kFixedShift));
@@ -291,30 +310,37 @@ std::size_t FluxToCells(const std::vector<std::uint32_t>& intervals,
     const std::size_t to = k < indexes.size() ? std::min(indexes[k], count) : count;
     for (std::size_t i = from; i < to; ++i) {
       ticks += static_cast<std::int64_t>(flux[i]) << kFixedShift;
-      const std::int64_t half = clock / 2;
+      const std::int64_t half = clock >> 1U;  // the clock is never below clockMin
       if (ticks < half) {
         continue;  // too short for a cell: noise, taken into the next interval
       }
-      // The whole number of cells nearest the change: MFM's 2 to 4 without
-      // a branch, a longer run by division.
-      std::int64_t run = 1 + static_cast<std::int64_t>(ticks >= clock + half) +
-                         static_cast<std::int64_t>(ticks >= 2 * clock + half) +
-                         static_cast<std::int64_t>(ticks >= 3 * clock + half);
-      if (ticks >= 4 * clock + half) {
+      // The whole number of cells nearest the change, and how far from
+      // their centre it fell: MFM's 2 to 4 by the signs of differences,
+      // without a branch (which run comes next is the data's, and a
+      // processor guessing it would miss every other time), nor a product
+      // that would hold up the next change; a longer run by division.
+      const std::int64_t over = ticks - half;
+      const std::uint64_t short1 = static_cast<std::uint64_t>(over - clock) >> 63U;
+      const std::uint64_t short2 = static_cast<std::uint64_t>(over - 2 * clock) >> 63U;
+      const std::uint64_t short3 = static_cast<std::uint64_t>(over - 3 * clock) >> 63U;
+      std::int64_t run = 4 - static_cast<std::int64_t>(short1 + short2 + short3);
+      std::int64_t error =
+          ticks - 4 * clock + Masked(clock, short1) + Masked(clock, short2) + Masked(clock, short3);
+      if (over >= 4 * clock) {
         run = std::min<std::int64_t>((ticks + half) / clock, kMaxCellsPerInterval);
         if (run == kMaxCellsPerInterval) {
           ticks = run * clock;  // the rest of a long stretch with no flux
         }
+        error = ticks - run * clock;
       }
-      ticks -= run * clock;
       packer.Put(static_cast<unsigned>(run));
-      // ticks is now how far the change fell from the cell's centre.
+      // error is now how far the change fell from the cell's centre.
       if (run <= kLongestRun) {
-        clock = std::min(clockMax, std::max(clockMin, clock + Scaled(ticks, gains.clockGain)));
+        clock = std::min(clockMax, std::max(clockMin, clock + Scaled(error, gains.clockGain)));
       } else {
         clock += (centre - clock) / (1 << kClockReturnShift);
       }
-      ticks = Scaled(ticks, gains.phaseKept);
+      ticks = Scaled(error, gains.phaseKept);
     }
     if (k < indexes.size()) {
       indexCells[k] = packer.Cells();
@@ -322,9 +348,14 @@ std::size_t FluxToCells(const std::vector<std::uint32_t>& intervals,
     from = std::max(from, to);
   }
   const std::size_t cellCount = packer.Finish();
+  // The bytes past the last cell are zeros, as the decoder asks; the room
+  // past them keeps what earlier tracks left there, which no read reaches.
   const std::size_t used = (cellCount + 7) / 8;
-  cells.resize(used);
-  cells.resize(used + kMfmCellPadding, 0);
+  if (cells.size() < used + kMfmCellPadding) {
+    cells.resize(used + kMfmCellPadding);
+  }
+  std::fill(cells.begin() + static_cast<std::ptrdiff_t>(used),
+            cells.begin() + static_cast<std::ptrdiff_t>(used + kMfmCellPadding), 0);
   return cellCount;
 }
 
