@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "flux/flux.h"
 #include "formats/d88_writer.h"
 #include "input/image_input.h"
 #include "platform/console.h"
@@ -274,6 +275,8 @@ int main(int argc, char** argv) {
     RemoveTemporaryOnSignals();
     lister.CollectD88(&d88);
   }
+  // Every track is listed: a flux dump's are decoded on all cores at once.
+  DecodeWholeFluxDisks(true);
   ForEachImage(parsed.path, lister);
   lister.End();
   bool written = true;

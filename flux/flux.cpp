@@ -19,10 +19,16 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <utility>
+#if !defined(__EMSCRIPTEN__)
+#include <thread>
+#endif
 
 #include "flux/mfm.h"
 #include "flux/track_steps.h"
@@ -191,23 +197,29 @@ RateFit FindDataRate(const FluxTrack& flux, std::size_t from) {
   return fit;
 }
 
-// Cells written one flux change at a time, the first in the top bit.
+// Cells written one flux change at a time, the first in the top bit. A
+// word is stored at every change, whole or not, and counted only once it
+// is whole: no branch that the flux decides, which a processor would guess
+// wrong at about one change in ten.
 class CellPacker {
  public:
+  // `out` holds room for every cell written and 4 bytes more.
   explicit CellPacker(unsigned char* out) : out_(out) {}
   // count - 1 cells of no change, then a change; count <= 32.
   void Put(unsigned count) {
     acc_ = acc_ << count | 1U;
     bits_ += count;
-    if (bits_ >= 32) {
-      bits_ -= 32;
-      const auto word = static_cast<std::uint32_t>(acc_ >> bits_);
-      out_[written_] = static_cast<unsigned char>(word >> 24U);
-      out_[written_ + 1] = static_cast<unsigned char>(word >> 16U);
-      out_[written_ + 2] = static_cast<unsigned char>(word >> 8U);
-      out_[written_ + 3] = static_cast<unsigned char>(word);
-      written_ += 4;
-    }
+    // bits_ < 64: whole is 1 when a word is whole, by arithmetic rather
+    // than a test, which compilers turn into a branch.
+    const unsigned whole = bits_ >> 5U;
+    const unsigned past = bits_ - (whole << 5U);
+    const auto word = static_cast<std::uint32_t>(acc_ >> past);
+    out_[written_] = static_cast<unsigned char>(word >> 24U);
+    out_[written_ + 1] = static_cast<unsigned char>(word >> 16U);
+    out_[written_ + 2] = static_cast<unsigned char>(word >> 8U);
+    out_[written_ + 3] = static_cast<unsigned char>(word);
+    written_ += std::size_t{whole} * 4;
+    bits_ = past;
   }
   std::size_t Cells() const { return written_ * 8 + bits_; }
   // Writes out the cells still held; the number of cells.
@@ -254,11 +266,21 @@ constexpr LoopGains kPasses[] = {
 constexpr unsigned kGainShift = 8;
 constexpr unsigned kClockReturnShift = 4;  // a run of no flux eases the clock back by 1/16
 
-// value x gain / 256, rounded towards zero whatever the sign (a division
-// by a constant compiles to shifts, without the branch a test of the sign
-// would cost).
+// value x gain / 256, rounded towards zero whatever the sign: the bias
+// that rounds a negative product up is known from the value's sign while
+// the product is still being made (gain >= 0).
 constexpr std::int64_t Scaled(std::int64_t value, std::int64_t gain) {
-  return value * gain / (std::int64_t{1} << kGainShift);
+  // The sign bit times 255, by arithmetic: compilers make a test of the
+  // sign into a branch, which the flux would decide.
+  const auto bias = static_cast<std::int64_t>((static_cast<std::uint64_t>(value) >> 63U) *
+                                              ((std::uint64_t{1} << kGainShift) - 1));
+  // An arithmetic shift: floor division by 256, of the biased product.
+  return (value * gain + bias) >> kGainShift;
+}
+
+// `value` when `flag` is 1, 0 when it is 0, by a mask rather than a branch.
+constexpr std::int64_t Masked(std::int64_t value, std::uint64_t flag) {
+  return static_cast<std::int64_t>(static_cast<std::uint64_t>(value) & (0 - flag));
 }
 
 // The cells of the flux, by the loop started at `cellTicks`; indexCells[k]
@@ -270,7 +292,10 @@ std::size_t FluxToCells(const std::vector<std::uint32_t>& intervals,
   // Each interval gives at most kMaxCellsPerInterval cells, and 4 bytes
   // more cover the packer's last word. Only the padding needs zeros: the
   // packer writes every byte before it.
-  cells.resize(count * (kMaxCellsPerInterval / 8) + 4);
+  const std::size_t room = count * (kMaxCellsPerInterval / 8) + 4;
+  if (cells.size() < room) {
+    cells.resize(room);
+  }
   indexCells.assign(indexes.size(), 0);
   CellPacker packer(cells.data());
   const auto centre = static_cast<std::int64_t>(cellTicks * (1U << kFixedShift));
@@ -285,30 +310,37 @@ std::size_t FluxToCells(const std::vector<std::uint32_t>& intervals,
     const std::size_t to = k < indexes.size() ? std::min(indexes[k], count) : count;
     for (std::size_t i = from; i < to; ++i) {
       ticks += static_cast<std::int64_t>(flux[i]) << kFixedShift;
-      const std::int64_t half = clock / 2;
+      const std::int64_t half = clock >> 1U;  // the clock is never below clockMin
       if (ticks < half) {
         continue;  // too short for a cell: noise, taken into the next interval
       }
-      // The whole number of cells nearest the change: MFM's 2 to 4 without
-      // a branch, a longer run by division.
-      std::int64_t run = 1 + static_cast<std::int64_t>(ticks >= clock + half) +
-                         static_cast<std::int64_t>(ticks >= 2 * clock + half) +
-                         static_cast<std::int64_t>(ticks >= 3 * clock + half);
-      if (ticks >= 4 * clock + half) {
+      // The whole number of cells nearest the change, and how far from
+      // their centre it fell: MFM's 2 to 4 by the signs of differences,
+      // without a branch (which run comes next is the data's, and a
+      // processor guessing it would miss every other time), nor a product
+      // that would hold up the next change; a longer run by division.
+      const std::int64_t over = ticks - half;
+      const std::uint64_t short1 = static_cast<std::uint64_t>(over - clock) >> 63U;
+      const std::uint64_t short2 = static_cast<std::uint64_t>(over - 2 * clock) >> 63U;
+      const std::uint64_t short3 = static_cast<std::uint64_t>(over - 3 * clock) >> 63U;
+      std::int64_t run = 4 - static_cast<std::int64_t>(short1 + short2 + short3);
+      std::int64_t error =
+          ticks - 4 * clock + Masked(clock, short1) + Masked(clock, short2) + Masked(clock, short3);
+      if (over >= 4 * clock) {
         run = std::min<std::int64_t>((ticks + half) / clock, kMaxCellsPerInterval);
         if (run == kMaxCellsPerInterval) {
           ticks = run * clock;  // the rest of a long stretch with no flux
         }
+        error = ticks - run * clock;
       }
-      ticks -= run * clock;
       packer.Put(static_cast<unsigned>(run));
-      // ticks is now how far the change fell from the cell's centre.
+      // error is now how far the change fell from the cell's centre.
       if (run <= kLongestRun) {
-        clock = std::min(clockMax, std::max(clockMin, clock + Scaled(ticks, gains.clockGain)));
+        clock = std::min(clockMax, std::max(clockMin, clock + Scaled(error, gains.clockGain)));
       } else {
         clock += (centre - clock) / (1 << kClockReturnShift);
       }
-      ticks = Scaled(ticks, gains.phaseKept);
+      ticks = Scaled(error, gains.phaseKept);
     }
     if (k < indexes.size()) {
       indexCells[k] = packer.Cells();
@@ -316,9 +348,14 @@ std::size_t FluxToCells(const std::vector<std::uint32_t>& intervals,
     from = std::max(from, to);
   }
   const std::size_t cellCount = packer.Finish();
+  // The bytes past the last cell are zeros, as the decoder asks; the room
+  // past them keeps what earlier tracks left there, which no read reaches.
   const std::size_t used = (cellCount + 7) / 8;
-  cells.resize(used);
-  cells.resize(used + kMfmCellPadding, 0);
+  if (cells.size() < used + kMfmCellPadding) {
+    cells.resize(used + kMfmCellPadding);
+  }
+  std::fill(cells.begin() + static_cast<std::ptrdiff_t>(used),
+            cells.begin() + static_cast<std::ptrdiff_t>(used + kMfmCellPadding), 0);
   return cellCount;
 }
 
@@ -791,6 +828,41 @@ DecodedFluxTrack DecodeFluxTrack(const FluxTrack& flux) {
 
 namespace {
 
+// The threads a whole disk is decoded on; 0: each track when first asked
+// for.
+std::atomic<unsigned> g_wholeDiskWorkers{0};
+
+constexpr unsigned kMinWorkers = 2;
+constexpr unsigned kMaxWorkers = 8;
+
+// Runs `work` on `threads` threads at once and waits for them all. The
+// browser build has no threads: there the work runs once, on the calling
+// thread, which takes every track in turn.
+template <typename Work>
+void RunOnThreads(unsigned threads, const Work& work) {
+#if defined(__EMSCRIPTEN__)
+  (void)threads;
+  work();
+#else
+  std::vector<std::thread> others;
+  for (unsigned i = 1; i < threads; ++i) {
+    others.emplace_back(work);
+  }
+  work();
+  for (std::thread& other : others) {
+    other.join();
+  }
+#endif
+}
+
+unsigned MachineWorkers() {
+#if defined(__EMSCRIPTEN__)
+  return 1;
+#else
+  return std::min(kMaxWorkers, std::max(kMinWorkers, std::thread::hardware_concurrency()));
+#endif
+}
+
 class FluxImage : public DiskImage {
  public:
   FluxImage(const char* format, std::int64_t fileSize, DiskInfo info,
@@ -825,22 +897,16 @@ class FluxImage : public DiskImage {
       return nullptr;
     }
     Settle();
+    const unsigned workers = g_wholeDiskWorkers.load();
+    if (workers > 0 && !all_decoded_) {
+      all_decoded_ = true;
+      DecodeAll(workers);
+    }
     Slot& slot = tracks_[static_cast<std::size_t>(track)];
     if (!slot.read) {
-      slot.read = true;
-      flux_.absent.clear();
-      flux_.fileEnds = false;
-      if (source_->ReadFlux(track, flux_)) {
-        DecodedFluxTrack decoded = DecodeFluxTrack(flux_);
-        const auto base = static_cast<std::int64_t>(data_.size());
-        for (Sector& sector : decoded.sectors) {
-          sector.location += base;
-        }
-        data_.insert(data_.end(), decoded.data.begin(), decoded.data.end());
-        slot.track = std::make_shared<const Track>(
-            std::move(decoded.sectors), std::move(decoded.reading),
-            flux_.fileEnds ? std::optional<TrackCutShort>(TrackCutShort{}) : std::nullopt);
-      }
+      ReadFluxOf(track, flux_);
+      Keep(track, flux_.read ? std::optional<DecodedFluxTrack>(DecodeFluxTrack(flux_.flux))
+                             : std::nullopt);
     }
     return slot.track;
   }
@@ -867,6 +933,77 @@ class FluxImage : public DiskImage {
     bool read = false;
     std::shared_ptr<const Track> track;
   };
+
+  // A track's flux as the source gave it: `read` false when the dump holds
+  // no such track.
+  struct ReadFluxTrack {
+    FluxTrack flux;
+    bool read = false;
+  };
+
+  void ReadFluxOf(int track, ReadFluxTrack& into) {
+    into.flux.absent.clear();
+    into.flux.fileEnds = false;
+    into.read = source_->ReadFlux(track, into.flux);
+  }
+
+  // Keeps a track decoded (none: the dump holds no such track), its data
+  // after the data of the tracks kept before it.
+  void Keep(int track, std::optional<DecodedFluxTrack> decoded, bool fileEnds) {
+    Slot& slot = tracks_[static_cast<std::size_t>(track)];
+    slot.read = true;
+    if (!decoded) {
+      return;
+    }
+    const auto base = static_cast<std::int64_t>(data_.size());
+    for (Sector& sector : decoded->sectors) {
+      sector.location += base;
+    }
+    data_.insert(data_.end(), decoded->data.begin(), decoded->data.end());
+    slot.track = std::make_shared<const Track>(
+        std::move(decoded->sectors), std::move(decoded->reading),
+        fileEnds ? std::optional<TrackCutShort>(TrackCutShort{}) : std::nullopt);
+  }
+  void Keep(int track, std::optional<DecodedFluxTrack> decoded) {
+    Keep(track, std::move(decoded), flux_.flux.fileEnds);
+  }
+
+  // Every track not yet read, decoded on `workers` threads: each takes the
+  // next track, reads its flux (one thread at a time: the source is read
+  // as one file) and decodes it on its own. The tracks are then kept in
+  // their order, as reading them one by one keeps them, so that the disk
+  // reads the same however many threads decoded it.
+  void DecodeAll(unsigned workers) {
+    struct Done {
+      std::optional<DecodedFluxTrack> decoded;
+      bool fileEnds = false;
+    };
+    const std::size_t count = tracks_.size();
+    std::vector<Done> done(count);
+    std::mutex reading;
+    std::atomic<std::size_t> next{0};
+    RunOnThreads(workers, [&]() {
+      ReadFluxTrack mine;
+      for (std::size_t track = next++; track < count; track = next++) {
+        if (tracks_[track].read) {
+          continue;
+        }
+        {
+          const std::lock_guard<std::mutex> lock(reading);
+          ReadFluxOf(static_cast<int>(track), mine);
+        }
+        if (mine.read) {
+          done[track].decoded = DecodeFluxTrack(mine.flux);
+          done[track].fileEnds = mine.flux.fileEnds;
+        }
+      }
+    });
+    for (std::size_t track = 0; track < count; ++track) {
+      if (!tracks_[track].read) {
+        Keep(static_cast<int>(track), std::move(done[track].decoded), done[track].fileEnds);
+      }
+    }
+  }
 
   // Whether the dump was read in a 96 tpi drive is told by the IDs of its
   // tracks: decided when a track or the disk's facts are first asked for,
@@ -895,10 +1032,16 @@ class FluxImage : public DiskImage {
   std::vector<std::string> faults_;
   std::vector<Slot> tracks_;
   std::vector<unsigned char> data_;
-  FluxTrack flux_;  // kept from track to track for its room
+  ReadFluxTrack flux_;  // kept from track to track for its room
+  bool all_decoded_ = false;
 };
 
 }  // namespace
+
+void DecodeWholeFluxDisks(bool whole, unsigned threads) {
+  const unsigned workers = threads == 0 ? MachineWorkers() : std::min(threads, kMaxWorkers);
+  g_wholeDiskWorkers = whole ? workers : 0;
+}
 
 std::unique_ptr<DiskImage> MakeFluxImage(const char* format, std::int64_t fileSize, DiskInfo info,
                                          std::unique_ptr<FluxSource> source,

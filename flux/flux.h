@@ -7,7 +7,9 @@
 // reads agree on, good when it passes its CRC, flagged when not.
 //
 // Tracks are decoded when first asked for: cutting a known disk decodes only
-// the tracks its signature and its files lie in.
+// the tracks its signature and its files lie in. A program that reads the
+// whole disk has them all decoded at once, on all cores
+// (DecodeWholeFluxDisks).
 #ifndef ZEFACUT_FLUX_FLUX_H
 #define ZEFACUT_FLUX_FLUX_H
 
@@ -69,6 +71,15 @@ struct DecodedFluxTrack {
 };
 
 DecodedFluxTrack DecodeFluxTrack(const FluxTrack& flux);
+
+// How flux images decode their tracks. By default each track is decoded
+// when first asked for: cutting a known disk reads only the tracks it needs.
+// A program that reads every track of a disk (listing it, writing it out)
+// asks for `whole`: the first track asked for then decodes all of them, on
+// `threads` threads at once (0: one a core, from 2 to 8; at most 8); the
+// disk reads the same either way. The browser build decodes them one after
+// another.
+void DecodeWholeFluxDisks(bool whole, unsigned threads = 0);
 
 // The model over a flux dump: one disk, its tracks decoded lazily from
 // `source`, whose tracks are the drive's physical ones (2 x physical
