@@ -378,6 +378,7 @@ constexpr int kRowHeight = kCellHeight + 2 * kLaneHeight + 6;
 constexpr int kFileListWidth = 220;
 constexpr int kHeadingHeight = 44;
 constexpr int kLegendRowHeight = 20;
+constexpr int kLegendColumn = 215;
 constexpr int kFileColours = 6;
 // The text equivalent names at most so many sectors that did not read well
 // per disk, then how many more.
@@ -455,9 +456,9 @@ std::string CellWords(const DiskMap& map, int track, const MapCell& cell) {
   if (state == CellState::Missing) {
     words += "missing";
   } else {
-    std::string marks = FlagWords(cell.flags);
-    if ((cell.flags & kImageCheckFails) != 0) {
-      marks += std::string(marks.empty() ? "" : "; ") + kImageCheckWords;
+    std::string marks;
+    for (const std::string& name : FlagNames(cell.flags)) {
+      marks += (marks.empty() ? "" : ", ") + name;
     }
     if (cell.shadowed) {
       marks += std::string(marks.empty() ? "" : "; ") + "a later sector of a duplicated ID";
@@ -532,8 +533,8 @@ std::string DiskWords(const std::string& imageName, const DiskMap& map) {
     }
   }
   for (const MapFile& file : map.files) {
-    words +=
-        " File " + file.name + ": " + Num(static_cast<long long>(file.sectors.size())) + " sectors";
+    words += " File " + file.name + ": " + Num(static_cast<long long>(file.sectors.size())) +
+             (file.sectors.size() == 1 ? " sector" : " sectors");
     if (!file.sectors.empty()) {
       words += ", track " + Num(file.sectors.front().track) + " to track " +
                Num(file.sectors.back().track);
@@ -549,7 +550,7 @@ void DrawLegend(std::string& svg, int top) {
   svg += Text(x, y + 12, "sub", "Key:") + "\n";
   x += 40;
   for (const StateLook& look : kStateLooks) {
-    const int width = 190;
+    const int width = kLegendColumn;
     if (x + width > kMargin + 4 * width + 40) {
       x = kMargin + 40;
       y += kLegendRowHeight;
@@ -567,7 +568,7 @@ void DrawLegend(std::string& svg, int top) {
          Num(x) + "," + Num(y + 8) + "\" class=\"sig\"/>";
   svg += Rect(x, y, kCellWidth, kCellHeight, "cell missing");
   svg += Text(x + kCellWidth + 6, y + 12, "sub", "signature sector (corner mark)");
-  x += 2 * 190;
+  x += 2 * kLegendColumn;
   svg += Rect(x, y + 2, kCellWidth, kLaneHeight, "f0");
   svg += Rect(x, y + 2 + kLaneHeight + 2, kCellWidth, kLaneHeight, "f1");
   svg += Text(x + kCellWidth + 6, y + 12, "sub",
@@ -592,8 +593,9 @@ void DrawDisk(std::string& svg, const std::string& imageName, const DiskMap& map
   const int filesLeft = cellsLeft + static_cast<int>(widest) * kCellWidth + 12;
   int y = top + kHeadingHeight;
   for (const MapRow& row : map.rows) {
-    const std::string side = Num(row.track / 2) + " " + Num(row.track % 2);
-    svg += Text(kMargin, y + 12, "label", "track " + Num(row.track) + " (" + side + ")");
+    svg += Text(
+        kMargin, y + 12, "label",
+        "track " + Num(row.track) + " (C" + Num(row.track / 2) + " H" + Num(row.track % 2) + ")");
     if (!row.unread.empty()) {
       svg += Text(cellsLeft, y + 12, "note", XmlText(row.unread));
     }
@@ -643,7 +645,7 @@ std::string DiskMapSvg(const std::vector<ImageMap>& images) {
   const std::size_t widest = WidestRow(images);
   const int width =
       kMargin + kLabelWidth + static_cast<int>(widest) * kCellWidth + 12 + kFileListWidth + kMargin;
-  const int legendWidth = kMargin + 40 + 4 * 190 + kMargin;
+  const int legendWidth = kMargin + 40 + 4 * kLegendColumn + kMargin;
   const int totalWidth = std::max(width, legendWidth);
   int height = kMargin + kLegendHeight;
   std::size_t disks = 0;
