@@ -22,7 +22,7 @@
 
 namespace {
 
-constexpr char kUsage[] = " [--json] [--write-d88 OUT.d88] [--svg OUT.svg] IMAGE\n";
+constexpr char kUsage[] = " [--json] [--write-d88 OUT.d88] IMAGE\n";
 
 constexpr char kHelp[] =
     "d88info lists what a disk image holds: its format, every disk with its\n"
