@@ -15,24 +15,24 @@
 namespace {
 
 struct StateLook {
-  CellState state;
   const char* name;
-  char letter;
   const char* css;  // the class its cells are drawn in
+  CellState state;
+  char letter;
 };
 
 // In CellState's order: worst first.
 constexpr StateLook kStateLooks[kCellStates] = {
-    {CellState::Missing, "missing", 'M', "missing"},
-    {CellState::IdError, "ID CRC error or no ID mark", 'I', "id"},
-    {CellState::NoData, "no data mark", 'N', "nodata"},
-    {CellState::DataCrcError, "data CRC error", 'C', "crc"},
-    {CellState::ImageDamaged, "image file damaged", 'B', "damaged"},
-    {CellState::DeletedData, "deleted data", 'X', "deleted"},
-    {CellState::Duplicated, "ID duplicated on the track", '2', "dup"},
-    {CellState::Recovered, "recovered from bad reads", 'R', "recovered"},
-    {CellState::PartlyRead, "read well in some revolutions", 'P', "partly"},
-    {CellState::Good, "read well", ' ', "good"},
+    {"missing", "missing", CellState::Missing, 'M'},
+    {"ID CRC error or no ID mark", "id", CellState::IdError, 'I'},
+    {"no data mark", "nodata", CellState::NoData, 'N'},
+    {"data CRC error", "crc", CellState::DataCrcError, 'C'},
+    {"image file damaged", "damaged", CellState::ImageDamaged, 'B'},
+    {"deleted data", "deleted", CellState::DeletedData, 'X'},
+    {"ID duplicated on the track", "dup", CellState::Duplicated, '2'},
+    {"recovered from bad reads", "recovered", CellState::Recovered, 'R'},
+    {"read well in k of n revolutions", "partly", CellState::PartlyRead, ' '},
+    {"read well", "good", CellState::Good, ' '},
 };
 
 constexpr bool LooksInOrder() {
@@ -236,13 +236,16 @@ DiskMap MapDisk(DiskImage& image, int disk) {
       row.cells.push_back(cell);
     }
     // A later sector of an ID is never reached; the first is what is read.
-    for (std::size_t i = 0; i < row.cells.size(); ++i) {
-      for (std::size_t j = i + 1; j < row.cells.size(); ++j) {
-        if (row.cells[j].id == row.cells[i].id && !row.cells[j].shadowed) {
-          row.cells[i].duplicated = true;
-          row.cells[j].duplicated = true;
-          row.cells[j].shadowed = true;
-        }
+    const std::vector<Sector>& sectors = read->Sectors();
+    for (std::size_t i = 0; i < sectors.size(); ++i) {
+      if (row.cells[i].shadowed) {
+        continue;
+      }
+      for (const Sector* later : read->LaterWithSameId(sectors[i])) {
+        row.cells[i].duplicated = true;
+        MapCell& cell = row.cells[static_cast<std::size_t>(later - sectors.data())];
+        cell.duplicated = true;
+        cell.shadowed = true;
       }
     }
     if (read->Sectors().empty()) {
@@ -368,7 +371,7 @@ namespace {
 
 // The drawing's measures, in pixels.
 constexpr int kMargin = 16;
-constexpr int kLabelWidth = 96;
+constexpr int kLabelWidth = 116;
 constexpr int kCellWidth = 30;
 constexpr int kCellHeight = 16;
 // Under each row, two lanes for the files' extents, so that two files that
@@ -378,7 +381,7 @@ constexpr int kRowHeight = kCellHeight + 2 * kLaneHeight + 6;
 constexpr int kFileListWidth = 220;
 constexpr int kHeadingHeight = 44;
 constexpr int kLegendRowHeight = 20;
-constexpr int kLegendColumn = 215;
+constexpr int kLegendColumn = 235;
 constexpr int kFileColours = 6;
 // The text equivalent names at most so many sectors that did not read well
 // per disk, then how many more.
@@ -556,8 +559,12 @@ void DrawLegend(std::string& svg, int top) {
       y += kLegendRowHeight;
     }
     svg += Rect(x, y, kCellWidth, kCellHeight, std::string("cell ") + look.css);
-    if (look.letter != ' ') {
-      svg += Text(x + kCellWidth / 2, y + 12, "letter", std::string(1, look.letter));
+    // A cell read well in some revolutions shows how many of how many.
+    const std::string letter = look.state == CellState::PartlyRead ? std::string("2/3")
+                               : look.letter != ' '                ? std::string(1, look.letter)
+                                                                   : std::string();
+    if (!letter.empty()) {
+      svg += Text(x + kCellWidth / 2, y + 12, "letter", letter);
     }
     svg += Text(x + kCellWidth + 6, y + 12, "sub", XmlText(look.name)) + "\n";
     x += width;

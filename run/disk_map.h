@@ -30,7 +30,9 @@ enum class CellState : std::uint8_t {
 constexpr std::size_t kCellStates = 10;
 
 // The state's name for the legend and the text equivalent ("data CRC
-// error"), and the letter a cell shows it by without colour.
+// error"), and the letter a cell shows it by without colour: none for a
+// sector read well, and none for one read well in some revolutions, whose
+// cell shows how many of how many ("2/3").
 const char* CellStateName(CellState state);
 char CellStateLetter(CellState state);
 
