@@ -112,17 +112,15 @@ void InsertMissing(MapRow& row, SectorId id) {
 
 // The row of a track, made when the disk holds none.
 MapRow& RowOf(std::vector<MapRow>& rows, int track) {
-  for (MapRow& row : rows) {
-    if (row.track == track) {
-      return row;
-    }
+  // The rows stay in track order.
+  const auto at = std::lower_bound(rows.begin(), rows.end(), track,
+                                   [](const MapRow& row, int t) { return row.track < t; });
+  if (at != rows.end() && at->track == track) {
+    return *at;
   }
   MapRow row;
   row.track = track;
-  rows.insert(std::upper_bound(rows.begin(), rows.end(), track,
-                               [](int t, const MapRow& r) { return t < r.track; }),
-              row);
-  return RowOf(rows, track);
+  return *rows.insert(at, row);
 }
 
 // The cell a drive reading sector `at` by ID reaches; null when none.
@@ -382,6 +380,7 @@ constexpr int kFileListWidth = 220;
 constexpr int kHeadingHeight = 44;
 constexpr int kLegendRowHeight = 20;
 constexpr int kLegendColumn = 235;
+constexpr int kLegendColumns = 3;
 constexpr int kFileColours = 6;
 // The text equivalent names at most so many sectors that did not read well
 // per disk, then how many more.
@@ -552,12 +551,14 @@ void DrawLegend(std::string& svg, int top) {
   int y = top;
   svg += Text(x, y + 12, "sub", "Key:") + "\n";
   x += 40;
+  int column = 0;
   for (const StateLook& look : kStateLooks) {
-    const int width = kLegendColumn;
-    if (x + width > kMargin + 4 * width + 40) {
+    if (column == kLegendColumns) {
+      column = 0;
       x = kMargin + 40;
       y += kLegendRowHeight;
     }
+    ++column;
     svg += Rect(x, y, kCellWidth, kCellHeight, std::string("cell ") + look.css);
     // A cell read well in some revolutions shows how many of how many.
     const std::string letter = look.state == CellState::PartlyRead ? std::string("2/3")
@@ -567,15 +568,15 @@ void DrawLegend(std::string& svg, int top) {
       svg += Text(x + kCellWidth / 2, y + 12, "letter", letter);
     }
     svg += Text(x + kCellWidth + 6, y + 12, "sub", XmlText(look.name)) + "\n";
-    x += width;
+    x += kLegendColumn;
   }
   y += kLegendRowHeight;
   x = kMargin + 40;
+  svg += Rect(x, y, kCellWidth, kCellHeight, "cell good");
   svg += "<polygon points=\"" + Num(x) + "," + Num(y) + " " + Num(x + 8) + "," + Num(y) + " " +
          Num(x) + "," + Num(y + 8) + "\" class=\"sig\"/>";
-  svg += Rect(x, y, kCellWidth, kCellHeight, "cell missing");
   svg += Text(x + kCellWidth + 6, y + 12, "sub", "signature sector (corner mark)");
-  x += 2 * kLegendColumn;
+  x += kLegendColumn;
   svg += Rect(x, y + 2, kCellWidth, kLaneHeight, "f0");
   svg += Rect(x, y + 2 + kLaneHeight + 2, kCellWidth, kLaneHeight, "f1");
   svg += Text(x + kCellWidth + 6, y + 12, "sub",
@@ -583,7 +584,10 @@ void DrawLegend(std::string& svg, int top) {
          "\n";
 }
 
-constexpr int kLegendHeight = 4 * kLegendRowHeight + 8;
+// The states' rows and one for the marks over them.
+constexpr int kLegendHeight =
+    (static_cast<int>((kCellStates + kLegendColumns - 1) / kLegendColumns) + 1) * kLegendRowHeight +
+    8;
 
 void DrawDisk(std::string& svg, const std::string& imageName, const DiskMap& map, int top,
               std::size_t widest) {
@@ -652,7 +656,7 @@ std::string DiskMapSvg(const std::vector<ImageMap>& images) {
   const std::size_t widest = WidestRow(images);
   const int width =
       kMargin + kLabelWidth + static_cast<int>(widest) * kCellWidth + 12 + kFileListWidth + kMargin;
-  const int legendWidth = kMargin + 40 + 4 * kLegendColumn + kMargin;
+  const int legendWidth = kMargin + 40 + kLegendColumns * kLegendColumn + kMargin;
   const int totalWidth = std::max(width, legendWidth);
   int height = kMargin + kLegendHeight;
   std::size_t disks = 0;

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
@@ -22,12 +23,9 @@
 namespace {
 
 const MapRow* RowOf(const DiskMap& map, int track) {
-  for (const MapRow& row : map.rows) {
-    if (row.track == track) {
-      return &row;
-    }
-  }
-  return nullptr;
+  const auto row = std::find_if(map.rows.begin(), map.rows.end(),
+                                [track](const MapRow& r) { return r.track == track; });
+  return row == map.rows.end() ? nullptr : &*row;
 }
 
 DiskMap MapOf(const Bytes& bytes) {
@@ -41,10 +39,9 @@ DiskMap MapOf(const Bytes& bytes) {
 
 // The Rs of a row's cells, in the map's order.
 std::vector<int> RsOf(const MapRow& row) {
-  std::vector<int> rs;
-  for (const MapCell& cell : row.cells) {
-    rs.push_back(cell.id.r);
-  }
+  std::vector<int> rs(row.cells.size());
+  std::transform(row.cells.begin(), row.cells.end(), rs.begin(),
+                 [](const MapCell& cell) { return cell.id.r; });
   return rs;
 }
 
@@ -150,10 +147,9 @@ TEST(DiskMapTest, AKnownDisksFilesLieOverTheirSectors) {
   ASSERT_EQ(map.files.size(), 4U);
   const MapFile& fmse = map.files[1];
   EXPECT_EQ(fmse.name, "FMSE");
-  std::vector<std::pair<int, std::size_t>> places;
-  for (const MapPlace& place : fmse.sectors) {
-    places.emplace_back(place.track, place.cell);
-  }
+  std::vector<std::pair<int, std::size_t>> places(fmse.sectors.size());
+  std::transform(fmse.sectors.begin(), fmse.sectors.end(), places.begin(),
+                 [](const MapPlace& place) { return std::make_pair(place.track, place.cell); });
   EXPECT_EQ(places, (std::vector<std::pair<int, std::size_t>>{{12, 4}, {12, 5}, {12, 6}, {12, 7}}));
   const MapRow* row = RowOf(map, 12);
   ASSERT_NE(row, nullptr);
@@ -396,8 +392,8 @@ TEST(DiskMapSvgTest, TheDrawingIsWellFormedWithItsLegendAndEscapedNames) {
        {"<title id=\"map-title\">", "<desc id=\"map-desc\">", "prefers-color-scheme: dark",
         "aria-labelledby=\"map-title map-desc\"",
         "x&lt;\\xff&gt;.d88, disk 1 &quot;&lt;A&amp;B&gt;&quot;\\x01\\x81&quot;",
-        ">ZEFA LOMRI 2 Disk B</text>", ">not a disk zefacut knows</text>", ">FMSE, BEEPBGM, BEEPSE</text>",
-        "track 12, C6 H0 R6 N3: data CRC error; file FMSE"}) {
+        ">ZEFA LOMRI 2 Disk B</text>", ">not a disk zefacut knows</text>",
+        ">FMSE, BEEPBGM, BEEPSE</text>", "track 12, C6 H0 R6 N3: data CRC error; file FMSE"}) {
     EXPECT_NE(svg.find(part), std::string::npos) << part;
   }
   // The legend names every state, with the letter it is shown by.
