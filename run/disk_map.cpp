@@ -27,7 +27,7 @@ constexpr StateLook kStateLooks[kCellStates] = {
     {"ID CRC error or no ID mark", "id", CellState::IdError, 'I'},
     {"no data mark", "nodata", CellState::NoData, 'N'},
     {"data CRC error", "crc", CellState::DataCrcError, 'C'},
-    {"image file damaged", "damaged", CellState::ImageDamaged, 'B'},
+    {"image file damaged or cut short", "damaged", CellState::ImageDamaged, 'B'},
     {"deleted data", "deleted", CellState::DeletedData, 'X'},
     {"ID duplicated on the track", "dup", CellState::Duplicated, '2'},
     {"recovered from bad reads", "recovered", CellState::Recovered, 'R'},
@@ -77,8 +77,11 @@ UsualLayout UsualLayoutOf(const std::vector<MapRow>& rows) {
   }
   UsualLayout usual;
   int most = 0;
+  // Of ranges held by as many tracks, the widest: a track cut short by
+  // the end of the file holds fewer sectors, not more.
   for (const auto& range : ranges) {
-    if (range.second > most) {
+    const int width = range.first.second - range.first.first;
+    if (range.second > most || (range.second == most && width > usual.last - usual.first)) {
       most = range.second;
       usual.known = true;
       usual.first = static_cast<std::uint8_t>(range.first.first);
@@ -192,7 +195,7 @@ CellState StateOf(const MapCell& cell) {
   if ((cell.flags & kDataCrcError) != 0) {
     return CellState::DataCrcError;
   }
-  if ((cell.flags & kImageCheckFails) != 0) {
+  if ((cell.flags & kImageCheckFails) != 0 || cell.cutShort) {
     return CellState::ImageDamaged;
   }
   if ((cell.flags & kDeletedData) != 0) {
@@ -231,6 +234,7 @@ DiskMap MapDisk(DiskImage& image, int disk) {
       cell.revolutionsGood = sector.revolutionsGood;
       cell.revolutions = sector.revolutions;
       cell.recoveredFrom = sector.recoveredFrom;
+      cell.cutShort = sector.size < sector.recordedSize;
       row.cells.push_back(cell);
     }
     // A later sector of an ID is never reached; the first is what is read.
@@ -462,10 +466,13 @@ std::string CellWords(const DiskMap& map, int track, const MapCell& cell) {
     for (const std::string& name : FlagNames(cell.flags)) {
       marks += (marks.empty() ? "" : ", ") + name;
     }
+    if (cell.cutShort) {
+      marks += std::string(marks.empty() ? "" : ", ") + "the image file ends inside its data";
+    }
     if (cell.shadowed) {
-      marks += std::string(marks.empty() ? "" : "; ") + "a later sector of a duplicated ID";
+      marks += std::string(marks.empty() ? "" : ", ") + "a later sector of a duplicated ID";
     } else if (cell.duplicated) {
-      marks += std::string(marks.empty() ? "" : "; ") + "ID duplicated on the track";
+      marks += std::string(marks.empty() ? "" : ", ") + "ID duplicated on the track";
     }
     words += marks.empty() ? "read well" : marks;
     if (cell.revolutions > 0) {

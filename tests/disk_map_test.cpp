@@ -69,7 +69,7 @@ TEST(DiskMapTest, EachSectorInTheStateTheImageGivesIt) {
   EXPECT_EQ(RsOf(row), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}));
   struct Case {
     int track;
-    std::size_t cell;
+    int cell;
     CellState state;
   };
   const Case cases[] = {
@@ -83,8 +83,9 @@ TEST(DiskMapTest, EachSectorInTheStateTheImageGivesIt) {
     SCOPED_TRACE("track " + std::to_string(c.track) + " cell " + std::to_string(c.cell));
     const MapRow* at = RowOf(map, c.track);
     ASSERT_NE(at, nullptr);
-    ASSERT_LT(c.cell, at->cells.size());
-    EXPECT_EQ(StateOf(at->cells[c.cell]), c.state);
+    const auto cell = static_cast<std::size_t>(c.cell);
+    ASSERT_LT(cell, at->cells.size());
+    EXPECT_EQ(StateOf(at->cells[cell]), c.state);
   }
   const MapCell& missing = row.cells[4];
   EXPECT_FALSE(missing.present);
@@ -112,6 +113,24 @@ TEST(DiskMapTest, TheWorstMarkDecidesACellsState) {
   EXPECT_EQ(StateOf(cell), CellState::Duplicated);
   cell.present = false;
   EXPECT_EQ(StateOf(cell), CellState::Missing);
+}
+
+TEST(DiskMapTest, ASectorWhoseDataTheFileCutsIsDamagedAndTheRestMissing) {
+  const DiskSpec disk = PlainDisk(2, 5);
+  Bytes image = BuildImage({disk});
+  // The file ends 100 bytes into the data of track 1's fourth sector.
+  constexpr std::size_t kSectorHeader = 16;
+  image.resize(SectorHeaderOffset(disk, 1, 3) + kSectorHeader + 100);
+  const DiskMap map = MapOf(image);
+  const MapRow* row = RowOf(map, 1);
+  ASSERT_NE(row, nullptr);
+  ASSERT_EQ(RsOf(*row), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(StateOf(row->cells[2]), CellState::Good);
+  EXPECT_TRUE(row->cells[3].cutShort);
+  EXPECT_EQ(StateOf(row->cells[3]), CellState::ImageDamaged);
+  for (std::size_t i = 4; i < 8; ++i) {
+    EXPECT_EQ(StateOf(row->cells[i]), CellState::Missing) << i;
+  }
 }
 
 TEST(DiskMapTest, TracksTheImageLacksAreShownOnlyWhereTheirSideIs) {
