@@ -15,6 +15,7 @@
 #include "platform/text_form.h"
 #include "run/console_lines.h"
 #include "run/input_lister.h"
+#include "run/disk_map.h"
 #include "run/listing.h"
 #include "run/report.h"
 
@@ -27,7 +28,7 @@ namespace {
 // The usage line's words after the program.
 constexpr char kSynopsis[] = " [--json] [--write-d88 OUT.d88] IMAGE";
 
-enum OptionId { kJson, kEncoding, kWriteD88 };
+enum OptionId { kJson, kEncoding, kWriteD88, kSvg };
 
 const std::vector<OptionSpec>& Table() {
   static const std::vector<OptionSpec> table = {
@@ -38,6 +39,8 @@ const std::vector<OptionSpec>& Table() {
       {kWriteD88, '\0', "write-d88", OptionValue::kRequired, "a file", " FILE",
        "write every disk as read, each track and sector\nwith its ID, marks and data, to FILE as "
        "D88"},
+      {kSvg, '\0', "svg", OptionValue::kRequired, "a file", " FILE",
+       "draw a map of every disk to FILE as SVG: each\nsector's state, the files cut from it"},
   };
   return table;
 }
@@ -69,6 +72,7 @@ struct Arguments {
   std::optional<TextForm> encoding;  // none: auto
   std::string path;
   std::string writeD88;  // where to write the disks as D88; empty for nowhere
+  std::string svg;       // where to draw the disks' map; empty for nowhere
   std::string error;
 };
 
@@ -105,6 +109,9 @@ Arguments ParseArguments(const std::vector<std::string>& arguments) {
       case kWriteD88:
         parsed.writeD88 = option.value;
         break;
+      case kSvg:
+        parsed.svg = option.value;
+        break;
       default:
         break;
     }
@@ -134,9 +141,14 @@ class Lister : public InputLister {
   // The disks go as D88 into `bytes`, one after another.
   void CollectD88(std::vector<unsigned char>* bytes) { d88_ = bytes; }
   int DisksCollected() const { return disks_; }
+  // Each image's map goes into `maps`.
+  void CollectMaps(std::vector<ImageMap>* maps) { maps_ = maps; }
 
  protected:
   void Listing(const std::string& name, const std::string& /*member*/, DiskImage& image) override {
+    if (maps_ != nullptr) {
+      maps_->push_back(MapImage(image, ShownName(name)));
+    }
     if (d88_ == nullptr) {
       return;
     }
@@ -158,6 +170,7 @@ class Lister : public InputLister {
   Console& console_;
   ConsoleLines lines_;
   std::vector<unsigned char>* d88_ = nullptr;
+  std::vector<ImageMap>* maps_ = nullptr;
   int disks_ = 0;
   bool failed_ = false;
 };
@@ -227,6 +240,19 @@ int main(int argc, char** argv) {
   }
   // Every track is listed: a flux dump's are decoded on all cores at once.
   DecodeWholeFluxDisks(true);
+  std::vector<ImageMap> maps;
+  if (!parsed.svg.empty()) {
+    const std::optional<FileIdentity> target = IdentifyFile(parsed.svg.c_str());
+    const std::optional<FileIdentity> image =
+        parsed.path == kStandardInputPath ? std::nullopt : IdentifyFile(parsed.path.c_str());
+    if (target && image && *target == *image) {
+      console.Err("error: cannot write '" + parsed.svg + "': it is the image being read\n");
+      console.Finish();
+      return 1;
+    }
+    RemoveTemporaryOnSignals();
+    lister.CollectMaps(&maps);
+  }
   ForEachImage(parsed.path, lister);
   lister.End();
   bool written = true;
@@ -234,6 +260,14 @@ int main(int argc, char** argv) {
     const std::string why = WriteD88File(parsed.writeD88, d88);
     if (!why.empty()) {
       console.Err("error: cannot write '" + parsed.writeD88 + "': " + why + "\n");
+      written = false;
+    }
+  }
+  if (!parsed.svg.empty() && !maps.empty()) {
+    const std::string svg = DiskMapSvg(maps);
+    const std::string why = WriteD88File(parsed.svg, {svg.begin(), svg.end()});
+    if (!why.empty()) {
+      console.Err("error: cannot write '" + parsed.svg + "': " + why + "\n");
       written = false;
     }
   }
