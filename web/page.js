@@ -1,5 +1,6 @@
-// The page: hands dropped files to the worker, shows each run's lines in the
-// tool's words with its files to download, and packs them all in one ZIP.
+// The page: hands dropped files to the worker, tells for each input in words
+// what was found, with its files to download and the tool's own lines for
+// those who want them, and packs the files and a report in one ZIP.
 "use strict";
 
 const opened = performance.now();
@@ -18,15 +19,17 @@ const worker = new Worker(URL.createObjectURL(new Blob([workerSource], { type: "
 
 // Every file cut so far, in order: { path, bytes }.
 let allFiles = [];
+// What each input's run told, in order, for the report in the zip.
+let reports = [];
+// The report's two files, at the top of the zip, beside the disks' folders.
+const kReportLines = "zefacut report.txt";
+const kReportEvents = "zefacut report.json";
 const waiting = new Map();
 let nextId = 1;
 let progressTimer = null;
 
-const kVerdicts = {
-  0: ["clean", "clean (exit status 0)"],
-  2: ["warnings", "warnings (exit status 2)"],
-  1: ["errors", "errors (exit status 1)"],
-};
+// The marks beside a verdict, for those who read no colour.
+const kVerdictMarks = { good: "✓", doubt: "!", bad: "✗", none: "–" };
 
 function element(tag, attributes, ...children) {
   const node = document.createElement(tag);
@@ -43,9 +46,10 @@ function element(tag, attributes, ...children) {
   return node;
 }
 
-function verdictBadge(status) {
-  const [kind, words] = kVerdicts[status] || kVerdicts[1];
-  return element("span", { class: "verdict " + kind, "data-status": String(status) }, words);
+function verdictLine(verdict, tag) {
+  return element(tag || "p", { class: "verdict " + verdict.kind, "data-verdict": verdict.kind },
+    element("span", { class: "verdict-mark", "aria-hidden": "true" }, kVerdictMarks[verdict.kind] || ""),
+    element("span", { class: "verdict-words" }, verdict.words));
 }
 
 function linesBlock(lines) {
@@ -57,6 +61,12 @@ function linesBlock(lines) {
   return pre;
 }
 
+// A count with its thousands apart, as the tool writes them, kept on one
+// line.
+function grouped(value) {
+  return String(value).replace(/\B(?=(\d{3})+(?!\d))/g, ",");
+}
+
 function download(name, bytes, type) {
   const url = URL.createObjectURL(new Blob([bytes], { type: type || "application/octet-stream" }));
   const link = element("a", { href: url, download: name });
@@ -64,36 +74,6 @@ function download(name, bytes, type) {
   link.click();
   link.remove();
   setTimeout(() => URL.revokeObjectURL(url), 60000);
-}
-
-function lastPart(path) {
-  return path.slice(path.lastIndexOf("/") + 1);
-}
-
-// The lines of a run split by image: an archive's run says "reading ...
-// ARCHIVE/MEMBER" before each member's lines. Lines before the first belong
-// to the input as a whole.
-function splitByImage(lines, name) {
-  const parts = [{ name, lines: [] }];
-  for (const line of lines) {
-    const reading = !line.err && /^reading \.\.\. (.*)$/.exec(line.text);
-    if (reading) {
-      parts.push({ name: reading[1], lines: [line] });
-    } else {
-      parts[parts.length - 1].lines.push(line);
-    }
-  }
-  if (parts.length > 1 && parts[0].lines.length === 0) {
-    parts.shift();
-  }
-  return parts;
-}
-
-function partStatus(lines) {
-  if (lines.some((line) => line.err && /^error:/.test(line.text))) {
-    return 1;
-  }
-  return lines.some((line) => line.err && /^warning:/.test(line.text)) ? 2 : 0;
 }
 
 // A path made unique among the files already kept, as a second drop of an
@@ -114,21 +94,92 @@ function uniquePath(path) {
   }
 }
 
+// The table of a disk's files: a mark on each file a note concerns, with
+// the notes beside its name.
+function filesTable(disk, kept, files) {
+  const body = element("tbody");
+  for (const file of disk.files) {
+    const path = kept.get(file.path);
+    const bytes = files.get(file.path);
+    const noted = file.notes.length > 0;
+    const nameCell = element("td", { class: "name" }, element("span", { class: "file-name mono" }, file.name));
+    if (noted) {
+      const notes = element("ul", { class: "notes" });
+      for (const note of file.notes) {
+        notes.append(element("li", {}, note));
+      }
+      nameCell.append(notes);
+    }
+    let save = "";
+    if (bytes && path) {
+      save = element("button", { type: "button", "aria-label": `Download ${file.name} of ${lastPart(path.slice(0, path.length - file.name.length - 1))}` }, "Download");
+      save.addEventListener("click", () => download(file.name, bytes.bytes));
+    }
+    const row = element("tr", { class: noted ? (file.written ? "noted doubt" : "noted bad") : "", "data-file": file.name },
+      element("td", { class: "mark" }, noted
+        ? element("span", { class: "file-mark", role: "img", "aria-label": file.written ? "doubtful" : "not read", title: file.notes.join("\n") }, file.written ? "!" : "✗")
+        : ""),
+      nameCell,
+      element("td", { class: "size" }, bytes ? element("span", { class: "num", "data-bytes": String(bytes.bytes.length) }, `${grouped(bytes.bytes.length)} bytes`) : "not read"),
+      element("td", { class: "from" }, file.from ? element("span", { class: "num" }, file.from) : ""),
+      element("td", { class: "save" }, save));
+    if (path) {
+      row.dataset.path = path;
+    }
+    body.append(row);
+  }
+  return element("table", { class: "files" },
+    element("caption", {}, disk.files.length === 1 ? "1 file" : `${disk.files.length} files`),
+    element("thead", {}, element("tr", {},
+      element("th", { scope: "col", class: "mark" }, element("span", { class: "visually-hidden" }, "Note")),
+      element("th", { scope: "col" }, "File"), element("th", { scope: "col", class: "size" }, "Size"),
+      element("th", { scope: "col", class: "from" }, "Cut from"), element("th", { scope: "col", class: "save" }, element("span", { class: "visually-hidden" }, "Save")))),
+    body);
+}
+
+// One image of an input: its notes, then each disk with its files.
+function imageBlock(image, several, kept, files) {
+  const block = element("div", { class: "part", "data-image": image.name });
+  if (several) {
+    block.append(element("h3", { class: "mono" }, image.name), verdictLine(imageVerdict(image)));
+  }
+  const notes = image.notes.concat(image.errors);
+  if (notes.length > 0) {
+    const list = element("ul", { class: "image-notes" });
+    for (const note of notes) {
+      list.append(element("li", { class: note.severity }, note.text));
+    }
+    block.append(list);
+  }
+  image.disks.forEach((disk, index) => {
+    const number = image.disks.length > 1 ? `disk ${index + 1} of ${image.disks.length}` : "";
+    if (!disk.known) {
+      // A run of unknown disks reads as one line each, without a heading.
+      block.append(element("p", { class: "disk unknown" },
+        `${number ? number[0].toUpperCase() + number.slice(1) + ": " : ""}none of the disks this tool knows`));
+      return;
+    }
+    const section = element("div", { class: "disk", "data-disk": String(index + 1) },
+      element("h4", {}, `${disk.title} ${disk.disk}`, number ? element("span", { class: "disk-number" }, ` (${number})`) : ""));
+    if (disk.files.length > 0) {
+      section.append(filesTable(disk, kept, files));
+    } else {
+      section.append(element("p", { class: "no-files" }, "No music or driver files on this disk."));
+    }
+    block.append(section);
+  });
+  return block;
+}
+
 function showResult(message, entry) {
   const section = entry.section;
   section.querySelector(".pending").remove();
-  section.querySelector("h2").append(verdictBadge(message.status));
-  section.dataset.status = String(message.status);
 
-  // Where each file comes from, in the tool's words: "would write PATH: N
-  // bytes from SECTOR".
-  const planned = new Map();
-  for (const line of message.plan) {
-    const would = !line.err && /^would write (.*): (\d+) bytes from (.*)$/.exec(line.text);
-    if (would) {
-      planned.set(would[1], { size: Number(would[2]), from: would[3] });
-    }
-  }
+  const input = inputFromLines(message.name, message.plan);
+  const verdict = inputVerdict(input);
+  section.dataset.verdict = verdict.kind;
+  section.append(verdictLine(verdict));
+
   const files = new Map(message.files.map((file) => [file.path, file]));
   const kept = new Map();
   for (const file of message.files) {
@@ -136,55 +187,15 @@ function showResult(message, entry) {
     kept.set(file.path, path);
     allFiles.push({ path, bytes: file.bytes });
   }
+  reports.push({ id: entry.id, name: message.name, verdict, input, lines: message.lines });
 
-  const planParts = splitByImage(message.plan, message.name);
-  const parts = splitByImage(message.lines, message.name);
-  parts.forEach((part, index) => {
-    const block = element("div", { class: "part" });
-    if (parts.length > 1) {
-      block.append(element("h3", {}, part.name, verdictBadge(partStatus(part.lines))));
-    }
-    block.append(linesBlock(part.lines));
-    // The files of this image: the plan's lines of the same image name them.
-    const planPart = planParts.find((candidate) => candidate.name === part.name) || planParts[index];
-    const paths = [];
-    for (const line of planPart ? planPart.lines : []) {
-      const would = !line.err && /^would write (.*): \d+ bytes from/.exec(line.text);
-      if (would && files.has(would[1]) && !paths.includes(would[1])) {
-        paths.push(would[1]);
-      }
-    }
-    if (paths.length > 0) {
-      const body = element("tbody");
-      let folder = null;
-      for (const path of paths) {
-        // Each disk's files under the name of its folder in the zip.
-        const inFolder = path.slice(0, Math.max(path.lastIndexOf("/"), 0));
-        if (inFolder !== folder) {
-          folder = inFolder;
-          body.append(element("tr", { class: "folder" },
-            element("th", { colspan: "4", scope: "rowgroup", class: "mono" }, (kept.get(path) || path).replace(/\/[^/]*$/, "/"))));
-        }
-        const file = files.get(path);
-        const plan = planned.get(path) || { from: "" };
-        const name = lastPart(path);
-        const button = element("button", { type: "button", "aria-label": `Download ${name} from ${path.slice(0, path.length - name.length - 1)}` }, "Download");
-        button.addEventListener("click", () => download(name, file.bytes));
-        body.append(element("tr", { "data-path": kept.get(path) },
-          element("td", { class: "mono" }, name),
-          element("td", { class: "size" }, `${file.bytes.length} bytes`),
-          element("td", {}, plan.from),
-          element("td", {}, button)));
-      }
-      block.append(element("table", {},
-        element("caption", { class: "mono" }, paths.length === 1 ? "1 file" : `${paths.length} files`),
-        element("thead", {}, element("tr", {}, element("th", { scope: "col" }, "File"),
-          element("th", { scope: "col" }, "Size"), element("th", { scope: "col" }, "Cut from"),
-          element("th", { scope: "col" }, "Save"))),
-        body));
-    }
-    section.append(block);
-  });
+  for (const image of input.images) {
+    section.append(imageBlock(image, input.images.length > 1, kept, files));
+  }
+
+  const lines = element("details", { class: "tool-lines" },
+    element("summary", {}, "The tool's own lines"), linesBlock(message.lines));
+  section.append(lines);
 
   const listButton = element("button", { type: "button", class: "list" }, "Show d88info listing");
   const listing = element("pre", { class: "listing", hidden: "" });
@@ -208,8 +219,30 @@ function showResult(message, entry) {
     });
   });
   section.append(element("div", { class: "actions" }, listButton), listing);
-  zipButton.disabled = allFiles.length === 0;
+  zipButton.disabled = false;
   clearButton.disabled = false;
+}
+
+// The report beside the files in the zip: each input's verdict and the
+// tool's lines as it said them, in UTF-8, and what the page made of them as
+// JSON.
+function reportFiles() {
+  const encoder = new TextEncoder();
+  let text = "";
+  for (const report of reports) {
+    text += `${report.name}\n${report.verdict.words}\n\n`;
+    for (const line of report.lines) {
+      text += line.text + "\n";
+    }
+    text += "\n";
+  }
+  const json = JSON.stringify(reports.map((report) => ({
+    name: report.name, verdict: report.verdict, images: report.input.images,
+  })), null, 2);
+  return [
+    { path: kReportLines, bytes: encoder.encode(text) },
+    { path: kReportEvents, bytes: encoder.encode(json + "\n") },
+  ];
 }
 
 function ask(message, answer) {
@@ -375,10 +408,10 @@ function makeZip(files) {
   end.setUint32(16, offset, true);
   return new Blob([...chunks, ...central, end], { type: "application/zip" });
 }
-window.zefacutZip = () => makeZip(allFiles);
+window.zefacutZip = () => makeZip(allFiles.concat(reportFiles()));
 
 zipButton.addEventListener("click", () => {
-  download("zefacut-files.zip", makeZip(allFiles), "application/zip");
+  download("zefacut-files.zip", window.zefacutZip(), "application/zip");
 });
 
 clearButton.addEventListener("click", () => {
@@ -387,6 +420,7 @@ clearButton.addEventListener("click", () => {
     section.remove();
   }
   allFiles = [];
+  reports = [];
   total = 0;
   done = 0;
   zipButton.disabled = true;
@@ -399,6 +433,17 @@ clearButton.addEventListener("click", () => {
 // handed to the core together, stored in one archive as it reads a dump's
 // folder from one, named after their folder.
 const kStreamName = /^track\d{2,}\.[01]\.raw$/i;
+
+// A dump's name as shown, apart from those shown already: files chosen
+// together have no folder to name them.
+function dumpName(name) {
+  const taken = new Set(Array.from(results.querySelectorAll("section.image"), (section) => section.dataset.name));
+  let unique = name;
+  for (let copy = 2; taken.has(unique); ++copy) {
+    unique = `${name} (${copy})`;
+  }
+  return unique;
+}
 
 async function cutInputs(entries) {
   const plain = [];
@@ -423,7 +468,7 @@ async function cutInputs(entries) {
     for (const file of files) {
       members.push({ path: file.name, bytes: new Uint8Array(await file.arrayBuffer()) });
     }
-    plain.push(new File([makeZip(members)], folder || "KryoFlux dump"));
+    plain.push(new File([makeZip(members)], dumpName(folder || "KryoFlux dump")));
   }
   cutFiles(plain);
 }
