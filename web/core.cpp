@@ -12,6 +12,7 @@
 #include "input/image_input.h"
 #include "platform/text_form.h"
 #include "run/cut_run.h"
+#include "run/disk_map.h"
 #include "run/listing.h"
 #include "run/memory_output.h"
 #include "run/report.h"
@@ -74,12 +75,29 @@ class Lister : public ImageVisitor {
   bool archive_ = false;
 };
 
+// The maps of each disk of each image of an input; problems are the
+// listing's to tell.
+class Mapper : public ImageVisitor {
+ public:
+  void Image(const std::string& name, const std::string& /*member*/, DiskImage& image) override {
+    maps.push_back(MapImage(image, ShownName(name)));
+  }
+  void Problem(const InputProblem& /*problem*/) override {}
+
+  std::vector<ImageMap> maps;
+};
+
 struct Result {
   PageOutput output;
   int status = 0;
+  // The input, kept for its map, which is drawn only when asked for.
+  std::string name;
+  std::vector<unsigned char> input;
 };
 
 Result* last = nullptr;
+// The last map drawn, kept until the next.
+std::string* lastMap = nullptr;
 
 // What a call does with the file.
 enum Mode : int { kCut = 0, kPlan = 1, kList = 2 };
@@ -114,6 +132,8 @@ EMSCRIPTEN_KEEPALIVE int zc_run(int mode, const char* name, const unsigned char*
   delete last;
   last = new Result;
   std::vector<unsigned char> bytes(data, data + size);
+  last->name = name;
+  last->input = bytes;
   if (mode == kList) {
     Lister lister(last->output);
     ForEachImage(name, std::move(bytes), lister);
@@ -168,6 +188,31 @@ EMSCRIPTEN_KEEPALIVE const unsigned char* zc_file_data(int index) {
 EMSCRIPTEN_KEEPALIVE int zc_file_size(int index) {
   const std::vector<unsigned char>* file = FileAt(index);
   return file == nullptr ? 0 : static_cast<int>(file->size());
+}
+
+// The map of every disk of an input as one SVG document (UTF-8, ending in a
+// NUL): of the `size` bytes at `data`, a file named `name`, or, when `data`
+// is null, of the input of the last zc_run. Kept until the next call; its
+// length in bytes from zc_map_svg_size. Null when there is no input.
+EMSCRIPTEN_KEEPALIVE const char* zc_map_svg(const char* name, const unsigned char* data,
+                                            std::size_t size) {
+  delete lastMap;
+  lastMap = nullptr;
+  Mapper mapper;
+  if (data != nullptr) {
+    ForEachImage(name == nullptr ? "" : name, std::vector<unsigned char>(data, data + size),
+                 mapper);
+  } else if (last != nullptr) {
+    ForEachImage(last->name, last->input, mapper);
+  } else {
+    return nullptr;
+  }
+  lastMap = new std::string(DiskMapSvg(mapper.maps));
+  return lastMap->c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE int zc_map_svg_size() {
+  return lastMap == nullptr ? 0 : static_cast<int>(lastMap->size());
 }
 
 // Whether this build reads archives.
