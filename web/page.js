@@ -94,6 +94,127 @@ function uniquePath(path) {
   }
 }
 
+// The map the core draws of every disk of an input, as one SVG, cut into a
+// picture per disk and a key. Its cells are told apart here by the words
+// each carries ("track 12, C6 H0 R6 N3: data CRC error; file FMSE"), so that
+// the page can point at the sectors a file came from or a note names.
+const kSvg = "http://www.w3.org/2000/svg";
+let mapStyleAdded = false;
+
+// The map's own style, kept to the maps: its class names are short words
+// that the page's own elements use too.
+function scopeMapStyle(text) {
+  let scoped = "";
+  let from = 0;
+  const braces = /[{}]/g;
+  for (let found; (found = braces.exec(text)) !== null;) {
+    const chunk = text.slice(from, found.index);
+    if (found[0] === "{" && !chunk.trim().startsWith("@")) {
+      scoped += chunk.split(",").map((selector) => "svg.disk-map " + selector.trim()).join(", ") + " {";
+    } else {
+      scoped += chunk + found[0];
+    }
+    from = found.index + 1;
+  }
+  return scoped + text.slice(from);
+}
+
+function mapPicture(nodes, box, label) {
+  const pad = 4;
+  const svg = document.createElementNS(kSvg, "svg");
+  const x = Math.floor(box.x - pad);
+  const y = Math.floor(box.y - pad);
+  const width = Math.ceil(box.width + 2 * pad);
+  const height = Math.ceil(box.height + 2 * pad);
+  svg.setAttribute("viewBox", `${x} ${y} ${width} ${height}`);
+  svg.setAttribute("width", String(width));
+  svg.setAttribute("class", "disk-map");
+  svg.setAttribute("role", "img");
+  svg.setAttribute("aria-label", label);
+  const back = document.createElementNS(kSvg, "rect");
+  for (const [key, value] of [["x", x], ["y", y], ["width", width], ["height", height], ["class", "bg"]]) {
+    back.setAttribute(key, String(value));
+  }
+  svg.append(back, ...nodes);
+  return svg;
+}
+
+// { key, disks: [svg] }, the disks in the order the run read them; null
+// when the input gave no map.
+function splitMap(text) {
+  if (!text) {
+    return null;
+  }
+  const parsed = new DOMParser().parseFromString(text, "image/svg+xml").documentElement;
+  if (parsed.namespaceURI !== kSvg || parsed.localName !== "svg") {
+    return null;
+  }
+  const style = parsed.querySelector("style");
+  if (style && !mapStyleAdded) {
+    document.head.append(element("style", {}, scopeMapStyle(style.textContent)));
+    mapStyleAdded = true;
+  }
+  // Measured in place, out of sight.
+  const whole = document.importNode(parsed, true);
+  whole.querySelector("style")?.remove();
+  whole.setAttribute("class", "disk-map");
+  const holder = element("div", { class: "map-measure", "aria-hidden": "true" });
+  holder.append(whole);
+  document.body.append(holder);
+  try {
+    const groups = Array.from(whole.children).filter((node) => node.localName === "g" && node.getAttribute("role") === "group");
+    for (const group of groups) {
+      for (const cell of group.querySelectorAll("g")) {
+        const words = cell.querySelector("title")?.textContent || "";
+        const found = /^track (\d+), C(\d+) H(\d+) R(\d+) N(\d+): (.*)$/.exec(words);
+        if (!found) {
+          continue;
+        }
+        cell.classList.add("map-cell");
+        cell.dataset.track = found[1];
+        cell.dataset.sector = `${found[2]} ${found[3]} ${found[4]} ${found[5]}`;
+        cell.dataset.files = found[6].split("; ").filter((part) => part.startsWith("file ")).map((part) => part.slice(5)).join(" ");
+        cell.dataset.state = cell.querySelector("rect.cell")?.getAttribute("class").replace(/^cell\s*/, "") || "";
+      }
+    }
+    const boxes = groups.map((group) => group.getBBox());
+    const top = boxes.length > 0 ? boxes[0].y : whole.viewBox.baseVal.height;
+    const keyNodes = Array.from(whole.children).filter((node) =>
+      !groups.includes(node) && !["title", "desc"].includes(node.localName) && !node.classList.contains("bg"));
+    const key = mapPicture(keyNodes, { x: 0, y: 0, width: whole.viewBox.baseVal.width, height: top - 4 }, "Key to the map");
+    return { key, disks: groups.map((group, index) => mapPicture([group], boxes[index], group.getAttribute("aria-label") || "")) };
+  } finally {
+    holder.remove();
+  }
+}
+
+// Marks on a disk's map the sectors that the notes of its files name.
+function markNamedSectors(picture, disk) {
+  for (const file of disk.files) {
+    for (const note of file.notes) {
+      for (const named of note.matchAll(/sector (\d+ \d+ \d+ \d+) of track (\d+)/g)) {
+        for (const cell of picture.querySelectorAll(`g.map-cell[data-track="${named[2]}"][data-sector="${named[1]}"]`)) {
+          cell.classList.add("named");
+        }
+      }
+    }
+  }
+}
+
+// A file's row lights its sectors on the map while pointed at or focused.
+function linkRowToMap(row, picture, name) {
+  const cells = () => Array.from(picture.querySelectorAll("g.map-cell")).filter((cell) => cell.dataset.files.split(" ").includes(name));
+  const light = (on) => {
+    for (const cell of cells()) {
+      cell.classList.toggle("lit", on);
+    }
+  };
+  row.addEventListener("mouseenter", () => light(true));
+  row.addEventListener("mouseleave", () => light(false));
+  row.addEventListener("focusin", () => light(true));
+  row.addEventListener("focusout", () => light(false));
+}
+
 // The table of a disk's files: a mark on each file a note concerns, with
 // the notes beside its name.
 function filesTable(disk, kept, files) {
@@ -138,7 +259,7 @@ function filesTable(disk, kept, files) {
 }
 
 // One image of an input: its notes, then each disk with its files.
-function imageBlock(image, several, kept, files) {
+function imageBlock(image, several, kept, files, maps) {
   const block = element("div", { class: "part", "data-image": image.name });
   if (several) {
     block.append(element("h3", { class: "mono" }, image.name), verdictLine(imageVerdict(image)));
@@ -153,18 +274,33 @@ function imageBlock(image, several, kept, files) {
   }
   image.disks.forEach((disk, index) => {
     const number = image.disks.length > 1 ? `disk ${index + 1} of ${image.disks.length}` : "";
+    const picture = maps.shift();
     if (!disk.known) {
       // A run of unknown disks reads as one line each, without a heading.
       block.append(element("p", { class: "disk unknown" },
         `${number ? number[0].toUpperCase() + number.slice(1) + ": " : ""}none of the disks this tool knows`));
+      if (picture) {
+        block.append(element("details", { class: "map" }, element("summary", {}, "Map of this disk"),
+          element("div", { class: "map-frame" }, picture)));
+      }
       return;
     }
     const section = element("div", { class: "disk", "data-disk": String(index + 1) },
       element("h4", {}, `${disk.title} ${disk.disk}`, number ? element("span", { class: "disk-number" }, ` (${number})`) : ""));
     if (disk.files.length > 0) {
-      section.append(filesTable(disk, kept, files));
+      const table = filesTable(disk, kept, files);
+      if (picture) {
+        for (const row of table.querySelectorAll("tbody tr")) {
+          linkRowToMap(row, picture, row.dataset.file);
+        }
+      }
+      section.append(table);
     } else {
       section.append(element("p", { class: "no-files" }, "No music or driver files on this disk."));
+    }
+    if (picture) {
+      markNamedSectors(picture, disk);
+      section.append(element("div", { class: "map-frame" }, picture));
     }
     block.append(section);
   });
@@ -189,8 +325,15 @@ function showResult(message, entry) {
   }
   reports.push({ id: entry.id, name: message.name, verdict, input, lines: message.lines });
 
+  // One picture per disk, in the order the run read them.
+  const map = splitMap(message.map);
+  const pictures = map ? map.disks.slice() : [];
   for (const image of input.images) {
-    section.append(imageBlock(image, input.images.length > 1, kept, files));
+    section.append(imageBlock(image, input.images.length > 1, kept, files, pictures));
+  }
+  if (map && map.disks.length > 0) {
+    section.append(element("details", { class: "map-key" }, element("summary", {}, "Key to the maps"),
+      element("div", { class: "map-frame" }, map.key)));
   }
 
   const lines = element("details", { class: "tool-lines" },

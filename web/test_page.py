@@ -20,6 +20,7 @@ import http.server
 import io
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -179,6 +180,32 @@ def page_sections(driver):
       }));""")
 
 
+def page_maps(driver, name):
+    """Each disk's map in an input's section: its cells in order."""
+    return driver.execute_script("""
+      const section = document.querySelector('section.image[data-name="' + arguments[0] + '"]');
+      return Array.from(section.querySelectorAll('svg.disk-map'))
+        .filter((svg) => svg.getAttribute('aria-label') !== 'Key to the map')
+        .map((svg) => Array.from(svg.querySelectorAll('g.map-cell')).map((cell) => ({
+          track: Number(cell.dataset.track), sector: cell.dataset.sector, state: cell.dataset.state,
+          files: cell.dataset.files.split(' ').filter((file) => file !== ''),
+          named: cell.classList.contains('named')})));""", name)
+
+
+def listing_tracks(lines):
+    """d88info's tracks per disk: {track: (sectors, [marked sectors])}."""
+    disks = []
+    for line in lines:
+        if re.match(r"^disk \d+$", line):
+            disks.append({})
+            continue
+        found = re.match(r"^  track (\d+): (\d+) sectors?(.*)$", line)
+        if found and disks:
+            marked = [" ".join(ids) for ids in re.findall(r"C(\d+) H(\d+) R(\d+) N(\d+) marked as", found.group(3))]
+            disks[-1][int(found.group(1))] = (int(found.group(2)), marked)
+    return disks
+
+
 def native_file_notes(native):
     """The notes the native tool gave each cut file: "warning: FILE: NOTE"."""
     notes = {}
@@ -234,8 +261,10 @@ def main():
         native = {name: native_run(args.zefacut, inputs_folder, name,
                                    os.path.join(scratch, "native", name)) for name in inputs + [NOISY]}
         d88info = os.path.join(os.path.dirname(args.zefacut), "d88info")
-        listing = subprocess.run([d88info, "sample.d88"], cwd=inputs_folder, capture_output=True,
-                                 check=True).stdout.decode("utf-8").splitlines()
+        listings = {name: subprocess.run([d88info, name], cwd=inputs_folder, capture_output=True,
+                                         check=True).stdout.decode("utf-8").splitlines()
+                    for name in ("sample.d88", "damaged.d88")}
+        listing = listings["sample.d88"]
 
         served = os.path.join(scratch, "site")
         os.makedirs(served)
@@ -318,6 +347,36 @@ def main():
         check(not archives or pair.get("parts", 0) == 2, "pair.zip: not two images")
         check(not archives or {row["path"].split(" - ")[0] for row in pair.get("rows", [])} == {"title1-a.d88", "title3-b.dim"},
               "pair.zip: files of both images")
+
+        # The maps, held to d88info's listing: a picture per disk, with a
+        # cell per sector the listing gives each track, the sectors it marks
+        # drawn so, each file's extent starting at the sector it was cut
+        # from, and the sector a note names pointed at.
+        for name in ("sample.d88", "damaged.d88"):
+            listed = listing_tracks(listings[name])
+            maps = page_maps(driver, name)
+            check(len(maps) == len(listed), "%s: %d maps for %d disks" % (name, len(maps), len(listed)))
+            for number, (cells, tracks) in enumerate(zip(maps, listed), 1):
+                counts = {}
+                for cell in cells:
+                    counts[cell["track"]] = counts.get(cell["track"], 0) + 1
+                check(counts == {track: count for track, (count, _) in tracks.items()},
+                      "%s disk %d: the map's cells per track differ from the listing's" % (name, number))
+                for track, (_, marked) in tracks.items():
+                    for sector in marked:
+                        check(any(cell["track"] == track and cell["sector"] == sector and cell["state"] != "good"
+                                  for cell in cells),
+                              "%s disk %d: sector %s of track %d is not drawn as marked" % (name, number, sector, track))
+            rows = sections.get(name, {}).get("rows", [])
+            all_cells = [cell for cells in maps for cell in cells]
+            for row in rows:
+                extent = [cell for cell in all_cells if row["file"] in cell["files"]]
+                check(extent and "sector %s of track %d" % (extent[0]["sector"], extent[0]["track"]) == row["from"]
+                      or not row["path"],
+                      "%s: the extent of %s does not start where it was cut from" % (name, row["file"]))
+        named = [cell for cells in page_maps(driver, "damaged.d88") for cell in cells if cell["named"]]
+        check([(cell["track"], cell["sector"], cell["state"]) for cell in named] == [(12, "6 0 6 3", "crc")],
+              "damaged.d88: the sector FMSE's note names is not the one pointed at: %s" % named)
 
         # The zip: the native files, and the report beside them.
         zipped = page_zip(driver)

@@ -76,6 +76,78 @@ function inputFromLines(name, lines) {
   return { name, images };
 }
 
+// A sector of the events in the words the tool uses: "sector 6 0 5 3 of
+// track 12".
+function sectorWords(sector) {
+  return `sector ${sector.c} ${sector.h} ${sector.r} ${sector.n} of track ${sector.track}`;
+}
+
+// The run's events (its JSON, parsed) as one input, the same shape as
+// inputFromLines gives, each file with the sectors it was read from.
+function inputFromEvents(name, events) {
+  const images = [];
+  let image = null;
+  const startImage = (shown) => {
+    image = { name: shown, disks: [], notes: [], errors: [], notImage: false };
+    images.push(image);
+  };
+  startImage(name);
+  for (const event of events) {
+    switch (event.event) {
+      case "started":
+        if (event.member !== "") {
+          const empty = image.disks.length === 0 && image.notes.length === 0 && image.errors.length === 0;
+          if (empty && images.length === 1) {
+            images.pop();
+          }
+          startImage(event.name);
+        }
+        break;
+      case "opened":
+        image.format = event.format;
+        image.notImage = !event.formatRecognised;
+        break;
+      case "disk":
+        image.disks[event.index] = event.known
+          ? { known: true, title: event.title, disk: event.disk, files: [], notes: [] }
+          : { known: false, files: [], notes: [], evidence: event.evidence };
+        break;
+      case "file": {
+        const disk = image.disks[event.disk];
+        if (disk) {
+          disk.files.push({
+            path: event.read ? event.path : "", name: event.name, size: event.size,
+            from: event.first ? sectorWords(event.first) : "", written: event.read,
+            notes: event.notes.slice(), sectors: event.sectors,
+          });
+        }
+        break;
+      }
+      case "note":
+        // A file's notes came with the file; "info" lines count as neither.
+        if (event.severity === "info" || event.code === "file-note") {
+          break;
+        }
+        if (event.about === "file" && event.path) {
+          const file = image.disks.flatMap((disk) => (disk ? disk.files : [])).find((candidate) => candidate.path === event.path);
+          if (file) {
+            file.notes.push(event.words);
+            break;
+          }
+        }
+        (event.severity === "error" ? image.errors : image.notes).push(
+          { severity: event.severity, text: event.words, code: event.code, track: event.track });
+        break;
+      default:
+        break;
+    }
+  }
+  for (const found of images) {
+    found.disks = found.disks.filter((disk) => disk !== undefined);
+  }
+  return { name, images };
+}
+
 function lastPart(path) {
   return path.slice(path.lastIndexOf("/") + 1);
 }
@@ -193,5 +265,5 @@ function inputVerdict(input) {
 }
 
 if (typeof module !== "undefined") {
-  module.exports = { inputFromLines, inputVerdict, imageVerdict, errorWords };
+  module.exports = { inputFromLines, inputFromEvents, inputVerdict, imageVerdict, errorWords };
 }

@@ -71,11 +71,14 @@ async function handle(message) {
       const begun = performance.now();
       const plan = run(1, message.file.name, bytes);
       const cut = run(0, message.file.name, bytes);
+      // The map of every disk of the input the cut read.
+      const at = core._zc_map_svg(0, 0, 0);
+      const map = at ? core.UTF8ToString(at, core._zc_map_svg_size()) : "";
       const ms = performance.now() - begun;
       const transfer = cut.files.map((file) => file.bytes.buffer);
       self.postMessage(
         { type: "result", id, name: message.file.name, size: bytes.length, plan: plan.lines,
-          status: cut.status, lines: cut.lines, files: cut.files, ms },
+          status: cut.status, lines: cut.lines, files: cut.files, map, ms },
         transfer);
     } else if (message.type === "list") {
       const file = kept.get(id);
