@@ -300,7 +300,11 @@ function imageBlock(image, several, kept, files, maps) {
     }
     if (picture) {
       markNamedSectors(picture, disk);
-      section.append(element("div", { class: "map-frame" }, picture));
+      // Open at once where a few disks leave room, or where a note points
+      // at a sector.
+      const open = image.disks.length <= 2 || disk.files.some((file) => file.notes.length > 0);
+      section.append(element("details", open ? { class: "map", open: "" } : { class: "map" },
+        element("summary", {}, "Map of this disk"), element("div", { class: "map-frame" }, picture)));
     }
     block.append(section);
   });

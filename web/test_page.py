@@ -192,6 +192,19 @@ def page_maps(driver, name):
           named: cell.classList.contains('named')})));""", name)
 
 
+def page_disks(driver, name):
+    """Each known disk's file rows and its map's cells."""
+    return driver.execute_script("""
+      const section = document.querySelector('section.image[data-name="' + arguments[0] + '"]');
+      return Array.from(section.querySelectorAll('div.disk[data-disk]')).map((disk) => ({
+        disk: disk.dataset.disk,
+        rows: Array.from(disk.querySelectorAll('table.files tbody tr')).map((row) => ({
+          file: row.dataset.file, from: row.querySelector('td.from').textContent})),
+        cells: Array.from(disk.querySelectorAll('svg.disk-map g.map-cell')).map((cell) => ({
+          track: Number(cell.dataset.track), sector: cell.dataset.sector,
+          files: cell.dataset.files.split(' ').filter((file) => file !== '')}))}));""", name)
+
+
 def listing_tracks(lines):
     """d88info's tracks per disk: {track: (sectors, [marked sectors])}."""
     disks = []
@@ -367,13 +380,12 @@ def main():
                         check(any(cell["track"] == track and cell["sector"] == sector and cell["state"] != "good"
                                   for cell in cells),
                               "%s disk %d: sector %s of track %d is not drawn as marked" % (name, number, sector, track))
-            rows = sections.get(name, {}).get("rows", [])
-            all_cells = [cell for cells in maps for cell in cells]
-            for row in rows:
-                extent = [cell for cell in all_cells if row["file"] in cell["files"]]
-                check(extent and "sector %s of track %d" % (extent[0]["sector"], extent[0]["track"]) == row["from"]
-                      or not row["path"],
-                      "%s: the extent of %s does not start where it was cut from" % (name, row["file"]))
+            for disk in page_disks(driver, name):
+                for row in disk["rows"]:
+                    extent = [cell for cell in disk["cells"] if row["file"] in cell["files"]]
+                    check(bool(extent) and "sector %s of track %d" % (extent[0]["sector"], extent[0]["track"]) == row["from"],
+                          "%s disk %s: the extent of %s does not start where it was cut from"
+                          % (name, disk["disk"], row["file"]))
         named = [cell for cells in page_maps(driver, "damaged.d88") for cell in cells if cell["named"]]
         check([(cell["track"], cell["sector"], cell["state"]) for cell in named] == [(12, "6 0 6 3", "crc")],
               "damaged.d88: the sector FMSE's note names is not the one pointed at: %s" % named)
@@ -401,18 +413,20 @@ def main():
 
         # Readable in a window 400 pixels wide: nothing wider than the page,
         # no number or sector address split across lines.
-        driver.set_window_size(400, 2600)
+        driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                               {"width": 400, "height": 2600, "deviceScaleFactor": 1, "mobile": False})
         narrow = driver.execute_script("""
           for (const details of document.querySelectorAll('details.tool-lines')) details.open = true;
           const split = Array.from(document.querySelectorAll('#results .num'))
             .filter((node) => node.getClientRects().length > 1)
             .map((node) => node.textContent);
           return { width: document.documentElement.scrollWidth, client: document.documentElement.clientWidth, split };""")
-        check(narrow["width"] <= narrow["client"], "at 400 pixels the page is %d wide" % narrow["width"])
+        check(narrow["client"] <= 400 and narrow["width"] <= narrow["client"],
+              "at 400 pixels the page is %d wide in a window of %d" % (narrow["width"], narrow["client"]))
         check(narrow["split"] == [], "at 400 pixels numbers break across lines: %s" % narrow["split"][:5])
         driver.save_screenshot(os.path.join(args.artefacts, "page-%s-400.png" % args.place))
         driver.execute_script("for (const details of document.querySelectorAll('details.tool-lines')) details.open = false;")
-        driver.set_window_size(1200, 2600)
+        driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 
         # d88info's listing on demand.
         driver.execute_script(
