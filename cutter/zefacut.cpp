@@ -196,8 +196,12 @@ int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
   CutRun run(output, settings);
   Report& report = run.GetReport();
   if (!ignored.empty()) {
-    report.WarningLine("warning: argument '" + ShownName(ignored) +
-                       "' ignored; to choose the output folder use -o DIR\n");
+    Note note;
+    note.about = Subject::Run;
+    note.words =
+        "argument '" + ShownName(ignored) + "' ignored; to choose the output folder use -o DIR";
+    note.code = "argument-ignored";
+    report.Tell(note);
   }
 
   // The folders are made when their first file is written: a run that
@@ -211,7 +215,15 @@ int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
     }
     const PathKind kind = KindOfPath(bare);
     if (kind == PathKind::RegularFile || kind == PathKind::Other) {
-      report.ErrorLine("error: '" + ShownName(options.outputFolder) + "' is not a folder\n");
+      Note note;
+      note.severity = Severity::Error;
+      note.about = Subject::Folder;
+      note.subject = options.outputFolder;
+      note.subjectInWords = true;
+      note.words = "'" + ShownName(options.outputFolder) + "' is not a folder";
+      note.code = "not-a-folder";
+      note.path = options.outputFolder;
+      report.Tell(note);
       console.Finish();
       return 1;
     }
@@ -227,10 +239,11 @@ int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
     run.CutFile(path, folder);
   }
 
+  run.End();
   // Where the files went, for a person watching: the files there are now,
   // each once however often the run replaced it.
   if (!options.quiet && KindOfStream(console.err) != StreamKind::File) {
-    report.Note(Text::Ascii(Summary(report, options, base, place) + "\n"));
+    report.Say(Text::Ascii(Summary(report, options, base, place) + "\n"));
   }
   // Output that did not arrive is a failure, whatever the files.
   const bool delivered = console.Finish();

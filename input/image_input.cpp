@@ -472,3 +472,25 @@ void ForEachImage(const std::string& name, std::vector<unsigned char> bytes, Ima
                   const InputLimits& limits) {
   Visit(MemorySource(std::move(bytes)), name, visitor, limits);
 }
+
+void ForEachImage(const std::string& name, std::vector<NamedBuffer> buffers, ImageVisitor& visitor,
+                  const InputLimits& limits) {
+  std::vector<KryoFluxStreamFile> streams;
+  for (NamedBuffer& buffer : buffers) {
+    const std::string fileName = LastPart(buffer.name);
+    const int track = KryoFluxTrackOfName(fileName);
+    if (track >= 0 &&
+        IdentifyImage(ProbeOf(buffer.bytes.data(), buffer.bytes.size())) == &kKryoFluxFormat) {
+      KryoFluxStreamFile file;
+      file.track = track;
+      file.name = fileName;
+      file.bytes = std::move(buffer.bytes);
+      streams.push_back(std::move(file));
+      continue;
+    }
+    Visit(MemorySource(std::move(buffer.bytes)), buffer.name, visitor, limits);
+  }
+  if (!streams.empty()) {
+    VisitDump(visitor, name, std::string(), std::move(streams));
+  }
+}

@@ -98,4 +98,19 @@ bool IsKryoFluxDumpFolder(const std::string& path);
 void ForEachImage(const std::string& name, std::vector<unsigned char> bytes, ImageVisitor& visitor,
                   const InputLimits& limits = {});
 
+// A file held in memory under its name (a path: "dump/track00.0.raw").
+struct NamedBuffer {
+  std::string name;
+  std::vector<unsigned char> bytes;
+};
+
+// Several files in memory that are one input, as a person drops a folder
+// or chooses its files together. The KryoFlux stream files among them
+// (trackCC.H.raw, by the last part of their names) are one dump named
+// `name`, read as a folder of them is; each other buffer is read as
+// ForEachImage reads bytes in memory, under its own name, in the order
+// given, before the dump.
+void ForEachImage(const std::string& name, std::vector<NamedBuffer> buffers, ImageVisitor& visitor,
+                  const InputLimits& limits = {});
+
 #endif  // ZEFACUT_INPUT_IMAGE_INPUT_H

@@ -7,25 +7,7 @@
 #include "known/known_disks.h"
 #include "known/recognition.h"
 #include "platform/text_form.h"
-
-namespace {
-
-// The Japanese lines. The output writes them in its stream's form: in
-// Shift-JIS they are the bytes the tool has always written.
-// "ファイルをオープンできません.\n"
-constexpr char kOpenFailed[] =
-    "\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAB\xE3\x82\x92\xE3\x82\xAA\xE3\x83\xBC"
-    "\xE3\x83\x97\xE3\x83\xB3\xE3\x81\xA7\xE3\x81\x8D\xE3\x81\xBE\xE3\x81\x9B\xE3\x82\x93.\n";
-// "未対応の形式です.\n"
-constexpr char kUnsupported[] =
-    "\xE6\x9C\xAA\xE5\xAF\xBE\xE5\xBF\x9C\xE3\x81\xAE\xE5\xBD\xA2\xE5\xBC\x8F\xE3\x81\xA7"
-    "\xE3\x81\x99.\n";
-// A recognition line: the title, " の ", the disk, " を認識しました.\n".
-constexpr char kOf[] = " \xE3\x81\xAE ";
-constexpr char kRecognised[] =
-    " \xE3\x82\x92\xE8\xAA\x8D\xE8\xAD\x98\xE3\x81\x97\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F.\n";
-
-}  // namespace
+#include "run/text_renderer.h"
 
 std::string GroupedNumber(std::int64_t value) {
   const std::uint64_t magnitude =
@@ -63,22 +45,24 @@ class CutRun::Visitor : public ImageVisitor {
  public:
   Visitor(CutRun& run, std::string folder) : run_(run), folder_(std::move(folder)) {}
 
-  void Member(const std::string& name, const std::string& /*member*/) override {
-    // Which member the recognition lines that follow come from.
-    run_.report_.Out("reading ... " + ShownName(name) + "\n");
+  void Member(const std::string& name, const std::string& member) override {
+    run_.report_.Started({name, member});
   }
 
-  void Image(const std::string& name, const std::string& /*member*/, DiskImage& image) override {
+  void Image(const std::string& name, const std::string& member, DiskImage& image) override {
+    const ImageInfo info = image.DescribeImage();
+    ImageOpened opened;
+    opened.name = name;
+    opened.member = member;
+    opened.format = info.format;
+    opened.formatRecognised = !info.formatUnrecognised;
+    opened.size = info.fileSize;
+    opened.diskCount = image.DiskCount();
+    run_.report_.Opened(opened);
     run_.CutDisks(image, name, folder_);
   }
 
-  void Problem(const InputProblem& problem) override {
-    Report& report = run_.report_;
-    if (problem.kind == InputProblem::Kind::CannotOpen) {
-      report.Note({kOpenFailed});
-    }
-    report.Problem(problem);
-  }
+  void Problem(const InputProblem& problem) override { run_.report_.Problem(problem); }
 
  private:
   CutRun& run_;
@@ -86,22 +70,29 @@ class CutRun::Visitor : public ImageVisitor {
 };
 
 CutRun::CutRun(RunOutput& output, const CutSettings& settings)
-    : report_(output), settings_(settings) {}
+    : report_(output, TextStyle{settings.quiet, settings.nameEachImage}), settings_(settings) {}
 
 void CutRun::CutFile(const std::string& path, const std::string& folder) {
-  if (settings_.nameEachImage) {
-    // Which image the lines that follow are about, as for archive members.
-    report_.Out("reading ... " + ShownName(path) + "\n");
-  }
+  report_.Started({path, ""});
   Visitor visitor(*this, folder);
   ForEachImage(path, visitor, settings_.limits);
 }
 
 void CutRun::CutBytes(const std::string& name, std::vector<unsigned char> bytes,
                       const std::string& folder) {
+  report_.Started({name, ""});
   Visitor visitor(*this, folder);
   ForEachImage(name, std::move(bytes), visitor, settings_.limits);
 }
+
+void CutRun::CutBuffers(const std::string& name, std::vector<NamedBuffer> buffers,
+                        const std::string& folder) {
+  report_.Started({name, ""});
+  Visitor visitor(*this, folder);
+  ForEachImage(name, std::move(buffers), visitor, settings_.limits);
+}
+
+void CutRun::End() { report_.End(settings_.dryRun); }
 
 bool CutRun::FolderReady(const std::string& folder) {
   if (settings_.dryRun || folder.empty()) {
@@ -113,37 +104,102 @@ bool CutRun::FolderReady(const std::string& folder) {
   }
   const std::string reason = report_.Output().MakeFolder(folder);
   if (!reason.empty()) {
-    report_.ErrorLine("error: cannot create '" + ShownName(folder) + "': " + reason + "\n");
+    Note note;
+    note.severity = Severity::Error;
+    note.about = Subject::Folder;
+    note.subject = folder;
+    note.subjectInWords = true;
+    note.words = "cannot create '" + ShownName(folder) + "': " + reason;
+    note.code = "cannot-create";
+    note.path = folder;
+    report_.Tell(note);
   }
   made_.emplace(folder, reason.empty());
   return reason.empty();
 }
 
+namespace {
+
+// A note about an image, or something on one of its disks.
+Note ImageNote(const std::string& name, const std::string& words, const char* code) {
+  Note note;
+  note.about = Subject::Image;
+  note.subject = name;
+  note.image = name;
+  note.words = words;
+  note.code = code;
+  return note;
+}
+
+// A note about a file of a disk.
+Note FileNote(const std::string& image, int disk, const std::string& file, const std::string& path,
+              const std::string& words, const char* code) {
+  Note note;
+  note.about = Subject::File;
+  note.subject = file;
+  note.image = image;
+  note.disk = disk;
+  note.path = path;
+  note.words = words;
+  note.code = code;
+  return note;
+}
+
+SectorRead SectorReadOf(const RunSector& sector) {
+  SectorRead read;
+  read.at = sector.at;
+  read.flags = sector.flags;
+  read.revolutionsGood = sector.revolutionsGood;
+  read.revolutions = sector.revolutions;
+  read.duplicated = sector.duplicated;
+  return read;
+}
+
+SignatureEvidence EvidenceOf(const SignatureRead& read) {
+  SignatureEvidence evidence;
+  evidence.at = read.at;
+  evidence.got = read.got;
+  evidence.from = read.from;
+  evidence.length = read.length;
+  const int end = read.ShownEnd();
+  evidence.bytes.assign(read.sector.begin() + read.from, read.sector.begin() + end);
+  return evidence;
+}
+
+}  // namespace
+
 void CutRun::CutDisks(DiskImage& image, const std::string& name, const std::string& folder) {
   const ImageInfo info = image.DescribeImage();
-  const std::string shown = ShownName(name);
   if (info.formatUnrecognised) {
-    report_.Warning(shown, "no image format recognised (" + GroupedNumber(info.fileSize) +
-                               " bytes); read as D88");
+    report_.Tell(ImageNote(
+        name,
+        "no image format recognised (" + GroupedNumber(info.fileSize) + " bytes); read as D88",
+        "format-unrecognised"));
   }
   for (const std::string& fault : info.faults) {
-    report_.Warning(shown, fault);
+    report_.Tell(ImageNote(name, fault, "image-fault"));
   }
   const int diskCount = image.DiskCount();
   for (int disk = 0; disk < diskCount; ++disk) {
     CutDisk(image, disk, name, folder);
+    report_.Advanced({name, disk + 1, diskCount, "disks"});
   }
   if (info.zeroSizeDisk) {
-    report_.Warning(shown, "disk " + std::to_string(*info.zeroSizeDisk + 1) + " of " +
-                               std::to_string(diskCount) +
-                               " has a size of 0; no disk after it can be found");
+    Note note =
+        ImageNote(name,
+                  "disk " + std::to_string(*info.zeroSizeDisk + 1) + " of " +
+                      std::to_string(diskCount) + " has a size of 0; no disk after it can be found",
+                  "zero-size-disk");
+    note.disk = *info.zeroSizeDisk;
+    report_.Tell(note);
   }
   if (info.diskLimit) {
-    report_.Warning(shown,
-                    "only the first " + std::to_string(*info.diskLimit) + " disks were read");
+    report_.Tell(ImageNote(name,
+                           "only the first " + std::to_string(*info.diskLimit) + " disks were read",
+                           "disk-limit"));
   }
   if (diskCount == 0) {
-    report_.Warning(shown, "no disk found");
+    report_.Tell(ImageNote(name, "no disk found", "no-disk"));
   }
 }
 
@@ -151,6 +207,10 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
                      const std::string& folder) {
   const Recognition recognition = RecogniseDisk(image, disk);
   const KnownDiskRow* known = FindKnownDisk(recognition.kind);
+  DiskFound found;
+  found.image = name;
+  found.index = disk;
+  found.count = image.DiskCount();
   if (known == nullptr) {
     // A signature's track that gave no sector leaves the disk unknown for a
     // reason the user can act on.
@@ -159,19 +219,36 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
       tracks.insert(row.signature.sector.track);
     }
     for (const int track : tracks) {
-      const std::string note = UnreadTrackNote(image, disk, track);
-      if (!note.empty()) {
-        report_.Warning(ShownName(name), note);
+      const std::string words = UnreadTrackNote(image, disk, track);
+      if (!words.empty()) {
+        Note note = ImageNote(name, words, "track-unread");
+        note.about = Subject::Track;
+        note.disk = disk;
+        note.track = track;
+        report_.Tell(note);
       }
     }
-    report_.Note({kUnsupported});
+    for (const SignatureRead& read : ReadSignatureSectors(image, disk)) {
+      found.evidence.push_back(EvidenceOf(read));
+    }
+    report_.Found(found);
     return;
   }
-  report_.Out({std::string(known->title) + kOf + known->disk + kRecognised});
+  found.known = true;
+  found.title = known->title;
+  found.disk = known->disk;
+  found.files = static_cast<int>(known->cutCount);
+  report_.Found(found);
   if (recognition.flags != 0) {
-    report_.Warning(ShownName(name),
-                    MarkedSectorNote(recognition.sector, recognition.flags,
-                                     recognition.revolutionsGood, recognition.revolutions));
+    Note note = ImageNote(name,
+                          MarkedSectorNote(recognition.sector, recognition.flags,
+                                           recognition.revolutionsGood, recognition.revolutions),
+                          "signature-marked");
+    note.about = Subject::Sector;
+    note.disk = disk;
+    note.track = recognition.sector.track;
+    note.sector = recognition.sector;
+    report_.Tell(note);
   }
   // Disks count from 1 in what the tool says.
   const std::string source = std::string(known->title) + " " + known->disk + " (disk " +
@@ -197,41 +274,53 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
     // A folder that cannot be made is told once, before its first file; its
     // files are not tried.
     const bool ready = !reading.written || FolderReady(into);
-    if (reading.written && ready) {
-      if (settings_.dryRun) {
-        report_.Out("would write " + ShownName(path) + ": " + std::to_string(reading.size) +
-                    " bytes from " + SectorName(reading.run.sectors.front().at) + "\n");
-      } else if (!settings_.quiet) {
-        report_.Out(std::string("cutting ... ") + file + "\n");
+    if (ready) {
+      FileCut event;
+      event.image = name;
+      event.disk = disk;
+      event.folder = into;
+      event.name = file;
+      event.path = path;
+      event.read = reading.written;
+      event.planned = settings_.dryRun;
+      event.size = reading.size;
+      for (const RunSector& sector : reading.run.sectors) {
+        event.sectors.push_back(SectorReadOf(sector));
       }
+      event.notes = reading.notes;
+      report_.Cut(event);
     }
-    for (const std::string& note : reading.notes) {
-      report_.Warning(file, note);
+    for (const std::string& words : reading.notes) {
+      report_.Tell(FileNote(name, disk, file, path, words, "file-note"));
     }
     if (!reading.written || !ready) {
       continue;
     }
     const auto earlier = written_.find(path);
     if (earlier != written_.end()) {
-      report_.Warning(file, "replaces the file cut from " + earlier->second +
-                                " earlier in this run; use -d to keep each disk's files apart");
+      report_.Tell(FileNote(name, disk, file, path,
+                            "replaces the file cut from " + earlier->second +
+                                " earlier in this run; use -d to keep each disk's files apart",
+                            "replaced"));
     }
     if (!settings_.dryRun) {
       // Someone protected it: theirs, not the run's, to replace. A file of
       // this run's own is the run's, however the umask left it.
       if (earlier == written_.end() && report_.Output().IsReadOnly(path)) {
-        report_.ErrorLine("error: " + std::string(file) + ": not replaced: '" + ShownName(path) +
-                          "' is read-only\n");
+        Note note = FileNote(name, disk, file, path,
+                             "not replaced: '" + ShownName(path) + "' is read-only", "read-only");
+        note.severity = Severity::Error;
+        report_.Tell(note);
         continue;
       }
       const std::string reason =
           report_.Output().WriteFile(path, reading.run.bytes.data() + reading.from, reading.size);
       if (!reason.empty()) {
-        std::string line = "error: cannot write '";
-        line += ShownName(path);
-        line += "': ";
-        line += reason;
-        report_.ErrorLine(line + "\n");
+        Note note = FileNote(name, disk, path, path,
+                             "cannot write '" + ShownName(path) + "': " + reason, "cannot-write");
+        note.severity = Severity::Error;
+        note.subjectInWords = true;
+        report_.Tell(note);
         continue;
       }
     }

@@ -39,6 +39,13 @@ class CutRun {
   void CutBytes(const std::string& name, std::vector<unsigned char> bytes,
                 const std::string& folder);
 
+  // The same for several files in memory that are one input, named `name`
+  // (see ForEachImage): a KryoFlux dump's stream files, say.
+  void CutBuffers(const std::string& name, std::vector<NamedBuffer> buffers,
+                  const std::string& folder);
+  // Tells the run's end, with its counts and status, to the listeners.
+  void End();
+
   Report& GetReport() { return report_; }
   const Report& GetReport() const { return report_; }
   int Status() const { return report_.Status(); }

@@ -1,12 +1,16 @@
-// The report of one run of the tool, built in one place: the lines it says,
-// the warnings and errors it counts, the files it writes, and the exit
+// The report of one run of the tool, built in one place: the events it
+// hears, the warnings and errors it counts, the files it writes, and the exit
 // status they decide. Where lines and files go is the front end's: a
 // console and a folder, or memory.
 #ifndef ZEFACUT_RUN_REPORT_H
 #define ZEFACUT_RUN_REPORT_H
 
 #include <cstddef>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "run/events.h"
 
 // Lines as the run composes them: in UTF-8, with every name in them shown
 // (ShownName). The output writes them in its stream's form, Shift-JIS or
@@ -45,25 +49,45 @@ class RunOutput {
 };
 
 struct InputProblem;
+class TextRenderer;
 
+// How the run's lines are written: see TextRenderer.
+struct TextStyle;
+
+// The report of a run: it hears the run's events, counts the warnings, the
+// errors and the files, and hands every event on to the lines of the run's
+// output and to each listener a front end adds.
 class Report {
  public:
-  explicit Report(RunOutput& output) : output_(output) {}
+  explicit Report(RunOutput& output);
+  Report(RunOutput& output, const TextStyle& style);
+  ~Report();
+  Report(const Report&) = delete;
+  Report& operator=(const Report&) = delete;
 
   RunOutput& Output() { return output_; }
 
-  void Out(const Text& text) { output_.Say(Channel::Out, text); }
-  void Out(const std::string& ascii) { Out(Text::Ascii(ascii)); }
-  // A line on the error stream that counts as neither.
-  void Note(const Text& text) { output_.Say(Channel::Err, text); }
-  // "warning: SUBJECT: TEXT", counted; a name in SUBJECT or TEXT is the
-  // caller's to show (ShownName).
+  // Hears every event after the lines have been said; the listener is the
+  // caller's and outlives the report's use.
+  void Listen(RunListener& listener) { listeners_.push_back(&listener); }
+
+  void Started(const InputStarted& event);
+  void Opened(const ImageOpened& event);
+  void Found(const DiskFound& event);
+  void Cut(const FileCut& event);
+  // A warning or an error is counted.
+  void Tell(const Note& note);
+  void Advanced(const Progress& event);
+  // Tells the end with the counts and the status so far.
+  void End(bool dryRun);
+
+  // A line on the error stream that is no event and counts as neither (a
+  // front end's own summary).
+  void Say(const Text& text) { output_.Say(Channel::Err, text); }
+  // "warning: SUBJECT: TEXT" about an image, counted.
   void Warning(const std::string& subject, const std::string& text);
-  // A whole warning or error line, counted.
-  void WarningLine(const std::string& line);
-  void ErrorLine(const std::string& line);
-  // A problem with an input, its name shown safely, as an error or a
-  // warning by its kind: every front end tells them alike.
+  // A problem with an input, as an error or a warning by its kind: every
+  // front end tells them alike.
   void Problem(const InputProblem& problem);
   // A file of a path not written before in the run (in a dry run, one that
   // would be): files replaced within the run count once.
@@ -77,7 +101,12 @@ class Report {
   int Status() const;
 
  private:
+  template <typename Event>
+  void Send(void (RunListener::*hear)(const Event&), const Event& event);
+
   RunOutput& output_;
+  std::unique_ptr<TextRenderer> text_;
+  std::vector<RunListener*> listeners_;
   int files_ = 0;
   int warnings_ = 0;
   int errors_ = 0;
