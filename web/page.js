@@ -27,6 +27,8 @@ const kReportEvents = "zefacut report.json";
 const waiting = new Map();
 let nextId = 1;
 let progressTimer = null;
+// Whether the core reads a dump's stream files as they are, as one input.
+let readsSeveral = false;
 
 // The marks beside a verdict, for those who read no colour.
 const kVerdictMarks = { good: "✓", doubt: "!", bad: "✗", none: "–" };
@@ -315,7 +317,7 @@ function showResult(message, entry) {
   const section = entry.section;
   section.querySelector(".pending").remove();
 
-  const input = inputFromLines(message.name, message.plan);
+  const input = message.events ? inputFromEvents(message.name, message.events) : inputFromLines(message.name, message.plan);
   const verdict = inputVerdict(input);
   section.dataset.verdict = verdict.kind;
   section.append(verdictLine(verdict));
@@ -327,7 +329,7 @@ function showResult(message, entry) {
     kept.set(file.path, path);
     allFiles.push({ path, bytes: file.bytes });
   }
-  reports.push({ id: entry.id, name: message.name, verdict, input, lines: message.lines });
+  reports.push({ id: entry.id, name: message.name, verdict, input, lines: message.lines, events: message.events });
 
   // One picture per disk, in the order the run read them.
   const map = splitMap(message.map);
@@ -383,9 +385,11 @@ function reportFiles() {
     }
     text += "\n";
   }
-  const json = JSON.stringify(reports.map((report) => ({
-    name: report.name, verdict: report.verdict, images: report.input.images,
-  })), null, 2);
+  // The run's own events where the core tells them; otherwise what the
+  // page read from its lines.
+  const json = JSON.stringify(reports.map((report) => (report.events
+    ? { name: report.name, verdict: report.verdict, events: report.events }
+    : { name: report.name, verdict: report.verdict, images: report.input.images })), null, 2);
   return [
     { path: kReportLines, bytes: encoder.encode(text) },
     { path: kReportEvents, bytes: encoder.encode(json + "\n") },
@@ -416,28 +420,29 @@ let running = 0;
 let total = 0;
 let done = 0;
 
-function cutFiles(fileList) {
-  const files = Array.from(fileList);
-  if (files.length === 0) {
+// Hands inputs to the worker, one run each: { name, files: [{ path, file }] },
+// one file, or a dump's stream files together.
+function cutFiles(inputs) {
+  if (inputs.length === 0) {
     return;
   }
-  total += files.length;
-  for (const file of files) {
+  total += inputs.length;
+  for (const input of inputs) {
     const id = nextId++;
-    const section = element("section", { class: "image", "data-name": file.name, "data-id": String(id) },
-      element("h2", {}, file.name),
+    const section = element("section", { class: "image", "data-name": input.name, "data-id": String(id) },
+      element("h2", {}, input.name),
       element("p", { class: "pending" }, "Waiting…"));
     results.append(section);
     const entry = { id, section, begun: performance.now() };
     running += 1;
     busy(running);
     updateProgress();
-    ask({ type: "cut", id, file }, (message) => {
+    ask({ type: "cut", id, name: input.name, files: input.files }, (message) => {
       running -= 1;
       done += 1;
-      timings.runs.push({ name: file.name, coreMs: message.ms, pageMs: performance.now() - entry.begun });
+      timings.runs.push({ name: input.name, coreMs: message.ms, pageMs: performance.now() - entry.begun });
       if (message.type === "failed") {
-        section.querySelector(".pending").textContent = "The page could not run on this file: " + message.text;
+        section.querySelector(".pending").textContent = "The page could not run on this input: " + message.text;
       } else {
         showResult(message, entry);
       }
@@ -464,6 +469,7 @@ worker.onmessage = (event) => {
     timings.readyMs = performance.now() - opened;
     timings.coreReadyMs = message.ms;
     document.body.dataset.ready = "true";
+    readsSeveral = message.several === true;
     if (!message.archives) {
       $("archive-note").textContent = "no archives in this build";
     }
@@ -576,9 +582,9 @@ clearButton.addEventListener("click", () => {
 });
 
 // A KryoFlux dump is a set of files, trackCC.H.raw, that the tool reads as
-// one disk: the files of one folder. Those dropped or chosen together are
-// handed to the core together, stored in one archive as it reads a dump's
-// folder from one, named after their folder.
+// one disk: the files of one folder. Those of a dropped folder, or chosen
+// together, are one input, named after their folder, and go to the core in
+// one run.
 const kStreamName = /^track\d{2,}\.[01]\.raw$/i;
 
 // A dump's name as shown, apart from those shown already: files chosen
@@ -593,7 +599,7 @@ function dumpName(name) {
 }
 
 async function cutInputs(entries) {
-  const plain = [];
+  const inputs = [];
   const dumps = new Map();
   for (const { file, folder } of entries) {
     if (kStreamName.test(file.name)) {
@@ -602,22 +608,31 @@ async function cutInputs(entries) {
       }
       dumps.get(folder).push(file);
     } else {
-      plain.push(file);
+      inputs.push({ name: file.name, files: [{ path: file.name, file }] });
     }
   }
   for (const [folder, files] of dumps) {
     if (files.length === 1) {
-      plain.push(files[0]);
+      inputs.push({ name: files[0].name, files: [{ path: files[0].name, file: files[0] }] });
       continue;
     }
     files.sort((a, b) => (a.name < b.name ? -1 : a.name > b.name ? 1 : 0));
+    const name = dumpName(folder || "KryoFlux dump");
+    if (readsSeveral) {
+      // The core takes the stream files as they are, as one dump.
+      inputs.push({ name, files: files.map((file) => ({ path: `${name}/${file.name}`, file })) });
+      continue;
+    }
+    // A core that takes one file at a time reads the dump from an archive
+    // of its files.
     const members = [];
     for (const file of files) {
       members.push({ path: file.name, bytes: new Uint8Array(await file.arrayBuffer()) });
     }
-    plain.push(new File([makeZip(members)], dumpName(folder || "KryoFlux dump")));
+    const zipped = new File([makeZip(members)], name);
+    inputs.push({ name, files: [{ path: name, file: zipped }] });
   }
-  cutFiles(plain);
+  cutFiles(inputs);
 }
 
 // The files under a dropped folder, each with the name of the folder it lies
