@@ -266,7 +266,9 @@ function imageBlock(image, several, kept, files, maps) {
   if (several) {
     block.append(element("h3", { class: "mono" }, image.name), verdictLine(imageVerdict(image)));
   }
-  const notes = image.notes.concat(image.errors);
+  // An image without disks is told by its verdict; the tool's lines hold
+  // the rest.
+  const notes = image.disks.length > 0 ? image.notes.concat(image.errors) : [];
   if (notes.length > 0) {
     const list = element("ul", { class: "image-notes" });
     for (const note of notes) {
@@ -279,8 +281,10 @@ function imageBlock(image, several, kept, files, maps) {
     const picture = maps.shift();
     if (!disk.known) {
       // A run of unknown disks reads as one line each, without a heading.
-      block.append(element("p", { class: "disk unknown" },
-        `${number ? number[0].toUpperCase() + number.slice(1) + ": " : ""}none of the disks this tool knows`));
+      if (number) {
+        block.append(element("p", { class: "disk unknown" },
+          `${number[0].toUpperCase() + number.slice(1)}: none of the disks this tool knows`));
+      }
       if (picture) {
         block.append(element("details", { class: "map" }, element("summary", {}, "Map of this disk"),
           element("div", { class: "map-frame" }, picture)));
