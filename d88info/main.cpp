@@ -12,6 +12,7 @@
 #include "platform/portable.h"
 #include "platform/text_form.h"
 #include "run/console_lines.h"
+#include "run/input_lister.h"
 #include "run/listing.h"
 #include "run/report.h"
 
@@ -124,92 +125,41 @@ Arguments ParseArguments(const std::vector<std::string>& arguments) {
   return parsed;
 }
 
-// Lists each image of the input; in JSON, one document holding each
-// member's listing when the input is an archive. Problems are told and
-// counted as zefacut tells and counts them.
-class Lister : public ImageVisitor {
+// Lists each image of the input (see InputLister), and with -w collects
+// its disks as D88.
+class Lister : public InputLister {
  public:
   Lister(Console& console, bool json)
-      : console_(console), lines_(console), report_(lines_), json_(json) {}
+      : InputLister(lines_, Settings{json, true}), console_(console), lines_(console) {}
 
-  void Archive(const std::string& /*path*/, const char* format) override {
-    archive_ = true;
-    if (json_) {
-      Print("{");
-      Print("  \"archive\": " + JsonString(format) + ",");
-      Print("  \"members\": [");
-    } else {
-      Print(std::string("archive: ") + format);
-    }
-  }
-
-  void Image(const std::string& name, const std::string& member, DiskImage& image) override {
-    const auto print = [this](const std::string& line) { Print(line); };
-    // d88info reads every track: what only the whole file shows is its to
-    // tell (zefacut reads what its cuts need).
-    for (const std::string& fault : image.CheckWholeFile()) {
-      report_.Warning(ShownName(member.empty() ? name : member), fault);
-    }
-    if (d88_ != nullptr) {
-      for (int disk = 0; disk < image.DiskCount(); ++disk) {
-        const std::string why = AppendD88Disk(image, disk, *d88_);
-        if (!why.empty()) {
-          std::string line = "error: " + name;
-          line += ": disk " + std::to_string(disk + 1);
-          line += " not written as D88: " + why;
-          line += "\n";
-          console_.Err(line);
-          failed_ = true;
-        }
-      }
-      disks_ += image.DiskCount();
-    }
-    if (!archive_) {
-      if (json_) {
-        ListImageJson(image, print);
-      } else {
-        ListImage(image, print);
-      }
-      return;
-    }
-    if (json_) {
-      Print(std::string(first_ ? "" : "    ,\n") + "    {\"member\": " + JsonString(member) +
-            ", \"image\":");
-      ListImageJson(image, [this](const std::string& line) { Print("    " + line); });
-      Print("    }");
-    } else {
-      Print("");
-      Print("member: " + ShownName(member));
-      ListImage(image, print);
-    }
-    first_ = false;
-  }
-
-  void Problem(const InputProblem& problem) override { report_.Problem(problem); }
-
-  // Closes the document of an archive's listings.
-  void End() {
-    if (archive_ && json_) {
-      Print("  ]");
-      Print("}");
-    }
-  }
-
-  int Status() const { return failed_ ? 1 : report_.Status(); }
+  int Status() const { return failed_ ? 1 : InputLister::Status(); }
 
   // The disks go as D88 into `bytes`, one after another.
   void CollectD88(std::vector<unsigned char>* bytes) { d88_ = bytes; }
   int DisksCollected() const { return disks_; }
 
- private:
-  void Print(const std::string& line) { console_.Out(line + "\n"); }
+ protected:
+  void Listing(const std::string& name, const std::string& /*member*/, DiskImage& image) override {
+    if (d88_ == nullptr) {
+      return;
+    }
+    for (int disk = 0; disk < image.DiskCount(); ++disk) {
+      const std::string why = AppendD88Disk(image, disk, *d88_);
+      if (!why.empty()) {
+        std::string line = "error: " + name;
+        line += ": disk " + std::to_string(disk + 1);
+        line += " not written as D88: " + why;
+        line += "\n";
+        console_.Err(line);
+        failed_ = true;
+      }
+    }
+    disks_ += image.DiskCount();
+  }
 
+ private:
   Console& console_;
   ConsoleLines lines_;
-  Report report_;
-  bool json_;
-  bool archive_ = false;
-  bool first_ = true;
   std::vector<unsigned char>* d88_ = nullptr;
   int disks_ = 0;
   bool failed_ = false;

@@ -524,3 +524,20 @@ LoadResult LoadD88(std::unique_ptr<ByteSource> source) {
 }  // namespace
 
 const ImageFormat kD88Format = {"D88", "d88 d77 d68 d98 88d 98d", IdentifyD88, LoadD88};
+
+const char* MediaTypeName(int mediaType) {
+  switch (mediaType) {
+    case 0x00:
+      return "2D";
+    case 0x10:
+      return "2DD";
+    case 0x20:
+      return "2HD";
+    case 0x30:
+      return "1D";
+    case 0x40:
+      return "1DD";
+    default:
+      return "unknown";
+  }
+}

@@ -30,4 +30,8 @@
 
 extern const ImageFormat kD88Format;
 
+// The media byte's usual meaning: "2D", "2DD", "2HD", "1D", "1DD" or
+// "unknown".
+const char* MediaTypeName(int mediaType);
+
 #endif  // ZEFACUT_FORMATS_D88_IMAGE_H

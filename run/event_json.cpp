@@ -110,6 +110,9 @@ std::string Optional(const std::optional<T>& value) {
 
 void EventJson::Add(const std::string& object) {
   events_ += (events_.empty() ? "\n  " : ",\n  ") + object;
+  if (each_) {
+    each_(object);
+  }
 }
 
 void EventJson::Started(const InputStarted& event) {

@@ -74,13 +74,19 @@
 #ifndef ZEFACUT_RUN_EVENT_JSON_H
 #define ZEFACUT_RUN_EVENT_JSON_H
 
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "run/events.h"
 
 // Gathers a run's events into the document above.
 class EventJson : public RunListener {
  public:
+  EventJson() = default;
+  // Also hands each event's object to `each` as it comes.
+  explicit EventJson(std::function<void(const std::string&)> each) : each_(std::move(each)) {}
+
   void Started(const InputStarted& event) override;
   void Opened(const ImageOpened& event) override;
   void Found(const DiskFound& event) override;
@@ -95,6 +101,7 @@ class EventJson : public RunListener {
  private:
   void Add(const std::string& object);
 
+  std::function<void(const std::string&)> each_;
   std::string events_;
 };
 

@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "formats/d88_image.h"
 #include "known/cut_reading.h"
 #include "known/known_disks.h"
 #include "known/recognition.h"
@@ -162,18 +163,18 @@ void ListFluxReading(const Track& track, const std::function<void(const std::str
   }
 }
 
-void ListTracks(DiskImage& image, int disk, const DiskInfo& info,
-                const std::function<void(const std::string&)>& emit) {
+void ListTracks(const DiskListing& disk, const std::function<void(const std::string&)>& emit) {
+  const DiskInfo& info = disk.info;
   std::vector<unsigned char> ids;
-  for (int track = 0; track < DiskImage::kMaxTracks; ++track) {
+  for (const TrackListing& listing : disk.tracks) {
+    const int track = listing.track;
     // Formats that record where each track lies say so for every index.
-    const bool recorded = static_cast<std::size_t>(track) < info.trackLocations.size();
-    const std::int64_t location =
-        recorded ? info.trackLocations[static_cast<std::size_t>(track)] : 0;
+    const bool recorded = listing.location.has_value();
+    const std::int64_t location = listing.location.value_or(0);
     if (recorded && location == 0) {
       continue;
     }
-    const std::shared_ptr<const Track> sectors = image.ReadTrack(disk, track);
+    const std::shared_ptr<const Track>& sectors = listing.read;
     if (!sectors) {
       if (recorded) {
         emit(Format("  track %d: offset %s lies outside the disk", track,
@@ -265,38 +266,9 @@ void ShowBytes(const unsigned char* sector, int size, int from, int length,
   emit("    hex  " + hex);
 }
 
-// A signature sector as zefacut reads it, and the bytes it compares.
-struct SignatureBytes {
-  const SectorAddress* at = nullptr;
-  // How many bytes of the sector could be read: 0 when it is not found.
-  int got = 0;
-  int from = 0;
-  int length = 0;
-  std::vector<unsigned char> sector;
-};
-
-SignatureBytes ReadSignatureSector(DiskImage& image, int disk, const Signature& signature) {
-  SignatureBytes read;
-  read.at = &signature.sector;
-  read.from = signature.offset;
-  read.length = signature.length;
-  const std::shared_ptr<const Track> track = image.ReadTrack(disk, read.at->track);
-  const Sector* found = track ? track->Find(read.at->id) : nullptr;
-  read.sector.assign(kSignatureSectorSize, 0);
-  read.got = found == nullptr
-                 ? 0
-                 : static_cast<int>(image.ReadData(*found, read.sector.data(), read.sector.size()));
-  return read;
-}
-
-// The bytes compared that could be read: [from, end).
-int ShownEnd(const SignatureBytes& read) {
-  return std::max(read.from, std::min(read.from + read.length, read.got));
-}
-
-void ShowSignatureSector(const char* what, const SignatureBytes& read,
+void ShowSignatureSector(const char* what, const SignatureRead& read,
                          const std::function<void(const std::string&)>& emit) {
-  const SectorAddress& at = *read.at;
+  const SectorAddress& at = read.at;
   std::string line =
       Format("  %s, track %d C%u H%u R%u N%u", what, at.track, at.id.c, at.id.h, at.id.r, at.id.n);
   if (read.got == 0) {
@@ -316,11 +288,11 @@ void ShowSignatureSector(const char* what, const SignatureBytes& read,
 
 // The same as a JSON object: where the sector is, how much of it was read,
 // and the bytes compared that could be, as hex and as text.
-std::string SignatureJson(const SignatureBytes& read) {
-  const SectorAddress& at = *read.at;
+std::string SignatureJson(const SignatureRead& read) {
+  const SectorAddress& at = read.at;
   std::string hex;
   std::string text;
-  for (int i = read.from; i < ShownEnd(read); ++i) {
+  for (int i = read.from; i < read.ShownEnd(); ++i) {
     const unsigned char byte = read.sector[static_cast<std::size_t>(i)];
     hex += Format(i == read.from ? "%02X" : " %02X", byte);
     text += IsPrintable(byte) ? static_cast<char>(byte) : '.';
@@ -333,91 +305,40 @@ std::string SignatureJson(const SignatureBytes& read) {
          JsonString(hex) + ", \"text\": " + JsonString(text) + "}";
 }
 
-// The signature sectors an unsupported disk is compared by: each once, with
-// the longest text compared in it.
-struct SignatureSectors {
-  const Signature* identification = nullptr;
-  const Signature* boot = nullptr;
-};
-
-SignatureSectors SignatureSectorsCompared() {
-  SignatureSectors sectors;
-  for (const KnownDiskRow& known : kKnownDisks) {
-    const Signature*& longest =
-        known.signature.sector.track == kBootSector.track ? sectors.boot : sectors.identification;
-    if (longest == nullptr || known.signature.length > longest->length) {
-      longest = &known.signature;
-    }
-  }
-  return sectors;
+// What the verdict's signature lines call each sector.
+const char* SignatureSectorName(const SignatureRead& read) {
+  return read.at.track == kBootSector.track ? "boot sector" : "identification sector";
 }
 
-void ListVerdict(DiskImage& image, int disk, const std::function<void(const std::string&)>& emit) {
-  const Recognition recognition = RecogniseDisk(image, disk);
-  if (const KnownDiskRow* known = FindKnownDisk(recognition.kind)) {
-    emit(Format("  zefacut: recognises %s %s", known->title, known->disk));
+void ListVerdict(const Verdict& verdict, const std::function<void(const std::string&)>& emit) {
+  if (verdict.known != nullptr) {
+    emit(Format("  zefacut: recognises %s %s", verdict.known->title, verdict.known->disk));
     // What the tool would warn of when it cuts this disk.
-    if (recognition.flags != 0) {
-      emit("    signature: " + MarkedSectorNote(recognition.sector, recognition.flags,
-                                                recognition.revolutionsGood,
-                                                recognition.revolutions));
+    if (!verdict.signatureNote.empty()) {
+      emit("    signature: " + verdict.signatureNote);
     }
-    for (std::size_t i = 0; i < known->cutCount; ++i) {
-      const Cut& cut = known->cuts[i];
-      for (const std::string& note : ReadCut(image, disk, cut).notes) {
-        emit(std::string("    ") + cut.name.data() + ": " + note);
-      }
+    for (const FileNoteListing& note : verdict.notes) {
+      emit("    " + note.file + ": " + note.note);
     }
     return;
   }
   emit("  zefacut: unsupported");
-  const SignatureSectors compared = SignatureSectorsCompared();
-  ShowSignatureSector("identification sector",
-                      ReadSignatureSector(image, disk, *compared.identification), emit);
-  ShowSignatureSector("boot sector", ReadSignatureSector(image, disk, *compared.boot), emit);
+  for (const SignatureRead& read : verdict.evidence) {
+    ShowSignatureSector(SignatureSectorName(read), read, emit);
+  }
 }
 
 }  // namespace
 
-const char* MediaTypeName(int mediaType) {
-  switch (mediaType) {
-    case 0x00:
-      return "2D";
-    case 0x10:
-      return "2DD";
-    case 0x20:
-      return "2HD";
-    case 0x30:
-      return "1D";
-    case 0x40:
-      return "1DD";
-    default:
-      return "unknown";
-  }
-}
-
-// The geometry the tracks show, whatever the media byte says: how many tracks
-// hold sectors, the most common number of sectors in them and the most common
-// sector size, and the kind of disk that makes ("154 x 8 x 1024 (2HD)").
-struct Geometry {
-  int tracks = 0;
-  int sectors = 0;
-  int size = 0;
-  const char* kind = "";
-  // Cylinders up to the last that holds sectors, and heads: 2 when any odd
-  // track holds sectors.
-  int cylinders = 0;
-  int heads = 0;
-};
-
-Geometry GeometryOf(DiskImage& image, int disk) {
+Geometry GeometryOf(const std::vector<TrackListing>& listed) {
   int tracks = 0;
   int lastTrack = 0;
   int heads = 1;
   std::map<std::size_t, int> counts;
   std::map<std::size_t, int> sizes;
-  for (int track = 0; track < DiskImage::kMaxTracks; ++track) {
-    const std::shared_ptr<const Track> sectors = image.ReadTrack(disk, track);
+  for (const TrackListing& listing : listed) {
+    const int track = listing.track;
+    const std::shared_ptr<const Track>& sectors = listing.read;
     if (!sectors || sectors->Sectors().empty()) {
       continue;
     }
@@ -469,8 +390,9 @@ std::string ShapeText(std::optional<int> cylinders, std::optional<int> heads,
 
 // The geometry the tracks show, beside what the header claims where the
 // format's header claims one.
-std::string GeometryLine(DiskImage& image, int disk, const DiskInfo& info) {
-  const Geometry found = GeometryOf(image, disk);
+std::string GeometryLine(const DiskListing& disk) {
+  const DiskInfo& info = disk.info;
+  const Geometry& found = disk.geometry;
   std::string line = "  geometry: ";
   line += found.tracks == 0 ? std::string("no sectors")
                             : ShapeText(found.cylinders, found.heads, found.sectors, found.size);
@@ -483,8 +405,7 @@ std::string GeometryLine(DiskImage& image, int disk, const DiskInfo& info) {
   return line;
 }
 
-std::string GeometryText(DiskImage& image, int disk) {
-  const Geometry geometry = GeometryOf(image, disk);
+std::string GeometryText(const Geometry& geometry) {
   if (geometry.tracks == 0) {
     return "tracks: none";
   }
@@ -527,9 +448,59 @@ std::string JsonOptional(const std::optional<T>& value) {
   return value ? std::to_string(*value) : "null";
 }
 
-void ListImage(DiskImage& image, const std::function<void(const std::string&)>& emit) {
+ImageListing BuildListing(DiskImage& image) {
+  ImageListing listing;
+  listing.about = image.DescribeImage();
   const int disks = image.DiskCount();
-  const ImageInfo about = image.DescribeImage();
+  for (int disk = 0; disk < disks; ++disk) {
+    DiskListing& listed = listing.disks.emplace_back();
+    listed.info = image.Describe(disk);
+    const std::vector<std::int64_t>& locations = listed.info.trackLocations;
+    for (int track = 0; track < DiskImage::kMaxTracks; ++track) {
+      TrackListing read;
+      read.track = track;
+      if (static_cast<std::size_t>(track) < locations.size()) {
+        read.location = locations[static_cast<std::size_t>(track)];
+      }
+      read.read = image.ReadTrack(disk, track);
+      if (read.location || read.read) {
+        listed.tracks.push_back(std::move(read));
+      }
+    }
+    listed.geometry = GeometryOf(listed.tracks);
+    Verdict& verdict = listed.verdict;
+    const Recognition recognition = RecogniseDisk(image, disk);
+    verdict.known = FindKnownDisk(recognition.kind);
+    if (verdict.known == nullptr) {
+      verdict.evidence = ReadSignatureSectors(image, disk);
+      continue;
+    }
+    if (recognition.flags != 0) {
+      verdict.signatureNote =
+          MarkedSectorNote(recognition.sector, recognition.flags, recognition.revolutionsGood,
+                           recognition.revolutions);
+    }
+    for (std::size_t i = 0; i < verdict.known->cutCount; ++i) {
+      const Cut& cut = verdict.known->cuts[i];
+      for (std::string& note : ReadCut(image, disk, cut).notes) {
+        verdict.notes.push_back({cut.name.data(), std::move(note)});
+      }
+    }
+  }
+  return listing;
+}
+
+void ListImage(DiskImage& image, const std::function<void(const std::string&)>& emit) {
+  ListImage(BuildListing(image), emit);
+}
+
+void ListImageJson(DiskImage& image, const std::function<void(const std::string&)>& emit) {
+  ListImageJson(BuildListing(image), emit);
+}
+
+void ListImage(const ImageListing& listing, const std::function<void(const std::string&)>& emit) {
+  const int disks = static_cast<int>(listing.disks.size());
+  const ImageInfo& about = listing.about;
   if (about.formatUnrecognised) {
     emit(Format("format: unknown (%lld bytes), read as %s", static_cast<long long>(about.fileSize),
                 about.format));
@@ -556,7 +527,8 @@ void ListImage(DiskImage& image, const std::function<void(const std::string&)>& 
   for (int disk = 0; disk < disks; ++disk) {
     emit("");
     emit(Format("disk %d", disk + 1));
-    const DiskInfo info = image.Describe(disk);
+    const DiskListing& listed = listing.disks[static_cast<std::size_t>(disk)];
+    const DiskInfo& info = listed.info;
     emit("  offset: " + Number(static_cast<std::int32_t>(info.offset)));
     if (info.sizeField) {
       emit("  size: " + Number(static_cast<std::int32_t>(*info.sizeField)));
@@ -565,25 +537,26 @@ void ListImage(DiskImage& image, const std::function<void(const std::string&)>& 
     if (info.mediaType) {
       emit(Format("  media: 0x%02X (%s); ", static_cast<unsigned>(*info.mediaType),
                   MediaTypeName(*info.mediaType)) +
-           GeometryText(image, disk));
+           GeometryText(listed.geometry));
     } else {
-      emit("  " + GeometryText(image, disk));
+      emit("  " + GeometryText(listed.geometry));
     }
     if (info.writeProtect) {
       emit(Format("  write protect: 0x%02X (%s)", static_cast<unsigned>(*info.writeProtect),
                   *info.writeProtect == 0 ? "off" : "on"));
     }
-    emit(GeometryLine(image, disk, info));
+    emit(GeometryLine(listed));
     if (info.doubleStepped) {
       emit("  read in a 96 tpi drive: cylinder C from physical track 2C");
     }
-    ListTracks(image, disk, info, emit);
-    ListVerdict(image, disk, emit);
+    ListTracks(listed, emit);
+    ListVerdict(listed.verdict, emit);
   }
 }
 
-void ListImageJson(DiskImage& image, const std::function<void(const std::string&)>& emit) {
-  const ImageInfo about = image.DescribeImage();
+void ListImageJson(const ImageListing& listing,
+                   const std::function<void(const std::string&)>& emit) {
+  const ImageInfo& about = listing.about;
   emit("{");
   emit("  \"format\": " + JsonString(about.format) + ",");
   emit(std::string("  \"formatRecognised\": ") + (about.formatUnrecognised ? "false" : "true") +
@@ -604,10 +577,11 @@ void ListImageJson(DiskImage& image, const std::function<void(const std::string&
     emit("  \"layout\": " + JsonString(about.layout) + ",");
   }
   emit("  \"disks\": [");
-  const int disks = image.DiskCount();
+  const int disks = static_cast<int>(listing.disks.size());
   for (int disk = 0; disk < disks; ++disk) {
-    const DiskInfo info = image.Describe(disk);
-    const Geometry geometry = GeometryOf(image, disk);
+    const DiskListing& listed = listing.disks[static_cast<std::size_t>(disk)];
+    const DiskInfo& info = listed.info;
+    const Geometry& geometry = listed.geometry;
     emit("    {");
     emit("      \"number\": " + std::to_string(disk + 1) + ",");
     emit("      \"offset\": " + std::to_string(info.offset) + ",");
@@ -628,8 +602,9 @@ void ListImageJson(DiskImage& image, const std::function<void(const std::string&
     emit(std::string("      \"doubleStepped\": ") + (info.doubleStepped ? "true" : "false") + ",");
     emit("      \"tracks\": [");
     std::string pending;
-    for (int track = 0; track < DiskImage::kMaxTracks; ++track) {
-      const std::shared_ptr<const Track> sectors = image.ReadTrack(disk, track);
+    for (const TrackListing& read : listed.tracks) {
+      const int track = read.track;
+      const std::shared_ptr<const Track>& sectors = read.read;
       if (!sectors) {
         continue;
       }
@@ -679,34 +654,28 @@ void ListImageJson(DiskImage& image, const std::function<void(const std::string&
       emit(pending);
     }
     emit("      ],");
-    const Recognition recognition = RecogniseDisk(image, disk);
-    const KnownDiskRow* known = FindKnownDisk(recognition.kind);
-    if (known == nullptr) {
-      const SignatureSectors compared = SignatureSectorsCompared();
+    const Verdict& verdict = listed.verdict;
+    if (verdict.known == nullptr) {
       emit("      \"verdict\": {\"recognised\": false,");
-      emit("        \"identificationSector\": " +
-           SignatureJson(ReadSignatureSector(image, disk, *compared.identification)) + ",");
-      emit("        \"bootSector\": " +
-           SignatureJson(ReadSignatureSector(image, disk, *compared.boot)) + "}");
-    } else {
-      emit("      \"verdict\": {\"recognised\": true, \"title\": " + JsonString(known->title) +
-           ", \"disk\": " + JsonString(known->disk) + ", \"notes\": [");
-      std::string notes;
-      if (recognition.flags != 0) {
-        notes = "        {\"file\": null, \"note\": " +
-                JsonString(MarkedSectorNote(recognition.sector, recognition.flags,
-                                            recognition.revolutionsGood, recognition.revolutions)) +
-                "}";
+      for (const SignatureRead& read : verdict.evidence) {
+        const bool boot = read.at.track == kBootSector.track;
+        emit(std::string(boot ? "        \"bootSector\": " : "        \"identificationSector\": ") +
+             SignatureJson(read) + (boot ? "}" : ","));
       }
-      for (std::size_t i = 0; i < known->cutCount; ++i) {
-        const Cut& cut = known->cuts[i];
-        for (const std::string& note : ReadCut(image, disk, cut).notes) {
-          if (!notes.empty()) {
-            emit(notes + ",");
-          }
-          notes = "        {\"file\": " + JsonString(cut.name.data()) +
-                  ", \"note\": " + JsonString(note) + "}";
+    } else {
+      emit("      \"verdict\": {\"recognised\": true, \"title\": " +
+           JsonString(verdict.known->title) + ", \"disk\": " + JsonString(verdict.known->disk) +
+           ", \"notes\": [");
+      std::string notes;
+      if (!verdict.signatureNote.empty()) {
+        notes = "        {\"file\": null, \"note\": " + JsonString(verdict.signatureNote) + "}";
+      }
+      for (const FileNoteListing& note : verdict.notes) {
+        if (!notes.empty()) {
+          emit(notes + ",");
         }
+        notes = "        {\"file\": " + JsonString(note.file) +
+                ", \"note\": " + JsonString(note.note) + "}";
       }
       if (!notes.empty()) {
         emit(notes);

@@ -1,6 +1,7 @@
 // The page's way into the tool: a plain C interface that the worker calls.
-// One call cuts (or plans, or lists) one dropped file held in memory; its
-// lines and files stay here, readable one by one, until the next call.
+// One call cuts (or plans, or lists) one dropped input held in memory, a
+// file or several files that are one input; its lines, files and events
+// stay here, readable one by one, until the next call.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -13,7 +14,8 @@
 #include "platform/text_form.h"
 #include "run/cut_run.h"
 #include "run/disk_map.h"
-#include "run/listing.h"
+#include "run/event_json.h"
+#include "run/input_lister.h"
 #include "run/memory_output.h"
 #include "run/report.h"
 
@@ -44,36 +46,14 @@ class PageOutput : public MemoryOutput {
   }
 };
 
-// d88info's text listing of each image of an input, problems told in the
-// tool's words.
-class Lister : public ImageVisitor {
- public:
-  explicit Lister(MemoryOutput& output) : output_(output), report_(output) {}
-
-  void Archive(const std::string& /*path*/, const char* format) override {
-    archive_ = true;
-    Print(std::string("archive: ") + format);
+// Hands each event to the worker as it happens, as its JSON object.
+// clang-format off
+EM_JS(void, TellEvent, (const char* json, int length), {
+  if (typeof self !== "undefined" && self.zefacutEvent) {
+    self.zefacutEvent(UTF8ToString(json, length));
   }
-
-  void Image(const std::string& /*name*/, const std::string& member, DiskImage& image) override {
-    if (archive_) {
-      Print("");
-      Print("member: " + ShownName(member));
-    }
-    ListImage(image, [this](const std::string& line) { Print(line); });
-  }
-
-  void Problem(const InputProblem& problem) override { report_.Problem(problem); }
-
-  int Status() const { return report_.Status(); }
-
- private:
-  void Print(const std::string& line) { output_.Say(Channel::Out, Text::Ascii(line + "\n")); }
-
-  MemoryOutput& output_;
-  Report report_;
-  bool archive_ = false;
-};
+});
+// clang-format on
 
 // The maps of each disk of each image of an input; problems are the
 // listing's to tell.
@@ -89,6 +69,9 @@ class Mapper : public ImageVisitor {
 
 struct Result {
   PageOutput output;
+  EventJson events{
+      [](const std::string& event) { TellEvent(event.data(), static_cast<int>(event.size())); }};
+  std::string json;
   int status = 0;
   // The input, kept for its map, which is drawn only when asked for.
   std::string name;
@@ -98,6 +81,9 @@ struct Result {
 Result* last = nullptr;
 // The last map drawn, kept until the next.
 std::string* lastMap = nullptr;
+
+// The files given since the last run, for the next one.
+std::vector<NamedBuffer>* given = nullptr;
 
 // What a call does with the file.
 enum Mode : int { kCut = 0, kPlan = 1, kList = 2 };
@@ -135,7 +121,8 @@ EMSCRIPTEN_KEEPALIVE int zc_run(int mode, const char* name, const unsigned char*
   last->name = name;
   last->input = bytes;
   if (mode == kList) {
-    Lister lister(last->output);
+    // The text, as the page has always shown it.
+    InputLister lister(last->output, InputLister::Settings{false, false});
     ForEachImage(name, std::move(bytes), lister);
     last->status = lister.Status();
     return last->status;
@@ -147,6 +134,63 @@ EMSCRIPTEN_KEEPALIVE int zc_run(int mode, const char* name, const unsigned char*
   run.CutBytes(name, std::move(bytes), "");
   last->status = run.Status();
   return last->status;
+}
+
+// Adds a file of `size` bytes at `data` named `name` (UTF-8, a path such as
+// "dump/track00.0.raw") to the input that zc_run_input reads next; the
+// bytes are the caller's still.
+EMSCRIPTEN_KEEPALIVE void zc_add_file(const char* name, const unsigned char* data,
+                                      std::size_t size) {
+  if (given == nullptr) {
+    given = new std::vector<NamedBuffer>;
+  }
+  given->push_back({name, std::vector<unsigned char>(data, data + size)});
+}
+
+// Runs once over the files added since the last run, one input named
+// `name` (a folder's name for a KryoFlux dump's stream files, which are one
+// dump), in the given mode. Every disk's files go into a folder of their
+// own, as zefacut -d puts them. Cut and plan: the lines, the files (none in a
+// plan) and the events as JSON (run/event_json.h), each event told to the
+// worker's zefacutEvent as it happens. List: d88info's lines, and its JSON
+// listing of each image as the JSON. Returns the exit status the command
+// line would give.
+EMSCRIPTEN_KEEPALIVE int zc_run_input(int mode, const char* name) {
+  delete last;
+  last = new Result;
+  std::vector<NamedBuffer> buffers;
+  if (given != nullptr) {
+    buffers = std::move(*given);
+    delete given;
+    given = nullptr;
+  }
+  if (mode == kList) {
+    InputLister lister(last->output, InputLister::Settings{false, true});
+    ForEachImage(name, std::move(buffers), lister);
+    lister.End();
+    last->status = lister.Status();
+    last->json = lister.Json();
+    return last->status;
+  }
+  CutSettings settings;
+  settings.perDisk = true;
+  settings.dryRun = mode == kPlan;
+  CutRun run(last->output, settings);
+  run.GetReport().Listen(last->events);
+  run.CutBuffers(name, std::move(buffers), "");
+  run.End();
+  last->status = run.Status();
+  last->json = last->events.Document();
+  return last->status;
+}
+
+// The last run's JSON: its events, or in a listing, the listing.
+EMSCRIPTEN_KEEPALIVE const char* zc_json_text() {
+  return last == nullptr ? nullptr : last->json.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE int zc_json_size() {
+  return last == nullptr ? 0 : static_cast<int>(last->json.size());
 }
 
 EMSCRIPTEN_KEEPALIVE int zc_line_count() {
@@ -207,6 +251,25 @@ EMSCRIPTEN_KEEPALIVE const char* zc_map_svg(const char* name, const unsigned cha
   } else {
     return nullptr;
   }
+  lastMap = new std::string(DiskMapSvg(mapper.maps));
+  return lastMap->c_str();
+}
+
+// The map of every disk of the files added since the last run (see
+// zc_add_file), one input named `name` as zc_run_input reads it: a KryoFlux
+// dump's stream files are one disk. Kept until the next map; null when no
+// file was added.
+EMSCRIPTEN_KEEPALIVE const char* zc_map_svg_input(const char* name) {
+  delete lastMap;
+  lastMap = nullptr;
+  if (given == nullptr) {
+    return nullptr;
+  }
+  std::vector<NamedBuffer> buffers = std::move(*given);
+  delete given;
+  given = nullptr;
+  Mapper mapper;
+  ForEachImage(name == nullptr ? "" : name, std::move(buffers), mapper);
   lastMap = new std::string(DiskMapSvg(mapper.maps));
   return lastMap->c_str();
 }

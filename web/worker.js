@@ -118,14 +118,18 @@ function runInput(mode, name, files) {
   return { status, lines: readLines(), files: mode === 0 ? readFiles() : [], json };
 }
 
-// The map of every disk of a one-file input; a dump of several files has
-// none yet.
+// The map of every disk of an input.
 function mapOf(name, files) {
-  if (typeof core._zc_map_svg !== "function" || files.length !== 1) {
-    return "";
+  let at = 0;
+  if (typeof core._zc_map_svg_input === "function") {
+    for (const file of files) {
+      withBytes(file.bytes, (data) => withText(file.name, (namePtr) => core._zc_add_file(namePtr, data, file.bytes.length)));
+    }
+    at = withText(name, (namePtr) => core._zc_map_svg_input(namePtr));
+  } else if (typeof core._zc_map_svg === "function" && files.length === 1) {
+    const bytes = files[0].bytes;
+    at = withBytes(bytes, (data) => withText(name, (namePtr) => core._zc_map_svg(namePtr, data, bytes.length)));
   }
-  const bytes = files[0].bytes;
-  const at = withBytes(bytes, (data) => withText(name, (namePtr) => core._zc_map_svg(namePtr, data, bytes.length)));
   return at ? core.UTF8ToString(at, core._zc_map_svg_size()) : "";
 }
 
