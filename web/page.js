@@ -203,18 +203,62 @@ function markNamedSectors(picture, disk) {
   }
 }
 
-// A file's row lights its sectors on the map while pointed at or focused.
-function linkRowToMap(row, picture, name) {
-  const cells = () => Array.from(picture.querySelectorAll("g.map-cell")).filter((cell) => cell.dataset.files.split(" ").includes(name));
+// A file's row lights its sectors on its disk's map, once drawn, while
+// pointed at or focused.
+function linkRowToMap(row, frame, name) {
   const light = (on) => {
-    for (const cell of cells()) {
-      cell.classList.toggle("lit", on);
+    for (const cell of frame.querySelectorAll("g.map-cell")) {
+      if (cell.dataset.files.split(" ").includes(name)) {
+        cell.classList.toggle("lit", on);
+      }
     }
   };
   row.addEventListener("mouseenter", () => light(true));
   row.addEventListener("mouseleave", () => light(false));
   row.addEventListener("focusin", () => light(true));
   row.addEventListener("focusout", () => light(false));
+}
+
+// An input's map, cut into pictures only when one is first shown: an input
+// of many disks shows their maps folded.
+function lazyMap(text) {
+  let split;
+  const get = () => {
+    if (split === undefined) {
+      split = splitMap(text);
+    }
+    return split;
+  };
+  return {
+    count: text ? (text.match(/<g role="group"/g) || []).length : 0,
+    picture: (index) => (get() ? get().disks[index] || null : null),
+    key: () => (get() ? get().key : null),
+  };
+}
+
+// A folded map: its picture drawn when it is first unfolded, or at once
+// when it starts unfolded.
+function mapDetails(summary, open, draw) {
+  const frame = element("div", { class: "map-frame" });
+  const details = element("details", open ? { class: "map", open: "" } : { class: "map" },
+    element("summary", {}, summary), frame);
+  let drawn = false;
+  const fill = () => {
+    if (drawn) {
+      return;
+    }
+    drawn = true;
+    const picture = draw();
+    if (picture) {
+      frame.append(picture);
+    }
+  };
+  details.addEventListener("toggle", () => {
+    if (details.open) {
+      fill();
+    }
+  });
+  return { details, frame, fill };
 }
 
 // The table of a disk's files: a mark on each file a note concerns, with
@@ -260,8 +304,9 @@ function filesTable(disk, kept, files) {
     body);
 }
 
-// One image of an input: its notes, then each disk with its files.
-function imageBlock(image, several, kept, files, maps) {
+// One image of an input: its notes, then each disk with its files and its
+// map; `next` counts the disks of the input's map.
+function imageBlock(image, several, kept, files, map, next) {
   const block = element("div", { class: "part", "data-image": image.name });
   if (several) {
     block.append(element("h3", { class: "mono" }, image.name), verdictLine(imageVerdict(image)));
@@ -276,44 +321,54 @@ function imageBlock(image, several, kept, files, maps) {
     }
     block.append(list);
   }
+  const fills = [];
   image.disks.forEach((disk, index) => {
     const number = image.disks.length > 1 ? `disk ${index + 1} of ${image.disks.length}` : "";
-    const picture = maps.shift();
+    const at = next.disk++;
+    const hasMap = at < map.count;
     if (!disk.known) {
       // A run of unknown disks reads as one line each, without a heading.
       if (number) {
         block.append(element("p", { class: "disk unknown" },
           `${number[0].toUpperCase() + number.slice(1)}: none of the disks this tool knows`));
       }
-      if (picture) {
-        block.append(element("details", { class: "map" }, element("summary", {}, "Map of this disk"),
-          element("div", { class: "map-frame" }, picture)));
+      if (hasMap) {
+        block.append(mapDetails("Map of this disk", false, () => map.picture(at)).details);
       }
       return;
     }
     const section = element("div", { class: "disk", "data-disk": String(index + 1) },
       element("h4", {}, `${disk.title} ${disk.disk}`, number ? element("span", { class: "disk-number" }, ` (${number})`) : ""));
+    // Unfolded at once where a few disks leave room, or where a note points
+    // at a sector.
+    const open = image.disks.length <= 2 || disk.files.some((file) => file.notes.length > 0);
+    const shown = hasMap ? mapDetails("Map of this disk", open, () => {
+      const picture = map.picture(at);
+      if (picture) {
+        markNamedSectors(picture, disk);
+      }
+      return picture;
+    }) : null;
     if (disk.files.length > 0) {
       const table = filesTable(disk, kept, files);
-      if (picture) {
+      if (shown) {
         for (const row of table.querySelectorAll("tbody tr")) {
-          linkRowToMap(row, picture, row.dataset.file);
+          linkRowToMap(row, shown.frame, row.dataset.file);
         }
       }
       section.append(table);
     } else {
       section.append(element("p", { class: "no-files" }, "No music or driver files on this disk."));
     }
-    if (picture) {
-      markNamedSectors(picture, disk);
-      // Open at once where a few disks leave room, or where a note points
-      // at a sector.
-      const open = image.disks.length <= 2 || disk.files.some((file) => file.notes.length > 0);
-      section.append(element("details", open ? { class: "map", open: "" } : { class: "map" },
-        element("summary", {}, "Map of this disk"), element("div", { class: "map-frame" }, picture)));
+    if (shown) {
+      section.append(shown.details);
+      if (open) {
+        fills.push(shown.fill);
+      }
     }
     block.append(section);
   });
+  block.fills = fills;
   return block;
 }
 
@@ -336,14 +391,22 @@ function showResult(message, entry) {
   reports.push({ id: entry.id, name: message.name, verdict, input, lines: message.lines, events: message.events });
 
   // One picture per disk, in the order the run read them.
-  const map = splitMap(message.map);
-  const pictures = map ? map.disks.slice() : [];
+  const map = lazyMap(message.map);
+  const next = { disk: 0 };
+  const fills = [];
   for (const image of input.images) {
-    section.append(imageBlock(image, input.images.length > 1, kept, files, pictures));
+    const block = imageBlock(image, input.images.length > 1, kept, files, map, next);
+    fills.push(...block.fills);
+    section.append(block);
   }
-  if (map && map.disks.length > 0) {
-    section.append(element("details", { class: "map-key" }, element("summary", {}, "Key to the maps"),
-      element("div", { class: "map-frame" }, map.key)));
+  if (map.count > 0) {
+    const key = mapDetails("Key to the maps", false, () => map.key());
+    key.details.classList.add("map-key");
+    section.append(key.details);
+  }
+  // The maps shown unfolded are drawn once their section is in the page.
+  for (const fill of fills) {
+    fill();
   }
 
   const lines = element("details", { class: "tool-lines" },

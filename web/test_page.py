@@ -180,8 +180,19 @@ def page_sections(driver):
       }));""")
 
 
+def open_maps(driver, name):
+    """Unfolds every map of an input's section, which draws those not drawn."""
+    driver.execute_script("""
+      for (const details of document.querySelectorAll('section.image[data-name="' + arguments[0] + '"] details.map'))
+        details.open = true;""", name)
+    WebDriverWait(driver, 30).until(lambda d: d.execute_script("""
+      const section = document.querySelector('section.image[data-name="' + arguments[0] + '"]');
+      return Array.from(section.querySelectorAll('details.map')).every((details) => details.querySelector('svg.disk-map'));""", name))
+
+
 def page_maps(driver, name):
     """Each disk's map in an input's section: its cells in order."""
+    open_maps(driver, name)
     return driver.execute_script("""
       const section = document.querySelector('section.image[data-name="' + arguments[0] + '"]');
       return Array.from(section.querySelectorAll('svg.disk-map'))
@@ -194,6 +205,7 @@ def page_maps(driver, name):
 
 def page_disks(driver, name):
     """Each known disk's file rows and its map's cells."""
+    open_maps(driver, name)
     return driver.execute_script("""
       const section = document.querySelector('section.image[data-name="' + arguments[0] + '"]');
       return Array.from(section.querySelectorAll('div.disk[data-disk]')).map((disk) => ({
