@@ -1,9 +1,12 @@
 # Makes the one self-contained page: the template with its style, the page's
-# script, and the worker's script after the WebAssembly core (held in it).
+# script (what a run found, then the page itself), and the worker's script
+# after the WebAssembly core (held in it).
 #   cmake -DSOURCE=web/ -DCORE=zefacut_core.js -DOUTPUT=zefacut.html -P assemble.cmake
 file(READ "${SOURCE}/page.html" page)
 file(READ "${SOURCE}/page.css" style)
+file(READ "${SOURCE}/verdict.js" found)
 file(READ "${SOURCE}/page.js" script)
+string(PREPEND script "${found}\n")
 file(READ "${SOURCE}/worker.js" worker)
 file(READ "${CORE}" core)
 # The worker's text sits in a script element that the browser does not run:

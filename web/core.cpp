@@ -256,6 +256,25 @@ EMSCRIPTEN_KEEPALIVE const char* zc_map_svg(const char* name, const unsigned cha
   return lastMap->c_str();
 }
 
+// The map of every disk of the files added since the last run (see
+// zc_add_file), one input named `name` as zc_run_input reads it: a KryoFlux
+// dump's stream files are one disk. Kept until the next map; null when no
+// file was added.
+EMSCRIPTEN_KEEPALIVE const char* zc_map_svg_input(const char* name) {
+  delete lastMap;
+  lastMap = nullptr;
+  if (given == nullptr) {
+    return nullptr;
+  }
+  std::vector<NamedBuffer> buffers = std::move(*given);
+  delete given;
+  given = nullptr;
+  Mapper mapper;
+  ForEachImage(name == nullptr ? "" : name, std::move(buffers), mapper);
+  lastMap = new std::string(DiskMapSvg(mapper.maps));
+  return lastMap->c_str();
+}
+
 EMSCRIPTEN_KEEPALIVE int zc_map_svg_size() {
   return lastMap == nullptr ? 0 : static_cast<int>(lastMap->size());
 }

@@ -1,8 +1,10 @@
 // Writes the images the page's browser tests drop on it, made with the
 // project's image builder: the sample image, a damaged dump, two images of
 // different formats for an archive, a damaged Teledisk file, a KryoFlux dump
-// with a sector no revolution read well, a file that is no image, and an
-// empty one. The tests give each to the native zefacut too.
+// with a sector no revolution read well, a KryoFlux dump whose identification
+// track is noise, an image of a disk the tool does not know, a file that is
+// no image, and an empty one. The tests give each to the native zefacut too.
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -41,6 +43,7 @@ int main(int argc, char** argv) {
       {"title1-a.d88", BuildImage({KnownDisk(0, 11)})},
       {"title3-b.dim", BuildInFormat(WrittenFormat::kDim, KnownDisk(7, 12))},
       {"old.td0", teledisk},
+      {"other.d88", BuildImage({SampleDisks().back()})},
       {"notes.txt", Bytes(text.begin(), text.end())},
       {"empty.d88", Bytes()},
   };
@@ -60,6 +63,37 @@ int main(int argc, char** argv) {
   std::error_code made;
   std::filesystem::create_directories(folder + "KryoFlux dump", made);
   for (const auto& [name, bytes] : KryoFluxDumpFiles(tracks, "KryoFlux dump")) {
+    if (!WriteFileBytes(folder + name, bytes)) {
+      std::fprintf(stderr, "cannot write %s%s\n", folder.c_str(), name.c_str());
+      return 1;
+    }
+  }
+  // A dump of a disk of no known kind whose track 1, where the
+  // identification sector lies, holds flux changes at random: nothing in it
+  // decodes, so the disk stays unknown for a reason the user is told.
+  const DiskSpec other = SampleDisks().back();
+  std::map<int, KryoFluxTrackSpec> noisy;
+  for (int track = 0; track < 4; ++track) {
+    if (track != 1) {
+      const WrittenFlux written = TrackFlux(other, track, flux, kKryoFluxSampleClock);
+      noisy[track] = KryoFluxTrackSpec{written.intervals, written.indexes, kKryoFluxSampleClock};
+      continue;
+    }
+    KryoFluxTrackSpec noise;
+    std::uint32_t state = 12345;
+    constexpr std::size_t kChanges = 40000;
+    for (std::size_t i = 0; i < kChanges; ++i) {
+      state = state * 1103515245U + 12345U;
+      noise.intervals.push_back(20 + (state >> 16) % 200);
+      if (i % (kChanges / 3) == 0) {
+        noise.indexes.push_back(i);
+      }
+    }
+    noise.indexes.resize(4, kChanges);
+    noisy[track] = noise;
+  }
+  std::filesystem::create_directories(folder + "Noisy dump", made);
+  for (const auto& [name, bytes] : KryoFluxDumpFiles(noisy, "Noisy dump")) {
     if (!WriteFileBytes(folder + name, bytes)) {
       std::fprintf(stderr, "cannot write %s%s\n", folder.c_str(), name.c_str());
       return 1;

@@ -1,5 +1,6 @@
-// The page: hands dropped files to the worker, shows each run's lines in the
-// tool's words with its files to download, and packs them all in one ZIP.
+// The page: hands dropped files to the worker, tells for each input in words
+// what was found, with its files to download and the tool's own lines for
+// those who want them, and packs the files and a report in one ZIP.
 "use strict";
 
 const opened = performance.now();
@@ -18,15 +19,19 @@ const worker = new Worker(URL.createObjectURL(new Blob([workerSource], { type: "
 
 // Every file cut so far, in order: { path, bytes }.
 let allFiles = [];
+// What each input's run told, in order, for the report in the zip.
+let reports = [];
+// The report's two files, at the top of the zip, beside the disks' folders.
+const kReportLines = "zefacut report.txt";
+const kReportEvents = "zefacut report.json";
 const waiting = new Map();
 let nextId = 1;
 let progressTimer = null;
+// Whether the core reads a dump's stream files as they are, as one input.
+let readsSeveral = false;
 
-const kVerdicts = {
-  0: ["clean", "clean (exit status 0)"],
-  2: ["warnings", "warnings (exit status 2)"],
-  1: ["errors", "errors (exit status 1)"],
-};
+// The marks beside a verdict, for those who read no colour.
+const kVerdictMarks = { good: "✓", doubt: "!", bad: "✗", none: "–" };
 
 function element(tag, attributes, ...children) {
   const node = document.createElement(tag);
@@ -43,9 +48,10 @@ function element(tag, attributes, ...children) {
   return node;
 }
 
-function verdictBadge(status) {
-  const [kind, words] = kVerdicts[status] || kVerdicts[1];
-  return element("span", { class: "verdict " + kind, "data-status": String(status) }, words);
+function verdictLine(verdict, tag) {
+  return element(tag || "p", { class: "verdict " + verdict.kind, "data-verdict": verdict.kind },
+    element("span", { class: "verdict-mark", "aria-hidden": "true" }, kVerdictMarks[verdict.kind] || ""),
+    element("span", { class: "verdict-words" }, verdict.words));
 }
 
 function linesBlock(lines) {
@@ -57,6 +63,12 @@ function linesBlock(lines) {
   return pre;
 }
 
+// A count with its thousands apart, as the tool writes them, kept on one
+// line.
+function grouped(value) {
+  return String(value).replace(/\B(?=(\d{3})+(?!\d))/g, ",");
+}
+
 function download(name, bytes, type) {
   const url = URL.createObjectURL(new Blob([bytes], { type: type || "application/octet-stream" }));
   const link = element("a", { href: url, download: name });
@@ -64,36 +76,6 @@ function download(name, bytes, type) {
   link.click();
   link.remove();
   setTimeout(() => URL.revokeObjectURL(url), 60000);
-}
-
-function lastPart(path) {
-  return path.slice(path.lastIndexOf("/") + 1);
-}
-
-// The lines of a run split by image: an archive's run says "reading ...
-// ARCHIVE/MEMBER" before each member's lines. Lines before the first belong
-// to the input as a whole.
-function splitByImage(lines, name) {
-  const parts = [{ name, lines: [] }];
-  for (const line of lines) {
-    const reading = !line.err && /^reading \.\.\. (.*)$/.exec(line.text);
-    if (reading) {
-      parts.push({ name: reading[1], lines: [line] });
-    } else {
-      parts[parts.length - 1].lines.push(line);
-    }
-  }
-  if (parts.length > 1 && parts[0].lines.length === 0) {
-    parts.shift();
-  }
-  return parts;
-}
-
-function partStatus(lines) {
-  if (lines.some((line) => line.err && /^error:/.test(line.text))) {
-    return 1;
-  }
-  return lines.some((line) => line.err && /^warning:/.test(line.text)) ? 2 : 0;
 }
 
 // A path made unique among the files already kept, as a second drop of an
@@ -114,21 +96,291 @@ function uniquePath(path) {
   }
 }
 
+// The map the core draws of every disk of an input, as one SVG, cut into a
+// picture per disk and a key. Its cells are told apart here by the words
+// each carries ("track 12, C6 H0 R6 N3: data CRC error; file FMSE"), so that
+// the page can point at the sectors a file came from or a note names.
+const kSvg = "http://www.w3.org/2000/svg";
+let mapStyleAdded = false;
+
+// The map's own style, kept to the maps: its class names are short words
+// that the page's own elements use too.
+function scopeMapStyle(text) {
+  let scoped = "";
+  let from = 0;
+  const braces = /[{}]/g;
+  for (let found; (found = braces.exec(text)) !== null;) {
+    const chunk = text.slice(from, found.index);
+    if (found[0] === "{" && !chunk.trim().startsWith("@")) {
+      scoped += chunk.split(",").map((selector) => "svg.disk-map " + selector.trim()).join(", ") + " {";
+    } else {
+      scoped += chunk + found[0];
+    }
+    from = found.index + 1;
+  }
+  return scoped + text.slice(from);
+}
+
+function mapPicture(nodes, box, label) {
+  const pad = 4;
+  const svg = document.createElementNS(kSvg, "svg");
+  const x = Math.floor(box.x - pad);
+  const y = Math.floor(box.y - pad);
+  const width = Math.ceil(box.width + 2 * pad);
+  const height = Math.ceil(box.height + 2 * pad);
+  svg.setAttribute("viewBox", `${x} ${y} ${width} ${height}`);
+  svg.setAttribute("width", String(width));
+  svg.setAttribute("class", "disk-map");
+  svg.setAttribute("role", "img");
+  svg.setAttribute("aria-label", label);
+  const back = document.createElementNS(kSvg, "rect");
+  for (const [key, value] of [["x", x], ["y", y], ["width", width], ["height", height], ["class", "bg"]]) {
+    back.setAttribute(key, String(value));
+  }
+  svg.append(back, ...nodes);
+  return svg;
+}
+
+// { key, disks: [svg] }, the disks in the order the run read them; null
+// when the input gave no map.
+function splitMap(text) {
+  if (!text) {
+    return null;
+  }
+  const parsed = new DOMParser().parseFromString(text, "image/svg+xml").documentElement;
+  if (parsed.namespaceURI !== kSvg || parsed.localName !== "svg") {
+    return null;
+  }
+  const style = parsed.querySelector("style");
+  if (style && !mapStyleAdded) {
+    document.head.append(element("style", {}, scopeMapStyle(style.textContent)));
+    mapStyleAdded = true;
+  }
+  // Measured in place, out of sight.
+  const whole = document.importNode(parsed, true);
+  whole.querySelector("style")?.remove();
+  whole.setAttribute("class", "disk-map");
+  const holder = element("div", { class: "map-measure", "aria-hidden": "true" });
+  holder.append(whole);
+  document.body.append(holder);
+  try {
+    const groups = Array.from(whole.children).filter((node) => node.localName === "g" && node.getAttribute("role") === "group");
+    for (const group of groups) {
+      for (const cell of group.querySelectorAll("g")) {
+        const words = cell.querySelector("title")?.textContent || "";
+        const found = /^track (\d+), C(\d+) H(\d+) R(\d+) N(\d+): (.*)$/.exec(words);
+        if (!found) {
+          continue;
+        }
+        cell.classList.add("map-cell");
+        cell.dataset.track = found[1];
+        cell.dataset.sector = `${found[2]} ${found[3]} ${found[4]} ${found[5]}`;
+        cell.dataset.files = found[6].split("; ").filter((part) => part.startsWith("file ")).map((part) => part.slice(5)).join(" ");
+        cell.dataset.state = cell.querySelector("rect.cell")?.getAttribute("class").replace(/^cell\s*/, "") || "";
+      }
+    }
+    const boxes = groups.map((group) => group.getBBox());
+    const top = boxes.length > 0 ? boxes[0].y : whole.viewBox.baseVal.height;
+    const keyNodes = Array.from(whole.children).filter((node) =>
+      !groups.includes(node) && !["title", "desc"].includes(node.localName) && !node.classList.contains("bg"));
+    const key = mapPicture(keyNodes, { x: 0, y: 0, width: whole.viewBox.baseVal.width, height: top - 4 }, "Key to the map");
+    return { key, disks: groups.map((group, index) => mapPicture([group], boxes[index], group.getAttribute("aria-label") || "")) };
+  } finally {
+    holder.remove();
+  }
+}
+
+// Marks on a disk's map the sectors that the notes of its files name.
+function markNamedSectors(picture, disk) {
+  for (const file of disk.files) {
+    for (const note of file.notes) {
+      for (const named of note.matchAll(/sector (\d+ \d+ \d+ \d+) of track (\d+)/g)) {
+        for (const cell of picture.querySelectorAll(`g.map-cell[data-track="${named[2]}"][data-sector="${named[1]}"]`)) {
+          cell.classList.add("named");
+        }
+      }
+    }
+  }
+}
+
+// A file's row lights its sectors on its disk's map, once drawn, while
+// pointed at or focused.
+function linkRowToMap(row, frame, name) {
+  const light = (on) => {
+    for (const cell of frame.querySelectorAll("g.map-cell")) {
+      if (cell.dataset.files.split(" ").includes(name)) {
+        cell.classList.toggle("lit", on);
+      }
+    }
+  };
+  row.addEventListener("mouseenter", () => light(true));
+  row.addEventListener("mouseleave", () => light(false));
+  row.addEventListener("focusin", () => light(true));
+  row.addEventListener("focusout", () => light(false));
+}
+
+// An input's map, cut into pictures only when one is first shown: an input
+// of many disks shows their maps folded.
+function lazyMap(text) {
+  let split;
+  const get = () => {
+    if (split === undefined) {
+      split = splitMap(text);
+    }
+    return split;
+  };
+  return {
+    count: text ? (text.match(/<g role="group"/g) || []).length : 0,
+    picture: (index) => (get() ? get().disks[index] || null : null),
+    key: () => (get() ? get().key : null),
+  };
+}
+
+// A folded map: its picture drawn when it is first unfolded, or at once
+// when it starts unfolded.
+function mapDetails(summary, open, draw) {
+  const frame = element("div", { class: "map-frame" });
+  const details = element("details", open ? { class: "map", open: "" } : { class: "map" },
+    element("summary", {}, summary), frame);
+  let drawn = false;
+  const fill = () => {
+    if (drawn) {
+      return;
+    }
+    drawn = true;
+    const picture = draw();
+    if (picture) {
+      frame.append(picture);
+    }
+  };
+  details.addEventListener("toggle", () => {
+    if (details.open) {
+      fill();
+    }
+  });
+  return { details, frame, fill };
+}
+
+// The table of a disk's files: a mark on each file a note concerns, with
+// the notes beside its name.
+function filesTable(disk, kept, files) {
+  const body = element("tbody");
+  for (const file of disk.files) {
+    const path = kept.get(file.path);
+    const bytes = files.get(file.path);
+    const noted = file.notes.length > 0;
+    const nameCell = element("td", { class: "name" }, element("span", { class: "file-name mono" }, file.name));
+    if (noted) {
+      const notes = element("ul", { class: "notes" });
+      for (const note of file.notes) {
+        notes.append(element("li", {}, note));
+      }
+      nameCell.append(notes);
+    }
+    let save = "";
+    if (bytes && path) {
+      save = element("button", { type: "button", "aria-label": `Download ${file.name} of ${lastPart(path.slice(0, path.length - file.name.length - 1))}` }, "Download");
+      save.addEventListener("click", () => download(file.name, bytes.bytes));
+    }
+    const row = element("tr", { class: noted ? (file.written ? "noted doubt" : "noted bad") : "", "data-file": file.name },
+      element("td", { class: "mark" }, noted
+        ? element("span", { class: "file-mark", role: "img", "aria-label": file.written ? "doubtful" : "not read", title: file.notes.join("\n") }, file.written ? "!" : "✗")
+        : ""),
+      nameCell,
+      element("td", { class: "size" }, bytes ? element("span", { class: "num", "data-bytes": String(bytes.bytes.length) }, `${grouped(bytes.bytes.length)} bytes`) : "not read"),
+      element("td", { class: "from" }, file.from ? element("span", { class: "num" }, file.from) : ""),
+      element("td", { class: "save" }, save));
+    if (path) {
+      row.dataset.path = path;
+    }
+    body.append(row);
+  }
+  return element("table", { class: "files" },
+    element("caption", {}, disk.files.length === 1 ? "1 file" : `${disk.files.length} files`),
+    element("thead", {}, element("tr", {},
+      element("th", { scope: "col", class: "mark" }, element("span", { class: "visually-hidden" }, "Note")),
+      element("th", { scope: "col" }, "File"), element("th", { scope: "col", class: "size" }, "Size"),
+      element("th", { scope: "col", class: "from" }, "Cut from"), element("th", { scope: "col", class: "save" }, element("span", { class: "visually-hidden" }, "Save")))),
+    body);
+}
+
+// One image of an input: its notes, then each disk with its files and its
+// map; `next` counts the disks of the input's map.
+function imageBlock(image, several, kept, files, map, next) {
+  const block = element("div", { class: "part", "data-image": image.name });
+  if (several) {
+    block.append(element("h3", { class: "mono" }, image.name), verdictLine(imageVerdict(image)));
+  }
+  // An image without disks is told by its verdict; the tool's lines hold
+  // the rest.
+  const notes = image.disks.length > 0 ? image.notes.concat(image.errors) : [];
+  if (notes.length > 0) {
+    const list = element("ul", { class: "image-notes" });
+    for (const note of notes) {
+      list.append(element("li", { class: note.severity }, note.text));
+    }
+    block.append(list);
+  }
+  const fills = [];
+  image.disks.forEach((disk, index) => {
+    const number = image.disks.length > 1 ? `disk ${index + 1} of ${image.disks.length}` : "";
+    const at = next.disk++;
+    const hasMap = at < map.count;
+    if (!disk.known) {
+      // A run of unknown disks reads as one line each, without a heading.
+      if (number) {
+        block.append(element("p", { class: "disk unknown" },
+          `${number[0].toUpperCase() + number.slice(1)}: none of the disks this tool knows`));
+      }
+      if (hasMap) {
+        block.append(mapDetails("Map of this disk", false, () => map.picture(at)).details);
+      }
+      return;
+    }
+    const section = element("div", { class: "disk", "data-disk": String(index + 1) },
+      element("h4", {}, `${disk.title} ${disk.disk}`, number ? element("span", { class: "disk-number" }, ` (${number})`) : ""));
+    // Unfolded at once where a few disks leave room, or where a note points
+    // at a sector.
+    const open = image.disks.length <= 2 || disk.files.some((file) => file.notes.length > 0);
+    const shown = hasMap ? mapDetails("Map of this disk", open, () => {
+      const picture = map.picture(at);
+      if (picture) {
+        markNamedSectors(picture, disk);
+      }
+      return picture;
+    }) : null;
+    if (disk.files.length > 0) {
+      const table = filesTable(disk, kept, files);
+      if (shown) {
+        for (const row of table.querySelectorAll("tbody tr")) {
+          linkRowToMap(row, shown.frame, row.dataset.file);
+        }
+      }
+      section.append(table);
+    } else {
+      section.append(element("p", { class: "no-files" }, "No music or driver files on this disk."));
+    }
+    if (shown) {
+      section.append(shown.details);
+      if (open) {
+        fills.push(shown.fill);
+      }
+    }
+    block.append(section);
+  });
+  block.fills = fills;
+  return block;
+}
+
 function showResult(message, entry) {
   const section = entry.section;
   section.querySelector(".pending").remove();
-  section.querySelector("h2").append(verdictBadge(message.status));
-  section.dataset.status = String(message.status);
 
-  // Where each file comes from, in the tool's words: "would write PATH: N
-  // bytes from SECTOR".
-  const planned = new Map();
-  for (const line of message.plan) {
-    const would = !line.err && /^would write (.*): (\d+) bytes from (.*)$/.exec(line.text);
-    if (would) {
-      planned.set(would[1], { size: Number(would[2]), from: would[3] });
-    }
-  }
+  const input = message.events ? inputFromEvents(message.name, message.events) : inputFromLines(message.name, message.plan);
+  const verdict = inputVerdict(input);
+  section.dataset.verdict = verdict.kind;
+  section.append(verdictLine(verdict));
+
   const files = new Map(message.files.map((file) => [file.path, file]));
   const kept = new Map();
   for (const file of message.files) {
@@ -136,55 +388,30 @@ function showResult(message, entry) {
     kept.set(file.path, path);
     allFiles.push({ path, bytes: file.bytes });
   }
+  reports.push({ id: entry.id, name: message.name, verdict, input, lines: message.lines, events: message.events });
 
-  const planParts = splitByImage(message.plan, message.name);
-  const parts = splitByImage(message.lines, message.name);
-  parts.forEach((part, index) => {
-    const block = element("div", { class: "part" });
-    if (parts.length > 1) {
-      block.append(element("h3", {}, part.name, verdictBadge(partStatus(part.lines))));
-    }
-    block.append(linesBlock(part.lines));
-    // The files of this image: the plan's lines of the same image name them.
-    const planPart = planParts.find((candidate) => candidate.name === part.name) || planParts[index];
-    const paths = [];
-    for (const line of planPart ? planPart.lines : []) {
-      const would = !line.err && /^would write (.*): \d+ bytes from/.exec(line.text);
-      if (would && files.has(would[1]) && !paths.includes(would[1])) {
-        paths.push(would[1]);
-      }
-    }
-    if (paths.length > 0) {
-      const body = element("tbody");
-      let folder = null;
-      for (const path of paths) {
-        // Each disk's files under the name of its folder in the zip.
-        const inFolder = path.slice(0, Math.max(path.lastIndexOf("/"), 0));
-        if (inFolder !== folder) {
-          folder = inFolder;
-          body.append(element("tr", { class: "folder" },
-            element("th", { colspan: "4", scope: "rowgroup", class: "mono" }, (kept.get(path) || path).replace(/\/[^/]*$/, "/"))));
-        }
-        const file = files.get(path);
-        const plan = planned.get(path) || { from: "" };
-        const name = lastPart(path);
-        const button = element("button", { type: "button", "aria-label": `Download ${name} from ${path.slice(0, path.length - name.length - 1)}` }, "Download");
-        button.addEventListener("click", () => download(name, file.bytes));
-        body.append(element("tr", { "data-path": kept.get(path) },
-          element("td", { class: "mono" }, name),
-          element("td", { class: "size" }, `${file.bytes.length} bytes`),
-          element("td", {}, plan.from),
-          element("td", {}, button)));
-      }
-      block.append(element("table", {},
-        element("caption", { class: "mono" }, paths.length === 1 ? "1 file" : `${paths.length} files`),
-        element("thead", {}, element("tr", {}, element("th", { scope: "col" }, "File"),
-          element("th", { scope: "col" }, "Size"), element("th", { scope: "col" }, "Cut from"),
-          element("th", { scope: "col" }, "Save"))),
-        body));
-    }
+  // One picture per disk, in the order the run read them.
+  const map = lazyMap(message.map);
+  const next = { disk: 0 };
+  const fills = [];
+  for (const image of input.images) {
+    const block = imageBlock(image, input.images.length > 1, kept, files, map, next);
+    fills.push(...block.fills);
     section.append(block);
-  });
+  }
+  if (map.count > 0) {
+    const key = mapDetails("Key to the maps", false, () => map.key());
+    key.details.classList.add("map-key");
+    section.append(key.details);
+  }
+  // The maps shown unfolded are drawn once their section is in the page.
+  for (const fill of fills) {
+    fill();
+  }
+
+  const lines = element("details", { class: "tool-lines" },
+    element("summary", {}, "The tool's own lines"), linesBlock(message.lines));
+  section.append(lines);
 
   const listButton = element("button", { type: "button", class: "list" }, "Show d88info listing");
   const listing = element("pre", { class: "listing", hidden: "" });
@@ -208,8 +435,32 @@ function showResult(message, entry) {
     });
   });
   section.append(element("div", { class: "actions" }, listButton), listing);
-  zipButton.disabled = allFiles.length === 0;
+  zipButton.disabled = false;
   clearButton.disabled = false;
+}
+
+// The report beside the files in the zip: each input's verdict and the
+// tool's lines as it said them, in UTF-8, and what the page made of them as
+// JSON.
+function reportFiles() {
+  const encoder = new TextEncoder();
+  let text = "";
+  for (const report of reports) {
+    text += `${report.name}\n${report.verdict.words}\n\n`;
+    for (const line of report.lines) {
+      text += line.text + "\n";
+    }
+    text += "\n";
+  }
+  // The run's own events where the core tells them; otherwise what the
+  // page read from its lines.
+  const json = JSON.stringify(reports.map((report) => (report.events
+    ? { name: report.name, verdict: report.verdict, events: report.events }
+    : { name: report.name, verdict: report.verdict, images: report.input.images })), null, 2);
+  return [
+    { path: kReportLines, bytes: encoder.encode(text) },
+    { path: kReportEvents, bytes: encoder.encode(json + "\n") },
+  ];
 }
 
 function ask(message, answer) {
@@ -236,28 +487,29 @@ let running = 0;
 let total = 0;
 let done = 0;
 
-function cutFiles(fileList) {
-  const files = Array.from(fileList);
-  if (files.length === 0) {
+// Hands inputs to the worker, one run each: { name, files: [{ path, file }] },
+// one file, or a dump's stream files together.
+function cutFiles(inputs) {
+  if (inputs.length === 0) {
     return;
   }
-  total += files.length;
-  for (const file of files) {
+  total += inputs.length;
+  for (const input of inputs) {
     const id = nextId++;
-    const section = element("section", { class: "image", "data-name": file.name, "data-id": String(id) },
-      element("h2", {}, file.name),
+    const section = element("section", { class: "image", "data-name": input.name, "data-id": String(id) },
+      element("h2", {}, input.name),
       element("p", { class: "pending" }, "Waiting…"));
     results.append(section);
     const entry = { id, section, begun: performance.now() };
     running += 1;
     busy(running);
     updateProgress();
-    ask({ type: "cut", id, file }, (message) => {
+    ask({ type: "cut", id, name: input.name, files: input.files }, (message) => {
       running -= 1;
       done += 1;
-      timings.runs.push({ name: file.name, coreMs: message.ms, pageMs: performance.now() - entry.begun });
+      timings.runs.push({ name: input.name, coreMs: message.ms, pageMs: performance.now() - entry.begun });
       if (message.type === "failed") {
-        section.querySelector(".pending").textContent = "The page could not run on this file: " + message.text;
+        section.querySelector(".pending").textContent = "The page could not run on this input: " + message.text;
       } else {
         showResult(message, entry);
       }
@@ -284,6 +536,7 @@ worker.onmessage = (event) => {
     timings.readyMs = performance.now() - opened;
     timings.coreReadyMs = message.ms;
     document.body.dataset.ready = "true";
+    readsSeveral = message.several === true;
     if (!message.archives) {
       $("archive-note").textContent = "no archives in this build";
     }
@@ -375,10 +628,10 @@ function makeZip(files) {
   end.setUint32(16, offset, true);
   return new Blob([...chunks, ...central, end], { type: "application/zip" });
 }
-window.zefacutZip = () => makeZip(allFiles);
+window.zefacutZip = () => makeZip(allFiles.concat(reportFiles()));
 
 zipButton.addEventListener("click", () => {
-  download("zefacut-files.zip", makeZip(allFiles), "application/zip");
+  download("zefacut-files.zip", window.zefacutZip(), "application/zip");
 });
 
 clearButton.addEventListener("click", () => {
@@ -387,6 +640,7 @@ clearButton.addEventListener("click", () => {
     section.remove();
   }
   allFiles = [];
+  reports = [];
   total = 0;
   done = 0;
   zipButton.disabled = true;
@@ -395,13 +649,24 @@ clearButton.addEventListener("click", () => {
 });
 
 // A KryoFlux dump is a set of files, trackCC.H.raw, that the tool reads as
-// one disk: the files of one folder. Those dropped or chosen together are
-// handed to the core together, stored in one archive as it reads a dump's
-// folder from one, named after their folder.
+// one disk: the files of one folder. Those of a dropped folder, or chosen
+// together, are one input, named after their folder, and go to the core in
+// one run.
 const kStreamName = /^track\d{2,}\.[01]\.raw$/i;
 
+// A dump's name as shown, apart from those shown already: files chosen
+// together have no folder to name them.
+function dumpName(name) {
+  const taken = new Set(Array.from(results.querySelectorAll("section.image"), (section) => section.dataset.name));
+  let unique = name;
+  for (let copy = 2; taken.has(unique); ++copy) {
+    unique = `${name} (${copy})`;
+  }
+  return unique;
+}
+
 async function cutInputs(entries) {
-  const plain = [];
+  const inputs = [];
   const dumps = new Map();
   for (const { file, folder } of entries) {
     if (kStreamName.test(file.name)) {
@@ -410,22 +675,31 @@ async function cutInputs(entries) {
       }
       dumps.get(folder).push(file);
     } else {
-      plain.push(file);
+      inputs.push({ name: file.name, files: [{ path: file.name, file }] });
     }
   }
   for (const [folder, files] of dumps) {
     if (files.length === 1) {
-      plain.push(files[0]);
+      inputs.push({ name: files[0].name, files: [{ path: files[0].name, file: files[0] }] });
       continue;
     }
     files.sort((a, b) => (a.name < b.name ? -1 : a.name > b.name ? 1 : 0));
+    const name = dumpName(folder || "KryoFlux dump");
+    if (readsSeveral) {
+      // The core takes the stream files as they are, as one dump.
+      inputs.push({ name, files: files.map((file) => ({ path: `${name}/${file.name}`, file })) });
+      continue;
+    }
+    // A core that takes one file at a time reads the dump from an archive
+    // of its files.
     const members = [];
     for (const file of files) {
       members.push({ path: file.name, bytes: new Uint8Array(await file.arrayBuffer()) });
     }
-    plain.push(new File([makeZip(members)], folder || "KryoFlux dump"));
+    const zipped = new File([makeZip(members)], name);
+    inputs.push({ name, files: [{ path: name, file: zipped }] });
   }
-  cutFiles(plain);
+  cutFiles(inputs);
 }
 
 // The files under a dropped folder, each with the name of the folder it lies

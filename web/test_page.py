@@ -3,9 +3,10 @@
 
 Every fixture is cut by the native zefacut (-d, UTF-8 lines, into a folder of
 its own) and dropped on the page in one go through its file input; each
-input's lines on the page must be the native tool's lines, channel by
-channel, its verdict the native exit status, and the page's zip of all files
-the native files byte for byte. The page is opened from file:// or from a
+input's verdict must be in the words a user reads, each file a note concerns
+marked with the native tool's notes beside it, the tool's own lines (under a
+disclosure) the native tool's lines, channel by channel, and the page's zip
+of all files the native files byte for byte, with a report beside them. The page is opened from file:// or from a
 server on 127.0.0.1 started and stopped here; the browser's own network log
 must show no request but the page itself. A screenshot and the figures of
 the run (page size, time to ready, time to cut the sample against the native
@@ -19,6 +20,7 @@ import http.server
 import io
 import json
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -33,6 +35,9 @@ from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
 RECOGNISED = " を認識しました."
+# The report beside the files in the page's zip.
+REPORT_LINES = "zefacut report.txt"
+REPORT_EVENTS = "zefacut report.json"
 failures = []
 
 
@@ -78,13 +83,34 @@ def make_inputs(fixtures, folder):
         broken.writestr("broken.d88", data)
     with open(os.path.join(folder, "damaged.zip"), "wb") as damaged:
         damaged.write(whole.getvalue()[: len(whole.getvalue()) // 3])
-    return ["sample.d88", "damaged.d88", "old.td0", "pair.zip", "notes.txt", "empty.d88",
-            "damaged.zip", DUMP]
+    return ["sample.d88", "damaged.d88", "old.td0", "pair.zip", "other.d88", "notes.txt",
+            "empty.d88", "damaged.zip", DUMP]
 
 
 # The KryoFlux dump: a folder for the native tool; its files, chosen together,
 # for the page, which hands them over as one dump of that name.
 DUMP = "KryoFlux dump"
+# A second dump, its identification track noise, chosen on its own after the
+# others: its files have no folder to name them, and the page names it apart
+# from the first.
+NOISY = "Noisy dump"
+NOISY_ON_PAGE = DUMP + " (2)"
+
+# What the page says of each input, as a user reads it.
+VERDICTS = {
+    "sample.d88": ("good", "all 58 files of 8 disks read cleanly"),
+    "damaged.d88": ("doubt", "ZEFA LOMRI 2 Disk B: 1 of 4 files has doubtful sectors (see below)"),
+    "old.td0": ("bad", "a damaged Teledisk image: the header's CRC is wrong"),
+    "pair.zip": ("good", "all 44 files of 2 disks read cleanly"),
+    "other.d88": ("none", "a disk image, but none of the disks this tool knows"),
+    "notes.txt": ("none", "not a disk image"),
+    "empty.d88": ("none", "an empty file, not a disk image"),
+    "damaged.zip": ("bad", "the ZIP archive is damaged: broken.d88: Truncated ZIP file data"),
+    DUMP: ("doubt", "ZEFA LOMRI 2 Disk B: 1 of 4 files has doubtful sectors (see below)"),
+    NOISY_ON_PAGE: ("bad", "the flux of track 1 could not be decoded"),
+}
+# Without archives, what a page built so says of those.
+NO_ARCHIVES = ("bad", "an archive, which this page cannot open")
 
 
 def chosen_paths(folder, inputs):
@@ -133,17 +159,87 @@ def page_requests(driver):
 
 def page_sections(driver):
     return driver.execute_script("""
+      const texts = (nodes) => Array.from(nodes, (node) => node.textContent);
       return Array.from(document.querySelectorAll('#results section.image')).map((section) => ({
         name: section.dataset.name,
-        status: section.dataset.status === undefined ? null : Number(section.dataset.status),
         pending: section.querySelector('.pending') !== null,
-        out: Array.from(section.querySelectorAll('.part pre.lines span[data-channel="out"]')).map((s) => s.textContent),
-        err: Array.from(section.querySelectorAll('.part pre.lines span[data-channel="err"]')).map((s) => s.textContent),
+        verdict: section.dataset.verdict || null,
+        words: (section.querySelector(':scope > p.verdict .verdict-words') || {}).textContent,
+        linesHidden: !section.querySelector('details.tool-lines').open,
+        out: texts(section.querySelectorAll('details.tool-lines pre.lines span[data-channel="out"]')),
+        err: texts(section.querySelectorAll('details.tool-lines pre.lines span[data-channel="err"]')),
         parts: section.querySelectorAll('.part').length,
-        rows: Array.from(section.querySelectorAll('tr[data-path]')).map((row) => ({
-          path: row.dataset.path,
-          cells: Array.from(row.querySelectorAll('td')).map((cell) => cell.textContent)})),
+        text: section.innerText,
+        rows: Array.from(section.querySelectorAll('table.files tbody tr')).map((row) => ({
+          file: row.dataset.file,
+          path: row.dataset.path || null,
+          marked: row.querySelector('td.mark .file-mark') !== null,
+          notes: texts(row.querySelectorAll('ul.notes li')),
+          bytes: row.querySelector('td.size [data-bytes]') ? Number(row.querySelector('td.size [data-bytes]').dataset.bytes) : null,
+          from: row.querySelector('td.from').textContent})),
       }));""")
+
+
+def open_maps(driver, name):
+    """Unfolds every map of an input's section, which draws those not drawn."""
+    driver.execute_script("""
+      for (const details of document.querySelectorAll('section.image[data-name="' + arguments[0] + '"] details.map'))
+        details.open = true;""", name)
+    WebDriverWait(driver, 30).until(lambda d: d.execute_script("""
+      const section = document.querySelector('section.image[data-name="' + arguments[0] + '"]');
+      return Array.from(section.querySelectorAll('details.map')).every((details) => details.querySelector('svg.disk-map'));""", name))
+
+
+def page_maps(driver, name):
+    """Each disk's map in an input's section: its cells in order."""
+    open_maps(driver, name)
+    return driver.execute_script("""
+      const section = document.querySelector('section.image[data-name="' + arguments[0] + '"]');
+      return Array.from(section.querySelectorAll('svg.disk-map'))
+        .filter((svg) => svg.getAttribute('aria-label') !== 'Key to the map')
+        .map((svg) => Array.from(svg.querySelectorAll('g.map-cell')).map((cell) => ({
+          track: Number(cell.dataset.track), sector: cell.dataset.sector, state: cell.dataset.state,
+          files: cell.dataset.files.split(' ').filter((file) => file !== ''),
+          named: cell.classList.contains('named')})));""", name)
+
+
+def page_disks(driver, name):
+    """Each known disk's file rows and its map's cells."""
+    open_maps(driver, name)
+    return driver.execute_script("""
+      const section = document.querySelector('section.image[data-name="' + arguments[0] + '"]');
+      return Array.from(section.querySelectorAll('div.disk[data-disk]')).map((disk) => ({
+        disk: disk.dataset.disk,
+        rows: Array.from(disk.querySelectorAll('table.files tbody tr')).map((row) => ({
+          file: row.dataset.file, from: row.querySelector('td.from').textContent})),
+        cells: Array.from(disk.querySelectorAll('svg.disk-map g.map-cell')).map((cell) => ({
+          track: Number(cell.dataset.track), sector: cell.dataset.sector,
+          files: cell.dataset.files.split(' ').filter((file) => file !== '')}))}));""", name)
+
+
+def listing_tracks(lines):
+    """d88info's tracks per disk: {track: (sectors, [marked sectors])}."""
+    disks = []
+    for line in lines:
+        if re.match(r"^disk \d+$", line):
+            disks.append({})
+            continue
+        found = re.match(r"^  track (\d+): (\d+) sectors?(.*)$", line)
+        if found and disks:
+            marked = [" ".join(ids) for ids in re.findall(r"C(\d+) H(\d+) R(\d+) N(\d+) marked as", found.group(3))]
+            disks[-1][int(found.group(1))] = (int(found.group(2)), marked)
+    return disks
+
+
+def native_file_notes(native):
+    """The notes the native tool gave each cut file: "warning: FILE: NOTE"."""
+    notes = {}
+    for line in native["err"]:
+        if line.startswith("warning: "):
+            subject, _, note = line[len("warning: "):].partition(": ")
+            if subject.replace("_", "").replace(".", "").isalnum() and subject.upper() == subject:
+                notes.setdefault(subject, []).append(note)
+    return notes
 
 
 def page_zip(driver):
@@ -188,10 +284,12 @@ def main():
         os.makedirs(inputs_folder)
         inputs = make_inputs(args.fixtures, inputs_folder)
         native = {name: native_run(args.zefacut, inputs_folder, name,
-                                   os.path.join(scratch, "native", name)) for name in inputs}
+                                   os.path.join(scratch, "native", name)) for name in inputs + [NOISY]}
         d88info = os.path.join(os.path.dirname(args.zefacut), "d88info")
-        listing = subprocess.run([d88info, "sample.d88"], cwd=inputs_folder, capture_output=True,
-                                 check=True).stdout.decode("utf-8").splitlines()
+        listings = {name: subprocess.run([d88info, name], cwd=inputs_folder, capture_output=True,
+                                         check=True).stdout.decode("utf-8").splitlines()
+                    for name in ("sample.d88", "damaged.d88")}
+        listing = listings["sample.d88"]
 
         served = os.path.join(scratch, "site")
         os.makedirs(served)
@@ -213,26 +311,30 @@ def main():
         check((driver.execute_script("return document.getElementById('archive-note').textContent")
                != "no archives in this build") == archives, "the page tells whether it reads archives")
 
-        # One drop of every input.
+        # One drop of every input, then the second dump chosen on its own.
         file_input = driver.find_element(By.ID, "files")
         file_input.send_keys("\n".join(chosen_paths(inputs_folder, inputs)))
         wait_for_results(driver, len(inputs))
+        file_input.send_keys("\n".join(chosen_paths(inputs_folder, [NOISY])))
+        wait_for_results(driver, len(inputs) + 1)
         sections = {section["name"]: section for section in page_sections(driver)}
-        check(sorted(sections) == sorted(inputs), "one section per input: %s" % sorted(sections))
+        check(sorted(sections) == sorted(inputs + [NOISY_ON_PAGE]), "one section per input: %s" % sorted(sections))
 
         expected_files = {}
+        for name, section in sections.items():
+            # The verdict in words, and never an exit status.
+            kind, words = VERDICTS.get(name, (None, None))
+            if not archives and (name.endswith(".zip") or name.startswith(DUMP)):
+                kind, words = NO_ARCHIVES
+            check((section["verdict"], section["words"]) == (kind, words),
+                  "%s: verdict %r %r, not %r %r" % (name, section["verdict"], section["words"], kind, words))
+            check("exit status" not in section["text"], "%s: an exit status on the page" % name)
+            check(section["linesHidden"], "%s: the tool's lines are not under a closed disclosure" % name)
         for name in inputs:
             section = sections.get(name)
             want = native[name]
-            if section is None:
+            if section is None or not archives and (name.endswith(".zip") or name == DUMP):
                 continue
-            if not archives and (name.endswith(".zip") or name == DUMP):
-                # A page built without libarchive says so, as such a zefacut does.
-                check(section["status"] == 1 and any("reads no archives" in line for line in section["err"]),
-                      "%s: no word that archives are not read" % name)
-                continue
-            check(section["status"] == want["status"],
-                  "%s: verdict %s, the native tool's status %s" % (name, section["status"], want["status"]))
             # The page hands a dump's files over as one archive, whose image
             # the tool announces with a line of its own.
             page_out = [line for line in section["out"] if not (name == DUMP and line == "reading ... " + DUMP)]
@@ -241,41 +343,102 @@ def main():
             check(section["err"] == want["err"],
                   "%s: error lines differ:\n page:   %s\n native: %s" % (name, section["err"], want["err"]))
             expected_files.update(want["files"])
+            # A file's row is marked exactly when the native tool gave it a
+            # note, with those notes beside it.
+            notes = native_file_notes(want)
+            for row in section["rows"]:
+                check(row["marked"] == (row["file"] in notes) and row["notes"] == notes.get(row["file"], []),
+                      "%s: %s marked %s with %s, the native tool's notes %s"
+                      % (name, row["file"], row["marked"], row["notes"], notes.get(row["file"], [])))
+                if row["path"] is not None:
+                    check(row["bytes"] == len(want["files"].get(row["path"], b"")),
+                          "%s: the size shown for %s" % (name, row["path"]))
+                    check(row["from"].startswith("sector "), "%s: where %s was cut from: %r" % (name, row["path"], row["from"]))
+            check({row["path"] for row in section["rows"] if row["path"]} == set(want["files"]),
+                  "%s: the rows' files are not the native files" % name)
 
-        # What the issue asks of each input, beyond matching the native tool.
         sample = sections.get("sample.d88", {})
         recognised = [line for line in sample.get("out", []) if line.endswith(RECOGNISED)]
         check(len(recognised) == 8, "sample.d88: %d recognition lines, not 8" % len(recognised))
-        check(sample.get("status") == 0, "sample.d88 is not clean")
-        check(len(sample.get("rows", [])) == len(native["sample.d88"]["files"]),
-              "sample.d88: %d file rows for %d files" % (len(sample.get("rows", [])), len(native["sample.d88"]["files"])))
-        for row in sample.get("rows", []):
-            check(row["cells"][1] == "%d bytes" % len(native["sample.d88"]["files"].get(row["path"], b"")),
-                  "sample.d88: the size shown for %s" % row["path"])
-            check(row["cells"][2].startswith("sector "), "sample.d88: where %s was cut from: %r" % (row["path"], row["cells"][2]))
+        check(not any(row["marked"] for row in sample.get("rows", [])), "sample.d88: a clean file is marked")
         damaged = sections.get("damaged.d88", {})
-        check(damaged.get("status") == 2 and any(line.startswith("warning: ") for line in damaged.get("err", [])),
-              "damaged.d88: no warning with status 2")
-        teledisk = sections.get("old.td0", {})
-        check(teledisk.get("status") == 1 and any("Teledisk" in line for line in teledisk.get("err", [])),
-              "old.td0: no Teledisk error")
+        check([row["file"] for row in damaged.get("rows", []) if row["marked"]] == ["FMSE"],
+              "damaged.d88: FMSE alone is marked")
         dump = sections.get(DUMP, {})
-        check(not archives or dump.get("status") == 2 and any(
-            line.endswith("read well in none of 3 revolutions") for line in dump.get("err", [])),
-              "the KryoFlux dump: no warning of a sector no revolution read well")
+        check(not archives or any(note.endswith("read well in none of 3 revolutions")
+                                  for row in dump.get("rows", []) for note in row["notes"]),
+              "the KryoFlux dump: no note beside FMSE of a sector no revolution read well")
         pair = sections.get("pair.zip", {})
-        check(not archives or pair.get("parts", 0) == 2 and pair.get("status") == 0, "pair.zip: not two clean images")
+        check(not archives or pair.get("parts", 0) == 2, "pair.zip: not two images")
         check(not archives or {row["path"].split(" - ")[0] for row in pair.get("rows", [])} == {"title1-a.d88", "title3-b.dim"},
               "pair.zip: files of both images")
-        for name in ("notes.txt", "empty.d88", "damaged.zip"):
-            check(sections.get(name, {}).get("status") in (1, 2) and sections.get(name, {}).get("err"),
-                  name + ": no message")
 
+        # The maps, held to d88info's listing: a picture per disk, with a
+        # cell per sector the listing gives each track, the sectors it marks
+        # drawn so, each file's extent starting at the sector it was cut
+        # from, and the sector a note names pointed at.
+        for name in ("sample.d88", "damaged.d88"):
+            listed = listing_tracks(listings[name])
+            maps = page_maps(driver, name)
+            check(len(maps) == len(listed), "%s: %d maps for %d disks" % (name, len(maps), len(listed)))
+            for number, (cells, tracks) in enumerate(zip(maps, listed), 1):
+                counts = {}
+                for cell in cells:
+                    counts[cell["track"]] = counts.get(cell["track"], 0) + 1
+                check(counts == {track: count for track, (count, _) in tracks.items()},
+                      "%s disk %d: the map's cells per track differ from the listing's" % (name, number))
+                for track, (_, marked) in tracks.items():
+                    for sector in marked:
+                        check(any(cell["track"] == track and cell["sector"] == sector and cell["state"] != "good"
+                                  for cell in cells),
+                              "%s disk %d: sector %s of track %d is not drawn as marked" % (name, number, sector, track))
+            for disk in page_disks(driver, name):
+                for row in disk["rows"]:
+                    extent = [cell for cell in disk["cells"] if row["file"] in cell["files"]]
+                    check(bool(extent) and "sector %s of track %d" % (extent[0]["sector"], extent[0]["track"]) == row["from"],
+                          "%s disk %s: the extent of %s does not start where it was cut from"
+                          % (name, disk["disk"], row["file"]))
+        named = [cell for cells in page_maps(driver, "damaged.d88") for cell in cells if cell["named"]]
+        check([(cell["track"], cell["sector"], cell["state"]) for cell in named] == [(12, "6 0 6 3", "crc")],
+              "damaged.d88: the sector FMSE's note names is not the one pointed at: %s" % named)
+
+        # The zip: the native files, and the report beside them.
         zipped = page_zip(driver)
+        report_text = zipped.pop(REPORT_LINES, b"").decode("utf-8")
+        report_json = json.loads(zipped.pop(REPORT_EVENTS, b"null").decode("utf-8") or "null")
         check(sorted(zipped) == sorted(expected_files),
               "the zip's paths differ:\n page:   %s\n native: %s" % (sorted(zipped), sorted(expected_files)))
         for path, data in expected_files.items():
             check(zipped.get(path) == data, "%s differs from the native tool's file" % path)
+        report_lines = report_text.splitlines()
+        for name in inputs:
+            section = sections.get(name, {})
+            shown = section.get("out", []) + section.get("err", [])
+            check(name in report_lines and all(line in report_lines for line in shown),
+                  "the zip's report lacks the tool's lines of %s" % name)
+        check(isinstance(report_json, list) and [entry.get("name") for entry in report_json]
+              == [section["name"] for section in page_sections(driver)],
+              "the zip's JSON report does not hold one entry per input, in order")
+        for entry in report_json or []:
+            check(entry.get("verdict", {}).get("words") == sections.get(entry.get("name"), {}).get("words"),
+                  "the JSON report's verdict of %s" % entry.get("name"))
+
+        # Readable in a window 400 pixels wide: nothing wider than the page,
+        # no number or sector address split across lines.
+        driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                               {"width": 400, "height": 2600, "deviceScaleFactor": 1, "mobile": False})
+        narrow = driver.execute_script("""
+          for (const details of document.querySelectorAll('details.tool-lines')) details.open = true;
+          const split = Array.from(document.querySelectorAll('#results .num'))
+            .filter((node) => node.getClientRects().length > 1)
+            .map((node) => node.textContent);
+          return { width: document.documentElement.scrollWidth, client: document.documentElement.clientWidth, split };""")
+        check(narrow["client"] <= 400 and narrow["width"] <= narrow["client"],
+              "at 400 pixels the page is %d wide in a window of %d" % (narrow["width"], narrow["client"]))
+        check(narrow["split"] == [], "at 400 pixels numbers break across lines: %s" % narrow["split"][:5])
+        driver.save_screenshot(os.path.join(args.artefacts, "page-%s-400.png" % args.place))
+        driver.execute_script("for (const details of document.querySelectorAll('details.tool-lines')) details.open = false;")
+        driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 
         # d88info's listing on demand.
         driver.execute_script(

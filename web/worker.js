@@ -10,13 +10,32 @@ const started = performance.now();
 self.fetch = undefined;
 let core = null;
 const pending = [];
-// The bytes of every file cut so far, by the page's id, for a listing asked
-// for later.
+// The files of every input cut so far, by the page's id, for a listing
+// asked for later.
 const kept = new Map();
 
 self.zefacutProgress = (text) => {
   if (self.currentId !== undefined) {
     self.postMessage({ type: "progress", id: self.currentId, text: text.replace(/\n$/, "") });
+  }
+};
+
+// The run's events as they happen: how far it has come, for the page's
+// progress line.
+self.zefacutEvent = (json) => {
+  if (self.currentId === undefined) {
+    return;
+  }
+  let event;
+  try {
+    event = JSON.parse(json);
+  } catch (error) {
+    return;
+  }
+  if (event.event === "progress") {
+    self.postMessage({ type: "progress", id: self.currentId, text: `${event.done} of ${event.total} ${event.unit}` });
+  } else if (event.event === "started" && event.member !== "") {
+    self.postMessage({ type: "progress", id: self.currentId, text: event.name });
   }
 };
 
@@ -61,26 +80,100 @@ function run(mode, name, bytes) {
   }
 }
 
+// Whether the core reads several files as one input, in one run that tells
+// its events: a KryoFlux dump's stream files go in as they are.
+function readsSeveral() {
+  return typeof core._zc_run_input === "function";
+}
+
+// Bytes handed to the core for one call, freed after it.
+function withBytes(bytes, call) {
+  const data = core._malloc(Math.max(bytes.length, 1));
+  try {
+    core.HEAPU8.set(bytes, data);
+    return call(data);
+  } finally {
+    core._free(data);
+  }
+}
+
+function withText(text, call) {
+  const size = core.lengthBytesUTF8(text) + 1;
+  const at = core._malloc(size);
+  try {
+    core.stringToUTF8(text, at, size);
+    return call(at);
+  } finally {
+    core._free(at);
+  }
+}
+
+// One run over an input of several named files: 0 cut, 1 plan, 2 listing.
+function runInput(mode, name, files) {
+  for (const file of files) {
+    withBytes(file.bytes, (data) => withText(file.name, (namePtr) => core._zc_add_file(namePtr, data, file.bytes.length)));
+  }
+  const status = withText(name, (namePtr) => core._zc_run_input(mode, namePtr));
+  const json = core._zc_json_size() > 0 ? core.UTF8ToString(core._zc_json_text(), core._zc_json_size()) : "";
+  return { status, lines: readLines(), files: mode === 0 ? readFiles() : [], json };
+}
+
+// The map of every disk of an input.
+function mapOf(name, files) {
+  let at = 0;
+  if (typeof core._zc_map_svg_input === "function") {
+    for (const file of files) {
+      withBytes(file.bytes, (data) => withText(file.name, (namePtr) => core._zc_add_file(namePtr, data, file.bytes.length)));
+    }
+    at = withText(name, (namePtr) => core._zc_map_svg_input(namePtr));
+  } else if (typeof core._zc_map_svg === "function" && files.length === 1) {
+    const bytes = files[0].bytes;
+    at = withBytes(bytes, (data) => withText(name, (namePtr) => core._zc_map_svg(namePtr, data, bytes.length)));
+  }
+  return at ? core.UTF8ToString(at, core._zc_map_svg_size()) : "";
+}
+
 async function handle(message) {
   const id = message.id;
   self.currentId = id;
   try {
     if (message.type === "cut") {
-      const bytes = new Uint8Array(await message.file.arrayBuffer());
-      kept.set(id, { name: message.file.name, bytes });
+      const files = [];
+      for (const { path, file } of message.files) {
+        files.push({ name: path, bytes: new Uint8Array(await file.arrayBuffer()) });
+      }
+      kept.set(id, { name: message.name, files });
       const begun = performance.now();
-      const plan = run(1, message.file.name, bytes);
-      const cut = run(0, message.file.name, bytes);
+      let result;
+      if (readsSeveral()) {
+        // One run: its events say where each file came from.
+        const cut = runInput(0, message.name, files);
+        let events = [];
+        try {
+          events = JSON.parse(cut.json).events || [];
+        } catch (error) {
+          events = [];
+        }
+        result = { lines: cut.lines, files: cut.files, events };
+      } else {
+        // A dry run first, whose lines say where each file comes from.
+        const plan = run(1, message.name, files[0].bytes);
+        const cut = run(0, message.name, files[0].bytes);
+        result = { plan: plan.lines, lines: cut.lines, files: cut.files };
+      }
+      result.map = mapOf(message.name, files);
       const ms = performance.now() - begun;
-      const transfer = cut.files.map((file) => file.bytes.buffer);
-      self.postMessage(
-        { type: "result", id, name: message.file.name, size: bytes.length, plan: plan.lines,
-          status: cut.status, lines: cut.lines, files: cut.files, ms },
-        transfer);
+      self.postMessage(Object.assign({ type: "result", id, name: message.name, ms }, result),
+        result.files.map((file) => file.bytes.buffer));
     } else if (message.type === "list") {
-      const file = kept.get(id);
-      const listing = file ? run(2, file.name, file.bytes) : { status: 1, lines: [] };
-      self.postMessage({ type: "listing", id, status: listing.status, lines: listing.lines });
+      const input = kept.get(id);
+      let listing = { lines: [] };
+      if (input && readsSeveral()) {
+        listing = runInput(2, input.name, input.files);
+      } else if (input) {
+        listing = run(2, input.name, input.files[0].bytes);
+      }
+      self.postMessage({ type: "listing", id, lines: listing.lines });
     } else if (message.type === "forget") {
       kept.delete(id);
     }
@@ -107,6 +200,7 @@ ZefacutCore().then((module) => {
   self.postMessage({
     type: "ready",
     archives: core._zc_reads_archives() === 1,
+    several: readsSeveral(),
     ms: performance.now() - started,
   });
   for (const message of pending.splice(0)) {
