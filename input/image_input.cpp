@@ -466,7 +466,7 @@ void ForEachImage(const std::string& name, std::vector<NamedBuffer> buffers, Ima
                   const InputLimits& limits) {
   std::vector<KryoFluxStreamFile> streams;
   for (NamedBuffer& buffer : buffers) {
-    const std::string fileName = LastPart(buffer.name);
+    const std::string fileName = FileNameOf(buffer.name);
     const int track = KryoFluxTrackOfName(fileName);
     if (track >= 0 &&
         IdentifyImage(ProbeOf(buffer.bytes.data(), buffer.bytes.size())) == &kKryoFluxFormat) {

@@ -16,9 +16,9 @@
 
 #include "known/known_disks.h"
 #include "platform/text_form.h"
-#include "support/flux_writers.h"
+#include "testkit/flux_writers.h"
 #include "support/format_test_helpers.h"
-#include "support/image_builder.h"
+#include "testkit/image_builder.h"
 
 namespace {
 

@@ -26,10 +26,10 @@
 #ifdef ZEFACUT_TEST_ARCHIVES
 #include "support/archive_writer.h"
 #endif
-#include "support/expected_cuts.h"
-#include "support/flux_writers.h"
-#include "support/image_builder.h"
-#include "support/kryoflux_writer.h"
+#include "testkit/expected_cuts.h"
+#include "testkit/flux_writers.h"
+#include "testkit/image_builder.h"
+#include "testkit/kryoflux_writer.h"
 
 namespace fs = std::filesystem;
 
@@ -91,7 +91,7 @@ struct Heard {
 std::unique_ptr<Heard> Hear(const std::string& name, const Bytes& bytes,
                             const CutSettings& settings = {}) {
   auto heard = std::make_unique<Heard>();
-  MemoryOutput output(MemoryOutput::Encoding::Utf8);
+  MemoryOutput output(TextForm::Utf8);
   EventJson json;
   CutRun run(output, settings);
   run.GetReport().Listen(heard->events);
@@ -283,7 +283,7 @@ TEST(RunEventsTest, TheJsonDocumentHoldsEveryEvent) {
 // before it in the text.
 TEST(RunEventsTest, AnInputThatCannotBeOpenedIsAnErrorNote) {
   Recorder events;
-  MemoryOutput output(MemoryOutput::Encoding::Utf8);
+  MemoryOutput output(TextForm::Utf8);
   CutRun run(output, CutSettings{});
   run.GetReport().Listen(events);
   const std::string missing = (fs::path(testing::TempDir()) / "no such image.d88").string();
@@ -343,10 +343,10 @@ TEST(RunEventsTest, NamedStreamBuffersAreCutLikeTheirFolder) {
   // Given in another order than the folder lists them.
   std::reverse(buffers.begin(), buffers.end());
 
-  MemoryOutput fromFolder(MemoryOutput::Encoding::Utf8);
+  MemoryOutput fromFolder(TextForm::Utf8);
   CutRun folderRun(fromFolder, CutSettings{});
   folderRun.CutFile(folder.string(), "");
-  MemoryOutput fromBuffers(MemoryOutput::Encoding::Utf8);
+  MemoryOutput fromBuffers(TextForm::Utf8);
   CutRun bufferRun(fromBuffers, CutSettings{});
   bufferRun.CutBuffers(folder.string(), std::move(buffers), "");
   fs::remove_all(folder.parent_path());
@@ -360,7 +360,7 @@ TEST(RunEventsTest, NamedStreamBuffersAreCutLikeTheirFolder) {
 
 // Buffers that are not stream files are read each as its own input.
 TEST(RunEventsTest, OtherBuffersAreReadOneByOne) {
-  MemoryOutput output(MemoryOutput::Encoding::Utf8);
+  MemoryOutput output(TextForm::Utf8);
   Recorder events;
   CutRun run(output, CutSettings{});
   run.GetReport().Listen(events);
