@@ -1,6 +1,25 @@
 #include "cutter/command_line.h"
 
 #include <cstring>
+#include <string>
+
+namespace {
+
+// A count of threads: 1 to 256, in decimal digits only.
+bool ParseJobs(const std::string& text, unsigned& jobs) {
+  if (text.empty() || text.size() > 3 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  const unsigned value = static_cast<unsigned>(std::stoul(text));
+  if (value < 1 || value > 256) {
+    return false;
+  }
+  jobs = value;
+  return true;
+}
+
+}  // namespace
 
 CommandLine ParseCommandLine(int argc, char** argv) {
   CommandLine line;
@@ -52,6 +71,13 @@ CommandLine ParseCommandLine(int argc, char** argv) {
         line.options.dryRun = true;
       } else if (name == "--quiet" && !hasValue) {
         line.options.quiet = true;
+      } else if (name == "--recursive" && !hasValue) {
+        line.options.recursive = true;
+      } else if (name == "--jobs") {
+        std::string jobs;
+        if (!value(jobs) || !ParseJobs(jobs, line.options.jobs)) {
+          return fail("option '--jobs' needs a number of threads from 1 to 256");
+        }
       } else if (name == "--output") {
         if (!value(line.options.outputFolder) || line.options.outputFolder.empty()) {
           return fail("option '--output' needs a folder");
@@ -88,6 +114,22 @@ CommandLine ParseCommandLine(int argc, char** argv) {
         case 'q':
           line.options.quiet = true;
           break;
+        case 'r':
+          line.options.recursive = true;
+          break;
+        case 'j': {
+          std::string jobs;
+          if (at + 1 < argument.size()) {
+            jobs = argument.substr(at + 1);
+          } else if (i + 1 < argc && argv[i + 1] != nullptr) {
+            jobs = argv[++i];
+          }
+          if (!ParseJobs(jobs, line.options.jobs)) {
+            return fail("option '-j' needs a number of threads from 1 to 256");
+          }
+          at = argument.size();
+          break;
+        }
         case 'o':
           line.options.outputFolder.clear();
           if (at + 1 < argument.size()) {

@@ -72,13 +72,7 @@ class CutRun::Visitor : public ImageVisitor {
     run_.CutDisks(image, name, folder_);
   }
 
-  void Problem(const InputProblem& problem) override {
-    Report& report = run_.report_;
-    if (problem.kind == InputProblem::Kind::CannotOpen) {
-      report.Note({kOpenFailed});
-    }
-    report.Problem(problem);
-  }
+  void Problem(const InputProblem& problem) override { run_.TellProblem(problem); }
 
  private:
   CutRun& run_;
@@ -87,6 +81,13 @@ class CutRun::Visitor : public ImageVisitor {
 
 CutRun::CutRun(RunOutput& output, const CutSettings& settings)
     : report_(output), settings_(settings) {}
+
+void CutRun::TellProblem(const InputProblem& problem) {
+  if (problem.kind == InputProblem::Kind::CannotOpen) {
+    report_.Note({kOpenFailed});
+  }
+  report_.Problem(problem);
+}
 
 void CutRun::CutFile(const std::string& path, const std::string& folder) {
   if (settings_.nameEachImage) {
@@ -107,15 +108,15 @@ bool CutRun::FolderReady(const std::string& folder) {
   if (settings_.dryRun || folder.empty()) {
     return true;
   }
-  const auto known = made_.find(folder);
-  if (known != made_.end()) {
+  const auto known = memory_.made.find(folder);
+  if (known != memory_.made.end()) {
     return known->second;
   }
   const std::string reason = report_.Output().MakeFolder(folder);
   if (!reason.empty()) {
     report_.ErrorLine("error: cannot create '" + ShownName(folder) + "': " + reason + "\n");
   }
-  made_.emplace(folder, reason.empty());
+  memory_.made.emplace(folder, reason.empty());
   return reason.empty();
 }
 
@@ -168,6 +169,7 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
     return;
   }
   report_.Out({std::string(known->title) + kOf + known->disk + kRecognised});
+  ++memory_.knownDisks;
   if (recognition.flags != 0) {
     report_.Warning(ShownName(name),
                     MarkedSectorNote(recognition.sector, recognition.flags,
@@ -183,10 +185,10 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
     const std::string base =
         SafeFolderName(FileNameOf(name) + " - " + known->title + " " + known->disk);
     into = folder + base;
-    for (int copy = 2; folders_.count(into) != 0; ++copy) {
+    for (int copy = 2; memory_.folders.count(into) != 0; ++copy) {
       into = folder + base + " (" + std::to_string(copy) + ")";
     }
-    folders_.insert(into);
+    memory_.folders.insert(into);
     into += "/";
   }
   for (std::size_t i = 0; i < known->cutCount; ++i) {
@@ -211,15 +213,15 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
     if (!reading.written || !ready) {
       continue;
     }
-    const auto earlier = written_.find(path);
-    if (earlier != written_.end()) {
+    const auto earlier = memory_.written.find(path);
+    if (earlier != memory_.written.end()) {
       report_.Warning(file, "replaces the file cut from " + earlier->second +
                                 " earlier in this run; use -d to keep each disk's files apart");
     }
     if (!settings_.dryRun) {
       // Someone protected it: theirs, not the run's, to replace. A file of
       // this run's own is the run's, however the umask left it.
-      if (earlier == written_.end() && report_.Output().IsReadOnly(path)) {
+      if (earlier == memory_.written.end() && report_.Output().IsReadOnly(path)) {
         report_.ErrorLine("error: " + std::string(file) + ": not replaced: '" + ShownName(path) +
                           "' is read-only\n");
         continue;
@@ -235,9 +237,9 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
         continue;
       }
     }
-    if (earlier == written_.end()) {
+    if (earlier == memory_.written.end()) {
       report_.FileWritten();
     }
-    written_[path] = source;
+    memory_.written[path] = source;
   }
 }
