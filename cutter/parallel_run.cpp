@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
-#include <map>
 #include <string>
 #include <thread>
 #include <utility>
@@ -255,8 +255,8 @@ struct Queue {
   std::mutex mutex;
   std::condition_variable changed;
   std::map<std::size_t, Outcome> outcomes;  // by item, while held
-  std::size_t next = 0;                          // the next item a worker takes
-  std::size_t committed = 0;                     // items the committer is done with
+  std::size_t next = 0;                     // the next item a worker takes
+  std::size_t committed = 0;                // items the committer is done with
   std::size_t ahead = 0;
 };
 

@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "cutter/command_line.h"
 #include "cutter/collection.h"
+#include "cutter/command_line.h"
 #include "cutter/file_writer.h"
 #include "cutter/parallel_run.h"
 #include "cutter/progress.h"
@@ -138,8 +138,8 @@ std::string Summary(const Totals& totals, const CollectionTally& tally, int know
   };
   std::string read;
   if (options.recursive) {
-    read = count(tally.inputs, "file", "files") + " read: " +
-           count(tally.images, "image", "images") + ", " +
+    read = count(tally.inputs, "file", "files") +
+           " read: " + count(tally.images, "image", "images") + ", " +
            count(knownDisks, "known disk", "known disks") + "; " +
            count(tally.passedOver, "other file", "other files") + " passed over; ";
   }
@@ -293,8 +293,8 @@ int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
   // Where the files went, for a person watching: the files there are now,
   // each once however often the run replaced it.
   if (!options.quiet && KindOfStream(console.err) != StreamKind::File) {
-    report.Note(Text::Ascii(
-        Summary(totals, tally, run.Memory().knownDisks, options, base, place) + "\n"));
+    report.Note(
+        Text::Ascii(Summary(totals, tally, run.Memory().knownDisks, options, base, place) + "\n"));
   }
   // Output that did not arrive is a failure, whatever the files.
   const bool delivered = console.Finish();
