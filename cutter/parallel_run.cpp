@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -288,7 +289,22 @@ CollectionTally CutCollection(CutRun& run, const CutSettings& settings,
                               const std::vector<CollectionItem>& items, unsigned jobs,
                               ProgressLine* progress) {
   CollectionTally tally;
-  if (jobs <= 1 || items.size() <= 1) {
+  Queue queue;
+  queue.ahead = static_cast<std::size_t>(jobs) * kAheadPerJob;
+  std::vector<std::thread> workers;
+  if (jobs > 1 && items.size() > 1) {
+    workers.reserve(jobs);
+    for (unsigned i = 0; i < jobs; ++i) {
+      // A system that gives fewer threads than asked runs on those it gives,
+      // and on none as on one.
+      try {
+        workers.emplace_back(Worker, std::ref(queue), std::cref(settings), std::cref(items));
+      } catch (const std::system_error&) {
+        break;
+      }
+    }
+  }
+  if (workers.empty()) {
     for (std::size_t i = 0; i < items.size(); ++i) {
       const CollectionItem& item = items[i];
       const Plan plan = PlanOf(item);
@@ -300,13 +316,6 @@ CollectionTally CutCollection(CutRun& run, const CutSettings& settings,
       Counted(item, plan.passedOver, run, tally, i + 1, progress);
     }
     return tally;
-  }
-  Queue queue;
-  queue.ahead = static_cast<std::size_t>(jobs) * kAheadPerJob;
-  std::vector<std::thread> workers;
-  workers.reserve(jobs);
-  for (unsigned i = 0; i < jobs; ++i) {
-    workers.emplace_back(Worker, std::ref(queue), std::cref(settings), std::cref(items));
   }
   for (std::size_t i = 0; i < items.size(); ++i) {
     Outcome outcome;
