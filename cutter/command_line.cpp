@@ -1,10 +1,26 @@
 #include "cutter/command_line.h"
 
+#include <string>
+
 #include "cli/options.h"
 
 namespace {
 
-enum OptionId { kOutput, kPerDisk, kDryRun, kQuiet, kEncoding };
+// A count of threads: 1 to 256, in decimal digits only.
+bool ParseJobs(const std::string& text, unsigned& jobs) {
+  if (text.empty() || text.size() > 3 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  const unsigned value = static_cast<unsigned>(std::stoul(text));
+  if (value < 1 || value > 256) {
+    return false;
+  }
+  jobs = value;
+  return true;
+}
+
+enum OptionId { kOutput, kPerDisk, kRecursive, kJobs, kDryRun, kQuiet, kEncoding };
 
 const std::vector<OptionSpec>& Table() {
   static const std::vector<OptionSpec> table = {
@@ -13,6 +29,10 @@ const std::vector<OptionSpec>& Table() {
       {kPerDisk, 'd', "per-disk", OptionValue::kNone, "", "",
        "put every disk's files in a folder of their own in it,\nnamed after the image and the "
        "disk"},
+      {kRecursive, 'r', "recursive", OptionValue::kNone, "", "",
+       "read every image under each folder given, its files\nin folders that mirror the tree"},
+      {kJobs, 'j', "jobs", OptionValue::kRequired, "a number of threads from 1 to 256", " N",
+       "read N inputs at once (default: one per core); the\noutput is the same"},
       {kDryRun, 'n', "dry-run", OptionValue::kNone, "", "",
        "list what would be written; write nothing"},
       {kQuiet, 'q', "quiet", OptionValue::kNone, "", "",
@@ -59,6 +79,16 @@ CommandLine ParseCommandLine(int argc, char** argv) {
         break;
       case kPerDisk:
         options.perDisk = true;
+        break;
+      case kRecursive:
+        options.recursive = true;
+        break;
+      case kJobs:
+        if (!ParseJobs(option.value, options.jobs)) {
+          line.action = CommandLine::Action::Error;
+          line.error = "option '--jobs' needs a number of threads from 1 to 256";
+          return line;
+        }
         break;
       case kDryRun:
         options.dryRun = true;

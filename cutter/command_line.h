@@ -14,6 +14,8 @@ struct Options {
   bool perDisk = false;
   bool dryRun = false;
   bool quiet = false;
+  bool recursive = false;
+  unsigned jobs = 0;  // 0: one per core
   std::optional<TextForm> encoding;  // none: auto
 };
 

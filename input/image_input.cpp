@@ -413,6 +413,23 @@ std::string ProblemLine(const InputProblem& problem) {
   return "error: " + problem.name + "\n";
 }
 
+FileContent ProbeFileContent(const std::string& path) {
+  bool notRegular = false;
+  const std::unique_ptr<ByteSource> source = OpenFileSource(path.c_str(), &notRegular);
+  if (!source) {
+    return FileContent::Unread;
+  }
+  unsigned char head[ImageProbe::kHeadSize] = {};
+  const ImageProbe probe = ReadProbe(*source, head);
+  if (source->Error() != 0) {
+    return FileContent::Unread;
+  }
+  if (ArchiveFormat(head, probe.length) != nullptr) {
+    return FileContent::Archive;
+  }
+  return IdentifyImage(probe) != nullptr ? FileContent::Image : FileContent::Nothing;
+}
+
 void ForEachImage(const std::string& path, ImageVisitor& visitor, const InputLimits& limits) {
   if (path == kStandardInputPath) {
     VisitStandardInput(visitor, limits);

@@ -92,6 +92,12 @@ void ForEachImage(const std::string& path, ImageVisitor& visitor, const InputLim
 // as an image.
 bool IsKryoFluxDumpFolder(const std::string& path);
 
+// What the first bytes of the plain file at `path` are taken for: an
+// archive, an image of some format, or nothing read here. Unread when it
+// cannot be opened or read, which opening it again tells.
+enum class FileContent { Unread, Archive, Image, Nothing };
+FileContent ProbeFileContent(const std::string& path);
+
 // The same for a file held in memory under the name `name`. A KryoFlux
 // stream named trackCC.H.raw is that track of a dump of one track (any other
 // stream is track 0 of one).

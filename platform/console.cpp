@@ -88,6 +88,34 @@ void Console::Err(const std::string& utf8) {
   }
 }
 
+void Console::Status(const std::string& utf8) {
+  if (utf8.empty() && statusColumns == 0) {
+    return;
+  }
+  if (const int error = Flush(out); error != 0 && outError == 0) {
+    outError = error;
+  }
+  // Columns as a terminal shows them: the wide characters of East Asian
+  // scripts take two.
+  std::size_t columns = 0;
+  for (std::size_t at = 0; at < utf8.size();) {
+    const Utf8Step step = NextUtf8(utf8, at);
+    columns += step.valid && step.code >= 0x1100 ? 2 : 1;
+    at += step.length;
+  }
+  std::string line = "\r" + TextInForm(utf8, errForm);
+  if (columns < statusColumns) {
+    line.append(statusColumns - columns, ' ');
+    line.append(statusColumns - columns, '\b');
+  }
+  statusColumns = columns;
+  if (errForm == TextForm::Console && WriteToConsole(err, line)) {
+    return;
+  }
+  std::fwrite(line.data(), 1, line.size(), err);
+  std::fflush(err);
+}
+
 bool Console::Finish() {
   if (const int error = Flush(out); error != 0 && outError == 0) {
     outError = error;

@@ -4,6 +4,7 @@
 #ifndef ZEFACUT_PLATFORM_CONSOLE_H
 #define ZEFACUT_PLATFORM_CONSOLE_H
 
+#include <cstddef>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -29,6 +30,8 @@ struct Console {
   // failed; 0 while none has.
   int outError = 0;
   int errError = 0;
+  // How many columns the status line on the error stream covers now.
+  std::size_t statusColumns = 0;
 
   Console() = default;
   Console(std::FILE* outStream, std::FILE* errStream) : out(outStream), err(errStream) {}
@@ -38,6 +41,12 @@ struct Console {
   // To the error stream, after what is pending on the output stream, so that
   // the two keep their order when they go to one place.
   void Err(const std::string& utf8);
+
+  // A status line on the error stream (a terminal), which the next one
+  // replaces in place: written from the line's start, blanking what the one
+  // before left; empty clears it. Lost writes here lose no output: it is
+  // only a view of the run.
+  void Status(const std::string& utf8);
 
   // Flushes both streams. False when any write to either was lost; then,
   // where the error stream still works, a line says so.

@@ -34,6 +34,23 @@ PathKind KindOfPath(const std::string& path) {
   return std::filesystem::is_directory(status) ? PathKind::Folder : PathKind::Other;
 }
 
+bool IsLink(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::file_status status =
+      std::filesystem::symlink_status(std::filesystem::u8path(path), error);
+  return !error && std::filesystem::is_symlink(status);
+}
+
+bool StampOf(const std::string& path, FileStamp& stamp) {
+  struct _stat64 status {};
+  if (_wstat64(std::filesystem::u8path(path).c_str(), &status) != 0) {
+    return false;
+  }
+  stamp.size = static_cast<std::uint64_t>(status.st_size);
+  stamp.changed = static_cast<std::int64_t>(status.st_mtime);
+  return true;
+}
+
 bool ListFolder(const std::string& path, std::vector<std::string>& names, int& error) {
   names.clear();
   std::error_code failure;
@@ -100,6 +117,22 @@ PathKind KindOfPath(const std::string& path) {
     return PathKind::RegularFile;
   }
   return S_ISDIR(status.st_mode) ? PathKind::Folder : PathKind::Other;
+}
+
+bool IsLink(const std::string& path) {
+  struct stat status {};
+  return lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
+bool StampOf(const std::string& path, FileStamp& stamp) {
+  struct stat status {};
+  if (stat(path.c_str(), &status) != 0) {
+    return false;
+  }
+  stamp.size = static_cast<std::uint64_t>(status.st_size);
+  stamp.changed = static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 +
+                  static_cast<std::int64_t>(status.st_mtim.tv_nsec);
+  return true;
 }
 
 bool ListFolder(const std::string& path, std::vector<std::string>& names, int& error) {

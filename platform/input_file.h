@@ -21,6 +21,21 @@ enum class PathKind {
 };
 PathKind KindOfPath(const std::string& path);
 
+// Whether `path` is a symbolic link itself (whatever it leads to).
+bool IsLink(const std::string& path);
+
+// A file's size and time of last change, as one look gives them: two looks
+// that differ tell of a file written to in between.
+struct FileStamp {
+  std::uint64_t size = 0;
+  std::int64_t changed = 0;  // in the system's finest unit
+  bool operator==(const FileStamp& other) const {
+    return size == other.size && changed == other.changed;
+  }
+};
+// False when the path cannot be examined.
+bool StampOf(const std::string& path, FileStamp& stamp);
+
 // The names (UTF-8) of what a folder holds, "." and ".." left out, in no
 // particular order; false, with the system's reason in `error`, when it
 // cannot be read.

@@ -46,7 +46,7 @@ class CutRun::Visitor : public ImageVisitor {
     run_.CutDisks(image, name, folder_);
   }
 
-  void Problem(const InputProblem& problem) override { run_.report_.Problem(problem); }
+  void Problem(const InputProblem& problem) override { run_.TellProblem(problem); }
 
  private:
   CutRun& run_;
@@ -56,6 +56,8 @@ class CutRun::Visitor : public ImageVisitor {
 CutRun::CutRun(RunOutput& output, const CutSettings& settings)
     : report_(output, TextStyle{settings.quiet, settings.nameEachImage, true}),
       settings_(settings) {}
+
+void CutRun::TellProblem(const InputProblem& problem) { report_.Problem(problem); }
 
 void CutRun::CutFile(const std::string& path, const std::string& folder) {
   report_.Started({path, ""});
@@ -83,8 +85,8 @@ bool CutRun::FolderReady(const std::string& folder) {
   if (settings_.dryRun || folder.empty()) {
     return true;
   }
-  const auto known = made_.find(folder);
-  if (known != made_.end()) {
+  const auto known = memory_.made.find(folder);
+  if (known != memory_.made.end()) {
     return known->second;
   }
   const std::string reason = report_.Output().MakeFolder(folder);
@@ -99,7 +101,7 @@ bool CutRun::FolderReady(const std::string& folder) {
     note.path = folder;
     report_.Tell(note);
   }
-  made_.emplace(folder, reason.empty());
+  memory_.made.emplace(folder, reason.empty());
   return reason.empty();
 }
 
@@ -224,6 +226,7 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
   found.disk = known->disk;
   found.files = static_cast<int>(known->cutCount);
   report_.Found(found);
+  ++memory_.knownDisks;
   if (recognition.flags != 0) {
     Note note = ImageNote(name,
                           MarkedSectorNote(recognition.sector, recognition.flags,
@@ -245,10 +248,10 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
     const std::string base =
         SafeFolderName(FileNameOf(name) + " - " + known->title + " " + known->disk);
     into = folder + base;
-    for (int copy = 2; folders_.count(into) != 0; ++copy) {
+    for (int copy = 2; memory_.folders.count(into) != 0; ++copy) {
       into = folder + base + " (" + std::to_string(copy) + ")";
     }
-    folders_.insert(into);
+    memory_.folders.insert(into);
     into += "/";
   }
   for (std::size_t i = 0; i < known->cutCount; ++i) {
@@ -281,8 +284,8 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
     if (!reading.written || !ready) {
       continue;
     }
-    const auto earlier = written_.find(path);
-    if (earlier != written_.end()) {
+    const auto earlier = memory_.written.find(path);
+    if (earlier != memory_.written.end()) {
       report_.Tell(FileNote(name, disk, file, path,
                             std::string(settings_.dryRun ? "would replace" : "replaces") +
                                 " the file cut from " + earlier->second +
@@ -292,7 +295,7 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
     if (!settings_.dryRun) {
       // Someone protected it: theirs, not the run's, to replace. A file of
       // this run's own is the run's, however the umask left it.
-      if (earlier == written_.end() && report_.Output().IsReadOnly(path)) {
+      if (earlier == memory_.written.end() && report_.Output().IsReadOnly(path)) {
         Note note = FileNote(name, disk, file, path,
                              "not replaced: '" + ShownName(path) + "' is read-only", "read-only");
         note.severity = Severity::Error;
@@ -310,9 +313,9 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
         continue;
       }
     }
-    if (earlier == written_.end()) {
+    if (earlier == memory_.written.end()) {
       report_.FileWritten();
     }
-    written_[path] = source;
+    memory_.written[path] = source;
   }
 }

@@ -27,6 +27,19 @@ struct CutSettings {
   InputLimits limits;
 };
 
+// What a run carries from one input to the next.
+struct CutRunMemory {
+  // Every file written in this run, by path, with the disk it came from in
+  // words: "ZEFA LOMRI 2 Disk B (disk 3 of 4 in game.d88)".
+  std::map<std::string, std::string> written;
+  // The per-disk folders chosen so far.
+  std::set<std::string> folders;
+  // The folders asked for so far, and whether each is there.
+  std::map<std::string, bool> made;
+  // The disks recognised.
+  int knownDisks = 0;
+};
+
 class CutRun {
  public:
   CutRun(RunOutput& output, const CutSettings& settings);
@@ -49,6 +62,9 @@ class CutRun {
   Report& GetReport() { return report_; }
   const Report& GetReport() const { return report_; }
   int Status() const { return report_.Status(); }
+  CutRunMemory& Memory() { return memory_; }
+  // Tells a problem with an input as the run tells those it meets itself.
+  void TellProblem(const InputProblem& problem);
 
  private:
   class Visitor;
@@ -62,13 +78,7 @@ class CutRun {
 
   Report report_;
   CutSettings settings_;
-  // Every file written in this run, by path, with the disk it came from in
-  // words: "ZEFA LOMRI 2 Disk B (disk 3 of 4 in game.d88)".
-  std::map<std::string, std::string> written_;
-  // The per-disk folders chosen so far.
-  std::set<std::string> folders_;
-  // The folders asked for so far, and whether each is there.
-  std::map<std::string, bool> made_;
+  CutRunMemory memory_;
 };
 
 // A count with its thousands apart, for messages: "737,280".

@@ -142,12 +142,13 @@ TEST_F(RecognitionTest, OneExtraArgumentIsIgnored) {
 
 TEST_F(RecognitionTest, PathThatCannotBeOpenedAsAFileFails) {
   // "missing.d88" does not exist; "folder.d88" is a directory, which opens
-  // on some systems but cannot be read.
+  // on some systems but cannot be read, and is read whole only with -r.
   ASSERT_TRUE(std::filesystem::create_directory(dir_.File("folder.d88")));
   const struct {
     const char* path;
     const char* reason;
-  } kCases[] = {{"missing.d88", "No such file or directory"}, {"folder.d88", "Is a directory"}};
+  } kCases[] = {{"missing.d88", "No such file or directory"},
+                {"folder.d88", "Is a directory; use -r to read every image under it"}};
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.path);
     const ToolResult result = RunTool(dir_, {c.path});
