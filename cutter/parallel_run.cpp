@@ -14,6 +14,7 @@
 #include "cutter/progress.h"
 #include "input/image_input.h"
 #include "input/open_image.h"
+#include "platform/paths.h"
 #include "platform/input_file.h"
 #include "platform/portable.h"
 #include "platform/text_form.h"
@@ -133,16 +134,14 @@ void CutInput(CutRun& run, const CollectionItem& item, const std::string& folder
 }
 
 // What the committer does with an item that is no input to cut.
-void TellItem(CutRun& run, const CutSettings& settings, const CollectionItem& item) {
+void TellItem(CutRun& run, const CollectionItem& item) {
   InputProblem problem;
   problem.kind = InputProblem::Kind::CannotOpen;
   problem.name = item.path;
   if (item.kind == CollectionItem::Kind::Unlisted) {
     problem.systemError = item.error;
   } else {
-    if (settings.nameEachImage) {
-      run.GetReport().Out("reading ... " + ShownName(item.path) + "\n");
-    }
+    run.GetReport().Started({item.path, ""});
     problem.text = std::string(std::strerror(EISDIR)) + "; use -r to read every image under it";
   }
   run.TellProblem(problem);
@@ -309,7 +308,7 @@ CollectionTally CutCollection(CutRun& run, const CutSettings& settings,
       const CollectionItem& item = items[i];
       const Plan plan = PlanOf(item);
       if (item.kind != CollectionItem::Kind::Input) {
-        TellItem(run, settings, item);
+        TellItem(run, item);
       } else if (!plan.passedOver) {
         CutInput(run, item, plan.folder);
       }
@@ -328,7 +327,7 @@ CollectionTally CutCollection(CutRun& run, const CutSettings& settings,
     }
     const CollectionItem& item = items[i];
     if (item.kind != CollectionItem::Kind::Input) {
-      TellItem(run, settings, item);
+      TellItem(run, item);
     } else if (!outcome.passedOver && (outcome.onCommitter || !Play(run, outcome, tally))) {
       CutInput(run, item, outcome.folder);
     }

@@ -419,7 +419,7 @@ FileContent ProbeFileContent(const std::string& path) {
   if (!source) {
     return FileContent::Unread;
   }
-  unsigned char head[ImageProbe::kHeadSize] = {};
+  unsigned char head[kProbeSize] = {};
   const ImageProbe probe = ReadProbe(*source, head);
   if (source->Error() != 0) {
     return FileContent::Unread;
