@@ -121,8 +121,8 @@ std::string ErrorLines(bool error) {
   Console console(file, file);
   console.errForm = TextForm::Utf8;
   const Usage usage{"./tool", " [IMAGE]"};
-  const int status = error ? CommandLineError(console, usage, "unknown option '-x'")
-                           : ShowUsage(console, usage);
+  const int status =
+      error ? CommandLineError(console, usage, "unknown option '-x'") : ShowUsage(console, usage);
   EXPECT_EQ(status, 1);
   std::rewind(file);
   std::string text;
