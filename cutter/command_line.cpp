@@ -6,8 +6,8 @@ namespace {
 
 enum OptionId { kOutput, kPerDisk, kDryRun, kQuiet, kEncoding };
 
-const std::vector<OptionSpec>& Table() {
-  static const std::vector<OptionSpec> table = {
+const std::vector<OptionRow>& Table() {
+  static const std::vector<OptionRow> table = {
       {kOutput, 'o', "output", OptionValue::kRequired, "a folder", " DIR",
        "write the files into DIR (made if missing) instead of\nthe current folder"},
       {kPerDisk, 'd', "per-disk", OptionValue::kNone, "", "",

@@ -13,7 +13,7 @@ namespace {
 
 enum { kOut, kFlag, kOther, kText };
 
-const std::vector<OptionSpec> kTable = {
+const std::vector<OptionRow> kTable = {
     {kOut, 'o', "output", OptionValue::kRequired, "a folder", " DIR", "the folder"},
     {kFlag, 'f', "flag", OptionValue::kNone, "", "", "a switch"},
     {kOther, 'g', "other", OptionValue::kNone, "", "", "another"},
