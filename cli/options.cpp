@@ -6,29 +6,29 @@ namespace {
 
 // -h/--help and -V/--version, which every program takes and which end the
 // reading of the line at once.
-const OptionSpec kHelpRow{kHelpOption, 'h', "help", OptionValue::kNone, "", "", "show this help"};
-const OptionSpec kVersionRow{kVersionOption,    'V', "version", OptionValue::kNone, "", "",
-                             "show the version"};
+const OptionRow kHelpRow{kHelpOption, 'h', "help", OptionValue::kNone, "", "", "show this help"};
+const OptionRow kVersionRow{kVersionOption,    'V', "version", OptionValue::kNone, "", "",
+                            "show the version"};
 
-const OptionSpec* FindLong(const std::vector<OptionSpec>& table, const std::string& name) {
-  for (const OptionSpec* row : {&kHelpRow, &kVersionRow}) {
+const OptionRow* FindLong(const std::vector<OptionRow>& table, const std::string& name) {
+  for (const OptionRow* row : {&kHelpRow, &kVersionRow}) {
     if (name == row->longName) {
       return row;
     }
   }
-  const auto found = std::find_if(table.begin(), table.end(), [&name](const OptionSpec& row) {
+  const auto found = std::find_if(table.begin(), table.end(), [&name](const OptionRow& row) {
     return row.longName != nullptr && name == row.longName;
   });
   return found == table.end() ? nullptr : &*found;
 }
 
-const OptionSpec* FindShort(const std::vector<OptionSpec>& table, char name) {
-  for (const OptionSpec* row : {&kHelpRow, &kVersionRow}) {
+const OptionRow* FindShort(const std::vector<OptionRow>& table, char name) {
+  for (const OptionRow* row : {&kHelpRow, &kVersionRow}) {
     if (name == row->shortName) {
       return row;
     }
   }
-  const auto found = std::find_if(table.begin(), table.end(), [name](const OptionSpec& row) {
+  const auto found = std::find_if(table.begin(), table.end(), [name](const OptionRow& row) {
     return row.shortName != '\0' && name == row.shortName;
   });
   return found == table.end() ? nullptr : &*found;
@@ -37,7 +37,7 @@ const OptionSpec* FindShort(const std::vector<OptionSpec>& table, char name) {
 }  // namespace
 
 ParsedLine ParseOptions(const std::vector<std::string>& arguments,
-                        const std::vector<OptionSpec>& table) {
+                        const std::vector<OptionRow>& table) {
   ParsedLine line;
   const auto fail = [&line](const std::string& error) {
     line.action = ParsedLine::Action::kError;
@@ -45,7 +45,7 @@ ParsedLine ParseOptions(const std::vector<std::string>& arguments,
     return line;
   };
   // A switch ends the reading when it is -h or -V; false then.
-  const auto take = [&line](const OptionSpec& row, std::string value) {
+  const auto take = [&line](const OptionRow& row, std::string value) {
     if (row.id == kHelpOption || row.id == kVersionOption) {
       line.action =
           row.id == kHelpOption ? ParsedLine::Action::kHelp : ParsedLine::Action::kVersion;
@@ -71,7 +71,7 @@ ParsedLine ParseOptions(const std::vector<std::string>& arguments,
       const std::string::size_type equals = argument.find('=');
       const bool inlineValue = equals != std::string::npos;
       const std::string name = argument.substr(2, inlineValue ? equals - 2 : std::string::npos);
-      const OptionSpec* row = FindLong(table, name);
+      const OptionRow* row = FindLong(table, name);
       if (row == nullptr || (row->value == OptionValue::kNone && inlineValue)) {
         return fail("unknown option '" + argument + "'");
       }
@@ -96,7 +96,7 @@ ParsedLine ParseOptions(const std::vector<std::string>& arguments,
     // Short options, which may share one argument: -dq, -oDIR.
     for (std::size_t at = 1; at < argument.size(); ++at) {
       const char name = argument[at];
-      const OptionSpec* row = FindShort(table, name);
+      const OptionRow* row = FindShort(table, name);
       if (row == nullptr) {
         return fail(std::string("unknown option '-") + name + "'");
       }
@@ -120,7 +120,7 @@ ParsedLine ParseOptions(const std::vector<std::string>& arguments,
   return line;
 }
 
-std::string OptionsHelp(const std::vector<OptionSpec>& table, std::size_t column) {
+std::string OptionsHelp(const std::vector<OptionRow>& table, std::size_t column) {
   std::string help;
   // The names from column 2, the text from `column`, or on the next line
   // when the names reach it.
@@ -140,13 +140,13 @@ std::string OptionsHelp(const std::vector<OptionSpec>& table, std::size_t column
     }
     help += '\n';
   };
-  const auto row = [&entry](const OptionSpec& option) {
+  const auto row = [&entry](const OptionRow& option) {
     std::string names =
         option.shortName != '\0' ? std::string("-") + option.shortName + ", " : std::string("    ");
     names += std::string("--") + option.longName + option.shownValue;
     entry(names, option.help);
   };
-  for (const OptionSpec& option : table) {
+  for (const OptionRow& option : table) {
     row(option);
   }
   row(kHelpRow);

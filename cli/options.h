@@ -20,7 +20,7 @@ enum class OptionValue {
 };
 
 // One row of a program's option table.
-struct OptionSpec {
+struct OptionRow {
   int id;                // what the program knows the option by
   char shortName;        // '\0' for none
   const char* longName;  // without its dashes
@@ -58,11 +58,11 @@ struct ParsedLine {
 // Reads the arguments after argument 0 against the table. -h/--help and
 // -V/--version are known without a row.
 ParsedLine ParseOptions(const std::vector<std::string>& arguments,
-                        const std::vector<OptionSpec>& table);
+                        const std::vector<OptionRow>& table);
 
 // The help's list of the options: each row's names and value from column 2,
 // its text from `column`, then -h, -V and `--`.
-std::string OptionsHelp(const std::vector<OptionSpec>& table, std::size_t column);
+std::string OptionsHelp(const std::vector<OptionRow>& table, std::size_t column);
 
 // A program's usage line and where more is told: the program as argument 0
 // names it (its own name when argument 0 is empty) and what follows it.

@@ -22,8 +22,8 @@ bool ParseJobs(const std::string& text, unsigned& jobs) {
 
 enum OptionId { kOutput, kPerDisk, kRecursive, kJobs, kDryRun, kQuiet, kEncoding };
 
-const std::vector<OptionSpec>& Table() {
-  static const std::vector<OptionSpec> table = {
+const std::vector<OptionRow>& Table() {
+  static const std::vector<OptionRow> table = {
       {kOutput, 'o', "output", OptionValue::kRequired, "a folder", " DIR",
        "write the files into DIR (made if missing) instead of\nthe current folder"},
       {kPerDisk, 'd', "per-disk", OptionValue::kNone, "", "",
@@ -52,6 +52,7 @@ constexpr std::size_t kHelpColumn = 23;
 
 CommandLine ParseCommandLine(int argc, char** argv) {
   std::vector<std::string> arguments;
+  arguments.reserve(argc > 0 ? static_cast<std::size_t>(argc) : 0);
   for (int i = 0; i < argc; ++i) {
     arguments.emplace_back(argv[i] != nullptr ? argv[i] : "");
   }

@@ -30,8 +30,8 @@ constexpr char kSynopsis[] = " [--json] [--write-d88 OUT.d88] IMAGE";
 
 enum OptionId { kJson, kEncoding, kWriteD88, kSvg };
 
-const std::vector<OptionSpec>& Table() {
-  static const std::vector<OptionSpec> table = {
+const std::vector<OptionRow>& Table() {
+  static const std::vector<OptionRow> table = {
       {kJson, '\0', "json", OptionValue::kNone, "", "",
        "one JSON document instead of text, for scripts\n(always UTF-8)"},
       {kEncoding, '\0', "encoding", OptionValue::kAnyText, "one of auto, sjis, utf-8", "=NAME",

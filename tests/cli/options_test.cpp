@@ -13,7 +13,7 @@ namespace {
 
 enum { kOut, kFlag, kOther, kText };
 
-const std::vector<OptionSpec> kTable = {
+const std::vector<OptionRow> kTable = {
     {kOut, 'o', "output", OptionValue::kRequired, "a folder", " DIR", "the folder"},
     {kFlag, 'f', "flag", OptionValue::kNone, "", "", "a switch"},
     {kOther, 'g', "other", OptionValue::kNone, "", "", "another"},
@@ -121,8 +121,8 @@ std::string ErrorLines(bool error) {
   Console console(file, file);
   console.errForm = TextForm::Utf8;
   const Usage usage{"./tool", " [IMAGE]"};
-  const int status = error ? CommandLineError(console, usage, "unknown option '-x'")
-                           : ShowUsage(console, usage);
+  const int status =
+      error ? CommandLineError(console, usage, "unknown option '-x'") : ShowUsage(console, usage);
   EXPECT_EQ(status, 1);
   std::rewind(file);
   std::string text;
