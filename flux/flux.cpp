@@ -283,73 +283,83 @@ constexpr std::int64_t Masked(std::int64_t value, std::uint64_t flag) {
   return static_cast<std::int64_t>(static_cast<std::uint64_t>(value) & (0 - flag));
 }
 
-// The cells of the flux, by the loop started at `cellTicks`; indexCells[k]
-// gets the cell where interval indexes[k] starts.
-std::size_t FluxToCells(const std::vector<std::uint32_t>& intervals,
-                        const std::vector<std::size_t>& indexes, double cellTicks, LoopGains gains,
-                        std::vector<unsigned char>& cells, std::vector<std::size_t>& indexCells) {
-  const std::size_t count = intervals.size();
-  // Each interval gives at most kMaxCellsPerInterval cells, and 4 bytes
-  // more cover the packer's last word. Only the padding needs zeros: the
-  // packer writes every byte before it.
+// The loop's fixed settings over one track.
+struct LoopLimits {
+  std::int64_t centre;  // the cell time measured
+  std::int64_t clockMin;
+  std::int64_t clockMax;
+  LoopGains gains;
+};
+
+LoopLimits LimitsFor(double cellTicks, LoopGains gains) {
+  const auto centre = static_cast<std::int64_t>(cellTicks * (1U << kFixedShift));
+  return {centre, static_cast<std::int64_t>(static_cast<double>(centre) * (1 - kClockRange)),
+          static_cast<std::int64_t>(static_cast<double>(centre) * (1 + kClockRange)), gains};
+}
+
+// One interval through the loop: its cells written, the clock and the phase
+// moved. Always inlined, so that the loop's state stays in registers.
+[[gnu::always_inline]] inline void LoopStep(std::uint32_t interval, const LoopLimits& limits,
+                                            std::int64_t& clock, std::int64_t& ticks,
+                                            CellPacker& packer) {
+  ticks += static_cast<std::int64_t>(interval) << kFixedShift;
+  const std::int64_t half = clock >> 1U;  // the clock is never below clockMin
+  if (ticks < half) {
+    return;  // too short for a cell: noise, taken into the next interval
+  }
+  // The whole number of cells nearest the change, and how far from
+  // their centre it fell: MFM's 2 to 4 by the signs of differences,
+  // without a branch (which run comes next is the data's, and a
+  // processor guessing it would miss every other time), nor a product
+  // that would hold up the next change; a longer run by division.
+  const std::int64_t over = ticks - half;
+  const std::uint64_t short1 = static_cast<std::uint64_t>(over - clock) >> 63U;
+  const std::uint64_t short2 = static_cast<std::uint64_t>(over - 2 * clock) >> 63U;
+  const std::uint64_t short3 = static_cast<std::uint64_t>(over - 3 * clock) >> 63U;
+  std::int64_t run = 4 - static_cast<std::int64_t>(short1 + short2 + short3);
+  std::int64_t error =
+      ticks - 4 * clock + Masked(clock, short1) + Masked(clock, short2) + Masked(clock, short3);
+  if (over >= 4 * clock) {
+    run = std::min<std::int64_t>((ticks + half) / clock, kMaxCellsPerInterval);
+    if (run == kMaxCellsPerInterval) {
+      ticks = run * clock;  // the rest of a long stretch with no flux
+    }
+    error = ticks - run * clock;
+  }
+  packer.Put(static_cast<unsigned>(run));
+  // error is now how far the change fell from the cell's centre.
+  if (run <= kLongestRun) {
+    clock = std::min(limits.clockMax,
+                     std::max(limits.clockMin, clock + Scaled(error, limits.gains.clockGain)));
+  } else {
+    clock += (limits.centre - clock) / (1 << kClockReturnShift);
+  }
+  ticks = Scaled(error, limits.gains.phaseKept);
+}
+
+// A track's cells and where each of its indexes fell among them.
+struct TrackCells {
+  std::vector<unsigned char> cells;
+  std::vector<std::size_t> indexCells;
+  std::size_t count = 0;
+};
+
+// Room in `cells` for the cells of `count` intervals: each gives at most
+// kMaxCellsPerInterval cells, and 4 bytes more cover the packer's last
+// word. Only the padding needs zeros: the packer writes every byte before
+// it.
+void MakeRoom(std::vector<unsigned char>& cells, std::size_t count) {
   const std::size_t room = count * (kMaxCellsPerInterval / 8) + 4;
   if (cells.size() < room) {
     cells.resize(room);
   }
-  indexCells.assign(indexes.size(), 0);
-  CellPacker packer(cells.data());
-  const auto centre = static_cast<std::int64_t>(cellTicks * (1U << kFixedShift));
-  const auto clockMin = static_cast<std::int64_t>(static_cast<double>(centre) * (1 - kClockRange));
-  const auto clockMax = static_cast<std::int64_t>(static_cast<double>(centre) * (1 + kClockRange));
-  std::int64_t clock = centre;
-  std::int64_t ticks = 0;
-  const std::uint32_t* flux = intervals.data();
-  // The intervals in stretches from index to index, so that the loop over
-  // each looks for no index.
-  for (std::size_t k = 0, from = 0; k <= indexes.size(); ++k) {
-    const std::size_t to = k < indexes.size() ? std::min(indexes[k], count) : count;
-    for (std::size_t i = from; i < to; ++i) {
-      ticks += static_cast<std::int64_t>(flux[i]) << kFixedShift;
-      const std::int64_t half = clock >> 1U;  // the clock is never below clockMin
-      if (ticks < half) {
-        continue;  // too short for a cell: noise, taken into the next interval
-      }
-      // The whole number of cells nearest the change, and how far from
-      // their centre it fell: MFM's 2 to 4 by the signs of differences,
-      // without a branch (which run comes next is the data's, and a
-      // processor guessing it would miss every other time), nor a product
-      // that would hold up the next change; a longer run by division.
-      const std::int64_t over = ticks - half;
-      const std::uint64_t short1 = static_cast<std::uint64_t>(over - clock) >> 63U;
-      const std::uint64_t short2 = static_cast<std::uint64_t>(over - 2 * clock) >> 63U;
-      const std::uint64_t short3 = static_cast<std::uint64_t>(over - 3 * clock) >> 63U;
-      std::int64_t run = 4 - static_cast<std::int64_t>(short1 + short2 + short3);
-      std::int64_t error =
-          ticks - 4 * clock + Masked(clock, short1) + Masked(clock, short2) + Masked(clock, short3);
-      if (over >= 4 * clock) {
-        run = std::min<std::int64_t>((ticks + half) / clock, kMaxCellsPerInterval);
-        if (run == kMaxCellsPerInterval) {
-          ticks = run * clock;  // the rest of a long stretch with no flux
-        }
-        error = ticks - run * clock;
-      }
-      packer.Put(static_cast<unsigned>(run));
-      // error is now how far the change fell from the cell's centre.
-      if (run <= kLongestRun) {
-        clock = std::min(clockMax, std::max(clockMin, clock + Scaled(error, gains.clockGain)));
-      } else {
-        clock += (centre - clock) / (1 << kClockReturnShift);
-      }
-      ticks = Scaled(error, gains.phaseKept);
-    }
-    if (k < indexes.size()) {
-      indexCells[k] = packer.Cells();
-    }
-    from = std::max(from, to);
-  }
+}
+
+// The end of a run of cells: the bytes past the last cell are zeros, as
+// the decoder asks; the room past them keeps what earlier tracks left
+// there, which no read reaches.
+std::size_t EndCells(CellPacker& packer, std::vector<unsigned char>& cells) {
   const std::size_t cellCount = packer.Finish();
-  // The bytes past the last cell are zeros, as the decoder asks; the room
-  // past them keeps what earlier tracks left there, which no read reaches.
   const std::size_t used = (cellCount + 7) / 8;
   if (cells.size() < used + kMfmCellPadding) {
     cells.resize(used + kMfmCellPadding);
@@ -357,6 +367,103 @@ std::size_t FluxToCells(const std::vector<std::uint32_t>& intervals,
   std::fill(cells.begin() + static_cast<std::ptrdiff_t>(used),
             cells.begin() + static_cast<std::ptrdiff_t>(used + kMfmCellPadding), 0);
   return cellCount;
+}
+
+// The cells of the flux, by the loop started at `cellTicks`; indexCells[k]
+// gets the cell where interval indexes[k] starts.
+void FluxToCells(const std::vector<std::uint32_t>& intervals,
+                 const std::vector<std::size_t>& indexes, double cellTicks, LoopGains gains,
+                 TrackCells& out) {
+  const std::size_t count = intervals.size();
+  MakeRoom(out.cells, count);
+  out.indexCells.assign(indexes.size(), 0);
+  CellPacker packer(out.cells.data());
+  const LoopLimits limits = LimitsFor(cellTicks, gains);
+  std::int64_t clock = limits.centre;
+  std::int64_t ticks = 0;
+  const std::uint32_t* flux = intervals.data();
+  // The intervals in stretches from index to index, so that the loop over
+  // each looks for no index.
+  for (std::size_t k = 0, from = 0; k <= indexes.size(); ++k) {
+    const std::size_t to = k < indexes.size() ? std::min(indexes[k], count) : count;
+    for (std::size_t i = from; i < to; ++i) {
+      LoopStep(flux[i], limits, clock, ticks, packer);
+    }
+    if (k < indexes.size()) {
+      out.indexCells[k] = packer.Cells();
+    }
+    from = std::max(from, to);
+  }
+  out.count = EndCells(packer, out.cells);
+}
+
+// The flux of one track to go through the loop beside another's.
+struct LoopInput {
+  const std::vector<std::uint32_t>* intervals;
+  const std::vector<std::size_t>* indexes;  // in order, none past the intervals
+  double cellTicks;
+};
+
+// The cells of two tracks, as FluxToCells makes each, in one loop that
+// takes a flux change of each in turn: each change waits on the one
+// before it in its own track, so two tracks keep a core twice as busy.
+void FluxToCellsTwice(const LoopInput& inputA, const LoopInput& inputB, LoopGains gains,
+                      TrackCells& outA, TrackCells& outB) {
+  const std::vector<std::uint32_t>& a = *inputA.intervals;
+  const std::vector<std::uint32_t>& b = *inputB.intervals;
+  const std::vector<std::size_t>& indexesA = *inputA.indexes;
+  const std::vector<std::size_t>& indexesB = *inputB.indexes;
+  MakeRoom(outA.cells, a.size());
+  MakeRoom(outB.cells, b.size());
+  outA.indexCells.assign(indexesA.size(), 0);
+  outB.indexCells.assign(indexesB.size(), 0);
+  CellPacker packerA(outA.cells.data());
+  CellPacker packerB(outB.cells.data());
+  const LoopLimits limitsA = LimitsFor(inputA.cellTicks, gains);
+  const LoopLimits limitsB = LimitsFor(inputB.cellTicks, gains);
+  std::int64_t clockA = limitsA.centre;
+  std::int64_t clockB = limitsB.centre;
+  std::int64_t ticksA = 0;
+  std::int64_t ticksB = 0;
+  std::size_t nextA = 0;  // the next index of each to place
+  std::size_t nextB = 0;
+  // The stretches up to the next index of either.
+  const std::size_t both = std::min(a.size(), b.size());
+  for (std::size_t from = 0; from < both;) {
+    while (nextA < indexesA.size() && indexesA[nextA] <= from) {
+      outA.indexCells[nextA++] = packerA.Cells();
+    }
+    while (nextB < indexesB.size() && indexesB[nextB] <= from) {
+      outB.indexCells[nextB++] = packerB.Cells();
+    }
+    std::size_t to = both;
+    to = nextA < indexesA.size() ? std::min(to, indexesA[nextA]) : to;
+    to = nextB < indexesB.size() ? std::min(to, indexesB[nextB]) : to;
+    for (std::size_t i = from; i < to; ++i) {
+      LoopStep(a[i], limitsA, clockA, ticksA, packerA);
+      LoopStep(b[i], limitsB, clockB, ticksB, packerB);
+    }
+    from = to;
+  }
+  // The rest of the longer one on its own.
+  for (std::size_t i = both; i <= a.size(); ++i) {
+    while (nextA < indexesA.size() && indexesA[nextA] <= i) {
+      outA.indexCells[nextA++] = packerA.Cells();
+    }
+    if (i < a.size()) {
+      LoopStep(a[i], limitsA, clockA, ticksA, packerA);
+    }
+  }
+  for (std::size_t i = both; i <= b.size(); ++i) {
+    while (nextB < indexesB.size() && indexesB[nextB] <= i) {
+      outB.indexCells[nextB++] = packerB.Cells();
+    }
+    if (i < b.size()) {
+      LoopStep(b[i], limitsB, clockB, ticksB, packerB);
+    }
+  }
+  outA.count = EndCells(packerA, outA.cells);
+  outB.count = EndCells(packerB, outB.cells);
 }
 
 // One sector as one revolution read it, in one pass of the loop.
@@ -721,25 +828,20 @@ struct PassReads {
   std::vector<Read> reads;
 };
 
-// One pass of the loop over all revolutions of the track: its sectors and
-// reads added to `into`. Returns the cells from the first index to the last.
-std::size_t DecodePass(const FluxTrack& flux, const std::vector<std::size_t>& indexes,
-                       double cellTicks, std::size_t pass, PassReads& into) {
-  // Kept from track to track: a track's buffers run to megabytes, and
-  // taking them afresh each time costs more than filling them.
-  thread_local std::vector<unsigned char> cells;
-  thread_local std::vector<std::size_t> indexCells;
+// The sectors and reads of one pass of the loop over all revolutions of the
+// track, from its cells, added to `into`. Returns the cells from the first
+// index to the last.
+std::size_t DecodeCells(const TrackCells& track, std::size_t pass, PassReads& into) {
   thread_local std::vector<std::size_t> idCells;
-  const std::size_t cellCount =
-      FluxToCells(flux.intervals, indexes, cellTicks, kPasses[pass], cells, indexCells);
+  const std::vector<std::size_t>& indexCells = track.indexCells;
   const std::size_t base = into.found.size();
-  std::vector<Sector> found = DecodeMfmTrack(cells, cellCount, into.data, &idCells);
+  std::vector<Sector> found = DecodeMfmTrack(track.cells, track.count, into.data, &idCells);
   // Each read in its revolution; reads outside every whole one are not
   // counted.
   for (std::size_t i = 0; i < found.size(); ++i) {
     RecordedCrc crc;
     if ((found[i].flags & kDataCrcError) != 0 && (found[i].flags & kNoDataMark) == 0) {
-      crc = FindRecordedCrc(cells, cellCount, idCells[i], found[i]);
+      crc = FindRecordedCrc(track.cells, track.count, idCells[i], found[i]);
     }
     into.crcs.push_back(crc);
     const auto after = std::upper_bound(indexCells.begin(), indexCells.end(), idCells[i]);
@@ -756,60 +858,76 @@ std::size_t DecodePass(const FluxTrack& flux, const std::vector<std::size_t>& in
   return indexCells.empty() ? 0 : indexCells.back() - indexCells.front();
 }
 
-}  // namespace
+// What a track's flux gives before the loop runs over it.
+struct TrackPlan {
+  std::vector<std::size_t> indexes;
+  bool wholeRevolutions = false;
+  double seconds = 0;  // of the whole revolutions
+  RateFit fit;
+  bool decodable = false;  // false: `out` says why it is not read
+};
 
-DecodedFluxTrack DecodeFluxTrack(const FluxTrack& flux) {
-  DecodedFluxTrack out;
+TrackPlan PlanTrack(const FluxTrack& flux, DecodedFluxTrack& out) {
+  TrackPlan plan;
   out.reading.faults = flux.faults;
-  std::vector<std::size_t> indexes = UsableIndexes(flux);
-  const bool wholeRevolutions = indexes.size() >= 2;
-  if (!wholeRevolutions) {
+  plan.indexes = UsableIndexes(flux);
+  plan.wholeRevolutions = plan.indexes.size() >= 2;
+  if (!plan.wholeRevolutions) {
     // No revolution from index to index: the flux read as one pass.
-    indexes = {0, flux.intervals.size()};
+    plan.indexes = {0, flux.intervals.size()};
   }
+  const std::vector<std::size_t>& indexes = plan.indexes;
   const std::size_t revolutions = indexes.size() - 1;
   if (flux.intervals.empty() || !(flux.sampleClock > 0)) {
     out.reading.unread = !flux.absent.empty()     ? flux.absent
                          : flux.fileEnds          ? "the file ends before its flux"
                          : flux.intervals.empty() ? "no flux"
                                                   : "no sample clock";
-    return out;
+    return plan;
   }
   out.reading.revolutions = static_cast<int>(revolutions);
-  double seconds = 0;  // of the whole revolutions
-  if (wholeRevolutions) {
+  if (plan.wholeRevolutions) {
     std::uint64_t ticks = 0;
     for (std::size_t i = indexes.front(); i < indexes.back(); ++i) {
       ticks += flux.intervals[i];
     }
     if (ticks > 0) {
-      seconds = static_cast<double>(ticks) / flux.sampleClock;
-      out.reading.rpm = kSecondsPerMinute * static_cast<double>(revolutions) / seconds;
+      plan.seconds = static_cast<double>(ticks) / flux.sampleClock;
+      out.reading.rpm = kSecondsPerMinute * static_cast<double>(revolutions) / plan.seconds;
     }
   }
-  const RateFit fit = FindDataRate(flux, indexes.front());
-  out.reading.dataRate = fit.rate;
-  if (!(fit.cellTicks >= kMinCellTicks && fit.cellTicks <= kMaxCellTicks)) {
+  plan.fit = FindDataRate(flux, indexes.front());
+  out.reading.dataRate = plan.fit.rate;
+  if (!(plan.fit.cellTicks >= kMinCellTicks && plan.fit.cellTicks <= kMaxCellTicks)) {
     // A clock too slow to time a cell, or absurdly fast.
     out.reading.unread = "no data rate found";
-    return out;
+    return plan;
   }
+  plan.decodable = true;
+  return plan;
+}
 
+// The track from the cells of the loop's first pass (`cells`, which the
+// passes after it reuse).
+void FinishTrack(const FluxTrack& flux, const TrackPlan& plan, TrackCells& cells,
+                 DecodedFluxTrack& out) {
   thread_local PassReads passes;
   passes.found.clear();
   passes.data.clear();
   passes.crcs.clear();
   passes.reads.clear();
-  const std::size_t revolutionCells = DecodePass(flux, indexes, fit.cellTicks, 0, passes);
-  if (fit.rate != 0 && seconds > 0 && revolutionCells > 0) {
+  const RateFit& fit = plan.fit;
+  const std::size_t revolutionCells = DecodeCells(cells, 0, passes);
+  if (fit.rate != 0 && plan.seconds > 0 && revolutionCells > 0) {
     // The cells the loop counted over the whole revolutions, against their
     // time: the rate of the track, its drift averaged out.
-    out.reading.dataRate = NamedRate(static_cast<double>(revolutionCells) / (2.0 * seconds));
+    out.reading.dataRate = NamedRate(static_cast<double>(revolutionCells) / (2.0 * plan.seconds));
   }
   std::vector<Group> groups = GroupReads(passes.reads, passes.found);
   if (SomeSectorUnread(groups, passes.reads, passes.found)) {
     for (std::size_t pass = 1; pass < std::size(kPasses); ++pass) {
-      DecodePass(flux, indexes, fit.cellTicks, pass, passes);
+      FluxToCells(flux.intervals, plan.indexes, fit.cellTicks, kPasses[pass], cells);
+      DecodeCells(cells, pass, passes);
     }
     groups = GroupReads(passes.reads, passes.found);
   }
@@ -819,9 +937,53 @@ DecodedFluxTrack DecodeFluxTrack(const FluxTrack& flux) {
   if (out.sectors.empty()) {
     out.reading.unread =
         passes.found.empty() ? "no MFM found" : "no sector within a whole revolution";
-    if (!wholeRevolutions) {
+    if (!plan.wholeRevolutions) {
       out.reading.unread += ", no index pulse";
     }
+  }
+}
+
+// Kept from track to track: a track's cells run to megabytes, and taking
+// them afresh each time costs more than filling them.
+TrackCells& CellsOfThread(int which) {
+  thread_local std::array<TrackCells, 2> cells;
+  return cells[static_cast<std::size_t>(which)];
+}
+
+}  // namespace
+
+DecodedFluxTrack DecodeFluxTrack(const FluxTrack& flux) {
+  DecodedFluxTrack out;
+  const TrackPlan plan = PlanTrack(flux, out);
+  if (plan.decodable) {
+    TrackCells& cells = CellsOfThread(0);
+    FluxToCells(flux.intervals, plan.indexes, plan.fit.cellTicks, kPasses[0], cells);
+    FinishTrack(flux, plan, cells, out);
+  }
+  return out;
+}
+
+std::array<DecodedFluxTrack, 2> DecodeFluxTracks(const FluxTrack& first, const FluxTrack& second) {
+  std::array<DecodedFluxTrack, 2> out;
+  const TrackPlan planA = PlanTrack(first, out[0]);
+  const TrackPlan planB = PlanTrack(second, out[1]);
+  TrackCells& cellsA = CellsOfThread(0);
+  TrackCells& cellsB = CellsOfThread(1);
+  if (planA.decodable && planB.decodable) {
+    FluxToCellsTwice({&first.intervals, &planA.indexes, planA.fit.cellTicks},
+                     {&second.intervals, &planB.indexes, planB.fit.cellTicks}, kPasses[0], cellsA,
+                     cellsB);
+    FinishTrack(first, planA, cellsA, out[0]);
+    FinishTrack(second, planB, cellsB, out[1]);
+    return out;
+  }
+  if (planA.decodable) {
+    FluxToCells(first.intervals, planA.indexes, planA.fit.cellTicks, kPasses[0], cellsA);
+    FinishTrack(first, planA, cellsA, out[0]);
+  }
+  if (planB.decodable) {
+    FluxToCells(second.intervals, planB.indexes, planB.fit.cellTicks, kPasses[0], cellsB);
+    FinishTrack(second, planB, cellsB, out[1]);
   }
   return out;
 }
@@ -969,10 +1131,10 @@ class FluxImage : public DiskImage {
   }
 
   // Every track not yet read, decoded on `workers` threads: each takes the
-  // next track, reads its flux (one thread at a time: the source is read
-  // as one file) and decodes it on its own. The tracks are then kept in
-  // their order, as reading them one by one keeps them, so that the disk
-  // reads the same however many threads decoded it.
+  // next two tracks, reads their flux (one thread at a time: the source is
+  // read as one file) and decodes them on its own, side by side. The
+  // tracks are then kept in their order, as reading them one by one keeps
+  // them, so that the disk reads the same however many threads decoded it.
   void DecodeAll(unsigned workers) {
     struct Done {
       std::optional<DecodedFluxTrack> decoded;
@@ -983,18 +1145,37 @@ class FluxImage : public DiskImage {
     std::mutex reading;
     std::atomic<std::size_t> next{0};
     RunOnThreads(workers, [&]() {
-      ReadFluxTrack mine;
-      for (std::size_t track = next++; track < count; track = next++) {
-        if (tracks_[track].read) {
-          continue;
-        }
+      std::array<ReadFluxTrack, 2> mine;
+      for (;;) {
+        // The next two tracks to read, each of them with flux.
+        std::array<std::size_t, 2> taken{};
+        std::size_t held = 0;
         {
           const std::lock_guard<std::mutex> lock(reading);
-          ReadFluxOf(static_cast<int>(track), mine);
+          while (held < 2) {
+            const std::size_t track = next++;
+            if (track >= count) {
+              break;
+            }
+            if (tracks_[track].read) {
+              continue;
+            }
+            ReadFluxOf(static_cast<int>(track), mine[held]);
+            if (mine[held].read) {
+              done[track].fileEnds = mine[held].flux.fileEnds;
+              taken[held++] = track;
+            }
+          }
         }
-        if (mine.read) {
-          done[track].decoded = DecodeFluxTrack(mine.flux);
-          done[track].fileEnds = mine.flux.fileEnds;
+        if (held == 2) {
+          std::array<DecodedFluxTrack, 2> decoded = DecodeFluxTracks(mine[0].flux, mine[1].flux);
+          done[taken[0]].decoded = std::move(decoded[0]);
+          done[taken[1]].decoded = std::move(decoded[1]);
+        } else if (held == 1) {
+          done[taken[0]].decoded = DecodeFluxTrack(mine[0].flux);
+        }
+        if (held < 2) {
+          return;
         }
       }
     });

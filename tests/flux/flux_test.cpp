@@ -715,4 +715,129 @@ TEST(FluxImage, DecodesEachTrackOnceWhenFirstAskedFor) {
   EXPECT_EQ(ReadSector(*image, twelve->Sectors()[7]), SpecR(disk, 12, 8).data);
 }
 
+// --- A whole disk decoded on many threads
+
+// What a whole disk reads as: each track's reading and sectors, field by
+// field, and the bytes of every sector.
+struct DiskRead {
+  std::vector<std::string> tracks;
+  std::vector<Bytes> data;
+};
+
+std::string Describe(const TrackReading& reading) {
+  std::string text = "revolutions " + std::to_string(reading.revolutions) + ", rate " +
+                     std::to_string(reading.dataRate) + ", rpm " + std::to_string(reading.rpm) +
+                     ", unread '" + reading.unread + "'";
+  for (const std::string& fault : reading.faults) {
+    text += "; " + fault;
+  }
+  return text;
+}
+
+DiskRead ReadWholeDisk(DiskImage& image) {
+  DiskRead read;
+  for (int index = 0; index < DiskImage::kMaxTracks; ++index) {
+    const std::shared_ptr<const Track> track = image.ReadTrack(0, index);
+    std::string text = "track " + std::to_string(index) + ": ";
+    if (!track) {
+      read.tracks.push_back(text + "none");
+      continue;
+    }
+    text += track->Reading() ? Describe(*track->Reading()) : "no reading";
+    text += track->CutShort() ? ", cut short" : "";
+    for (const Sector& sector : track->Sectors()) {
+      char line[160];
+      std::snprintf(line, sizeof line,
+                    " [%u %u %u %u flags %u fm %d size %u of %u, %u of %u good, recovered %u]",
+                    sector.id.c, sector.id.h, sector.id.r, sector.id.n, sector.flags,
+                    sector.singleDensity ? 1 : 0, sector.size, sector.recordedSize,
+                    sector.revolutionsGood, sector.revolutions, sector.recoveredFrom);
+      text += line;
+      read.data.push_back(ReadSector(image, sector));
+    }
+    read.tracks.push_back(text);
+  }
+  return read;
+}
+
+// Flux decoding put back to its default, track by track, however the test
+// ends.
+struct LazyDecodingAfter {
+  LazyDecodingAfter() = default;
+  LazyDecodingAfter(const LazyDecodingAfter&) = delete;
+  LazyDecodingAfter& operator=(const LazyDecodingAfter&) = delete;
+  ~LazyDecodingAfter() { DecodeWholeFluxDisks(false); }
+};
+
+// Decoding every track at once, on one thread or several, reads the disk
+// exactly as decoding each track when it is asked for: the same sectors,
+// flags, counts of revolutions and bytes, the same faults.
+TEST(FluxWholeDisk, ManyThreadsReadTheDiskAsOneTrackAtATime) {
+  const LazyDecodingAfter restore;
+  DiskSpec damaged = PlainDisk(12, 0x71);
+  damaged.tracks.erase(9);
+  ScpOptions noisy;
+  noisy.flux.positionJitterUs = 0.2;
+  noisy.flux.damage = {{3, 2, {0, 1}, std::nullopt, std::nullopt},  // read well once
+                       {5, 4, {}, std::nullopt, std::nullopt},      // recovered by the vote
+                       {6, 1, {1}, std::nullopt, 2},                // its ID spoilt once
+                       {10, 7, {}, 10, std::nullopt}};              // bad in every one
+  Bytes cut = BuildScp(PlainDisk(6, 0x72));
+  cut.resize(cut.size() * 9 / 10);  // the last tracks cut short
+  ScpOptions stepped;
+  stepped.doubleStepped = true;
+  stepped.echoes = true;
+  const struct {
+    const char* what;
+    Bytes image;
+  } cases[] = {
+      {"noisy flux, damaged sectors, a track missing", BuildScp(damaged, noisy)},
+      {"the file cut short", cut},
+      {"a 48 tpi disk read in a 96 tpi drive", BuildScp(PlainDisk(8, 0x73), stepped)},
+      {"a real dump", ReadFixture("pc-360k-sector-test-side0-10cyl.scp")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    DecodeWholeFluxDisks(false);
+    const OpenedImage lazy = Open(c.image);
+    ASSERT_TRUE(lazy.image) << lazy.message;
+    const DiskRead expected = ReadWholeDisk(*lazy.image);
+    for (const unsigned threads : {1U, 3U}) {
+      SCOPED_TRACE(std::to_string(threads) + " threads");
+      DecodeWholeFluxDisks(true, threads);
+      const OpenedImage whole = Open(c.image);
+      ASSERT_TRUE(whole.image) << whole.message;
+      const DiskRead read = ReadWholeDisk(*whole.image);
+      EXPECT_EQ(read.tracks, expected.tracks);
+      EXPECT_TRUE(read.data == expected.data);
+    }
+  }
+}
+
+// Asked for the whole disk, the first track asked for decodes every track
+// the dump may hold, each read from the source once; no track is read again.
+TEST(FluxWholeDisk, TheFirstTrackAskedForDecodesEveryTrackOnce) {
+  const LazyDecodingAfter restore;
+  DecodeWholeFluxDisks(true, 3);
+  DiskSpec disk = PlainDisk(24, 0x63);
+  disk.tracks.erase(7);
+  std::map<int, int> reads;
+  std::unique_ptr<DiskImage> image =
+      MakeFluxImage("test flux", 1234, DiskInfo{}, std::make_unique<CountingSource>(disk, reads));
+  EXPECT_TRUE(reads.empty());
+  ASSERT_TRUE(image->ReadTrack(0, 12));
+  std::map<int, int> expected;
+  for (int track = 0; track < 30; ++track) {
+    expected[track] = 1;
+  }
+  expected[4] = 2;  // once more to tell whether the drive stepped twice
+  EXPECT_EQ(reads, expected);
+  EXPECT_FALSE(image->ReadTrack(0, 7));
+  EXPECT_FALSE(image->ReadTrack(0, 29));
+  const std::shared_ptr<const Track> five = image->ReadTrack(0, 5);
+  ASSERT_TRUE(five);
+  EXPECT_EQ(ReadSector(*image, five->Sectors()[2]), SpecR(disk, 5, 3).data);
+  EXPECT_EQ(reads, expected);
+}
+
 }  // namespace
