@@ -26,6 +26,7 @@
 #include "known/known_disks.h"
 #include "known/recognition.h"
 #include "run/cut_run.h"
+#include "run/event_json.h"
 #include "run/memory_output.h"
 
 namespace {
@@ -301,8 +302,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The run, as zefacut makes it of one image in the current folder.
   MemoryOutput memory;
   CutRun run(memory, CutSettings{});
+  EventJson events;
+  run.GetReport().Listen(events);
   run.CutBytes("image.d88", std::vector<unsigned char>(input), "");
+  run.End();
   const int status = run.Status();
+  // The events end as the run did.
+  const std::string document = events.Document();
+  const std::string ending = "\"status\": " + std::to_string(status) + ", \"dryRun\": false}\n]}\n";
+  Require(document.size() >= ending.size() &&
+          document.compare(document.size() - ending.size(), ending.size(), ending) == 0);
   const std::string& output = memory.Out();
   // Every doubt is told, and told by the status: 2 exactly when a warning
   // was given. No file of the run can fail to be written.

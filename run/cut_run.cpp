@@ -70,7 +70,8 @@ class CutRun::Visitor : public ImageVisitor {
 };
 
 CutRun::CutRun(RunOutput& output, const CutSettings& settings)
-    : report_(output, TextStyle{settings.quiet, settings.nameEachImage}), settings_(settings) {}
+    : report_(output, TextStyle{settings.quiet, settings.nameEachImage, true}),
+      settings_(settings) {}
 
 void CutRun::CutFile(const std::string& path, const std::string& folder) {
   report_.Started({path, ""});

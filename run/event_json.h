@@ -41,7 +41,9 @@
 //       and it is not written (size 0, first null). "planned": a dry run,
 //       which lists the file and writes nothing. The notes are the file's
 //       doubts in words; each comes again after it as a "note" event. A
-//       file the run fails to write is told by an error note of its path.
+//       file the run fails to write is told by an error note of its path;
+//       a file whose folder cannot be made has no event of its own, the
+//       error note about the folder ("cannot-create") tells of it.
 //       SECTOR = {"track": T, "c": C, "h": H, "r": R, "n": N,
 //                 "flags": ["data CRC error", ...], "revolutionsGood": G,
 //                 "revolutions": V, "duplicated": BOOL}

@@ -65,7 +65,7 @@ void TextRenderer::Cut(const FileCut& event) {
 }
 
 void TextRenderer::Told(const Note& event) {
-  if (event.code == "cannot-open") {
+  if (style_.openFailedLine && event.code == "cannot-open") {
     output_.Say(Channel::Err, {kOpenFailed});
   }
   output_.Say(Channel::Err, Text::Ascii(NoteLine(event) + "\n"));

@@ -16,6 +16,9 @@ struct TextStyle {
   // A "reading ... " line naming each input given to the run, not only each
   // archive member.
   bool nameEachInput = false;
+  // zefacut's own line before an input that cannot be opened, in Japanese as
+  // the tool has always said it; d88info has none.
+  bool openFailedLine = false;
 };
 
 // A note's line without its line feed: "warning: FMSE: sector 6 0 5 3 of
