@@ -35,6 +35,7 @@ function inputFromEvents(name, events) {
         break;
       case "opened":
         image.format = event.format;
+        image.size = event.size;
         image.notImage = !event.formatRecognised;
         break;
       case "disk":
@@ -92,16 +93,17 @@ function listed(values) {
 }
 
 // An error in words: what the input is, and what stops it being read.
-function errorWords(text) {
+function errorWords(note) {
+  if (note.code === "no-archive-support") {
+    return "an archive, which this page cannot open";
+  }
+  const text = note.text;
   let found;
   if ((found = /^cannot read the (.*) archive: (.*)$/.exec(text))) {
     return `the ${found[1]} archive is damaged: ${found[2]}`;
   }
   if ((found = /^cannot be read as (.*?): (.*)$/.exec(text))) {
     return `a damaged ${found[1]} image: ${found[2]}`;
-  }
-  if (/reads no archives/.test(text)) {
-    return "an archive, which this page cannot open";
   }
   return text;
 }
@@ -144,15 +146,14 @@ function imageVerdict(image) {
     return filesVerdict(known, known.length === 1 ? `${known[0].title} ${known[0].disk}: ` : "");
   }
   if (image.errors.length > 0) {
-    return { kind: "bad", words: errorWords(image.errors[0].text) };
+    return { kind: "bad", words: errorWords(image.errors[0]) };
   }
   if (image.notImage && image.disks.length === 0) {
-    const empty = image.notes.some((note) => /^no image format recognised \(0 bytes\)/.test(note.text));
-    return { kind: "none", words: empty ? "an empty file, not a disk image" : "not a disk image" };
+    return { kind: "none", words: image.size === 0 ? "an empty file, not a disk image" : "not a disk image" };
   }
   const undecoded = [];
   for (const note of image.notes) {
-    const found = /^track (\d+) of the flux dump: no sector could be decoded/.exec(note.text);
+    const found = note.code === "track-unread" && /^track (\d+) of the flux dump: no sector could be decoded/.exec(note.text);
     if (found) {
       undecoded.push(found[1]);
     }
