@@ -450,6 +450,26 @@ def main():
             ".map((s) => s.textContent)")
         check(shown == listing, "the listing differs from d88info's")
 
+        # A dump's stream files dropped together are one input, read in one
+        # run, not one input each.
+        before = len(page_sections(driver))
+        streams = []
+        for path in chosen_paths(inputs_folder, [NOISY]):
+            with open(path, "rb") as stream:
+                streams.append([os.path.basename(path), base64.b64encode(stream.read()).decode("ascii")])
+        driver.execute_script("""
+          const transfer = new DataTransfer();
+          for (const [name, data] of arguments[0]) {
+            const bytes = Uint8Array.from(atob(data), (ch) => ch.charCodeAt(0));
+            transfer.items.add(new File([bytes], name));
+          }
+          document.getElementById('drop').dispatchEvent(
+            new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));""", streams)
+        wait_for_results(driver, before + 1)
+        dropped = page_sections(driver)[-1]
+        check((dropped["verdict"], dropped["words"]) == VERDICTS[NOISY_ON_PAGE],
+              "the dropped stream files: %r %r" % (dropped["verdict"], dropped["words"]))
+
         driver.save_screenshot(os.path.join(args.artefacts, "page-%s.png" % args.place))
 
         # The figures: the sample cut again on its own, and the native tool
