@@ -1,5 +1,6 @@
 // One run of the tool over its inputs: each disk of each image recognised,
-// the files of the known ones cut, everything told through the run's report.
+// the files of the known ones cut, everything that happens told as events
+// (run/events.h) to the run's report, which renders them as lines.
 // The front end chooses the inputs and the folders and gives the output; the
 // run touches no console and no file itself.
 #ifndef ZEFACUT_RUN_CUT_RUN_H
