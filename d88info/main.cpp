@@ -12,6 +12,7 @@
 #include "platform/portable.h"
 #include "platform/text_form.h"
 #include "run/console_lines.h"
+#include "run/disk_map.h"
 #include "run/input_lister.h"
 #include "run/listing.h"
 #include "run/report.h"
@@ -38,6 +39,8 @@ constexpr char kHelp[] =
     "                         terminal's own), sjis or utf-8\n"
     "      --write-d88 FILE   write every disk as read, each track and sector\n"
     "                         with its ID, marks and data, to FILE as D88\n"
+    "      --svg FILE         draw a map of every disk to FILE as SVG: each\n"
+    "                         sector's state, the files cut from it\n"
     "  -h, --help             show this help\n"
     "  -V, --version          show the version\n"
     "  --                     end of options\n"
@@ -55,6 +58,7 @@ struct Arguments {
   Encoding encoding = Encoding::Auto;
   std::string path;
   std::string writeD88;  // where to write the disks as D88; empty for nowhere
+  std::string svg;       // where to draw the disks' map; empty for nowhere
   std::string error;
 };
 
@@ -90,6 +94,17 @@ Arguments ParseArguments(const std::vector<std::string>& arguments) {
         if (parsed.writeD88.empty()) {
           parsed.action = Arguments::Action::Error;
           parsed.error = "option '--write-d88' needs a file";
+          return parsed;
+        }
+      } else if (name == "--svg") {
+        if (equals != std::string::npos) {
+          parsed.svg = argument.substr(equals + 1);
+        } else if (i + 1 < arguments.size()) {
+          parsed.svg = arguments[++i];
+        }
+        if (parsed.svg.empty()) {
+          parsed.action = Arguments::Action::Error;
+          parsed.error = "option '--svg' needs a file";
           return parsed;
         }
       } else if (name == "--encoding") {
@@ -137,9 +152,14 @@ class Lister : public InputLister {
   // The disks go as D88 into `bytes`, one after another.
   void CollectD88(std::vector<unsigned char>* bytes) { d88_ = bytes; }
   int DisksCollected() const { return disks_; }
+  // Each image's map goes into `maps`.
+  void CollectMaps(std::vector<ImageMap>* maps) { maps_ = maps; }
 
  protected:
   void Listing(const std::string& name, const std::string& /*member*/, DiskImage& image) override {
+    if (maps_ != nullptr) {
+      maps_->push_back(MapImage(image, ShownName(name)));
+    }
     if (d88_ == nullptr) {
       return;
     }
@@ -161,6 +181,7 @@ class Lister : public InputLister {
   Console& console_;
   ConsoleLines lines_;
   std::vector<unsigned char>* d88_ = nullptr;
+  std::vector<ImageMap>* maps_ = nullptr;
   int disks_ = 0;
   bool failed_ = false;
 };
@@ -234,6 +255,19 @@ int main(int argc, char** argv) {
     RemoveTemporaryOnSignals();
     lister.CollectD88(&d88);
   }
+  std::vector<ImageMap> maps;
+  if (!parsed.svg.empty()) {
+    const std::optional<FileIdentity> target = IdentifyFile(parsed.svg.c_str());
+    const std::optional<FileIdentity> image =
+        parsed.path == kStandardInputPath ? std::nullopt : IdentifyFile(parsed.path.c_str());
+    if (target && image && *target == *image) {
+      console.Err("error: cannot write '" + parsed.svg + "': it is the image being read\n");
+      console.Finish();
+      return 1;
+    }
+    RemoveTemporaryOnSignals();
+    lister.CollectMaps(&maps);
+  }
   ForEachImage(parsed.path, lister);
   lister.End();
   bool written = true;
@@ -241,6 +275,14 @@ int main(int argc, char** argv) {
     const std::string why = WriteD88File(parsed.writeD88, d88);
     if (!why.empty()) {
       console.Err("error: cannot write '" + parsed.writeD88 + "': " + why + "\n");
+      written = false;
+    }
+  }
+  if (!parsed.svg.empty() && !maps.empty()) {
+    const std::string svg = DiskMapSvg(maps);
+    const std::string why = WriteD88File(parsed.svg, {svg.begin(), svg.end()});
+    if (!why.empty()) {
+      console.Err("error: cannot write '" + parsed.svg + "': " + why + "\n");
       written = false;
     }
   }

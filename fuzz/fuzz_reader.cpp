@@ -3,7 +3,8 @@
 // claims): the model's account of the image and of each disk, each track,
 // each sector's data read into a buffer of exactly what is asked, runs of
 // sectors as the tool steps through them from IDs the track holds and from
-// some it may not, and d88info's listing of the same image. Destination
+// some it may not, d88info's listing of the same image and its map of the
+// disks (the first drawn as SVG). Destination
 // buffers are exactly as large as what is asked, so that a write one byte
 // too far is caught.
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include "fuzz/fuzz_support.h"
 #include "input/open_image.h"
 #include "known/sector_run.h"
+#include "run/disk_map.h"
 #include "run/listing.h"
 
 namespace {
@@ -118,6 +120,24 @@ void DriveModel(DiskImage& image, std::int64_t size) {
     ++lines;
   });
   Require(lines >= static_cast<std::size_t>(disks));
+  // Every file's sectors are cells of its rows that name it.
+  const ImageMap map = MapImage(image, "image");
+  Require(map.disks.size() == static_cast<std::size_t>(disks));
+  for (const DiskMap& disk : map.disks) {
+    for (std::size_t file = 0; file < disk.files.size(); ++file) {
+      for (const MapPlace& place : disk.files[file].sectors) {
+        const auto row = std::find_if(disk.rows.begin(), disk.rows.end(),
+                                      [&place](const MapRow& r) { return r.track == place.track; });
+        Require(row != disk.rows.end() && place.cell < row->cells.size());
+        const std::vector<std::size_t>& named = row->cells[place.cell].files;
+        Require(std::find(named.begin(), named.end(), file) != named.end());
+      }
+    }
+  }
+  if (!map.disks.empty()) {
+    const std::string svg = DiskMapSvg({{map.name, {map.disks.front()}}});
+    Require(svg.size() > 7 && svg.compare(svg.size() - 7, 7, "</svg>\n") == 0);
+  }
 }
 
 }  // namespace

@@ -15,24 +15,24 @@
 namespace {
 
 struct StateLook {
-  CellState state;
   const char* name;
-  char letter;
   const char* css;  // the class its cells are drawn in
+  CellState state;
+  char letter;
 };
 
 // In CellState's order: worst first.
 constexpr StateLook kStateLooks[kCellStates] = {
-    {CellState::Missing, "missing", 'M', "missing"},
-    {CellState::IdError, "ID CRC error or no ID mark", 'I', "id"},
-    {CellState::NoData, "no data mark", 'N', "nodata"},
-    {CellState::DataCrcError, "data CRC error", 'C', "crc"},
-    {CellState::ImageDamaged, "image file damaged", 'B', "damaged"},
-    {CellState::DeletedData, "deleted data", 'X', "deleted"},
-    {CellState::Duplicated, "ID duplicated on the track", '2', "dup"},
-    {CellState::Recovered, "recovered from bad reads", 'R', "recovered"},
-    {CellState::PartlyRead, "read well in some revolutions", 'P', "partly"},
-    {CellState::Good, "read well", ' ', "good"},
+    {"missing", "missing", CellState::Missing, 'M'},
+    {"ID CRC error or no ID mark", "id", CellState::IdError, 'I'},
+    {"no data mark", "nodata", CellState::NoData, 'N'},
+    {"data CRC error", "crc", CellState::DataCrcError, 'C'},
+    {"image file damaged or cut short", "damaged", CellState::ImageDamaged, 'B'},
+    {"deleted data", "deleted", CellState::DeletedData, 'X'},
+    {"ID duplicated on the track", "dup", CellState::Duplicated, '2'},
+    {"recovered from bad reads", "recovered", CellState::Recovered, 'R'},
+    {"read well in k of n revolutions", "partly", CellState::PartlyRead, ' '},
+    {"read well", "good", CellState::Good, ' '},
 };
 
 constexpr bool LooksInOrder() {
@@ -77,8 +77,11 @@ UsualLayout UsualLayoutOf(const std::vector<MapRow>& rows) {
   }
   UsualLayout usual;
   int most = 0;
+  // Of ranges held by as many tracks, the widest: a track cut short by
+  // the end of the file holds fewer sectors, not more.
   for (const auto& range : ranges) {
-    if (range.second > most) {
+    const int width = range.first.second - range.first.first;
+    if (range.second > most || (range.second == most && width > usual.last - usual.first)) {
       most = range.second;
       usual.known = true;
       usual.first = static_cast<std::uint8_t>(range.first.first);
@@ -112,17 +115,15 @@ void InsertMissing(MapRow& row, SectorId id) {
 
 // The row of a track, made when the disk holds none.
 MapRow& RowOf(std::vector<MapRow>& rows, int track) {
-  for (MapRow& row : rows) {
-    if (row.track == track) {
-      return row;
-    }
+  // The rows stay in track order.
+  const auto at = std::lower_bound(rows.begin(), rows.end(), track,
+                                   [](const MapRow& row, int t) { return row.track < t; });
+  if (at != rows.end() && at->track == track) {
+    return *at;
   }
   MapRow row;
   row.track = track;
-  rows.insert(std::upper_bound(rows.begin(), rows.end(), track,
-                               [](int t, const MapRow& r) { return t < r.track; }),
-              row);
-  return RowOf(rows, track);
+  return *rows.insert(at, row);
 }
 
 // The cell a drive reading sector `at` by ID reaches; null when none.
@@ -194,7 +195,7 @@ CellState StateOf(const MapCell& cell) {
   if ((cell.flags & kDataCrcError) != 0) {
     return CellState::DataCrcError;
   }
-  if ((cell.flags & kImageCheckFails) != 0) {
+  if ((cell.flags & kImageCheckFails) != 0 || cell.cutShort) {
     return CellState::ImageDamaged;
   }
   if ((cell.flags & kDeletedData) != 0) {
@@ -233,16 +234,20 @@ DiskMap MapDisk(DiskImage& image, int disk) {
       cell.revolutionsGood = sector.revolutionsGood;
       cell.revolutions = sector.revolutions;
       cell.recoveredFrom = sector.recoveredFrom;
+      cell.cutShort = sector.size < sector.recordedSize;
       row.cells.push_back(cell);
     }
     // A later sector of an ID is never reached; the first is what is read.
-    for (std::size_t i = 0; i < row.cells.size(); ++i) {
-      for (std::size_t j = i + 1; j < row.cells.size(); ++j) {
-        if (row.cells[j].id == row.cells[i].id && !row.cells[j].shadowed) {
-          row.cells[i].duplicated = true;
-          row.cells[j].duplicated = true;
-          row.cells[j].shadowed = true;
-        }
+    const std::vector<Sector>& sectors = read->Sectors();
+    for (std::size_t i = 0; i < sectors.size(); ++i) {
+      if (row.cells[i].shadowed) {
+        continue;
+      }
+      for (const Sector* later : read->LaterWithSameId(sectors[i])) {
+        row.cells[i].duplicated = true;
+        MapCell& cell = row.cells[static_cast<std::size_t>(later - sectors.data())];
+        cell.duplicated = true;
+        cell.shadowed = true;
       }
     }
     if (read->Sectors().empty()) {
@@ -368,7 +373,7 @@ namespace {
 
 // The drawing's measures, in pixels.
 constexpr int kMargin = 16;
-constexpr int kLabelWidth = 96;
+constexpr int kLabelWidth = 116;
 constexpr int kCellWidth = 30;
 constexpr int kCellHeight = 16;
 // Under each row, two lanes for the files' extents, so that two files that
@@ -378,6 +383,8 @@ constexpr int kRowHeight = kCellHeight + 2 * kLaneHeight + 6;
 constexpr int kFileListWidth = 220;
 constexpr int kHeadingHeight = 44;
 constexpr int kLegendRowHeight = 20;
+constexpr int kLegendColumn = 235;
+constexpr int kLegendColumns = 3;
 constexpr int kFileColours = 6;
 // The text equivalent names at most so many sectors that did not read well
 // per disk, then how many more.
@@ -455,14 +462,17 @@ std::string CellWords(const DiskMap& map, int track, const MapCell& cell) {
   if (state == CellState::Missing) {
     words += "missing";
   } else {
-    std::string marks = FlagWords(cell.flags);
-    if ((cell.flags & kImageCheckFails) != 0) {
-      marks += std::string(marks.empty() ? "" : "; ") + kImageCheckWords;
+    std::string marks;
+    for (const std::string& name : FlagNames(cell.flags)) {
+      marks += (marks.empty() ? "" : ", ") + name;
+    }
+    if (cell.cutShort) {
+      marks += std::string(marks.empty() ? "" : ", ") + "the image file ends inside its data";
     }
     if (cell.shadowed) {
-      marks += std::string(marks.empty() ? "" : "; ") + "a later sector of a duplicated ID";
+      marks += std::string(marks.empty() ? "" : ", ") + "a later sector of a duplicated ID";
     } else if (cell.duplicated) {
-      marks += std::string(marks.empty() ? "" : "; ") + "ID duplicated on the track";
+      marks += std::string(marks.empty() ? "" : ", ") + "ID duplicated on the track";
     }
     words += marks.empty() ? "read well" : marks;
     if (cell.revolutions > 0) {
@@ -532,8 +542,8 @@ std::string DiskWords(const std::string& imageName, const DiskMap& map) {
     }
   }
   for (const MapFile& file : map.files) {
-    words +=
-        " File " + file.name + ": " + Num(static_cast<long long>(file.sectors.size())) + " sectors";
+    words += " File " + file.name + ": " + Num(static_cast<long long>(file.sectors.size())) +
+             (file.sectors.size() == 1 ? " sector" : " sectors");
     if (!file.sectors.empty()) {
       words += ", track " + Num(file.sectors.front().track) + " to track " +
                Num(file.sectors.back().track);
@@ -548,26 +558,32 @@ void DrawLegend(std::string& svg, int top) {
   int y = top;
   svg += Text(x, y + 12, "sub", "Key:") + "\n";
   x += 40;
+  int column = 0;
   for (const StateLook& look : kStateLooks) {
-    const int width = 190;
-    if (x + width > kMargin + 4 * width + 40) {
+    if (column == kLegendColumns) {
+      column = 0;
       x = kMargin + 40;
       y += kLegendRowHeight;
     }
+    ++column;
     svg += Rect(x, y, kCellWidth, kCellHeight, std::string("cell ") + look.css);
-    if (look.letter != ' ') {
-      svg += Text(x + kCellWidth / 2, y + 12, "letter", std::string(1, look.letter));
+    // A cell read well in some revolutions shows how many of how many.
+    const std::string letter = look.state == CellState::PartlyRead ? std::string("2/3")
+                               : look.letter != ' '                ? std::string(1, look.letter)
+                                                                   : std::string();
+    if (!letter.empty()) {
+      svg += Text(x + kCellWidth / 2, y + 12, "letter", letter);
     }
     svg += Text(x + kCellWidth + 6, y + 12, "sub", XmlText(look.name)) + "\n";
-    x += width;
+    x += kLegendColumn;
   }
   y += kLegendRowHeight;
   x = kMargin + 40;
+  svg += Rect(x, y, kCellWidth, kCellHeight, "cell good");
   svg += "<polygon points=\"" + Num(x) + "," + Num(y) + " " + Num(x + 8) + "," + Num(y) + " " +
          Num(x) + "," + Num(y + 8) + "\" class=\"sig\"/>";
-  svg += Rect(x, y, kCellWidth, kCellHeight, "cell missing");
   svg += Text(x + kCellWidth + 6, y + 12, "sub", "signature sector (corner mark)");
-  x += 2 * 190;
+  x += kLegendColumn;
   svg += Rect(x, y + 2, kCellWidth, kLaneHeight, "f0");
   svg += Rect(x, y + 2 + kLaneHeight + 2, kCellWidth, kLaneHeight, "f1");
   svg += Text(x + kCellWidth + 6, y + 12, "sub",
@@ -575,7 +591,10 @@ void DrawLegend(std::string& svg, int top) {
          "\n";
 }
 
-constexpr int kLegendHeight = 4 * kLegendRowHeight + 8;
+// The states' rows and one for the marks over them.
+constexpr int kLegendHeight =
+    (static_cast<int>((kCellStates + kLegendColumns - 1) / kLegendColumns) + 1) * kLegendRowHeight +
+    8;
 
 void DrawDisk(std::string& svg, const std::string& imageName, const DiskMap& map, int top,
               std::size_t widest) {
@@ -592,8 +611,9 @@ void DrawDisk(std::string& svg, const std::string& imageName, const DiskMap& map
   const int filesLeft = cellsLeft + static_cast<int>(widest) * kCellWidth + 12;
   int y = top + kHeadingHeight;
   for (const MapRow& row : map.rows) {
-    const std::string side = Num(row.track / 2) + " " + Num(row.track % 2);
-    svg += Text(kMargin, y + 12, "label", "track " + Num(row.track) + " (" + side + ")");
+    svg += Text(
+        kMargin, y + 12, "label",
+        "track " + Num(row.track) + " (C" + Num(row.track / 2) + " H" + Num(row.track % 2) + ")");
     if (!row.unread.empty()) {
       svg += Text(cellsLeft, y + 12, "note", XmlText(row.unread));
     }
@@ -643,7 +663,7 @@ std::string DiskMapSvg(const std::vector<ImageMap>& images) {
   const std::size_t widest = WidestRow(images);
   const int width =
       kMargin + kLabelWidth + static_cast<int>(widest) * kCellWidth + 12 + kFileListWidth + kMargin;
-  const int legendWidth = kMargin + 40 + 4 * 190 + kMargin;
+  const int legendWidth = kMargin + 40 + kLegendColumns * kLegendColumn + kMargin;
   const int totalWidth = std::max(width, legendWidth);
   int height = kMargin + kLegendHeight;
   std::size_t disks = 0;

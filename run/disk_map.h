@@ -20,7 +20,8 @@ enum class CellState : std::uint8_t {
   IdError,       // its ID fails its CRC, or it has no ID address mark
   NoData,        // no data address mark
   DataCrcError,  // its data fails the CRC (in every revolution, from flux)
-  ImageDamaged,  // the image file's own check of its data fails
+  ImageDamaged,  // the image file's own check of its data fails, or the
+                 // file ends inside its data
   DeletedData,   // a deleted data mark
   Duplicated,    // another sector of the track carries its ID
   Recovered,     // from flux: no revolution read it well; the vote did
@@ -30,7 +31,9 @@ enum class CellState : std::uint8_t {
 constexpr std::size_t kCellStates = 10;
 
 // The state's name for the legend and the text equivalent ("data CRC
-// error"), and the letter a cell shows it by without colour.
+// error"), and the letter a cell shows it by without colour: none for a
+// sector read well, and none for one read well in some revolutions, whose
+// cell shows how many of how many ("2/3").
 const char* CellStateName(CellState state);
 char CellStateLetter(CellState state);
 
@@ -40,6 +43,8 @@ struct MapCell {
   // lacks: the ID is then the one expected.
   bool present = true;
   SectorFlags flags = 0;
+  // The image file ends inside its data.
+  bool cutShort = false;
   // Another sector of the track carries the same ID; `shadowed` for those
   // after the first, which a drive reading by ID never reaches.
   bool duplicated = false;

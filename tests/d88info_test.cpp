@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <string>
@@ -504,6 +505,53 @@ TEST(D88InfoTest, WritesWhatItReadAsD88) {
       << lost.err;
   ExpectUsage(RunD88info(dir, {"image.hfe", "--write-d88"}),
               "error: option '--write-d88' needs a file\n");
+}
+
+// --svg draws the map of every disk read into one SVG file, through a
+// temporary file; the listing is the same as without it. Never over the
+// image it reads.
+TEST(D88InfoTest, DrawsTheMapOfEveryDiskAsSvg) {
+  ScratchDir dir;
+  DiskSpec known = KnownDisk(3, 8);
+  known.tracks[12].sectors[5].status = 0xB0;
+  const Bytes image = BuildImage({known, PlainDisk(2, 9)});
+  ASSERT_TRUE(WriteFileBytes(dir.File("image.d88"), image));
+  const ToolResult listed = RunD88info(dir, {"image.d88"});
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--svg", "map.svg", "image.d88"},
+        std::vector<std::string>{"image.d88", "--svg=map.svg"}}) {
+    SCOPED_TRACE(::testing::PrintToString(args));
+    ASSERT_TRUE(!fs::exists(dir.File("map.svg")) || fs::remove(dir.File("map.svg")));
+    const ToolResult result = RunD88info(dir, args);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, listed.out);
+    const std::optional<Bytes> written = ReadFileBytes(dir.File("map.svg"));
+    ASSERT_TRUE(written);
+    const std::string svg(written->begin(), written->end());
+    EXPECT_EQ(svg.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg ", 0), 0U);
+    EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
+    for (const char* part :
+         {"image.d88, disk 1 &quot;Title2DiskB&quot;", "image.d88, disk 2",
+          ">ZEFA LOMRI 2 Disk B</text>", "track 12, C6 H0 R6 N3: data CRC error; file FMSE"}) {
+      EXPECT_NE(svg.find(part), std::string::npos) << part;
+    }
+    EXPECT_EQ(EntriesIn(dir.Path()), (std::set<std::string>{"image.d88", "map.svg"}));
+  }
+
+  for (const std::string target : {"image.d88", "./image.d88"}) {
+    SCOPED_TRACE(target);
+    const ToolResult refused = RunD88info(dir, {"--svg", target, "image.d88"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.out, "");
+    EXPECT_EQ(refused.err, "error: cannot write '" + target + "': it is the image being read\n");
+    EXPECT_EQ(ReadFileBytes(dir.File("image.d88")), image);
+  }
+  const ToolResult lost = RunD88info(dir, {"--svg", "no/such/map.svg", "image.d88"});
+  EXPECT_EQ(lost.status, 1);
+  EXPECT_NE(lost.err.find("error: cannot write 'no/such/map.svg': "), std::string::npos)
+      << lost.err;
+  ExpectUsage(RunD88info(dir, {"image.d88", "--svg"}), "error: option '--svg' needs a file\n");
 }
 
 // --- The command line ------------------------------------------------------------
