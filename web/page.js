@@ -173,7 +173,7 @@ function splitMap(text) {
         cell.classList.add("map-cell");
         cell.dataset.track = found[1];
         cell.dataset.sector = `${found[2]} ${found[3]} ${found[4]} ${found[5]}`;
-        cell.dataset.files = found[6].split("; ").filter((part) => part.startsWith("file ")).map((part) => part.slice(5)).join(" ");
+        cell.dataset.files = found[6].split("; ").filter((words) => words.startsWith("file ")).map((words) => words.slice(5)).join(" ");
         cell.dataset.state = cell.querySelector("rect.cell")?.getAttribute("class").replace(/^cell\s*/, "") || "";
       }
     }
