@@ -17,14 +17,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/release}
-[ -f "$build/CMakeCache.txt" ] || cmake --preset release
+[ -f "$build/CMakeCache.txt" ] || cmake --preset release -DZEFACUT_BENCH=ON
 build=$(realpath "$build")
 formats=${2:-}
 if [ -z "$formats" ]; then
   cmake --build "$build" --target zefacut d88info make_bench_image >/dev/null
   formats="$build/bench-flux"
   rm -rf "$formats" && mkdir -p "$formats"
-  "$build/make_bench_image" formats "$formats"
+  "$build/bench/make_bench_image" formats "$formats"
 fi
 formats=$(realpath "$formats")
 scp="$formats/title1a-SCP.scp"

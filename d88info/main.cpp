@@ -14,8 +14,8 @@
 #include "platform/portable.h"
 #include "platform/text_form.h"
 #include "run/console_lines.h"
-#include "run/input_lister.h"
 #include "run/disk_map.h"
+#include "run/input_lister.h"
 #include "run/listing.h"
 #include "run/report.h"
 

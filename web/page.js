@@ -27,8 +27,6 @@ const kReportEvents = "zefacut report.json";
 const waiting = new Map();
 let nextId = 1;
 let progressTimer = null;
-// Whether the core reads a dump's stream files as they are, as one input.
-let readsSeveral = false;
 
 // The marks beside a verdict, for those who read no colour.
 const kVerdictMarks = { good: "✓", doubt: "!", bad: "✗", none: "–" };
@@ -175,7 +173,7 @@ function splitMap(text) {
         cell.classList.add("map-cell");
         cell.dataset.track = found[1];
         cell.dataset.sector = `${found[2]} ${found[3]} ${found[4]} ${found[5]}`;
-        cell.dataset.files = found[6].split("; ").filter((part) => part.startsWith("file ")).map((part) => part.slice(5)).join(" ");
+        cell.dataset.files = found[6].split("; ").filter((words) => words.startsWith("file ")).map((words) => words.slice(5)).join(" ");
         cell.dataset.state = cell.querySelector("rect.cell")?.getAttribute("class").replace(/^cell\s*/, "") || "";
       }
     }
@@ -376,7 +374,7 @@ function showResult(message, entry) {
   const section = entry.section;
   section.querySelector(".pending").remove();
 
-  const input = message.events ? inputFromEvents(message.name, message.events) : inputFromLines(message.name, message.plan);
+  const input = inputFromEvents(message.name, message.events);
   const verdict = inputVerdict(input);
   section.dataset.verdict = verdict.kind;
   section.append(verdictLine(verdict));
@@ -452,11 +450,8 @@ function reportFiles() {
     }
     text += "\n";
   }
-  // The run's own events where the core tells them; otherwise what the
-  // page read from its lines.
-  const json = JSON.stringify(reports.map((report) => (report.events
-    ? { name: report.name, verdict: report.verdict, events: report.events }
-    : { name: report.name, verdict: report.verdict, images: report.input.images })), null, 2);
+  const json = JSON.stringify(reports.map((report) => (
+    { name: report.name, verdict: report.verdict, events: report.events })), null, 2);
   return [
     { path: kReportLines, bytes: encoder.encode(text) },
     { path: kReportEvents, bytes: encoder.encode(json + "\n") },
@@ -536,7 +531,6 @@ worker.onmessage = (event) => {
     timings.readyMs = performance.now() - opened;
     timings.coreReadyMs = message.ms;
     document.body.dataset.ready = "true";
-    readsSeveral = message.several === true;
     if (!message.archives) {
       $("archive-note").textContent = "no archives in this build";
     }
@@ -665,7 +659,7 @@ function dumpName(name) {
   return unique;
 }
 
-async function cutInputs(entries) {
+function cutInputs(entries) {
   const inputs = [];
   const dumps = new Map();
   for (const { file, folder } of entries) {
@@ -684,20 +678,9 @@ async function cutInputs(entries) {
       continue;
     }
     files.sort((a, b) => (a.name < b.name ? -1 : a.name > b.name ? 1 : 0));
+    // The core takes the stream files as they are, as one dump.
     const name = dumpName(folder || "KryoFlux dump");
-    if (readsSeveral) {
-      // The core takes the stream files as they are, as one dump.
-      inputs.push({ name, files: files.map((file) => ({ path: `${name}/${file.name}`, file })) });
-      continue;
-    }
-    // A core that takes one file at a time reads the dump from an archive
-    // of its files.
-    const members = [];
-    for (const file of files) {
-      members.push({ path: file.name, bytes: new Uint8Array(await file.arrayBuffer()) });
-    }
-    const zipped = new File([makeZip(members)], name);
-    inputs.push({ name, files: [{ path: name, file: zipped }] });
+    inputs.push({ name, files: files.map((file) => ({ path: `${name}/${file.name}`, file })) });
   }
   cutFiles(inputs);
 }

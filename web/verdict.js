@@ -1,80 +1,8 @@
 // What a run found in one dropped input, as the page shows it: each image
 // with its disks, each known disk with its files and their notes, and the
-// input's verdict in words. Built from what the run tells (its lines), kept
-// apart from how the page draws it.
+// input's verdict in words. Built from the run's events, kept apart from how
+// the page draws it.
 "use strict";
-
-// A run's lines as one input: { images: [{ name, disks, notes, errors,
-// notImage }] }, each disk { known, title, disk, files: [{ path, name, size,
-// from, written, notes }] }.
-function inputFromLines(name, lines) {
-  const images = [];
-  let image = null;
-  let disk = null;
-  const startImage = (shown) => {
-    image = { name: shown, disks: [], notes: [], errors: [], notImage: false };
-    images.push(image);
-    disk = null;
-  };
-  startImage(name);
-  for (const line of lines) {
-    let found;
-    if (!line.err) {
-      if ((found = /^reading \.\.\. (.*)$/.exec(line.text))) {
-        // An archive's members each start an image; what came before
-        // belongs to the archive as a whole.
-        const empty = image.disks.length === 0 && image.notes.length === 0 && image.errors.length === 0;
-        if (empty && images.length === 1) {
-          images.pop();
-        }
-        startImage(found[1]);
-      } else if ((found = /^(.*) の (.*) を認識しました\.$/.exec(line.text))) {
-        disk = { known: true, title: found[1], disk: found[2], files: [], notes: [] };
-        image.disks.push(disk);
-      } else if ((found = /^would write (.*): (\d+) bytes from (sector .*)$/.exec(line.text)) && disk) {
-        disk.files.push({ path: found[1], name: lastPart(found[1]), size: Number(found[2]),
-          from: found[3], written: true, notes: [] });
-      }
-      continue;
-    }
-    if (line.text === "未対応の形式です.") {
-      disk = { known: false, files: [], notes: [] };
-      image.disks.push(disk);
-      continue;
-    }
-    found = /^(warning|error): (.*)$/.exec(line.text);
-    if (!found) {
-      continue;
-    }
-    const severity = found[1];
-    const rest = found[2];
-    // A file's note names the file, a bare name of the disk's table.
-    const fileNote = /^([A-Z0-9_.]+): (.*)$/.exec(rest);
-    if (severity === "warning" && fileNote && disk && disk.known) {
-      let file = disk.files.find((candidate) => candidate.name === fileNote[1]);
-      if (!file && /^not written: /.test(fileNote[2])) {
-        file = { path: "", name: fileNote[1], size: 0, from: "", written: false, notes: [] };
-        disk.files.push(file);
-      }
-      if (file) {
-        file.notes.push(fileNote[2]);
-        continue;
-      }
-    }
-    // The image's or the input's name before the words.
-    const subject = [image.name, name].find((shown) => rest.startsWith(shown + ": "));
-    const note = { severity, text: subject === undefined ? rest : rest.slice(subject.length + 2) };
-    if (severity === "error") {
-      image.errors.push(note);
-    } else {
-      if (/^no image format recognised /.test(note.text)) {
-        image.notImage = true;
-      }
-      image.notes.push(note);
-    }
-  }
-  return { name, images };
-}
 
 // A sector of the events in the words the tool uses: "sector 6 0 5 3 of
 // track 12".
@@ -82,8 +10,10 @@ function sectorWords(sector) {
   return `sector ${sector.c} ${sector.h} ${sector.r} ${sector.n} of track ${sector.track}`;
 }
 
-// The run's events (its JSON, parsed) as one input, the same shape as
-// inputFromLines gives, each file with the sectors it was read from.
+// The run's events (its JSON, parsed) as one input: { name, images: [{
+// name, format, disks, notes, errors, notImage }] }, each disk { known,
+// title, disk, files: [{ path, name, size, from, written, notes, sectors }]
+// } or an unknown one with its signature sectors' evidence.
 function inputFromEvents(name, events) {
   const images = [];
   let image = null;
@@ -105,6 +35,7 @@ function inputFromEvents(name, events) {
         break;
       case "opened":
         image.format = event.format;
+        image.size = event.size;
         image.notImage = !event.formatRecognised;
         break;
       case "disk":
@@ -162,16 +93,17 @@ function listed(values) {
 }
 
 // An error in words: what the input is, and what stops it being read.
-function errorWords(text) {
+function errorWords(note) {
+  if (note.code === "no-archive-support") {
+    return "an archive, which this page cannot open";
+  }
+  const text = note.text;
   let found;
   if ((found = /^cannot read the (.*) archive: (.*)$/.exec(text))) {
     return `the ${found[1]} archive is damaged: ${found[2]}`;
   }
   if ((found = /^cannot be read as (.*?): (.*)$/.exec(text))) {
     return `a damaged ${found[1]} image: ${found[2]}`;
-  }
-  if (/reads no archives/.test(text)) {
-    return "an archive, which this page cannot open";
   }
   return text;
 }
@@ -214,15 +146,14 @@ function imageVerdict(image) {
     return filesVerdict(known, known.length === 1 ? `${known[0].title} ${known[0].disk}: ` : "");
   }
   if (image.errors.length > 0) {
-    return { kind: "bad", words: errorWords(image.errors[0].text) };
+    return { kind: "bad", words: errorWords(image.errors[0]) };
   }
   if (image.notImage && image.disks.length === 0) {
-    const empty = image.notes.some((note) => /^no image format recognised \(0 bytes\)/.test(note.text));
-    return { kind: "none", words: empty ? "an empty file, not a disk image" : "not a disk image" };
+    return { kind: "none", words: image.size === 0 ? "an empty file, not a disk image" : "not a disk image" };
   }
   const undecoded = [];
   for (const note of image.notes) {
-    const found = /^track (\d+) of the flux dump: no sector could be decoded/.exec(note.text);
+    const found = note.code === "track-unread" && /^track (\d+) of the flux dump: no sector could be decoded/.exec(note.text);
     if (found) {
       undecoded.push(found[1]);
     }
@@ -265,5 +196,5 @@ function inputVerdict(input) {
 }
 
 if (typeof module !== "undefined") {
-  module.exports = { inputFromLines, inputFromEvents, inputVerdict, imageVerdict, errorWords };
+  module.exports = { inputFromEvents, inputVerdict, imageVerdict, errorWords };
 }

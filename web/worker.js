@@ -63,29 +63,6 @@ function readFiles() {
   return files;
 }
 
-// One run of the core over bytes: 0 cut, 1 plan (what would be written), 2
-// d88info's listing.
-function run(mode, name, bytes) {
-  const data = core._malloc(Math.max(bytes.length, 1));
-  const nameSize = core.lengthBytesUTF8(name) + 1;
-  const namePtr = core._malloc(nameSize);
-  try {
-    core.HEAPU8.set(bytes, data);
-    core.stringToUTF8(name, namePtr, nameSize);
-    const status = core._zc_run(mode, namePtr, data, bytes.length);
-    return { status, lines: readLines(), files: mode === 0 ? readFiles() : [] };
-  } finally {
-    core._free(data);
-    core._free(namePtr);
-  }
-}
-
-// Whether the core reads several files as one input, in one run that tells
-// its events: a KryoFlux dump's stream files go in as they are.
-function readsSeveral() {
-  return typeof core._zc_run_input === "function";
-}
-
 // Bytes handed to the core for one call, freed after it.
 function withBytes(bytes, call) {
   const data = core._malloc(Math.max(bytes.length, 1));
@@ -108,28 +85,27 @@ function withText(text, call) {
   }
 }
 
-// One run over an input of several named files: 0 cut, 1 plan, 2 listing.
-function runInput(mode, name, files) {
+// Hands the files of an input to the core for its next call.
+function addFiles(files) {
   for (const file of files) {
     withBytes(file.bytes, (data) => withText(file.name, (namePtr) => core._zc_add_file(namePtr, data, file.bytes.length)));
   }
-  const status = withText(name, (namePtr) => core._zc_run_input(mode, namePtr));
+}
+
+// One run over an input of one or more named files: 0 cut, 1 plan, 2
+// listing.
+function runInput(mode, name, files) {
+  addFiles(files);
+  // Its status is the command line's; the page tells it in words instead.
+  withText(name, (namePtr) => core._zc_run_input(mode, namePtr));
   const json = core._zc_json_size() > 0 ? core.UTF8ToString(core._zc_json_text(), core._zc_json_size()) : "";
-  return { status, lines: readLines(), files: mode === 0 ? readFiles() : [], json };
+  return { lines: readLines(), files: mode === 0 ? readFiles() : [], json };
 }
 
 // The map of every disk of an input.
 function mapOf(name, files) {
-  let at = 0;
-  if (typeof core._zc_map_svg_input === "function") {
-    for (const file of files) {
-      withBytes(file.bytes, (data) => withText(file.name, (namePtr) => core._zc_add_file(namePtr, data, file.bytes.length)));
-    }
-    at = withText(name, (namePtr) => core._zc_map_svg_input(namePtr));
-  } else if (typeof core._zc_map_svg === "function" && files.length === 1) {
-    const bytes = files[0].bytes;
-    at = withBytes(bytes, (data) => withText(name, (namePtr) => core._zc_map_svg(namePtr, data, bytes.length)));
-  }
+  addFiles(files);
+  const at = withText(name, (namePtr) => core._zc_map_svg_input(namePtr));
   return at ? core.UTF8ToString(at, core._zc_map_svg_size()) : "";
 }
 
@@ -144,35 +120,22 @@ async function handle(message) {
       }
       kept.set(id, { name: message.name, files });
       const begun = performance.now();
-      let result;
-      if (readsSeveral()) {
-        // One run: its events say where each file came from.
-        const cut = runInput(0, message.name, files);
-        let events = [];
-        try {
-          events = JSON.parse(cut.json).events || [];
-        } catch (error) {
-          events = [];
-        }
-        result = { lines: cut.lines, files: cut.files, events };
-      } else {
-        // A dry run first, whose lines say where each file comes from.
-        const plan = run(1, message.name, files[0].bytes);
-        const cut = run(0, message.name, files[0].bytes);
-        result = { plan: plan.lines, lines: cut.lines, files: cut.files };
+      // One run: its events say what was found and where each file came
+      // from.
+      const cut = runInput(0, message.name, files);
+      let events = [];
+      try {
+        events = JSON.parse(cut.json).events || [];
+      } catch (error) {
+        events = [];
       }
-      result.map = mapOf(message.name, files);
+      const result = { lines: cut.lines, files: cut.files, events, map: mapOf(message.name, files) };
       const ms = performance.now() - begun;
       self.postMessage(Object.assign({ type: "result", id, name: message.name, ms }, result),
         result.files.map((file) => file.bytes.buffer));
     } else if (message.type === "list") {
       const input = kept.get(id);
-      let listing = { lines: [] };
-      if (input && readsSeveral()) {
-        listing = runInput(2, input.name, input.files);
-      } else if (input) {
-        listing = run(2, input.name, input.files[0].bytes);
-      }
+      const listing = input ? runInput(2, input.name, input.files) : { lines: [] };
       self.postMessage({ type: "listing", id, lines: listing.lines });
     } else if (message.type === "forget") {
       kept.delete(id);
@@ -200,7 +163,6 @@ ZefacutCore().then((module) => {
   self.postMessage({
     type: "ready",
     archives: core._zc_reads_archives() === 1,
-    several: readsSeveral(),
     ms: performance.now() - started,
   });
   for (const message of pending.splice(0)) {
