@@ -56,6 +56,10 @@ CommandLine ParseCommandLine(int argc, char** argv) {
         if (!value(line.options.outputFolder) || line.options.outputFolder.empty()) {
           return fail("option '--output' needs a folder");
         }
+      } else if (name == "--manifest") {
+        if (!value(line.options.manifest) || line.options.manifest.empty()) {
+          return fail("option '--manifest' needs a file");
+        }
       } else if (name == "--encoding") {
         std::string encoding;
         if (!value(encoding)) {

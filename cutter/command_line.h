@@ -13,6 +13,8 @@ struct Options {
   bool perDisk = false;
   bool dryRun = false;
   bool quiet = false;
+  // Where the run's manifest goes; empty: none.
+  std::string manifest;
   Encoding encoding = Encoding::Auto;
 };
 

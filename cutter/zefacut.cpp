@@ -14,6 +14,7 @@
 #include "platform/text_form.h"
 #include "run/console_lines.h"
 #include "run/cut_run.h"
+#include "run/manifest.h"
 
 #ifndef ZEFACUT_VERSION
 #define ZEFACUT_VERSION "0.0.0"
@@ -39,6 +40,9 @@ constexpr char kHelp[] =
     "                       named after the image and the disk\n"
     "  -n, --dry-run        list what would be written; write nothing\n"
     "  -q, --quiet          no progress lines; warnings and errors still shown\n"
+    "      --manifest FILE  write FILE at the end: a JSON record of every file\n"
+    "                       written (with its checksums and the sectors it came\n"
+    "                       from) and every image read\n"
     "      --encoding=auto|sjis|utf-8\n"
     "                       how the Japanese lines are written (auto: Shift-JIS\n"
     "                       to files and pipes, UTF-8 to a UTF-8 terminal)\n"
@@ -65,6 +69,11 @@ class ConsoleOutput : public ConsoleLines {
   std::string WriteFile(const std::string& path, const unsigned char* data,
                         std::size_t size) override {
     return writer_.Write(path, data, size);
+  }
+
+  // The run's manifest, written as safely as its files.
+  std::string WriteManifest(const std::string& path, const std::string& text) {
+    return writer_.Write(path, reinterpret_cast<const unsigned char*>(text.data()), text.size());
   }
 
  private:
@@ -188,6 +197,13 @@ int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
     }
   }
   ConsoleOutput output(console, std::move(identities));
+  std::string base;
+  if (!options.outputFolder.empty()) {
+    base = options.outputFolder;
+    if (base.back() != '/' && base.back() != '\\') {
+      base += '/';
+    }
+  }
   CutSettings settings;
   settings.perDisk = options.perDisk;
   settings.dryRun = options.dryRun;
@@ -195,6 +211,15 @@ int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
   settings.nameEachImage = images.size() > 1;
   CutRun run(output, settings);
   Report& report = run.GetReport();
+  std::optional<Manifest> manifest;
+  if (!options.manifest.empty()) {
+    ManifestSettings about{ZEFACUT_VERSION, {}, base};
+    for (int i = 0; i < argc; ++i) {
+      about.commandLine.emplace_back(argv[i] != nullptr ? argv[i] : "");
+    }
+    manifest.emplace(std::move(about));
+    report.Listen(*manifest);
+  }
   if (!ignored.empty()) {
     Note note;
     note.about = Subject::Run;
@@ -206,10 +231,8 @@ int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
 
   // The folders are made when their first file is written: a run that
   // writes nothing leaves nothing.
-  std::string base;
   if (!options.outputFolder.empty()) {
-    base = options.outputFolder;
-    std::string bare = base;
+    std::string bare = options.outputFolder;
     while (bare.size() > 1 && (bare.back() == '/' || bare.back() == '\\')) {
       bare.pop_back();
     }
@@ -227,9 +250,6 @@ int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
       console.Finish();
       return 1;
     }
-    if (base.back() != '/' && base.back() != '\\') {
-      base += '/';
-    }
   }
   for (const std::string& path : images) {
     std::string folder = base;
@@ -240,6 +260,21 @@ int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
   }
 
   run.End();
+  // The manifest comes last, with the counts and the status of the run; one
+  // that cannot be written fails the run, though every file is in place.
+  if (manifest) {
+    const std::string reason = output.WriteManifest(options.manifest, manifest->Json());
+    if (!reason.empty()) {
+      Note note;
+      note.severity = Severity::Error;
+      note.about = Subject::Run;
+      note.subjectInWords = true;
+      note.words = "cannot write the manifest '" + ShownName(options.manifest) + "': " + reason;
+      note.code = "cannot-write-manifest";
+      note.path = options.manifest;
+      report.Tell(note);
+    }
+  }
   // Where the files went, for a person watching: the files there are now,
   // each once however often the run replaced it.
   if (!options.quiet && KindOfStream(console.err) != StreamKind::File) {
