@@ -103,6 +103,14 @@ std::string Lines(const std::vector<std::string>& items, const std::string& inde
   return out + "\n" + indent + "]";
 }
 
+// Each item made JSON by `each`.
+template <typename T, typename Each>
+std::vector<std::string> JsonOfEach(const std::vector<T>& items, Each each) {
+  std::vector<std::string> out(items.size());
+  std::transform(items.begin(), items.end(), out.begin(), each);
+  return out;
+}
+
 std::string OrNull(const std::string& text, bool present) {
   return present ? JsonString(text) : "null";
 }
@@ -208,7 +216,7 @@ void Manifest::Cut(const FileCut& event) {
                   ? event.path.substr(base.size())
                   : event.path;
   file.size = event.size;
-  file.digests = DigestsOf(event.size == 0 ? nullptr : event.bytes, event.bytes ? event.size : 0);
+  file.digests = DigestsOf(event.bytes, event.bytes != nullptr ? event.size : 0);
   file.input = inputs_.size() - 1;
   file.format = input.format;
   file.disk = event.disk;
@@ -253,10 +261,7 @@ void Manifest::Ended(const RunEnded& event) {
 }
 
 std::string Manifest::Json() const {
-  std::vector<std::string> arguments;
-  for (const std::string& argument : settings_.commandLine) {
-    arguments.push_back(JsonString(argument));
-  }
+  const std::vector<std::string> arguments = JsonOfEach(settings_.commandLine, JsonString);
   const auto noteJson = [](const NoteEntry& note) {
     return Fields({Field("severity", JsonString(SeverityName(note.severity))),
                    Field("code", JsonString(note.code)), Field("text", JsonString(note.text)),
@@ -264,20 +269,13 @@ std::string Manifest::Json() const {
   };
   const auto notesJson = [&noteJson](const std::vector<NoteEntry>& notes,
                                      const std::string& indent) {
-    std::vector<std::string> items;
-    for (const NoteEntry& note : notes) {
-      items.push_back(noteJson(note));
-    }
-    return Lines(items, indent);
+    return Lines(JsonOfEach(notes, noteJson), indent);
   };
 
   std::vector<std::string> files;
   for (const FileEntry& file : files_) {
     const InputEntry& input = inputs_[file.input];
-    std::vector<std::string> sectors;
-    for (const SectorRead& sector : file.sectors) {
-      sectors.push_back(SectorJson(sector));
-    }
+    const std::vector<std::string> sectors = JsonOfEach(file.sectors, SectorJson);
     const bool known = !file.title.empty();
     std::string json = "{\n";
     json += "      " + Field("path", JsonString(file.path)) + ",\n";
@@ -305,12 +303,11 @@ std::string Manifest::Json() const {
 
   std::vector<std::string> inputs;
   for (const InputEntry& input : inputs_) {
-    std::vector<std::string> disks;
-    for (const DiskEntry& disk : input.disks) {
-      disks.push_back(Fields(
+    const std::vector<std::string> disks = JsonOfEach(input.disks, [](const DiskEntry& disk) {
+      return Fields(
           {Field("disk", Number(disk.disk + 1)), Field("known", disk.known ? "true" : "false"),
-           Field("kind", JsonString(disk.known ? disk.title + " " + disk.kind : "unknown"))}));
-    }
+           Field("kind", JsonString(disk.known ? disk.title + " " + disk.kind : "unknown"))});
+    });
     std::string json = "{\n";
     json += "      " + Field("path", JsonString(input.path)) + ",\n";
     json += "      " + Field("member", JsonString(input.member)) + ",\n";

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <set>
@@ -58,7 +59,7 @@ void ExpectFolderMatches(const JsonValue& manifest, const std::string& folder) {
     if (manifest["dryRun"].boolean) {
       continue;
     }
-    const std::optional<Bytes> bytes = ReadFileBytes(folder + "/" + path);
+    const std::optional<Bytes> bytes = ReadFileBytes(std::string(folder).append("/").append(path));
     ASSERT_TRUE(bytes.has_value());
     const Digests digests = DigestsOf(bytes->data(), bytes->size());
     EXPECT_EQ(file["size"].Integer(), static_cast<long long>(bytes->size()));
@@ -72,9 +73,10 @@ void ExpectFolderMatches(const JsonValue& manifest, const std::string& folder) {
   const std::function<void(const std::string&)> walk = [&](const std::string& under) {
     const std::string at = under.empty() ? folder : folder + "/" + under;
     for (const std::string& name : EntriesIn(at)) {
-      const std::string path = under.empty() ? name : under + "/" + name;
+      const std::string path = under.empty() ? name : std::string(under).append("/").append(name);
+      const std::string full = std::string(folder).append("/").append(path);
       struct stat facts {};
-      if (stat((folder + "/" + path).c_str(), &facts) == 0 && S_ISDIR(facts.st_mode)) {
+      if (stat(full.c_str(), &facts) == 0 && S_ISDIR(facts.st_mode)) {
         walk(path);
       } else {
         present.insert(path);
@@ -88,27 +90,28 @@ void ExpectFolderMatches(const JsonValue& manifest, const std::string& folder) {
 }
 
 std::vector<std::string> Paths(const JsonValue& manifest) {
-  std::vector<std::string> paths;
-  for (const JsonValue& file : manifest["files"].items) {
-    paths.push_back(file["path"].text);
-  }
+  const std::vector<JsonValue>& files = manifest["files"].items;
+  std::vector<std::string> paths(files.size());
+  std::transform(files.begin(), files.end(), paths.begin(),
+                 [](const JsonValue& file) { return file["path"].text; });
   return paths;
 }
 
 std::vector<std::string> Names(const std::vector<ExpectedCut>& cuts, const std::string& folder) {
-  std::vector<std::string> names;
-  for (const ExpectedCut& cut : cuts) {
-    names.push_back(folder + cut.name);
-  }
+  std::vector<std::string> names(cuts.size());
+  std::transform(cuts.begin(), cuts.end(), names.begin(),
+                 [&folder](const ExpectedCut& cut) { return folder + cut.name; });
   return names;
 }
 
 // The file of that path in the manifest; a null value when it lists none.
 const JsonValue& FileNamed(const JsonValue& manifest, const std::string& path) {
-  for (const JsonValue& file : manifest["files"].items) {
-    if (file["path"].text == path) {
-      return file;
-    }
+  const std::vector<JsonValue>& files = manifest["files"].items;
+  const auto found = std::find_if(files.begin(), files.end(), [&path](const JsonValue& file) {
+    return file["path"].text == path;
+  });
+  if (found != files.end()) {
+    return *found;
   }
   ADD_FAILURE() << "no file " << path << " in the manifest";
   return manifest["no such member"];

@@ -1,5 +1,6 @@
 #include "support/json_reader.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -272,12 +273,9 @@ class Reader {
 }  // namespace
 
 const JsonValue& JsonValue::operator[](const std::string& name) const {
-  for (const auto& member : members) {
-    if (member.first == name) {
-      return member.second;
-    }
-  }
-  return kNullValue;
+  const auto found = std::find_if(members.begin(), members.end(),
+                                  [&name](const auto& member) { return member.first == name; });
+  return found == members.end() ? kNullValue : found->second;
 }
 
 const JsonValue& JsonValue::operator[](std::size_t index) const {
@@ -285,12 +283,8 @@ const JsonValue& JsonValue::operator[](std::size_t index) const {
 }
 
 bool JsonValue::Has(const std::string& name) const {
-  for (const auto& member : members) {
-    if (member.first == name) {
-      return true;
-    }
-  }
-  return false;
+  return std::any_of(members.begin(), members.end(),
+                     [&name](const auto& member) { return member.first == name; });
 }
 
 std::optional<JsonValue> ParseJson(const std::string& text, std::string* error) {
