@@ -155,9 +155,13 @@ void Manifest::Settle() {
   }
   hasPending_ = false;
   // A file cut again under the same path replaces the earlier one on disk.
-  files_.erase(std::remove_if(files_.begin(), files_.end(),
-                              [this](const FileEntry& file) { return file.path == pending_.path; }),
-               files_.end());
+  const auto earlier = byPath_.find(pending_.path);
+  if (earlier != byPath_.end()) {
+    files_[earlier->second].replaced = true;
+    earlier->second = files_.size();
+  } else {
+    byPath_.emplace(pending_.path, files_.size());
+  }
   files_.push_back(std::move(pending_));
   pending_ = FileEntry();
 }
@@ -272,8 +276,33 @@ std::string Manifest::Json() const {
     return Lines(JsonOfEach(notes, noteJson), indent);
   };
 
-  std::vector<std::string> files;
+  std::string out = "{\n";
+  out += "  \"tool\": \"zefacut\",\n";
+  out += "  " + Field("version", JsonString(settings_.version)) + ",\n";
+  out += "  " + Field("commandLine", Lines(arguments, "  ")) + ",\n";
+  out += "  " + Field("started", JsonString(IsoUtc(started_))) + ",\n";
+  out += "  " + Field("ended", JsonString(IsoUtc(ended_))) + ",\n";
+  out += "  " + Field("dryRun", end_.dryRun ? "true" : "false") + ",\n";
+  std::string output = settings_.outputFolder;
+  while (output.size() > 1 && (output.back() == '/' || output.back() == '\\')) {
+    output.pop_back();
+  }
+  out += "  " + Field("output", JsonString(output.empty() ? "." : output)) + ",\n";
+  out += "  " +
+         Field("counts",
+               Fields({Field("files", Number(end_.files)), Field("warnings", Number(end_.warnings)),
+                       Field("errors", Number(end_.errors)), Field("status", Number(end_.status)),
+                       Field("inputs", Number(topInputs_)), Field("images", Number(images_)),
+                       Field("disks", Number(disks_)), Field("knownDisks", Number(knownDisks_))})) +
+         ",\n";
+  // Each file straight into the document: a run of many files makes a long
+  // one, held once.
+  out += "  \"files\": [";
+  bool firstFile = true;
   for (const FileEntry& file : files_) {
+    if (file.replaced) {
+      continue;
+    }
     const InputEntry& input = inputs_[file.input];
     const std::vector<std::string> sectors = JsonOfEach(file.sectors, SectorJson);
     const bool known = !file.title.empty();
@@ -298,8 +327,11 @@ std::string Manifest::Json() const {
     json += "      },\n";
     json += "      " + Field("notes", notesJson(file.notes, "      ")) + "\n";
     json += "    }";
-    files.push_back(std::move(json));
+    out += firstFile ? "\n    " : ",\n    ";
+    out += json;
+    firstFile = false;
   }
+  out += firstFile ? "],\n" : "\n  ],\n";
 
   std::vector<std::string> inputs;
   for (const InputEntry& input : inputs_) {
@@ -318,27 +350,8 @@ std::string Manifest::Json() const {
     inputs.push_back(std::move(json));
   }
 
-  std::string out = "{\n";
-  out += "  \"tool\": \"zefacut\",\n";
-  out += "  " + Field("version", JsonString(settings_.version)) + ",\n";
-  out += "  " + Field("commandLine", Lines(arguments, "  ")) + ",\n";
-  out += "  " + Field("started", JsonString(IsoUtc(started_))) + ",\n";
-  out += "  " + Field("ended", JsonString(IsoUtc(ended_))) + ",\n";
-  out += "  " + Field("dryRun", end_.dryRun ? "true" : "false") + ",\n";
-  std::string output = settings_.outputFolder;
-  while (output.size() > 1 && (output.back() == '/' || output.back() == '\\')) {
-    output.pop_back();
-  }
-  out += "  " + Field("output", JsonString(output.empty() ? "." : output)) + ",\n";
-  out += "  " +
-         Field("counts",
-               Fields({Field("files", Number(end_.files)), Field("warnings", Number(end_.warnings)),
-                       Field("errors", Number(end_.errors)), Field("status", Number(end_.status)),
-                       Field("inputs", Number(topInputs_)), Field("images", Number(images_)),
-                       Field("disks", Number(disks_)), Field("knownDisks", Number(knownDisks_))})) +
-         ",\n";
-  out += "  " + Field("files", Lines(files, "  ")) + ",\n";
   out += "  " + Field("inputs", Lines(inputs, "  ")) + ",\n";
   out += "  " + Field("notes", notesJson(notes_, "  ")) + "\n";
-  return out + "}\n";
+  out += "}\n";
+  return out;
 }

@@ -32,6 +32,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,8 @@ class Manifest : public RunListener {
     std::string kind;
     std::vector<SectorRead> sectors;
     std::vector<NoteEntry> notes;
+    // Cut again later in the run under the same path.
+    bool replaced = false;
   };
   struct DiskEntry {
     int disk = 0;
@@ -106,6 +109,8 @@ class Manifest : public RunListener {
   std::time_t started_;
   std::time_t ended_;
   std::vector<FileEntry> files_;
+  // Where in files_ the file of each path is.
+  std::map<std::string, std::size_t> byPath_;
   std::vector<InputEntry> inputs_;
   std::vector<NoteEntry> notes_;
   FileEntry pending_;
