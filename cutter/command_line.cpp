@@ -20,7 +20,7 @@ bool ParseJobs(const std::string& text, unsigned& jobs) {
   return true;
 }
 
-enum OptionId { kOutput, kPerDisk, kRecursive, kJobs, kDryRun, kQuiet, kEncoding };
+enum OptionId { kOutput, kPerDisk, kRecursive, kJobs, kDryRun, kQuiet, kManifest, kEncoding };
 
 const std::vector<OptionRow>& Table() {
   static const std::vector<OptionRow> table = {
@@ -37,6 +37,9 @@ const std::vector<OptionRow>& Table() {
        "list what would be written; write nothing"},
       {kQuiet, 'q', "quiet", OptionValue::kNone, "", "",
        "no progress lines; warnings and errors still shown"},
+      {kManifest, '\0', "manifest", OptionValue::kRequired, "a file", " FILE",
+       "write FILE at the end: a JSON record of every file\nwritten (with its checksums and the "
+       "sectors it came\nfrom) and every image read"},
       {kEncoding, '\0', "encoding", OptionValue::kAnyText, "one of auto, sjis, utf-8",
        "=auto|sjis|utf-8",
        "how the Japanese lines are written (auto: Shift-JIS\nto files and pipes, UTF-8 to a UTF-8 "
@@ -96,6 +99,9 @@ CommandLine ParseCommandLine(int argc, char** argv) {
         break;
       case kQuiet:
         options.quiet = true;
+        break;
+      case kManifest:
+        options.manifest = option.value;
         break;
       case kEncoding:
         if (!ParseEncoding(option.value, options.encoding)) {

@@ -16,6 +16,8 @@ struct Options {
   bool quiet = false;
   bool recursive = false;
   unsigned jobs = 0;  // 0: one per core
+  // Where the run's manifest goes; empty: none.
+  std::string manifest;
   std::optional<TextForm> encoding;  // none: auto
 };
 

@@ -22,6 +22,7 @@
 #include "platform/text_form.h"
 #include "run/console_lines.h"
 #include "run/cut_run.h"
+#include "run/manifest.h"
 
 #ifndef ZEFACUT_VERSION
 #define ZEFACUT_VERSION "0.0.0"
@@ -52,6 +53,11 @@ class ConsoleOutput : public ConsoleLines {
   std::string WriteFile(const std::string& path, const unsigned char* data,
                         std::size_t size) override {
     return writer_.Write(path, data, size);
+  }
+
+  // The run's manifest, written as safely as its files.
+  std::string WriteManifest(const std::string& path, const std::string& text) {
+    return writer_.Write(path, reinterpret_cast<const unsigned char*>(text.data()), text.size());
   }
 
  private:
@@ -224,6 +230,15 @@ int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
   settings.nameEachImage = images.size() > 1 || options.recursive;
   CutRun run(output, settings);
   Report& report = run.GetReport();
+  std::optional<Manifest> manifest;
+  if (!options.manifest.empty()) {
+    ManifestSettings about{ZEFACUT_VERSION, {}, base};
+    for (int i = 0; i < argc; ++i) {
+      about.commandLine.emplace_back(argv[i] != nullptr ? argv[i] : "");
+    }
+    manifest.emplace(std::move(about));
+    report.Listen(*manifest);
+  }
   if (!ignored.empty()) {
     Note note;
     note.about = Subject::Run;
@@ -257,10 +272,30 @@ int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
   if (jobs == 0) {
     jobs = std::max(1U, std::thread::hardware_concurrency());
   }
+  if (manifest) {
+    // The manifest hears the run's events as they happen, which inputs cut
+    // on other threads do not give it: a run with one is read in turn.
+    jobs = 1;
+  }
   const CollectionTally tally =
       CutCollection(run, settings, items, jobs, showProgress ? &progress : nullptr);
   console.Status("");
   run.End();
+  // The manifest comes last, with the counts and the status of the run; one
+  // that cannot be written fails the run, though every file is in place.
+  if (manifest) {
+    const std::string reason = output.WriteManifest(options.manifest, manifest->Json());
+    if (!reason.empty()) {
+      Note note;
+      note.severity = Severity::Error;
+      note.about = Subject::Run;
+      note.subjectInWords = true;
+      note.words = "cannot write the manifest '" + ShownName(options.manifest) + "': " + reason;
+      note.code = "cannot-write-manifest";
+      note.path = options.manifest;
+      report.Tell(note);
+    }
+  }
 
   const Totals totals{report.FilesWritten() + tally.files, report.Warnings() + tally.warnings,
                       report.Errors() + tally.errors};

@@ -276,6 +276,9 @@ void CutRun::CutDisk(DiskImage& image, int disk, const std::string& name,
         event.sectors.push_back(SectorReadOf(sector));
       }
       event.notes = reading.notes;
+      if (reading.written) {
+        event.bytes = reading.run.bytes.data() + reading.from;
+      }
       report_.Cut(event);
     }
     for (const std::string& words : reading.notes) {

@@ -91,6 +91,9 @@ struct FileCut {
   // A dry run: listed, not written.
   bool planned = false;
   std::size_t size = 0;
+  // Its `size` bytes when `read`, valid only during the call that hands the
+  // event on (a manifest takes their checksums); null otherwise.
+  const unsigned char* bytes = nullptr;
   // The sectors its bytes came from, in order; the first is where it starts.
   std::vector<SectorRead> sectors;
   std::vector<std::string> notes;

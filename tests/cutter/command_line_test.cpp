@@ -99,6 +99,8 @@ TEST(CommandLineTest, BadOptionsNameWhatIsWrongAndShowTheUsage) {
       {{"--encoding=latin1", kImage},
        "error: unknown encoding 'latin1'; use auto, sjis or utf-8\n"},
       {{"--encoding"}, "error: option '--encoding' needs one of auto, sjis, utf-8\n"},
+      {{"--manifest"}, "error: option '--manifest' needs a file\n"},
+      {{"--manifest=", kImage}, "error: option '--manifest' needs a file\n"},
       // After the image, options are still options.
       {{kImage, "-o"}, "error: option '-o' needs a folder\n"},
       {{kImage, "-o", ""}, "error: option '-o' needs a folder\n"},
