@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "input/image_input.h"
-#include "platform/paths.h"
 #include "platform/input_file.h"
+#include "platform/paths.h"
 #include "platform/text_form.h"
 #include "run/cut_run.h"
 

@@ -14,8 +14,8 @@
 #include "cutter/progress.h"
 #include "input/image_input.h"
 #include "input/open_image.h"
-#include "platform/paths.h"
 #include "platform/input_file.h"
+#include "platform/paths.h"
 #include "platform/portable.h"
 #include "platform/text_form.h"
 

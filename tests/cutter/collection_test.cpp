@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "support/run_tool.h"
 #include "testkit/expected_cuts.h"
 #include "testkit/image_builder.h"
 #include "testkit/kryoflux_writer.h"
-#include "support/run_tool.h"
 #ifdef ZEFACUT_TEST_ARCHIVES
 #include "support/archive_writer.h"
 #endif

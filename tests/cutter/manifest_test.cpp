@@ -15,10 +15,10 @@
 
 #include "run/digests.h"
 #include "run/manifest.h"
-#include "testkit/expected_cuts.h"
-#include "testkit/image_builder.h"
 #include "support/json_reader.h"
 #include "support/run_tool.h"
+#include "testkit/expected_cuts.h"
+#include "testkit/image_builder.h"
 #ifdef ZEFACUT_TEST_ARCHIVES
 #include "support/archive_writer.h"
 #endif

@@ -16,8 +16,8 @@
 
 #include "known/known_disks.h"
 #include "platform/text_form.h"
-#include "testkit/flux_writers.h"
 #include "support/format_test_helpers.h"
+#include "testkit/flux_writers.h"
 #include "testkit/image_builder.h"
 
 namespace {
