@@ -44,6 +44,9 @@ class CutRun::Visitor : public ImageVisitor {
     opened.diskCount = image.DiskCount();
     run_.report_.Opened(opened);
     run_.CutDisks(image, name, folder_);
+    if (run_.watch_) {
+      run_.watch_(name, image);
+    }
   }
 
   void Problem(const InputProblem& problem) override { run_.TellProblem(problem); }

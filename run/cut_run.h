@@ -7,6 +7,7 @@
 #define ZEFACUT_RUN_CUT_RUN_H
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -59,6 +60,12 @@ class CutRun {
                   const std::string& folder);
   // Tells the run's end, with its counts and status, to the listeners.
   void End();
+  // Hands each image, once its disks are cut and while it is still open, to
+  // `watch`: a front end that draws what was read (the page's maps) reads
+  // the tracks the run decoded, not the input again.
+  void WatchImages(std::function<void(const std::string& name, DiskImage& image)> watch) {
+    watch_ = std::move(watch);
+  }
 
   Report& GetReport() { return report_; }
   const Report& GetReport() const { return report_; }
@@ -69,6 +76,7 @@ class CutRun {
 
  private:
   class Visitor;
+  std::function<void(const std::string&, DiskImage&)> watch_;
 
   void CutDisks(DiskImage& image, const std::string& name, const std::string& folder);
   void CutDisk(DiskImage& image, int disk, const std::string& name, const std::string& folder);

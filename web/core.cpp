@@ -178,8 +178,16 @@ EMSCRIPTEN_KEEPALIVE int zc_run_input(int mode, const char* name) {
   settings.dryRun = mode == kPlan;
   CutRun run(last->output, settings);
   run.GetReport().Listen(last->events);
+  // The map of each image is drawn from the tracks the cut decoded: a flux
+  // dump is decoded once.
+  std::vector<ImageMap> maps;
+  run.WatchImages([&maps](const std::string& image, DiskImage& disks) {
+    maps.push_back(MapImage(disks, ShownName(image)));
+  });
   run.CutBuffers(name, std::move(buffers), "");
   run.End();
+  delete lastMap;
+  lastMap = new std::string(DiskMapSvg(maps));
   last->status = run.Status();
   last->json = last->events.Document();
   return last->status;
@@ -273,6 +281,12 @@ EMSCRIPTEN_KEEPALIVE const char* zc_map_svg_input(const char* name) {
   ForEachImage(name == nullptr ? "" : name, std::move(buffers), mapper);
   lastMap = new std::string(DiskMapSvg(mapper.maps));
   return lastMap->c_str();
+}
+
+// The map of every disk of the input of the last zc_run_input that cut or
+// planned (kept until the next map); null when there is none.
+EMSCRIPTEN_KEEPALIVE const char* zc_run_map() {
+  return lastMap == nullptr ? nullptr : lastMap->c_str();
 }
 
 EMSCRIPTEN_KEEPALIVE int zc_map_svg_size() {

@@ -102,10 +102,10 @@ function runInput(mode, name, files) {
   return { lines: readLines(), files: mode === 0 ? readFiles() : [], json };
 }
 
-// The map of every disk of an input.
-function mapOf(name, files) {
-  addFiles(files);
-  const at = withText(name, (namePtr) => core._zc_map_svg_input(namePtr));
+// The map of every disk of the input the last run cut, drawn from what the
+// run read.
+function lastMap() {
+  const at = core._zc_run_map();
   return at ? core.UTF8ToString(at, core._zc_map_svg_size()) : "";
 }
 
@@ -129,7 +129,7 @@ async function handle(message) {
       } catch (error) {
         events = [];
       }
-      const result = { lines: cut.lines, files: cut.files, events, map: mapOf(message.name, files) };
+      const result = { lines: cut.lines, files: cut.files, events, map: lastMap() };
       const ms = performance.now() - begun;
       self.postMessage(Object.assign({ type: "result", id, name: message.name, ms }, result),
         result.files.map((file) => file.bytes.buffer));
