@@ -125,7 +125,7 @@ std::string Md5Text(const unsigned char* data, std::size_t size) {
   for (std::size_t block = 0; block < message.size(); block += 64) {
     std::uint32_t words[16];
     for (unsigned i = 0; i < 16; ++i) {
-      words[i] = LittleEndianWord(&message[block + std::size_t{i} * 4]);
+      words[i] = LittleEndianWord(&message[block + static_cast<std::size_t>(i) * 4]);
     }
     std::uint32_t a = state[0];
     std::uint32_t b = state[1];
@@ -167,7 +167,7 @@ std::string Sha1Text(const unsigned char* data, std::size_t size) {
   for (std::size_t block = 0; block < message.size(); block += 64) {
     std::uint32_t w[80];
     for (unsigned i = 0; i < 16; ++i) {
-      w[i] = BigEndianWord(&message[block + std::size_t{i} * 4]);
+      w[i] = BigEndianWord(&message[block + static_cast<std::size_t>(i) * 4]);
     }
     for (unsigned i = 16; i < 80; ++i) {
       w[i] = RotateLeft(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
@@ -216,7 +216,7 @@ std::string Sha256Text(const unsigned char* data, std::size_t size) {
   for (std::size_t block = 0; block < message.size(); block += 64) {
     std::uint32_t w[64];
     for (unsigned i = 0; i < 16; ++i) {
-      w[i] = BigEndianWord(&message[block + std::size_t{i} * 4]);
+      w[i] = BigEndianWord(&message[block + static_cast<std::size_t>(i) * 4]);
     }
     for (unsigned i = 16; i < 64; ++i) {
       const std::uint32_t s0 =
