@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <thread>
@@ -263,10 +264,9 @@ int ZefacutMain(int argc, char** argv, Console console, RunPlace place) {
 
   // How far the run is, for a person at a terminal.
   const bool showProgress = !options.quiet && KindOfStream(console.err) != StreamKind::File;
-  std::uint64_t bytes = 0;
-  for (const CollectionItem& item : items) {
-    bytes += item.size;
-  }
+  const std::uint64_t bytes = std::accumulate(
+      items.begin(), items.end(), std::uint64_t{0},
+      [](std::uint64_t sum, const CollectionItem& item) { return sum + item.size; });
   ProgressLine progress(console, items.size(), bytes);
   unsigned jobs = options.jobs;
   if (jobs == 0) {

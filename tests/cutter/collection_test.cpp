@@ -228,7 +228,6 @@ TEST(CollectionTest, TreesGiveTheSameOnAnyNumberOfThreads) {
 // Many inputs, more than the threads run ahead: the order holds.
 TEST(CollectionTest, ManyInputsKeepTheirOrder) {
   ScratchDir dir;
-  std::string want;
   for (int i = 0; i < 40; ++i) {
     const std::string name = "tree/" + std::string(1, static_cast<char>('a' + i % 26)) +
                              std::to_string(i) + (i % 3 == 0 ? ".txt" : ".d88");
