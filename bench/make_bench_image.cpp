@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
   const std::string mode = argv[1];
   if (mode == "formats") {
     const DiskSpec disk = KnownDisk(kTitle1DiskA, 1, 154);
-    for (const WrittenFormatName& format : kWrittenFormats) {
+    for (const WrittenFormatName& format : WrittenFormats()) {
       std::string name = format.format == WrittenFormat::kScp ? "SCP" : format.name;
       if (format.format == WrittenFormat::kNfd1 || format.format == WrittenFormat::kHfe3) {
         name += "-r1";

@@ -92,7 +92,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::filesystem::path root = argv[1];
-  const int copies = argc == 3 ? std::atoi(argv[2]) : 1;
+  const long asked = argc == 3 ? std::strtol(argv[2], nullptr, 10) : 1;
+  if (asked < 1 || asked > 99) {
+    std::fprintf(stderr, "make_collection: COPIES is a number from 1 to 99\n");
+    return 1;
+  }
+  const int copies = static_cast<int>(asked);
   for (int copy = 0; copy < copies; ++copy) {
     char name[16];
     std::snprintf(name, sizeof name, "copy%02d", copy);

@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
   // The other formats: ZEFA LOMRI 2 Disk A (tracks 0 to 3) in each, as small
   // as the format allows, and one damaged form of each.
   const DiskSpec title2a = OnlyTracks(KnownDisk(2, 30, 4), Range(0, 3));
-  for (const WrittenFormatName& format : kWrittenFormats) {
+  for (const WrittenFormatName& format : WrittenFormats()) {
     if (format.format == WrittenFormat::kD88 || format.format == WrittenFormat::kScp) {
       continue;  // flux dumps of whole tracks are too large for seeds: below
     }

@@ -139,6 +139,6 @@ struct WrittenFormatName {
   Bytes (*build)(const DiskSpec& disk);  // its writer, as BuildInFormat runs it
 };
 // Every format, D88 first: the one list a new writer joins.
-extern const std::vector<WrittenFormatName> kWrittenFormats;
+const std::vector<WrittenFormatName>& WrittenFormats();
 
 #endif  // ZEFACUT_TESTKIT_FORMAT_WRITERS_H

@@ -20,7 +20,7 @@ TEST(FormatsToolTest, EveryFormatCutsTheFilesItsD88FormGives) {
   const ToolResult want = RunTool(d88Run, {"disk.d88"});
   ASSERT_EQ(want.status, 0) << want.err;
   const std::vector<std::string> files = {"FMBGM", "FMSE", "BEEPBGM", "BEEPSE"};
-  for (const WrittenFormatName& format : kWrittenFormats) {
+  for (const WrittenFormatName& format : WrittenFormats()) {
     if (format.format == WrittenFormat::kD88 || !ReadInThisBuild(format.format)) {
       continue;
     }

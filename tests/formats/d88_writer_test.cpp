@@ -93,7 +93,7 @@ DiskSpec MarkedDisk() {
 
 TEST(D88Writer, EveryWrittenFormatIsWrittenBackAsRead) {
   const DiskSpec disk = MarkedDisk();
-  for (const WrittenFormatName& format : kWrittenFormats) {
+  for (const WrittenFormatName& format : WrittenFormats()) {
     SCOPED_TRACE(std::string(format.name) + format.extension);
     const OpenedImage opened = Open(BuildInFormat(format.format, disk));
     ASSERT_TRUE(opened.image) << opened.message;

@@ -98,7 +98,7 @@ void WithKryoFluxDump(const DiskSpec& disk, const FluxOptions& options,
 
 TEST(EveryFormatTest, EachWriterIsReadAsItsFormat) {
   const DiskSpec disk = KnownDisk(2, 91);
-  for (const WrittenFormatName& format : kWrittenFormats) {
+  for (const WrittenFormatName& format : WrittenFormats()) {
     SCOPED_TRACE(format.name);
     if (!ReadInThisBuild(format.format)) {
       continue;
@@ -118,7 +118,7 @@ TEST(EveryFormatTest, KnownDisksCutToTheirD88BytesInEveryFormat) {
     const Recognition want = RecogniseDisk(*d88.image, 0);
     ASSERT_EQ(want.kind, static_cast<DiskKind>(kind));
     const std::vector<CutOutcome> wantCuts = CutAll(*d88.image, want.kind);
-    for (const WrittenFormatName& format : kWrittenFormats) {
+    for (const WrittenFormatName& format : WrittenFormats()) {
       if (!ReadInThisBuild(format.format)) {
         continue;
       }
