@@ -11,10 +11,11 @@ const OptionRow kVersionRow{kVersionOption,    'V', "version", OptionValue::kNon
                             "show the version"};
 
 const OptionRow* FindLong(const std::vector<OptionRow>& table, const std::string& name) {
-  for (const OptionRow* row : {&kHelpRow, &kVersionRow}) {
-    if (name == row->longName) {
-      return row;
-    }
+  if (name == kHelpRow.longName) {
+    return &kHelpRow;
+  }
+  if (name == kVersionRow.longName) {
+    return &kVersionRow;
   }
   const auto found = std::find_if(table.begin(), table.end(), [&name](const OptionRow& row) {
     return row.longName != nullptr && name == row.longName;
@@ -23,10 +24,11 @@ const OptionRow* FindLong(const std::vector<OptionRow>& table, const std::string
 }
 
 const OptionRow* FindShort(const std::vector<OptionRow>& table, char name) {
-  for (const OptionRow* row : {&kHelpRow, &kVersionRow}) {
-    if (name == row->shortName) {
-      return row;
-    }
+  if (name == kHelpRow.shortName) {
+    return &kHelpRow;
+  }
+  if (name == kVersionRow.shortName) {
+    return &kVersionRow;
   }
   const auto found = std::find_if(table.begin(), table.end(), [name](const OptionRow& row) {
     return row.shortName != '\0' && name == row.shortName;

@@ -54,6 +54,8 @@ void ForEachPaddedBlock(const unsigned char* data, std::size_t size, bool bigEnd
   for (std::size_t i = 0; i < rest; ++i) {
     tail[i] = data[offset + i];
   }
+  // rest < kBlockSize after the loop, and the tail holds two blocks.
+  // cppcheck-suppress containerOutOfBounds
   tail[rest] = 0x80;
   const std::size_t tailSize = rest + 1 + 8 <= kBlockSize ? kBlockSize : 2 * kBlockSize;
   // Sizes in memory fit 61 bits, so the length in bits cannot overflow 64.

@@ -1,5 +1,7 @@
 #include "testkit/format_writers.h"
 
+#include <algorithm>
+
 #include "testkit/flux_writers.h"
 
 // One row a format: a new writer is one row here and its value in
@@ -33,10 +35,9 @@ const std::vector<WrittenFormatName>& WrittenFormats() {
 }
 
 Bytes BuildInFormat(WrittenFormat format, const DiskSpec& disk) {
-  for (const WrittenFormatName& row : WrittenFormats()) {
-    if (row.format == format) {
-      return row.build(disk);
-    }
-  }
-  return {};
+  const std::vector<WrittenFormatName>& formats = WrittenFormats();
+  const auto row =
+      std::find_if(formats.begin(), formats.end(),
+                   [format](const WrittenFormatName& each) { return each.format == format; });
+  return row == formats.end() ? Bytes{} : row->build(disk);
 }
