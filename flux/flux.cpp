@@ -994,7 +994,6 @@ namespace {
 // for.
 std::atomic<unsigned> g_wholeDiskWorkers{0};
 
-constexpr unsigned kMinWorkers = 2;
 constexpr unsigned kMaxWorkers = 8;
 
 // Runs `work` on `threads` threads at once and waits for them all. The
@@ -1021,6 +1020,7 @@ unsigned MachineWorkers() {
 #if defined(__EMSCRIPTEN__)
   return 1;
 #else
+  constexpr unsigned kMinWorkers = 2;
   return std::min(kMaxWorkers, std::max(kMinWorkers, std::thread::hardware_concurrency()));
 #endif
 }
