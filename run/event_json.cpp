@@ -2,31 +2,16 @@
 
 #include <cstdio>
 
+#include "run/json_fields.h"
 #include "run/listing.h"
 #include "run/text_renderer.h"
 
 namespace {
 
-std::string Bool(bool value) { return value ? "true" : "false"; }
-
-std::string Number(long long value) { return std::to_string(value); }
-
-std::string Field(const char* name, const std::string& json) {
-  return std::string("\"") + name + "\": " + json;
-}
-
-std::string Fields(std::initializer_list<std::string> fields) {
-  std::string out = "{";
-  for (const std::string& field : fields) {
-    out += (out.size() > 1 ? ", " : "") + field;
-  }
-  return out + "}";
-}
-
 std::string Address(const SectorAddress& at) {
-  return Field("track", Number(at.track)) + ", " + Field("c", Number(at.id.c)) + ", " +
-         Field("h", Number(at.id.h)) + ", " + Field("r", Number(at.id.r)) + ", " +
-         Field("n", Number(at.id.n));
+  return JsonField("track", JsonNumber(at.track)) + ", " + JsonField("c", JsonNumber(at.id.c)) +
+         ", " + JsonField("h", JsonNumber(at.id.h)) + ", " + JsonField("r", JsonNumber(at.id.r)) +
+         ", " + JsonField("n", JsonNumber(at.id.n));
 }
 
 std::string Hex(const std::vector<unsigned char>& bytes) {
@@ -45,10 +30,10 @@ std::string SectorJson(const SectorRead& sector) {
     flags += (flags.size() > 1 ? ", " : "") + JsonString(name);
   }
   flags += "]";
-  return "{" + Address(sector.at) + ", " + Field("flags", flags) + ", " +
-         Field("revolutionsGood", Number(sector.revolutionsGood)) + ", " +
-         Field("revolutions", Number(sector.revolutions)) + ", " +
-         Field("duplicated", Bool(sector.duplicated)) + "}";
+  return "{" + Address(sector.at) + ", " + JsonField("flags", flags) + ", " +
+         JsonField("revolutionsGood", JsonNumber(sector.revolutionsGood)) + ", " +
+         JsonField("revolutions", JsonNumber(sector.revolutions)) + ", " +
+         JsonField("duplicated", JsonBool(sector.duplicated)) + "}";
 }
 
 template <typename T>
@@ -61,10 +46,10 @@ std::string List(const std::vector<T>& items, std::string (*each)(const T&)) {
 }
 
 std::string EvidenceJson(const SignatureEvidence& read) {
-  return "{" + Address(read.at) + ", " + Field("found", Bool(read.got > 0)) + ", " +
-         Field("read", Number(read.got)) + ", " + Field("from", Number(read.from)) + ", " +
-         Field("length", Number(read.length)) + ", " + Field("hex", JsonString(Hex(read.bytes))) +
-         "}";
+  return "{" + Address(read.at) + ", " + JsonField("found", JsonBool(read.got > 0)) + ", " +
+         JsonField("read", JsonNumber(read.got)) + ", " + JsonField("from", JsonNumber(read.from)) +
+         ", " + JsonField("length", JsonNumber(read.length)) + ", " +
+         JsonField("hex", JsonString(Hex(read.bytes))) + "}";
 }
 
 std::string WordsJson(const std::string& words) { return JsonString(words); }
@@ -103,7 +88,7 @@ const char* SubjectName(Subject subject) {
 
 template <typename T>
 std::string Optional(const std::optional<T>& value) {
-  return value ? Number(*value) : "null";
+  return value ? JsonNumber(*value) : "null";
 }
 
 }  // namespace
@@ -116,60 +101,67 @@ void EventJson::Add(const std::string& object) {
 }
 
 void EventJson::Started(const InputStarted& event) {
-  Add(Fields({Field("event", "\"started\""), Field("name", JsonString(event.name)),
-              Field("member", JsonString(event.member))}));
+  Add(JsonObject({JsonField("event", "\"started\""), JsonField("name", JsonString(event.name)),
+                  JsonField("member", JsonString(event.member))}));
 }
 
 void EventJson::Opened(const ImageOpened& event) {
-  Add(Fields({Field("event", "\"opened\""), Field("name", JsonString(event.name)),
-              Field("member", JsonString(event.member)), Field("format", JsonString(event.format)),
-              Field("formatRecognised", Bool(event.formatRecognised)),
-              Field("size", Number(event.size)), Field("disks", Number(event.diskCount))}));
+  Add(JsonObject({JsonField("event", "\"opened\""), JsonField("name", JsonString(event.name)),
+                  JsonField("member", JsonString(event.member)),
+                  JsonField("format", JsonString(event.format)),
+                  JsonField("formatRecognised", JsonBool(event.formatRecognised)),
+                  JsonField("size", JsonNumber(event.size)),
+                  JsonField("disks", JsonNumber(event.diskCount))}));
 }
 
 void EventJson::Found(const DiskFound& event) {
-  Add(Fields({Field("event", "\"disk\""), Field("image", JsonString(event.image)),
-              Field("index", Number(event.index)), Field("count", Number(event.count)),
-              Field("known", Bool(event.known)), Field("title", JsonString(event.title)),
-              Field("disk", JsonString(event.disk)), Field("files", Number(event.files)),
-              Field("evidence", List(event.evidence, EvidenceJson))}));
+  Add(JsonObject(
+      {JsonField("event", "\"disk\""), JsonField("image", JsonString(event.image)),
+       JsonField("index", JsonNumber(event.index)), JsonField("count", JsonNumber(event.count)),
+       JsonField("known", JsonBool(event.known)), JsonField("title", JsonString(event.title)),
+       JsonField("disk", JsonString(event.disk)), JsonField("files", JsonNumber(event.files)),
+       JsonField("evidence", List(event.evidence, EvidenceJson))}));
 }
 
 void EventJson::Cut(const FileCut& event) {
-  Add(Fields(
-      {Field("event", "\"file\""), Field("image", JsonString(event.image)),
-       Field("disk", Number(event.disk)), Field("folder", JsonString(event.folder)),
-       Field("name", JsonString(event.name)), Field("path", JsonString(event.path)),
-       Field("read", Bool(event.read)), Field("planned", Bool(event.planned)),
-       Field("size", Number(static_cast<long long>(event.size))),
-       Field("first", event.read && !event.sectors.empty() ? SectorJson(event.sectors.front())
-                                                           : std::string("null")),
-       Field("sectors", List(event.sectors, SectorJson)),
-       Field("notes", List(event.notes, WordsJson))}));
+  Add(JsonObject(
+      {JsonField("event", "\"file\""), JsonField("image", JsonString(event.image)),
+       JsonField("disk", JsonNumber(event.disk)), JsonField("folder", JsonString(event.folder)),
+       JsonField("name", JsonString(event.name)), JsonField("path", JsonString(event.path)),
+       JsonField("read", JsonBool(event.read)), JsonField("planned", JsonBool(event.planned)),
+       JsonField("size", JsonNumber(static_cast<long long>(event.size))),
+       JsonField("first", event.read && !event.sectors.empty() ? SectorJson(event.sectors.front())
+                                                               : std::string("null")),
+       JsonField("sectors", List(event.sectors, SectorJson)),
+       JsonField("notes", List(event.notes, WordsJson))}));
 }
 
 void EventJson::Told(const Note& event) {
-  Add(Fields({Field("event", "\"note\""),
-              Field("severity", std::string("\"") + SeverityName(event.severity) + "\""),
-              Field("about", std::string("\"") + SubjectName(event.about) + "\""),
-              Field("subject", JsonString(event.subject)), Field("words", JsonString(event.words)),
-              Field("text", JsonString(NoteLine(event))), Field("code", JsonString(event.code)),
-              Field("image", JsonString(event.image)), Field("disk", Optional(event.disk)),
-              Field("track", Optional(event.track)),
-              Field("sector", event.sector ? "{" + Address(*event.sector) + "}" : "null"),
-              Field("path", JsonString(event.path))}));
+  Add(JsonObject(
+      {JsonField("event", "\"note\""),
+       JsonField("severity", std::string("\"") + SeverityName(event.severity) + "\""),
+       JsonField("about", std::string("\"") + SubjectName(event.about) + "\""),
+       JsonField("subject", JsonString(event.subject)), JsonField("words", JsonString(event.words)),
+       JsonField("text", JsonString(NoteLine(event))), JsonField("code", JsonString(event.code)),
+       JsonField("image", JsonString(event.image)), JsonField("disk", Optional(event.disk)),
+       JsonField("track", Optional(event.track)),
+       JsonField("sector", event.sector ? "{" + Address(*event.sector) + "}" : "null"),
+       JsonField("path", JsonString(event.path))}));
 }
 
 void EventJson::Advanced(const Progress& event) {
-  Add(Fields({Field("event", "\"progress\""), Field("image", JsonString(event.image)),
-              Field("done", Number(event.done)), Field("total", Number(event.total)),
-              Field("unit", JsonString(event.unit))}));
+  Add(JsonObject({JsonField("event", "\"progress\""), JsonField("image", JsonString(event.image)),
+                  JsonField("done", JsonNumber(event.done)),
+                  JsonField("total", JsonNumber(event.total)),
+                  JsonField("unit", JsonString(event.unit))}));
 }
 
 void EventJson::Ended(const RunEnded& event) {
-  Add(Fields({Field("event", "\"end\""), Field("files", Number(event.files)),
-              Field("warnings", Number(event.warnings)), Field("errors", Number(event.errors)),
-              Field("status", Number(event.status)), Field("dryRun", Bool(event.dryRun))}));
+  Add(JsonObject({JsonField("event", "\"end\""), JsonField("files", JsonNumber(event.files)),
+                  JsonField("warnings", JsonNumber(event.warnings)),
+                  JsonField("errors", JsonNumber(event.errors)),
+                  JsonField("status", JsonNumber(event.status)),
+                  JsonField("dryRun", JsonBool(event.dryRun))}));
 }
 
 std::string EventJson::Document() const {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "run/json_fields.h"
 #include "run/listing.h"
 #include "run/text_renderer.h"
 
@@ -36,24 +37,10 @@ std::string TwoDigits(std::int64_t value) {
   return std::string(1, static_cast<char>('0' + value / 10)) + static_cast<char>('0' + value % 10);
 }
 
-std::string Number(long long value) { return std::to_string(value); }
-
-std::string Field(const char* name, const std::string& json) {
-  return std::string("\"") + name + "\": " + json;
-}
-
-std::string Fields(std::initializer_list<std::string> fields) {
-  std::string out = "{";
-  for (const std::string& field : fields) {
-    out += (out.size() > 1 ? ", " : "") + field;
-  }
-  return out + "}";
-}
-
 std::string Address(const SectorAddress& at) {
-  return Fields({Field("track", Number(at.track)), Field("c", Number(at.id.c)),
-                 Field("h", Number(at.id.h)), Field("r", Number(at.id.r)),
-                 Field("n", Number(at.id.n))});
+  return JsonObject({JsonField("track", JsonNumber(at.track)), JsonField("c", JsonNumber(at.id.c)),
+                     JsonField("h", JsonNumber(at.id.h)), JsonField("r", JsonNumber(at.id.r)),
+                     JsonField("n", JsonNumber(at.id.n))});
 }
 
 const char* SeverityName(Severity severity) {
@@ -81,14 +68,15 @@ std::string FlagsJson(SectorFlags flags) {
 }
 
 std::string SectorJson(const SectorRead& sector) {
-  return Fields({Field("track", Number(sector.at.track)), Field("c", Number(sector.at.id.c)),
-                 Field("h", Number(sector.at.id.h)), Field("r", Number(sector.at.id.r)),
-                 Field("n", Number(sector.at.id.n)),
-                 Field("state", JsonString(SectorState(sector))),
-                 Field("flags", FlagsJson(sector.flags)),
-                 Field("revolutionsGood", Number(sector.revolutionsGood)),
-                 Field("revolutions", Number(sector.revolutions)),
-                 Field("duplicated", sector.duplicated ? "true" : "false")});
+  return JsonObject(
+      {JsonField("track", JsonNumber(sector.at.track)), JsonField("c", JsonNumber(sector.at.id.c)),
+       JsonField("h", JsonNumber(sector.at.id.h)), JsonField("r", JsonNumber(sector.at.id.r)),
+       JsonField("n", JsonNumber(sector.at.id.n)),
+       JsonField("state", JsonString(SectorState(sector))),
+       JsonField("flags", FlagsJson(sector.flags)),
+       JsonField("revolutionsGood", JsonNumber(sector.revolutionsGood)),
+       JsonField("revolutions", JsonNumber(sector.revolutions)),
+       JsonField("duplicated", sector.duplicated ? "true" : "false")});
 }
 
 // The items of a list, one a line at `indent`.
@@ -267,9 +255,10 @@ void Manifest::Ended(const RunEnded& event) {
 std::string Manifest::Json() const {
   const std::vector<std::string> arguments = JsonOfEach(settings_.commandLine, JsonString);
   const auto noteJson = [](const NoteEntry& note) {
-    return Fields({Field("severity", JsonString(SeverityName(note.severity))),
-                   Field("code", JsonString(note.code)), Field("text", JsonString(note.text)),
-                   Field("path", JsonString(note.path))});
+    return JsonObject({JsonField("severity", JsonString(SeverityName(note.severity))),
+                       JsonField("code", JsonString(note.code)),
+                       JsonField("text", JsonString(note.text)),
+                       JsonField("path", JsonString(note.path))});
   };
   const auto notesJson = [&noteJson](const std::vector<NoteEntry>& notes,
                                      const std::string& indent) {
@@ -278,22 +267,25 @@ std::string Manifest::Json() const {
 
   std::string out = "{\n";
   out += "  \"tool\": \"zefacut\",\n";
-  out += "  " + Field("version", JsonString(settings_.version)) + ",\n";
-  out += "  " + Field("commandLine", Lines(arguments, "  ")) + ",\n";
-  out += "  " + Field("started", JsonString(IsoUtc(started_))) + ",\n";
-  out += "  " + Field("ended", JsonString(IsoUtc(ended_))) + ",\n";
-  out += "  " + Field("dryRun", end_.dryRun ? "true" : "false") + ",\n";
+  out += "  " + JsonField("version", JsonString(settings_.version)) + ",\n";
+  out += "  " + JsonField("commandLine", Lines(arguments, "  ")) + ",\n";
+  out += "  " + JsonField("started", JsonString(IsoUtc(started_))) + ",\n";
+  out += "  " + JsonField("ended", JsonString(IsoUtc(ended_))) + ",\n";
+  out += "  " + JsonField("dryRun", end_.dryRun ? "true" : "false") + ",\n";
   std::string output = settings_.outputFolder;
   while (output.size() > 1 && (output.back() == '/' || output.back() == '\\')) {
     output.pop_back();
   }
-  out += "  " + Field("output", JsonString(output.empty() ? "." : output)) + ",\n";
+  out += "  " + JsonField("output", JsonString(output.empty() ? "." : output)) + ",\n";
   out += "  " +
-         Field("counts",
-               Fields({Field("files", Number(end_.files)), Field("warnings", Number(end_.warnings)),
-                       Field("errors", Number(end_.errors)), Field("status", Number(end_.status)),
-                       Field("inputs", Number(topInputs_)), Field("images", Number(images_)),
-                       Field("disks", Number(disks_)), Field("knownDisks", Number(knownDisks_))})) +
+         JsonField("counts", JsonObject({JsonField("files", JsonNumber(end_.files)),
+                                         JsonField("warnings", JsonNumber(end_.warnings)),
+                                         JsonField("errors", JsonNumber(end_.errors)),
+                                         JsonField("status", JsonNumber(end_.status)),
+                                         JsonField("inputs", JsonNumber(topInputs_)),
+                                         JsonField("images", JsonNumber(images_)),
+                                         JsonField("disks", JsonNumber(disks_)),
+                                         JsonField("knownDisks", JsonNumber(knownDisks_))})) +
          ",\n";
   // Each file straight into the document: a run of many files makes a long
   // one, held once.
@@ -307,25 +299,25 @@ std::string Manifest::Json() const {
     const std::vector<std::string> sectors = JsonOfEach(file.sectors, SectorJson);
     const bool known = !file.title.empty();
     std::string json = "{\n";
-    json += "      " + Field("path", JsonString(file.path)) + ",\n";
-    json += "      " + Field("size", Number(static_cast<long long>(file.size))) + ",\n";
-    json += "      " + Field("crc32", JsonString(file.digests.crc32Hex)) + ",\n";
-    json += "      " + Field("md5", JsonString(file.digests.md5)) + ",\n";
-    json += "      " + Field("sha1", JsonString(file.digests.sha1)) + ",\n";
-    json += "      " + Field("sha256", JsonString(file.digests.sha256)) + ",\n";
+    json += "      " + JsonField("path", JsonString(file.path)) + ",\n";
+    json += "      " + JsonField("size", JsonNumber(static_cast<long long>(file.size))) + ",\n";
+    json += "      " + JsonField("crc32", JsonString(file.digests.crc32Hex)) + ",\n";
+    json += "      " + JsonField("md5", JsonString(file.digests.md5)) + ",\n";
+    json += "      " + JsonField("sha1", JsonString(file.digests.sha1)) + ",\n";
+    json += "      " + JsonField("sha256", JsonString(file.digests.sha256)) + ",\n";
     json += "      \"from\": {\n";
-    json += "        " + Field("input", JsonString(input.given)) + ",\n";
-    json += "        " + Field("member", JsonString(input.member)) + ",\n";
-    json += "        " + Field("format", OrNull(file.format, input.opened)) + ",\n";
-    json += "        " + Field("disk", Number(file.disk + 1)) + ",\n";
-    json += "        " + Field("title", OrNull(file.title, known)) + ",\n";
-    json += "        " + Field("kind", OrNull(file.kind, known)) + ",\n";
+    json += "        " + JsonField("input", JsonString(input.given)) + ",\n";
+    json += "        " + JsonField("member", JsonString(input.member)) + ",\n";
+    json += "        " + JsonField("format", OrNull(file.format, input.opened)) + ",\n";
+    json += "        " + JsonField("disk", JsonNumber(file.disk + 1)) + ",\n";
+    json += "        " + JsonField("title", OrNull(file.title, known)) + ",\n";
+    json += "        " + JsonField("kind", OrNull(file.kind, known)) + ",\n";
     json += "        " +
-            Field("first", file.sectors.empty() ? "null" : Address(file.sectors.front().at)) +
+            JsonField("first", file.sectors.empty() ? "null" : Address(file.sectors.front().at)) +
             ",\n";
-    json += "        " + Field("sectors", Lines(sectors, "        ")) + "\n";
+    json += "        " + JsonField("sectors", Lines(sectors, "        ")) + "\n";
     json += "      },\n";
-    json += "      " + Field("notes", notesJson(file.notes, "      ")) + "\n";
+    json += "      " + JsonField("notes", notesJson(file.notes, "      ")) + "\n";
     json += "    }";
     out += firstFile ? "\n    " : ",\n    ";
     out += json;
@@ -336,22 +328,23 @@ std::string Manifest::Json() const {
   std::vector<std::string> inputs;
   for (const InputEntry& input : inputs_) {
     const std::vector<std::string> disks = JsonOfEach(input.disks, [](const DiskEntry& disk) {
-      return Fields(
-          {Field("disk", Number(disk.disk + 1)), Field("known", disk.known ? "true" : "false"),
-           Field("kind", JsonString(disk.known ? disk.title + " " + disk.kind : "unknown"))});
+      return JsonObject(
+          {JsonField("disk", JsonNumber(disk.disk + 1)),
+           JsonField("known", disk.known ? "true" : "false"),
+           JsonField("kind", JsonString(disk.known ? disk.title + " " + disk.kind : "unknown"))});
     });
     std::string json = "{\n";
-    json += "      " + Field("path", JsonString(input.path)) + ",\n";
-    json += "      " + Field("member", JsonString(input.member)) + ",\n";
-    json += "      " + Field("format", OrNull(input.format, input.opened)) + ",\n";
-    json += "      " + Field("disks", Lines(disks, "      ")) + ",\n";
-    json += "      " + Field("problems", notesJson(input.problems, "      ")) + "\n";
+    json += "      " + JsonField("path", JsonString(input.path)) + ",\n";
+    json += "      " + JsonField("member", JsonString(input.member)) + ",\n";
+    json += "      " + JsonField("format", OrNull(input.format, input.opened)) + ",\n";
+    json += "      " + JsonField("disks", Lines(disks, "      ")) + ",\n";
+    json += "      " + JsonField("problems", notesJson(input.problems, "      ")) + "\n";
     json += "    }";
     inputs.push_back(std::move(json));
   }
 
-  out += "  " + Field("inputs", Lines(inputs, "  ")) + ",\n";
-  out += "  " + Field("notes", notesJson(notes_, "  ")) + "\n";
+  out += "  " + JsonField("inputs", Lines(inputs, "  ")) + ",\n";
+  out += "  " + JsonField("notes", notesJson(notes_, "  ")) + "\n";
   out += "}\n";
   return out;
 }
